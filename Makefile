@@ -1,0 +1,59 @@
+# Korvel Crypt. `make run` and `make test` install what is missing, configure and build.
+BUILD      ?= build
+SAN_BUILD  ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 30
+
+.PHONY: all deps configure build run test sanitize fuzz bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/app/korvelcrypt ]; then \
+		exec $(BUILD)/app/korvelcrypt $(ARGS); \
+	else \
+		echo "Built (no window yet):"; \
+		find $(BUILD) -maxdepth 3 -type f \( -name '*.so*' -o -name '*.a' -o -perm -u+x \) \
+			! -path '*/CMakeFiles/*' ! -name '*.sh' | sort; \
+	fi
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON $(CMAKE_ARGS)
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE nosanitize
+
+# libFuzzer targets: each runs FUZZ_SECONDS (the envelope target 60) from its seed corpus.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKORVEL_FUZZ=ON -DKORVEL_BUILD_APP=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@set -e; for target in $(FUZZ_BUILD)/fuzz/*_fuzz; do \
+		name=$$(basename $$target); \
+		seconds=$(FUZZ_SECONDS); [ $$name = envelope_fuzz ] && seconds=60; \
+		corpus=$(FUZZ_BUILD)/fuzz/corpus/$$name; mkdir -p $$corpus; \
+		if [ -x $(FUZZ_BUILD)/fuzz/$${name}_seeds ]; then $(FUZZ_BUILD)/fuzz/$${name}_seeds $$corpus; fi; \
+		echo "== $$name for $$seconds s"; \
+		$$target -max_total_time=$$seconds -print_final_stats=1 $$corpus; \
+	done
+
+bench: build
+	@set -e; for b in $(BUILD)/bench/*; do [ -x $$b ] && [ -f $$b ] && { echo "== $$(basename $$b)"; $$b; }; done
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,426 @@
+// Security envelope decryptor.
+//
+// The data region is decrypted chunk by chunk (128 bytes, 8 AES blocks). Within a
+// chunk n, with E the AES-128 encryption under the data key:
+//   S(0) = E(IV with n folded into its first 8 bytes)
+//   S(j) = (S(j-1) + 0x5A bytewise) XOR E(C(j-1))
+//   P(j) = C(j) XOR S(j)
+// Every input of E is known before the chunk is decrypted, so a whole run of
+// chunks costs one batched ECB call followed by the cheap recurrence.
+#include "zervcrypto.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr uint16_t kHeaderType = 0x8106;
+constexpr uint16_t kKeyType = 0x8107;
+constexpr uint32_t kHeaderLength = 120;
+constexpr uint32_t kFooterLength = 8;
+constexpr uint32_t kTailWindow = 8192;
+constexpr unsigned kMaxKeyRecords = 316;
+constexpr uint32_t kChunk = 128;
+constexpr uint32_t kBlock = 16;
+constexpr uint8_t kMagic[4] = {0xB1, 0x0B, 0xB1, 0x0B};
+
+// Blocks encrypted per ECB call; the scratch lives on the stack.
+constexpr size_t kBatchBlocks = 256;
+
+uint16_t be16(const uint8_t* p)
+{
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+uint64_t load64(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+void store64(uint8_t* p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+
+// Adds 0x5A to every byte of w, without carries between bytes.
+inline uint64_t addBytewise5A(uint64_t w)
+{
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    constexpr uint64_t kAdd = 0x5A5A5A5A5A5A5A5Aull; // no byte has its high bit set
+    return ((w & ~kHigh) + kAdd) ^ (w & kHigh);
+}
+
+// ------------------------------------------------------------------ error texts
+
+void setError(zervcrypto_file_decrypt_t* s, const char* text)
+{
+    unsigned pos = 0;
+    kv_str_to(s->error_text, text, sizeof s->error_text, &pos);
+}
+
+// prefix + the system's text for err; err also goes to *sysError when asked for.
+void setSystemError(zervcrypto_file_decrypt_t* s, const char* prefix, int err, int* sysError)
+{
+    char scratch[1024] = "N/A";
+    const char* text = scratch;
+    if (const char* t = strerror_r(err, scratch, sizeof scratch); t && *t)
+        text = t;
+    unsigned pos = 0;
+    kv_str_to(s->error_text, prefix, sizeof s->error_text, &pos);
+    if (pos + 1 < sizeof s->error_text)
+        kv_str_to(s->error_text, text, sizeof s->error_text, &pos);
+    if (sysError)
+        *sysError = err;
+}
+
+// Reads until count bytes are in, the file ends or a read fails.
+int readFully(kv_file_t* file, uint8_t* buffer, uint32_t count, uint32_t* got)
+{
+    *got = 0;
+    while (*got < count) {
+        unsigned n = 0;
+        const int rc = kv_file_read(file, buffer + *got, count - *got, &n);
+        if (rc != 0)
+            return rc;
+        if (n == 0)
+            break;
+        *got += n;
+    }
+    return 0;
+}
+
+// ------------------------------------------------------------------ ciphers
+
+struct CipherDeleter {
+    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+};
+
+EVP_CIPHER_CTX* newEcb(const uint8_t key[16], bool encrypt)
+{
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    if (!ctx)
+        return nullptr;
+    if (EVP_CipherInit_ex(ctx, EVP_aes_128_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) != 1
+        || EVP_CIPHER_CTX_set_padding(ctx, 0) != 1) {
+        EVP_CIPHER_CTX_free(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+bool ecb(EVP_CIPHER_CTX* ctx, const uint8_t* in, uint8_t* out, size_t length)
+{
+    int outLength = 0;
+    return EVP_CipherUpdate(ctx, out, &outLength, in, static_cast<int>(length)) == 1
+        && outLength == static_cast<int>(length);
+}
+
+bool md5(const uint8_t salt[16], const uint8_t* data, size_t length, uint8_t digest[16])
+{
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    if (!ctx)
+        return false;
+    unsigned size = 0;
+    const bool ok = EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1 && EVP_DigestUpdate(ctx, salt, 16) == 1
+        && EVP_DigestUpdate(ctx, data, length) == 1 && EVP_DigestFinal_ex(ctx, digest, &size) == 1
+        && size == 16;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+// Decrypts `blocks` 16-byte blocks of ciphertext `in`, which start at file offset
+// `position` (a multiple of 128), into `out`. in and out may be the same buffer.
+bool decryptRun(EVP_CIPHER_CTX* cipher, const uint8_t iv[16], uint64_t position, const uint8_t* in, uint8_t* out,
+                size_t blocks)
+{
+    alignas(16) uint8_t stream[kBatchBlocks * kBlock];
+    const uint64_t ivHigh = load64(iv);
+    const uint64_t firstChunk = position / kChunk;
+    uint64_t s0 = 0;
+    uint64_t s1 = 0;
+
+    for (size_t base = 0; base < blocks; base += kBatchBlocks) {
+        const size_t count = blocks - base < kBatchBlocks ? blocks - base : kBatchBlocks;
+        // Cipher inputs: block 0 of a chunk takes the chunk's vector, block j the
+        // ciphertext of block j-1. All of it is read before anything is written.
+        for (size_t b = base; b < base + count; ++b) {
+            uint8_t* slot = stream + (b - base) * kBlock;
+            if (b % 8 == 0) {
+                const uint64_t chunk = firstChunk + b / 8;
+                uint8_t folded[8];
+                for (int i = 0; i < 8; ++i)
+                    folded[i] = static_cast<uint8_t>(chunk >> (56 - 8 * i));
+                store64(slot, ivHigh ^ load64(folded));
+                std::memcpy(slot + 8, iv + 8, 8);
+            } else {
+                std::memcpy(slot, in + (b - 1) * kBlock, kBlock);
+            }
+        }
+        if (!ecb(cipher, stream, stream, count * kBlock))
+            return false;
+        for (size_t b = base; b < base + count; ++b) {
+            const uint8_t* e = stream + (b - base) * kBlock;
+            if (b % 8 == 0) {
+                s0 = load64(e);
+                s1 = load64(e + 8);
+            } else {
+                s0 = addBytewise5A(s0) ^ load64(e);
+                s1 = addBytewise5A(s1) ^ load64(e + 8);
+            }
+            const uint8_t* c = in + b * kBlock;
+            uint8_t* p = out + b * kBlock;
+            const uint64_t c0 = load64(c);
+            const uint64_t c1 = load64(c + 8);
+            store64(p, c0 ^ s0);
+            store64(p + 8, c1 ^ s1);
+        }
+    }
+    return true;
+}
+
+// When decrypting in place, block b's output overwrites the input of block b+1's
+// cipher call; decryptRun gathers a whole batch of inputs first, but the first
+// block of the next batch needs the last ciphertext block of this one. Batches
+// therefore end on chunk boundaries (kBatchBlocks is a multiple of 8), where the
+// next input is a chunk vector and no ciphertext is needed.
+static_assert(kBatchBlocks % 8 == 0);
+
+} // namespace
+
+extern "C" {
+
+zervcrypto_file_decrypt_t* zervcrypto_file_decrypt_init(void)
+{
+    auto* s = static_cast<zervcrypto_file_decrypt_t*>(std::calloc(1, sizeof(zervcrypto_file_decrypt_t)));
+    if (s)
+        kv_file_init(&s->file); // a zero descriptor would be a real one (standard input)
+    return s;
+}
+
+unsigned zervcrypto_file_decrypt_open(zervcrypto_file_decrypt_t* s, const char* passphrase, const char* path,
+                                      int* sysError)
+{
+    if (!s)
+        return ZERVCRYPTO_ESYSTEM;
+    if (!passphrase || !path) {
+        setSystemError(s, "Cannot open file: ", EINVAL, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+
+    if (int rc = kv_file_openread(path, &s->file); rc != 0) {
+        setSystemError(s, "Cannot open file: ", rc, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    if (int rc = kv_file_fstat(&s->file, &s->file_status); rc != 0) {
+        setSystemError(s, "Cannot examine file: ", rc, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    const uint64_t size = s->file_status.size;
+    if (size <= kHeaderLength) {
+        setError(s, "Input file is corrupt");
+        return ZERVCRYPTO_ECORRUPT;
+    }
+
+    // The trailer lies in the last 8192 bytes.
+    const uint64_t start = size > kTailWindow ? size - kTailWindow : 0;
+    if (int rc = kv_file_seek(&s->file, static_cast<int64_t>(start), 0); rc != 0) {
+        setSystemError(s, "Cannot seek in file: ", rc, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    uint32_t got = 0;
+    if (int rc = readFully(&s->file, s->buffer, static_cast<uint32_t>(size - start), &got); rc != 0) {
+        setSystemError(s, "Cannot read file: ", rc, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    if (got != size - start) {
+        setError(s, "Input file is corrupt");
+        return ZERVCRYPTO_ECORRUPT;
+    }
+
+    // Walk the records backwards from the end of the window.
+    const uint8_t* w = s->buffer;
+    const uint32_t end = got;
+    uint32_t p = end;
+    int type = -1;
+    uint32_t candidates[kMaxKeyRecords + 1];
+    unsigned keyCount = 0;
+    while (p > kFooterLength) {
+        if (type == kHeaderType)
+            break;
+        if (std::memcmp(w + p - 4, kMagic, 4) != 0)
+            break;
+        type = be16(w + p - kFooterLength);
+        const uint32_t length = be16(w + p - kFooterLength + 2) & 0x7FFFu;
+        // A record must at least hold its footer, and fit in what lies before it.
+        if (length < kFooterLength || length > p) {
+            setError(s, "Input file is corrupt");
+            return ZERVCRYPTO_ECORRUPT;
+        }
+        p -= length;
+        if (type == kKeyType) {
+            if (keyCount == kMaxKeyRecords) {
+                setError(s, "Input file is corrupt");
+                return ZERVCRYPTO_ECORRUPT;
+            }
+            candidates[keyCount++] = p;
+        }
+    }
+    if (p == end || end - p < kHeaderLength) {
+        setError(s, "Input file is corrupt");
+        return ZERVCRYPTO_ECORRUPT;
+    }
+
+    // The record at p must be the 120-byte header record.
+    const uint8_t* h = w + p;
+    zervcrypto_header_t& hdr = s->header;
+    uint64_t sizeBE;
+    std::memcpy(&sizeBE, h, 8);
+    hdr.plaintext_size = kv_ntohll(sizeBE);
+    std::memcpy(hdr.iv, h + 8, 16);
+    std::memcpy(hdr.wrapped_key, h + 24, 16);
+    std::memcpy(hdr.key_digest, h + 40, 16);
+    std::memcpy(hdr.salt, h + 56, 16);
+    std::memcpy(hdr.reserved, h + 72, 32);
+    for (int i = 0; i < 4; ++i)
+        hdr.reserved16[i] = be16(h + 104 + 2 * i);
+    if (be16(h + 112) != kHeaderType || (be16(h + 114) & 0x7FFFu) != kHeaderLength
+        || std::memcmp(h + 116, kMagic, 4) != 0) {
+        setError(s, "Input file is corrupt");
+        return ZERVCRYPTO_ECORRUPT;
+    }
+
+    // Candidates: the header's own wrapped key, then the key records from the one
+    // nearest the header to the one nearest the end of the file.
+    const size_t passLength = std::strlen(passphrase);
+    uint8_t passKey[16];
+    if (!md5(hdr.salt, reinterpret_cast<const uint8_t*>(passphrase), passLength, passKey)) {
+        setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter> unwrap(newEcb(passKey, false));
+    OPENSSL_cleanse(passKey, sizeof passKey);
+    if (!unwrap) {
+        setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    bool matched = false;
+    for (int i = static_cast<int>(keyCount); i >= 0 && !matched; --i) {
+        const uint8_t* wrapped = i == static_cast<int>(keyCount) ? hdr.wrapped_key : w + candidates[i];
+        uint8_t digest[16];
+        if (!ecb(unwrap.get(), wrapped, s->data_key, 16) || !md5(hdr.salt, s->data_key, 16, digest)) {
+            setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
+            return ZERVCRYPTO_ESYSTEM;
+        }
+        matched = std::memcmp(digest, hdr.key_digest, 16) == 0;
+    }
+    if (!matched) {
+        setError(s, "Passphrase doesn't match");
+        return ZERVCRYPTO_EPASSPHRASE;
+    }
+
+    EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher));
+    s->key_schedule.cipher = newEcb(s->data_key, true);
+    if (!s->key_schedule.cipher) {
+        setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    s->remaining = hdr.plaintext_size;
+    std::memcpy(s->iv, hdr.iv, 16);
+
+    if (int rc = kv_file_seek(&s->file, 0, 0); rc != 0) {
+        setSystemError(s, "Cannot seek in file: ", rc, sysError);
+        return ZERVCRYPTO_ESYSTEM;
+    }
+    return ZERVCRYPTO_OK;
+}
+
+unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buffer, uint32_t* length)
+{
+    if (!s || !buffer || !length)
+        return 1;
+    auto* cipher = static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher);
+    if (!cipher) {
+        setError(s, "Read failed"); // never opened successfully
+        return 1;
+    }
+
+    if (s->fill == s->consumed) {
+        if (s->remaining == 0) {
+            *length = 0;
+            return 0;
+        }
+        // Fill the whole buffer unless the file ends: a short read in the middle
+        // of the file must not move the chunk grid.
+        uint32_t got = 0;
+        if (int rc = readFully(&s->file, s->buffer, ZERVCRYPTO_BUFFER_SIZE, &got); rc != 0) {
+            s->fill = s->consumed = 0;
+            setSystemError(s, "Cannot read file: ", rc, nullptr);
+            return 1;
+        }
+        s->fill = got;
+        // The file must supply the rest of the ciphertext rounded up to a whole
+        // block (fill >= remaining + 15), written so that it cannot overflow.
+        if (got < ZERVCRYPTO_BUFFER_SIZE && (got < 15 || got - 15 < s->remaining)) {
+            s->fill = s->consumed = 0;
+            setError(s, "Read failed");
+            return 1;
+        }
+        if (s->fill > s->remaining)
+            s->fill = static_cast<uint32_t>(s->remaining);
+        s->remaining -= s->fill;
+        s->consumed = 0;
+    }
+
+    if (s->consumed != 0) {
+        const uint32_t left = s->fill - s->consumed;
+        const uint32_t n = left < ZERVCRYPTO_PIECE_SIZE ? left : ZERVCRYPTO_PIECE_SIZE;
+        std::memcpy(buffer, s->buffer + s->consumed, n);
+        s->consumed += n;
+        *length = n;
+        return 0;
+    }
+
+    // Fresh ciphertext.
+    const uint32_t rounded = (s->fill + kBlock - 1) / kBlock * kBlock;
+    if (rounded <= ZERVCRYPTO_PIECE_SIZE) {
+        if (!decryptRun(cipher, s->iv, s->position, s->buffer, buffer, rounded / kBlock)) {
+            setError(s, "Read failed");
+            return 1;
+        }
+        *length = s->fill;
+        s->position += s->fill;
+        s->fill = 0;
+        return 0;
+    }
+    if (!decryptRun(cipher, s->iv, s->position, s->buffer, s->buffer, rounded / kBlock)) {
+        s->fill = s->consumed = 0;
+        setError(s, "Read failed");
+        return 1;
+    }
+    std::memcpy(buffer, s->buffer, ZERVCRYPTO_PIECE_SIZE);
+    s->position += s->fill;
+    s->consumed = ZERVCRYPTO_PIECE_SIZE;
+    *length = ZERVCRYPTO_PIECE_SIZE;
+    return 0;
+}
+
+void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)
+{
+    if (!slot || !*slot)
+        return;
+    zervcrypto_file_decrypt_t* s = *slot;
+    if (kv_file_valid(&s->file))
+        kv_file_close(&s->file);
+    EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher));
+    OPENSSL_cleanse(s->data_key, sizeof s->data_key);
+    std::free(s);
+    *slot = nullptr;
+}
+
+} // extern "C"

@@ -1,0 +1,88 @@
+/*
+ * Korvel security envelope decryptor.
+ *
+ * An envelope holds the ciphertext of one file followed by a trailer of records
+ * (header, key records) read backwards from the end of the file. The decryptor
+ * checks a passphrase against the trailer, unwraps the data key and hands out
+ * the plaintext in pieces of at most 1024 bytes.
+ *
+ * One state per open envelope, owned by one thread at a time. This header
+ * compiles as C; link the zervcrypto library (and through it the kv runtime and
+ * OpenSSL's libcrypto).
+ */
+#pragma once
+
+#include <kv/kv_core.h>
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes of open and read. */
+#define ZERVCRYPTO_OK 0
+#define ZERVCRYPTO_EPASSPHRASE 1 /* open: passphrase does not match; read: any failure */
+#define ZERVCRYPTO_ECORRUPT 2    /* open: the file is not a valid envelope */
+#define ZERVCRYPTO_ESYSTEM 3     /* open: a system call failed, or no state */
+
+/* Largest piece zervcrypto_file_decrypt_read hands out; its buffer must hold this. */
+#define ZERVCRYPTO_PIECE_SIZE 1024
+#define ZERVCRYPTO_BUFFER_SIZE 65536
+#define ZERVCRYPTO_ERROR_SIZE 256
+
+/* Header record as parsed (integers in host order). */
+typedef struct zervcrypto_header_t {
+    uint64_t plaintext_size;
+    uint8_t iv[16];
+    uint8_t wrapped_key[16];
+    uint8_t key_digest[16];
+    uint8_t salt[16];
+    uint8_t reserved[32];
+    uint16_t reserved16[4];
+} zervcrypto_header_t;
+
+/* Expanded AES-128 encrypt-direction key, opaque to callers. */
+typedef struct zervcrypto_key_schedule_t {
+    void* cipher; /* EVP_CIPHER_CTX* set up for AES-128-ECB encryption without padding */
+} zervcrypto_key_schedule_t;
+
+typedef struct zervcrypto_file_decrypt_t {
+    kv_file_t file;
+    uint8_t data_key[16];
+    zervcrypto_key_schedule_t key_schedule;
+    kv_stat_t file_status;
+    zervcrypto_header_t header;
+    uint64_t remaining;
+    uint8_t iv[16];
+    uint64_t position;
+    uint32_t fill;
+    uint32_t consumed;
+    uint8_t buffer[ZERVCRYPTO_BUFFER_SIZE];
+    char error_text[ZERVCRYPTO_ERROR_SIZE];
+} zervcrypto_file_decrypt_t;
+
+/* A new state with every field zero and no file open; null when memory is short. */
+zervcrypto_file_decrypt_t* zervcrypto_file_decrypt_init(void);
+
+/*
+ * Open the envelope at path (UTF-8) and check passphrase (NUL-terminated bytes,
+ * may be empty). sys_error, when non-null, receives the errno of a failed system
+ * call. Returns a result code; on failure state->error_text says why.
+ */
+unsigned zervcrypto_file_decrypt_open(zervcrypto_file_decrypt_t* state, const char* passphrase,
+                                      const char* path, int* sys_error);
+
+/*
+ * The next piece of plaintext: 1 to 1024 bytes into buffer (which holds at least
+ * 1024), its length into *length; length 0 at the end of the plaintext. Returns 0,
+ * or 1 with state->error_text set.
+ */
+unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* state, uint8_t* buffer, uint32_t* length);
+
+/* Close the file, free the state and set *slot to null. Null slot or *slot: nothing. */
+void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot);
+
+#ifdef __cplusplus
+}
+#endif

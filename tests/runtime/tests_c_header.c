@@ -1,0 +1,39 @@
+/* Compiled as C: the public headers must stay C-compatible. */
+#include <kv/kv.h>
+#ifdef HAVE_ZERVCRYPTO
+#include <zervcrypto.h>
+#endif
+
+#include <stdio.h>
+#include <string.h>
+
+int main(void)
+{
+    char buffer[8];
+    unsigned position = 0;
+    kv_file_t file;
+    if (kv_str_to(buffer, "abc", sizeof buffer, &position) != 0 || position != 3 || strcmp(buffer, "abc") != 0) {
+        fprintf(stderr, "kv_str_to from C failed\n");
+        return 1;
+    }
+    kv_file_init(&file);
+    if (kv_file_valid(&file)) {
+        fprintf(stderr, "kv_file_init left the handle open\n");
+        return 1;
+    }
+#ifdef HAVE_ZERVCRYPTO
+    {
+        zervcrypto_file_decrypt_t* state = zervcrypto_file_decrypt_init();
+        if (!state || kv_file_valid(&state->file)) {
+            fprintf(stderr, "zervcrypto_file_decrypt_init from C failed\n");
+            return 1;
+        }
+        zervcrypto_file_decrypt_close(&state);
+        if (state) {
+            fprintf(stderr, "zervcrypto_file_decrypt_close left the pointer set\n");
+            return 1;
+        }
+    }
+#endif
+    return 0;
+}
