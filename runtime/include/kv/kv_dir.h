@@ -64,8 +64,8 @@ KV_API int kv_dir_create(const char* path, int mode, int recursive);
  * servers are never parts) is created first the same way, each part of
  * KV_PATH_MAX bytes or more giving KV_ERR_INSUFFICIENT_BUFFER; the first error
  * stops. A folder made calls back with 1. A folder that appears between the check
- * and mkdir (another process creating it) counts as existing. Other failures
- * return errno.
+ * and mkdir (another process creating it) counts as existing. A null or empty
+ * path: 22. Other failures return errno.
  */
 KV_API int kv_dir_create_callback(
     const char* path, int mode, int recursive, kv_dir_create_callback_t callback, void* arg);
