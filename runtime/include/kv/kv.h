@@ -2,3 +2,6 @@
 #pragma once
 
 #include "kv_core.h"
+#include "kv_dir.h"
+#include "kv_file.h"
+#include "kv_path.h"
