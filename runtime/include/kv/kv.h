@@ -2,3 +2,7 @@
 #pragma once
 
 #include "kv_core.h"
+#include "kv_str.h"
+#include "kv_sync.h"
+#include "kv_time.h"
+#include "kv_utf.h"
