@@ -88,8 +88,8 @@ bool utf8ToUtf16(const char* src, bool lenient, Sink<kv_wchar_t>& sink)
             if (!lenient || !sink.put(kReplacement))
                 return false;
         } else if (v > 0xFFFF) {
-            v -= 0x10000;
-            if (!sink.put(0xD800 | (v >> 10)) || !sink.put(0xDC00 | (v & 0x3FF)))
+            const uint32_t offset = v - 0x10000;
+            if (!sink.put(0xD800 | (offset >> 10)) || !sink.put(0xDC00 | (offset & 0x3FF)))
                 return false;
         } else if (!sink.put(v)) {
             return false;
