@@ -5,3 +5,7 @@
 #include "kv_dir.h"
 #include "kv_file.h"
 #include "kv_path.h"
+#include "kv_str.h"
+#include "kv_sync.h"
+#include "kv_time.h"
+#include "kv_utf.h"
