@@ -2,3 +2,6 @@
 #pragma once
 
 #include "kv_core.h"
+#include "kv_platform.h"
+#include "kv_process.h"
+#include "kv_registry.h"
