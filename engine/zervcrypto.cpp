@@ -11,6 +11,7 @@
 
 #include <openssl/evp.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -43,17 +44,35 @@ uint64_t load64(const uint8_t* p)
     return v;
 }
 
+// v in the byte order of a big-endian 64-bit number in memory.
+inline uint64_t bigEndian64(uint64_t v)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return __builtin_bswap64(v);
+    return v;
+}
+
 void store64(uint8_t* p, uint64_t v)
 {
     std::memcpy(p, &v, 8);
 }
 
-// Adds 0x5A to every byte of w, without carries between bytes.
-inline uint64_t addBytewise5A(uint64_t w)
+// One AES block as sixteen byte lanes: adding two lanes adds byte by byte, with
+// no carry from one byte into the next, which is exactly the 0x5A step.
+typedef uint8_t Lane __attribute__((vector_size(16)));
+constexpr Lane kAdd5A = {0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A,
+                         0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A};
+
+inline Lane loadLane(const uint8_t* p)
 {
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    constexpr uint64_t kAdd = 0x5A5A5A5A5A5A5A5Aull; // no byte has its high bit set
-    return ((w & ~kHigh) + kAdd) ^ (w & kHigh);
+    Lane v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void storeLane(uint8_t* p, Lane v)
+{
+    std::memcpy(p, &v, sizeof v);
 }
 
 // ------------------------------------------------------------------ error texts
@@ -135,60 +154,52 @@ bool md5(const uint8_t salt[16], const uint8_t* data, size_t length, uint8_t dig
 }
 
 // Decrypts `blocks` 16-byte blocks of ciphertext `in`, which start at file offset
-// `position` (a multiple of 128), into `out`. in and out may be the same buffer.
+// `position` (a multiple of 128), into `out`. in and out may be the same buffer:
+// each batch gathers all of its cipher inputs before it writes any output, and
+// batches end on chunk boundaries, where the next input is a chunk vector.
 bool decryptRun(EVP_CIPHER_CTX* cipher, const uint8_t iv[16], uint64_t position, const uint8_t* in, uint8_t* out,
                 size_t blocks)
 {
     alignas(16) uint8_t stream[kBatchBlocks * kBlock];
     const uint64_t ivHigh = load64(iv);
+    const uint64_t ivLow = load64(iv + 8);
     const uint64_t firstChunk = position / kChunk;
-    uint64_t s0 = 0;
-    uint64_t s1 = 0;
+    const size_t chunks = (blocks + 7) / 8;
+    constexpr size_t kBatchChunks = kBatchBlocks / 8;
 
-    for (size_t base = 0; base < blocks; base += kBatchBlocks) {
-        const size_t count = blocks - base < kBatchBlocks ? blocks - base : kBatchBlocks;
-        // Cipher inputs: block 0 of a chunk takes the chunk's vector, block j the
-        // ciphertext of block j-1. All of it is read before anything is written.
-        for (size_t b = base; b < base + count; ++b) {
-            uint8_t* slot = stream + (b - base) * kBlock;
-            if (b % 8 == 0) {
-                const uint64_t chunk = firstChunk + b / 8;
-                uint8_t folded[8];
-                for (int i = 0; i < 8; ++i)
-                    folded[i] = static_cast<uint8_t>(chunk >> (56 - 8 * i));
-                store64(slot, ivHigh ^ load64(folded));
-                std::memcpy(slot + 8, iv + 8, 8);
-            } else {
-                std::memcpy(slot, in + (b - 1) * kBlock, kBlock);
-            }
+    for (size_t base = 0; base < chunks; base += kBatchChunks) {
+        const size_t count = chunks - base < kBatchChunks ? chunks - base : kBatchChunks;
+        size_t streamBytes = 0;
+        for (size_t k = 0; k < count; ++k) {
+            const size_t chunk = base + k;
+            const size_t chunkBlocks = blocks - chunk * 8 < 8 ? blocks - chunk * 8 : 8;
+            uint8_t* slot = stream + k * kChunk;
+            // Block 0 takes the vector with the chunk number folded in (big-endian),
+            // block j the ciphertext of block j-1.
+            store64(slot, ivHigh ^ bigEndian64(firstChunk + chunk));
+            store64(slot + 8, ivLow);
+            std::memcpy(slot + kBlock, in + chunk * kChunk, (chunkBlocks - 1) * kBlock);
+            streamBytes = k * kChunk + chunkBlocks * kBlock;
         }
-        if (!ecb(cipher, stream, stream, count * kBlock))
+        if (!ecb(cipher, stream, stream, streamBytes))
             return false;
-        for (size_t b = base; b < base + count; ++b) {
-            const uint8_t* e = stream + (b - base) * kBlock;
-            if (b % 8 == 0) {
-                s0 = load64(e);
-                s1 = load64(e + 8);
-            } else {
-                s0 = addBytewise5A(s0) ^ load64(e);
-                s1 = addBytewise5A(s1) ^ load64(e + 8);
+        for (size_t k = 0; k < count; ++k) {
+            const size_t chunk = base + k;
+            const size_t chunkBlocks = blocks - chunk * 8 < 8 ? blocks - chunk * 8 : 8;
+            const uint8_t* e = stream + k * kChunk;
+            const uint8_t* c = in + chunk * kChunk;
+            uint8_t* p = out + chunk * kChunk;
+            Lane sum = loadLane(e);
+            storeLane(p, loadLane(c) ^ sum);
+            for (size_t j = 1; j < chunkBlocks; ++j) {
+                sum = (sum + kAdd5A) ^ loadLane(e + j * kBlock);
+                storeLane(p + j * kBlock, loadLane(c + j * kBlock) ^ sum);
             }
-            const uint8_t* c = in + b * kBlock;
-            uint8_t* p = out + b * kBlock;
-            const uint64_t c0 = load64(c);
-            const uint64_t c1 = load64(c + 8);
-            store64(p, c0 ^ s0);
-            store64(p + 8, c1 ^ s1);
         }
     }
     return true;
 }
 
-// When decrypting in place, block b's output overwrites the input of block b+1's
-// cipher call; decryptRun gathers a whole batch of inputs first, but the first
-// block of the next batch needs the last ciphertext block of this one. Batches
-// therefore end on chunk boundaries (kBatchBlocks is a multiple of 8), where the
-// next input is a chunk vector and no ciphertext is needed.
 static_assert(kBatchBlocks % 8 == 0);
 
 } // namespace

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
+#include <sys/types.h>
 
 namespace kv::internal {
 
@@ -15,5 +17,19 @@ extern LogWriter logWriter;
 
 // Text of a library code 0x7000..0x7010, or nullptr for any other code.
 const char* libraryErrorText(int code);
+
+// An account of this system, as getpwnam reports it.
+struct Account {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    char home[4096] = {};
+};
+
+// Looks an account up by name: 0, ENOENT when there is none, or the lookup's error.
+// A home folder longer than the record holds is left empty.
+int findAccount(const char* name, Account* account);
+
+// Looks a group up by name: 0, ENOENT when there is none, or the lookup's error.
+int findGroup(const char* name, gid_t* gid);
 
 } // namespace kv::internal

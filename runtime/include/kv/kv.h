@@ -2,6 +2,9 @@
 #pragma once
 
 #include "kv_core.h"
+#include "kv_dir.h"
+#include "kv_file.h"
+#include "kv_path.h"
 #include "kv_platform.h"
 #include "kv_process.h"
 #include "kv_registry.h"

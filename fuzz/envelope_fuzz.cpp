@@ -1,0 +1,74 @@
+// Feeds arbitrary files to the decryptor: open, then read to the end.
+// Properties: no crash or undefined behaviour, every piece is 1 to 1024 bytes,
+// the pieces never add up to more than the header declares, and a failure
+// always leaves an error text.
+#include "zervcrypto.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const std::string& scratchPath()
+{
+    static const std::string path = [] {
+        const char* dir = std::getenv("TMPDIR");
+        return std::string(dir && *dir ? dir : "/tmp") + "/envelope_fuzz." + std::to_string(getpid());
+    }();
+    return path;
+}
+
+void check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "envelope_fuzz: %s\n", what);
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FILE* f = std::fopen(scratchPath().c_str(), "wb");
+    if (!f)
+        return 0;
+    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+    std::fclose(f);
+    if (!written)
+        return 0;
+
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    if (!s)
+        return 0;
+    const unsigned rc = zervcrypto_file_decrypt_open(s, "fuzz", scratchPath().c_str(), nullptr);
+    check(rc <= 3, "open returned an unknown code");
+    if (rc != 0) {
+        check(s->error_text[0] != '\0', "open failed without an error text");
+    } else {
+        uint8_t piece[ZERVCRYPTO_PIECE_SIZE];
+        uint64_t total = 0;
+        for (;;) {
+            uint32_t length = 0;
+            const unsigned r = zervcrypto_file_decrypt_read(s, piece, &length);
+            if (r != 0) {
+                check(r == 1, "read returned an unknown code");
+                check(s->error_text[0] != '\0', "read failed without an error text");
+                break;
+            }
+            if (length == 0)
+                break;
+            check(length <= ZERVCRYPTO_PIECE_SIZE, "piece larger than 1024 bytes");
+            total += length;
+            check(total <= s->header.plaintext_size, "more plaintext than declared");
+            check(total <= size, "more plaintext than the file holds");
+        }
+    }
+    check(std::memchr(s->error_text, '\0', sizeof s->error_text) != nullptr, "error text not terminated");
+    zervcrypto_file_decrypt_close(&s);
+    check(s == nullptr, "close left the state pointer set");
+    return 0;
+}

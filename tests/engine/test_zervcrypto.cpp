@@ -1,0 +1,422 @@
+#include "EnvelopeWriter.h"
+#include "zervcrypto.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+using korvel::test::Bytes;
+using korvel::test::EnvelopeKeys;
+using korvel::test::EnvelopeOptions;
+using korvel::test::ExtraRecord;
+
+namespace {
+
+struct Result {
+    unsigned openCode = 99;
+    unsigned readCode = 0;
+    int sysError = 0;
+    QByteArray error;
+    Bytes plaintext;
+    QList<uint32_t> pieces;
+    zervcrypto_header_t header{};
+    Bytes dataKey;
+};
+
+// Opens path and reads to the end or the first failure.
+Result decrypt(const QString& path, const char* passphrase)
+{
+    Result r;
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    if (!s)
+        return r;
+    r.openCode = zervcrypto_file_decrypt_open(s, passphrase, path.toUtf8().constData(), &r.sysError);
+    if (r.openCode == 0) {
+        uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+        for (;;) {
+            uint32_t length = 0xFFFF;
+            r.readCode = zervcrypto_file_decrypt_read(s, buffer, &length);
+            if (r.readCode != 0 || length == 0)
+                break;
+            r.pieces.append(length);
+            r.plaintext.insert(r.plaintext.end(), buffer, buffer + length);
+        }
+        r.header = s->header;
+        r.dataKey.assign(s->data_key, s->data_key + 16);
+    }
+    r.error = QByteArray(s->error_text);
+    zervcrypto_file_decrypt_close(&s);
+    return r;
+}
+
+// The pieces a plaintext of `size` bytes is handed out in.
+QList<uint32_t> expectedPieces(uint64_t size)
+{
+    QList<uint32_t> pieces;
+    while (size > 0) {
+        const uint32_t fill = size > 65536 ? 65536 : static_cast<uint32_t>(size);
+        size -= fill;
+        if (fill <= 1024) {
+            pieces.append(fill);
+            continue;
+        }
+        for (uint32_t left = fill; left > 0; left -= std::min<uint32_t>(left, 1024))
+            pieces.append(std::min<uint32_t>(left, 1024));
+    }
+    return pieces;
+}
+
+void writeBytes(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(data), data.size());
+}
+
+ExtraRecord keyRecordBody(size_t bodyLength)
+{
+    return ExtraRecord{0x8107, Bytes(bodyLength, 0x11), false};
+}
+
+} // namespace
+
+class TestZervcrypto : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString write(const Bytes& plaintext, const EnvelopeOptions& options = {}, EnvelopeKeys* keys = nullptr)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("e%1.korvel-env").arg(++m_counter));
+        if (!korvel::test::writeEnvelope(path.toStdString(), plaintext, options, keys))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void piecesOfKnownSizes_data();
+    void piecesOfKnownSizes();
+    void passphrases_data();
+    void passphrases();
+    void trailerRecordsAreSteppedOver();
+    void stateHoldsHeader();
+    void corruptTrailers_data();
+    void corruptTrailers();
+    void keyRecordLimit();
+    void truncatedData();
+    void declaredSizeNearTheTop();
+    void shorterDeclaredSize();
+    void systemErrors();
+    void nullArguments();
+};
+
+void TestZervcrypto::roundTrip_data()
+{
+    QTest::addColumn<qulonglong>("size");
+    for (qulonglong size : {0ull, 1ull, 15ull, 16ull, 17ull, 127ull, 128ull, 129ull, 1000ull, 1023ull, 1024ull,
+                            1025ull, 8192ull, 65535ull, 65536ull, 65537ull, 66560ull, 70000ull, 131072ull,
+                            131073ull, 3ull * 1048576 + 77})
+        QTest::addRow("%llu bytes", size) << size;
+}
+
+void TestZervcrypto::roundTrip()
+{
+    QFETCH(qulonglong, size);
+    const Bytes plaintext = korvel::test::patternBytes(size, size + 3);
+    EnvelopeOptions options;
+    if (size == 0)
+        options.gapBytes = 1; // a bare 120-byte header is too short to be an envelope
+    const Result r = decrypt(write(plaintext, options), "secret");
+    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.readCode, 0u);
+    QCOMPARE(r.plaintext.size(), plaintext.size());
+    QVERIFY(r.plaintext == plaintext);
+    QCOMPARE(r.pieces, expectedPieces(size));
+}
+
+void TestZervcrypto::piecesOfKnownSizes_data()
+{
+    QTest::addColumn<qulonglong>("size");
+    QTest::addColumn<QList<uint32_t>>("pieces");
+    QTest::newRow("1000 in one piece") << 1000ull << QList<uint32_t>{1000};
+    QTest::newRow("1025 as 1024 and 1") << 1025ull << QList<uint32_t>{1024, 1};
+    QList<uint32_t> full(64, 1024);
+    QTest::newRow("65536 as 64 pieces") << 65536ull << full;
+    QList<uint32_t> seventy = full;
+    seventy << 1024 << 1024 << 1024 << 1024 << 368;
+    QTest::newRow("70000") << 70000ull << seventy;
+    QList<uint32_t> tail = full;
+    tail << 500;
+    QTest::newRow("65536 + 500: a small last buffer is one piece") << 66036ull << tail;
+}
+
+void TestZervcrypto::piecesOfKnownSizes()
+{
+    QFETCH(qulonglong, size);
+    QFETCH(QList<uint32_t>, pieces);
+    const Result r = decrypt(write(korvel::test::patternBytes(size)), "secret");
+    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.pieces, pieces);
+}
+
+void TestZervcrypto::passphrases_data()
+{
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("header key") << QStringList{"alpha", "beta"} << "alpha" << true;
+    QTest::newRow("only a key record") << QStringList{"alpha", "beta"} << "beta" << true;
+    QTest::newRow("last of three key records") << QStringList{"a", "b", "c", "d"} << "d" << true;
+    QTest::newRow("wrong") << QStringList{"alpha", "beta"} << "gamma" << false;
+    QTest::newRow("case matters") << QStringList{"Secret"} << "secret" << false;
+    QTest::newRow("empty passphrase") << QStringList{""} << "" << true;
+    QTest::newRow("empty typed, set one") << QStringList{"x"} << "" << false;
+    QTest::newRow("utf-8 bytes") << QStringList{QString::fromUtf8("p\xC3\xA4ss \xE2\x82\xAC")}
+                                 << QString::fromUtf8("p\xC3\xA4ss \xE2\x82\xAC") << true;
+}
+
+void TestZervcrypto::passphrases()
+{
+    QFETCH(QStringList, written);
+    QFETCH(QString, typed);
+    QFETCH(bool, opens);
+    EnvelopeOptions options;
+    options.passphrases.clear();
+    for (const QString& p : written)
+        options.passphrases.push_back(p.toStdString());
+    const Bytes plaintext = korvel::test::patternBytes(3000);
+    const Result r = decrypt(write(plaintext, options), typed.toUtf8().constData());
+    if (opens) {
+        QCOMPARE(r.openCode, 0u);
+        QVERIFY(r.plaintext == plaintext);
+    } else {
+        QCOMPARE(r.openCode, 1u);
+        QCOMPARE(r.error, QByteArray("Passphrase doesn't match"));
+    }
+}
+
+void TestZervcrypto::trailerRecordsAreSteppedOver()
+{
+    EnvelopeOptions options;
+    options.passphrases = {"one", "two"};
+    options.extraRecords = {ExtraRecord{0x9001, Bytes(40, 0xAA), true}, ExtraRecord{0x0000, Bytes(), false},
+                            ExtraRecord{0x8106, Bytes(0), false}};
+    // An 8-byte record of the header's type after the header would end the walk
+    // early; keep only records of foreign types.
+    options.extraRecords.pop_back();
+    options.leadingRecords = {keyRecordBody(16)}; // before the header: never a candidate
+    options.gapBytes = 333;
+    const Bytes plaintext = korvel::test::patternBytes(5000, 5);
+    const Result r = decrypt(write(plaintext, options), "two");
+    QCOMPARE(r.openCode, 0u);
+    QVERIFY(r.plaintext == plaintext);
+}
+
+void TestZervcrypto::stateHoldsHeader()
+{
+    EnvelopeOptions options;
+    for (int i = 0; i < 32; ++i)
+        options.reserved[i] = static_cast<uint8_t>(i * 7);
+    options.reserved16 = {1, 0x0203, 0xFFFE, 0x8000};
+    EnvelopeKeys keys;
+    const Result r = decrypt(write(korvel::test::patternBytes(10), options, &keys), "secret");
+    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.header.plaintext_size, uint64_t(10));
+    QVERIFY(std::memcmp(r.header.iv, keys.iv.data(), 16) == 0);
+    QVERIFY(std::memcmp(r.header.salt, keys.salt.data(), 16) == 0);
+    QVERIFY(std::memcmp(r.header.reserved, options.reserved.data(), 32) == 0);
+    QCOMPARE(r.header.reserved16[1], uint16_t(0x0203));
+    QCOMPARE(r.header.reserved16[3], uint16_t(0x8000));
+    QVERIFY(r.dataKey == Bytes(keys.dataKey.begin(), keys.dataKey.end()));
+}
+
+void TestZervcrypto::corruptTrailers_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<unsigned>("code");
+
+    const Bytes plain = korvel::test::patternBytes(200);
+    const Bytes good = korvel::test::makeEnvelope(plain);
+    const QByteArray goodBytes(reinterpret_cast<const char*>(good.data()), static_cast<qsizetype>(good.size()));
+    const Bytes empty = korvel::test::makeEnvelope({});
+    const QByteArray headerOnly(reinterpret_cast<const char*>(empty.data()), static_cast<qsizetype>(empty.size()));
+
+    QTest::newRow("intact") << goodBytes << 0u;
+    QTest::newRow("header alone: 120 bytes") << headerOnly << 2u;
+    QTest::newRow("header plus one byte") << (QByteArray(1, 'x') + headerOnly) << 0u;
+    QTest::newRow("empty file") << QByteArray() << 2u;
+    QByteArray badMagic = goodBytes;
+    badMagic[badMagic.size() - 1] = 0x0C;
+    QTest::newRow("last byte of magic") << badMagic << 2u;
+    QTest::newRow("trailing garbage") << (goodBytes + "junk") << 2u;
+    QTest::newRow("last bytes cut") << goodBytes.left(goodBytes.size() - 3) << 2u;
+    QByteArray longRecord = goodBytes;
+    longRecord[longRecord.size() - 6] = char(0x7F); // length 0x7F78: more than the file holds
+    QTest::newRow("record longer than the file") << longRecord << 2u;
+    QByteArray zeroLength = goodBytes;
+    zeroLength[zeroLength.size() - 6] = 0;
+    zeroLength[zeroLength.size() - 5] = 0;
+    QTest::newRow("record length 0") << zeroLength << 2u;
+    QByteArray shortLength = goodBytes;
+    shortLength[shortLength.size() - 6] = 0;
+    shortLength[shortLength.size() - 5] = 4;
+    QTest::newRow("record length shorter than a footer") << shortLength << 2u;
+    QByteArray flagged = goodBytes;
+    flagged[flagged.size() - 6] = char(0x80); // bit 15 set: ignored
+    QTest::newRow("length flag bit") << flagged << 0u;
+    QByteArray wrongType = goodBytes;
+    wrongType[wrongType.size() - 7] = 0x07; // 0x8107: a key record, then nothing before it
+    QTest::newRow("header typed as key record") << wrongType << 2u;
+    QByteArray headerLength = goodBytes;
+    headerLength[headerLength.size() - 5] = 112; // walk lands 8 bytes into the header
+    QTest::newRow("header length 112") << headerLength << 2u;
+
+    // The header must lie within the last 8192 bytes.
+    EnvelopeOptions farAway;
+    farAway.extraRecords = {ExtraRecord{0x9000, Bytes(8100, 0), false}};
+    const Bytes far = korvel::test::makeEnvelope(plain, farAway);
+    QTest::newRow("header outside the tail window")
+        << QByteArray(reinterpret_cast<const char*>(far.data()), static_cast<qsizetype>(far.size())) << 2u;
+    EnvelopeOptions nearEnough;
+    nearEnough.extraRecords = {ExtraRecord{0x9000, Bytes(8192 - 120 - 8, 0), false}};
+    const Bytes nearly = korvel::test::makeEnvelope(plain, nearEnough);
+    QTest::newRow("header at the window's first byte")
+        << QByteArray(reinterpret_cast<const char*>(nearly.data()), static_cast<qsizetype>(nearly.size())) << 0u;
+
+    // A key record at the very end with no header before it: the walk ends on a
+    // record too short to be a header.
+    Bytes lone = plain;
+    lone.resize(400, 0x33);
+    const uint8_t keyFooter[] = {0x81, 0x07, 0x00, 0x18, 0xB1, 0x0B, 0xB1, 0x0B};
+    lone.insert(lone.end(), 16, 0x22);
+    lone.insert(lone.end(), keyFooter, keyFooter + 8);
+    QTest::newRow("key record without header")
+        << QByteArray(reinterpret_cast<const char*>(lone.data()), static_cast<qsizetype>(lone.size())) << 2u;
+}
+
+void TestZervcrypto::corruptTrailers()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(unsigned, code);
+    const QString path = m_dir.filePath(QStringLiteral("corrupt%1").arg(++m_counter));
+    writeBytes(path, file);
+    const Result r = decrypt(path, "secret");
+    QCOMPARE(r.openCode, code);
+    if (code == 2)
+        QCOMPARE(r.error, QByteArray("Input file is corrupt"));
+}
+
+void TestZervcrypto::keyRecordLimit()
+{
+    // 316 key records fit; the last one holds the passphrase.
+    EnvelopeOptions options;
+    options.passphrases.assign(317, "filler");
+    options.passphrases.front() = "head";
+    options.passphrases.back() = "last";
+    const Bytes plaintext = korvel::test::patternBytes(100);
+    Result r = decrypt(write(plaintext, options), "last");
+    QCOMPARE(r.openCode, 0u);
+    QVERIFY(r.plaintext == plaintext);
+
+    // One more is refused as corrupt rather than written past the candidate list.
+    options.passphrases.push_back("extra");
+    r = decrypt(write(plaintext, options), "head");
+    QCOMPARE(r.openCode, 2u);
+    QCOMPARE(r.error, QByteArray("Input file is corrupt"));
+}
+
+void TestZervcrypto::truncatedData()
+{
+    // The header promises more than the file holds: earlier pieces come out,
+    // then the read that reaches the end fails.
+    EnvelopeOptions options;
+    options.declaredSize = 200000;
+    const Bytes plaintext = korvel::test::patternBytes(100000);
+    const Result r = decrypt(write(plaintext, options), "secret");
+    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.readCode, 1u);
+    QCOMPARE(r.error, QByteArray("Read failed"));
+    QCOMPARE(r.plaintext.size(), size_t(65536));
+    QVERIFY(std::equal(r.plaintext.begin(), r.plaintext.end(), plaintext.begin()));
+}
+
+void TestZervcrypto::declaredSizeNearTheTop()
+{
+    // remaining + 15 would wrap around to a small number: never hand out the
+    // trailer as plaintext.
+    for (uint64_t declared : {~0ull, ~0ull - 14, ~0ull - 15, ~0ull - 100}) {
+        EnvelopeOptions options;
+        options.declaredSize = declared;
+        const Result r = decrypt(write(korvel::test::patternBytes(100), options), "secret");
+        QCOMPARE(r.openCode, 0u);
+        QCOMPARE(r.readCode, 1u);
+        QCOMPARE(r.error, QByteArray("Read failed"));
+        QVERIFY(r.plaintext.empty());
+    }
+}
+
+void TestZervcrypto::shorterDeclaredSize()
+{
+    EnvelopeOptions options;
+    options.declaredSize = 1500;
+    const Bytes plaintext = korvel::test::patternBytes(4000);
+    const Result r = decrypt(write(plaintext, options), "secret");
+    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.readCode, 0u);
+    QCOMPARE(r.plaintext.size(), size_t(1500));
+    QVERIFY(std::equal(r.plaintext.begin(), r.plaintext.end(), plaintext.begin()));
+}
+
+void TestZervcrypto::systemErrors()
+{
+    Result r = decrypt(m_dir.filePath("does-not-exist"), "secret");
+    QCOMPARE(r.openCode, 3u);
+    QCOMPARE(r.sysError, ENOENT);
+    QCOMPARE(r.error, QByteArray("Cannot open file: No such file or directory"));
+
+    // A folder opens for reading but cannot be read.
+    QVERIFY(QDir(m_dir.path()).mkpath("folder"));
+    QFile filler(m_dir.filePath("folder/f"));
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    r = decrypt(m_dir.filePath("folder"), "secret");
+    QVERIFY(r.openCode == 3u || r.openCode == 2u); // a folder's size may be reported as 120 or less
+    if (r.openCode == 3u) {
+        QCOMPARE(r.sysError, EISDIR);
+        QCOMPARE(r.error, QByteArray("Cannot read file: Is a directory"));
+    }
+
+    // The out-parameter is optional.
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    QCOMPARE(zervcrypto_file_decrypt_open(s, "x", m_dir.filePath("nope").toUtf8().constData(), nullptr), 3u);
+    zervcrypto_file_decrypt_close(&s);
+    QVERIFY(!s);
+}
+
+void TestZervcrypto::nullArguments()
+{
+    QCOMPARE(zervcrypto_file_decrypt_open(nullptr, "x", "y", nullptr), 3u);
+    uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+    uint32_t length = 0;
+    QCOMPARE(zervcrypto_file_decrypt_read(nullptr, buffer, &length), 1u);
+    zervcrypto_file_decrypt_close(nullptr);
+    zervcrypto_file_decrypt_t* none = nullptr;
+    zervcrypto_file_decrypt_close(&none);
+
+    // A fresh state owns no descriptor: closing it leaves standard input alone.
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    QVERIFY(s);
+    QVERIFY(!kv_file_valid(&s->file));
+    QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), 1u); // never opened
+    zervcrypto_file_decrypt_close(&s);
+    QVERIFY(!s);
+}
+
+QTEST_GUILESS_MAIN(TestZervcrypto)
+#include "test_zervcrypto.moc"
