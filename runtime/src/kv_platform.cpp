@@ -1,5 +1,6 @@
 // Machine and user information: host, OS, locale, mounts, user name and id.
 #include "kv/kv_platform.h"
+#include "kv/kv_path.h"
 #include "kv/kv_process.h"
 #include "kv/kv_registry.h"
 
@@ -471,6 +472,45 @@ int kv_platform_free_mnt(kv_mount_t** list)
         return EINVAL;
     freeList(list);
     return 0;
+}
+
+int kv_path_etc_file(const char* name, const char* executable_path, char* out, int size)
+{
+    if (!name || !*name || !executable_path || !out || size <= 0)
+        return -1;
+    char dir[KV_PATH_MAX];
+    if (kv_path_parent_dir(executable_path, dir, sizeof dir) < 0)
+        return -1;
+    static const char* const kPlaces[] = { ".", "etc", "..", "../etc", "../..", "../../etc" };
+    for (const char* place : kPlaces) {
+        char folder[KV_PATH_MAX];
+        char file[KV_PATH_MAX];
+        if (kv_path_append(dir, place, folder, sizeof folder) != 0
+            || kv_path_append(folder, name, file, sizeof file) != 0 || !kv_path_exists(file))
+            continue;
+        if (kv_str_ncpy(out, file, static_cast<unsigned>(size)) != 0)
+            return -1;
+        return static_cast<int>(strlen(out));
+    }
+    return -1;
+}
+
+int kv_path_etc_dir(const char* executable_path, char* out, int size)
+{
+    if (!executable_path || !out || size <= 0)
+        return -1;
+    char file[KV_PATH_MAX];
+    if (kv_path_etc_file("korvel.conf", executable_path, file, sizeof file) >= 0)
+        return kv_path_parent_dir(file, out, static_cast<size_t>(size));
+    char root[KV_PATH_MAX];
+    if (kv_path_root_dir(executable_path, root, sizeof root) < 0)
+        return -1;
+    const size_t length = strlen(root);
+    if (length + 5 > static_cast<size_t>(size))
+        return -1;
+    // A root of "/" takes "etc" without a second slash.
+    const bool slashEnded = length > 0 && root[length - 1] == '/';
+    return snprintf(out, static_cast<size_t>(size), slashEnded ? "%setc" : "%s/etc", root);
 }
 
 } // extern "C"

@@ -95,6 +95,9 @@ private slots:
     void mountOfPath();
     void mountsOfEveryDrive();
     void threadPriority();
+    void etcFile_data();
+    void etcFile();
+    void etcDir();
 };
 
 void TestKvPlatform::initTestCase()
@@ -405,6 +408,70 @@ void TestKvPlatform::threadPriority()
     std::thread t([&result] { result = kv_platform_thread_init(); });
     t.join();
     QCOMPARE(result, 1);
+}
+
+void TestKvPlatform::etcFile_data()
+{
+    QTest::addColumn<QStringList>("places");
+    QTest::addColumn<QString>("found");
+    // The executable is <tree>/a/b/bin/app.
+    QTest::newRow("beside") << QStringList { "a/b/bin", "a/b/bin/etc", "a" } << "a/b/bin";
+    QTest::newRow("etc below") << QStringList { "a/b/bin/etc", "a/b" } << "a/b/bin/etc";
+    QTest::newRow("parent") << QStringList { "a/b", "a/b/etc" } << "a/b";
+    QTest::newRow("parent's etc") << QStringList { "a/b/etc", "a" } << "a/b/etc";
+    QTest::newRow("grandparent") << QStringList { "a", "a/etc" } << "a";
+    QTest::newRow("grandparent's etc") << QStringList { "a/etc" } << "a/etc";
+    QTest::newRow("too far up") << QStringList { "." } << QString();
+}
+
+void TestKvPlatform::etcFile()
+{
+    QFETCH(QStringList, places);
+    QFETCH(QString, found);
+    QTemporaryDir tree;
+    QVERIFY(tree.isValid());
+    QVERIFY(QDir(tree.path()).mkpath("a/b/bin"));
+    for (const QString& place : places) {
+        QVERIFY(QDir(tree.path()).mkpath(place));
+        QFile f(tree.filePath(place + "/korvel.conf"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    const QByteArray exe = tree.filePath("a/b/bin/app").toUtf8();
+    char out[KV_PATH_MAX];
+    const int length = kv_path_etc_file("korvel.conf", exe.constData(), out, sizeof out);
+    if (found.isEmpty()) {
+        QCOMPARE(length, -1);
+        return;
+    }
+    const QByteArray expected = QDir::cleanPath(tree.filePath(found + "/korvel.conf")).toUtf8();
+    QCOMPARE(QByteArray(out), expected);
+    QCOMPARE(length, int(expected.size()));
+    // The folder that holds it.
+    QCOMPARE(kv_path_etc_dir(exe.constData(), out, sizeof out), int(expected.size()) - 12);
+    QCOMPARE(QByteArray(out), expected.left(expected.size() - 12));
+    QCOMPARE(kv_path_etc_file("korvel.conf", exe.constData(), out, 8), -1);
+}
+
+void TestKvPlatform::etcDir()
+{
+    QTemporaryDir tree;
+    QVERIFY(tree.isValid());
+    QVERIFY(QDir(tree.path()).mkpath("a/b/bin"));
+    const QByteArray exe = tree.filePath("a/b/bin/app").toUtf8();
+    char out[KV_PATH_MAX];
+    // No korvel.conf: the product root (here the executable's parent) and etc.
+    QByteArray expected = tree.filePath("a/b/etc").toUtf8();
+    QCOMPARE(kv_path_etc_dir(exe.constData(), out, sizeof out), int(expected.size()));
+    QCOMPARE(QByteArray(out), expected);
+    QCOMPARE(kv_path_etc_dir(exe.constData(), out, int(expected.size()) + 1), int(expected.size()));
+    QCOMPARE(kv_path_etc_dir(exe.constData(), out, int(expected.size())), -1);
+    // product-info.mf in the grandparent makes that the root.
+    QFile mark(tree.filePath("a/product-info.mf"));
+    QVERIFY(mark.open(QIODevice::WriteOnly));
+    mark.close();
+    expected = tree.filePath("a/etc").toUtf8();
+    QCOMPARE(kv_path_etc_dir(exe.constData(), out, sizeof out), int(expected.size()));
+    QCOMPARE(QByteArray(out), expected);
 }
 
 QTEST_GUILESS_MAIN(TestKvPlatform)
