@@ -31,5 +31,20 @@ int findAccount(const char* name, Account* account);
 
 // Looks a group up by name: 0, ENOENT when there is none, or the lookup's error.
 int findGroup(const char* name, gid_t* gid);
+// Value of a digit byte: "0"-"9" are 0-9, letters "A"-"Z" and "a"-"z" 10-35;
+// any other byte is 36, above every base.
+int digitValue(unsigned char c);
+
+// The library's bounded formatter: vsnprintf into (buffer, size), truncating and
+// always zero-terminating. Size 0 writes nothing and returns the length the output
+// would need. On truncation it reports "Call to snprintf() lead to a truncation"
+// through kv_dbg while the library debug level is 2 or more, and returns size - 1
+// (the length written). A null buffer with a non-zero size, or a format error,
+// returns -1 (with the buffer emptied where there is one).
+int boundedFormat(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// The same over an argument list for the log writer; returns size itself on
+// truncation, so the caller can tell a cut line from one that just fits.
+int boundedFormatV(char* buffer, size_t size, const char* format, va_list args);
 
 } // namespace kv::internal

@@ -21,6 +21,18 @@ int main(void)
         fprintf(stderr, "kv_file_init left the handle open\n");
         return 1;
     }
+    {
+        /* The string, UTF, sync and time families from C. */
+        kv_mutex_t mutex;
+        kv_timeval_t a = { 2, 0 }, b = { 1, 999999 };
+        const kv_wchar_t wide[] = { 0x41, 0 };
+        if (kv_str_ahtoi("0x10") != 16 || kv_utf16_len(wide) != 1 || kv_time_get_usec_diff(&a, &b) != 1
+            || kv_mutex_init(&mutex) != 0 || kv_mutex_acquire(&mutex) != 0 || kv_mutex_release(&mutex) != 0
+            || kv_mutex_destroy(&mutex) != 0) {
+            fprintf(stderr, "string, UTF, sync or time family from C failed\n");
+            return 1;
+        }
+    }
 #ifdef HAVE_ZERVCRYPTO
     {
         zervcrypto_file_decrypt_t* state = zervcrypto_file_decrypt_init();

@@ -8,3 +8,7 @@
 #include "kv_platform.h"
 #include "kv_process.h"
 #include "kv_registry.h"
+#include "kv_str.h"
+#include "kv_sync.h"
+#include "kv_time.h"
+#include "kv_utf.h"
