@@ -4,6 +4,7 @@
 #include "kv_core.h"
 #include "kv_dir.h"
 #include "kv_file.h"
+#include "kv_log.h"
 #include "kv_path.h"
 #include "kv_platform.h"
 #include "kv_process.h"
