@@ -1,0 +1,387 @@
+// The process-wide log: line format, repeat folding, echo, rotation.
+#include "kv/kv_log.h"
+#include "kv/kv_dir.h"
+#include "kv/kv_file.h"
+#include "kv/kv_path.h"
+#include "kv/kv_sync.h"
+#include "kv/kv_time.h"
+#include "kv_internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <unistd.h>
+
+using namespace kv::internal;
+
+namespace {
+
+constexpr int kHeaderSize = 256;
+constexpr int kLineSize = 4096;
+constexpr int kTagRoom = 5; // "%s " of a three-letter tag
+constexpr int kMessageRoom = 4090; // from the fifth byte on
+constexpr int kMaxLine = 4093; // leaves room for CR LF and the NUL
+constexpr int kRotations = 10; // numbered files 0..9
+constexpr uint32_t kMiB = 1048576;
+constexpr int kQueryEvery = 64; // lines between two size queries
+
+const char* const kTags[] = { "ERR", "LOG", "DBG" };
+
+// Settings; plain values that any thread may change between two lines.
+std::atomic<uint32_t> gLimit { 10 * kMiB };
+std::atomic<int> gEcho { -1 };
+
+// Held around the whole of one log call, so lines never interleave and the
+// last line, the repeat count and the file stay consistent. Recursive: a
+// failing write reports itself through kv_err on the same thread.
+std::recursive_mutex gCallLock;
+thread_local int tDepth = 0;
+
+// The rest is used only under gCallLock.
+kv_file_t gFile = -1;
+uint64_t gSize = 0; // of the open file, as far as this process has written it
+int gSinceQuery = 0; // lines since its size was last read
+int gStderrOnly = 0;
+char gName[KV_PATH_MAX];
+kv_mutex_t gLogMutex; // the opening procedure and the size check
+bool gMutexReady = false;
+char gLast[kLineSize];
+int gLastLength = -1; // -1: no line yet
+int gRepeat = 0;
+uint32_t gPid = 0;
+int32_t gTimeSeconds = -1; // the second gTime was converted for
+tm gTime;
+
+uint32_t threadId()
+{
+    thread_local const uint32_t id = static_cast<uint32_t>(gettid());
+    return id;
+}
+
+void writeStderr(const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(2, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+// The folder for a log name without one: <product root>/var/log when it
+// exists, else the executable's folder.
+int defaultLogDirectory(char* out, size_t size)
+{
+    if (!out || size == 0)
+        return EINVAL;
+    char exe[KV_PATH_MAX];
+    char root[KV_PATH_MAX];
+    if (kv_path_executable_path(exe, sizeof exe, nullptr) < 0 || kv_path_root_dir(exe, root, sizeof root) < 0)
+        return ENOENT;
+    const int n = boundedFormat(out, size, "%s/var/log", root);
+    if (n < 0 || static_cast<size_t>(n) >= size - 1)
+        return KV_ERR_INSUFFICIENT_BUFFER;
+    if (kv_path_exists(out))
+        return 0;
+    if (kv_path_executable_dir(out, size, nullptr) < 0)
+        return KV_ERR_INSUFFICIENT_BUFFER;
+    return 0;
+}
+
+// The numbered file to use: the last of the first run of present files
+// (0-4 and 6-9 give 4, 1-9 give 9, 0 and 2-9 give 0); 0 when there is none.
+int chooseDigit(unsigned mask, bool* renewLink)
+{
+    if (mask == 0) {
+        *renewLink = true;
+        return 0;
+    }
+    int digit = 0;
+    while (!(mask & (1u << digit)))
+        ++digit;
+    while (digit + 1 < kRotations && (mask & (1u << (digit + 1))))
+        ++digit;
+    return digit;
+}
+
+// Open the numbered file to write to; called with the log mutex held.
+int openLogFile()
+{
+    char working[KV_PATH_MAX + 2];
+    memcpy(working, gName, sizeof gName);
+    char* slash = strrchr(working, '/');
+    char dir[KV_PATH_MAX];
+    if (!slash) {
+        kv_str_ncpy(dir, ".", sizeof dir);
+    } else if (slash == working) {
+        kv_str_ncpy(dir, "/", sizeof dir);
+    } else {
+        const size_t n = static_cast<size_t>(slash - working);
+        memcpy(dir, working, n);
+        dir[n] = '\0';
+    }
+    char* file = slash ? slash + 1 : working;
+    const size_t fileLength = strlen(file);
+
+    // Make room for ".N" before the last dot of the file name, or append it.
+    char* dot = strrchr(file, '.');
+    const size_t extLength = dot ? strlen(dot) : 0;
+    const size_t stemLength = fileLength - extLength;
+    memmove(file + stemLength + 2, file + stemLength, extLength + 1);
+    file[stemLength] = '.';
+    file[stemLength + 1] = '0';
+    char* digitChar = file + stemLength + 1;
+
+    kv_dir_t listing;
+    kv_dir_init(&listing);
+    if (int rc = kv_dir_open(dir, &listing)) {
+        fprintf(stderr, "Error opening log directory %s\n", dir);
+        return rc;
+    }
+    unsigned mask = 0;
+    char entry[KV_PATH_MAX];
+    while (kv_dir_next(&listing, entry) == 0) {
+        if (strlen(entry) != fileLength + 2 || memcmp(entry, file, stemLength + 1) != 0)
+            continue;
+        const char d = entry[stemLength + 1];
+        if (d >= '0' && d <= '9' && memcmp(entry + stemLength + 2, file + stemLength + 2, extLength) == 0)
+            mask |= 1u << (d - '0');
+    }
+    kv_dir_close(&listing);
+
+    bool renewLink = false;
+    int digit = chooseDigit(mask, &renewLink);
+    // Each turn either keeps a file below the limit or deletes the one after
+    // the next; ten turns without success mean the size cannot be read.
+    for (int turn = 0; turn <= kRotations; ++turn) {
+        *digitChar = static_cast<char>('0' + digit);
+        if (kv_file_openappend(working, &gFile, 0660) != 0) {
+            fprintf(stderr, "Cannot open log file: %s\n", working);
+            return EINVAL;
+        }
+        kv_stat_t st;
+        if (kv_file_fstat(&gFile, &st) == 0 && st.size < gLimit.load(std::memory_order_relaxed)) {
+            gSize = st.size;
+            gSinceQuery = 0;
+            if (renewLink) {
+                kv_file_delete(gName);
+                kv_file_hardlink(working, gName);
+            }
+            return 0;
+        }
+        kv_file_close(&gFile);
+        digit = (digit + 1) % kRotations;
+        *digitChar = static_cast<char>('0' + (digit + 1) % kRotations);
+        kv_file_delete(working);
+        renewLink = true;
+    }
+    return KV_ELOG;
+}
+
+// After every line and at opening: move on to the next file once this one
+// has passed the limit. Reading the size costs a system call, as much as the
+// write itself, so between two queries the size is counted from what this
+// process writes; the query every kQueryEvery lines and whenever the count
+// passes the limit catches what other processes append.
+int checkSize()
+{
+    const uint32_t limit = gLimit.load(std::memory_order_relaxed);
+    if (kv_file_valid(&gFile) && gSize <= limit && ++gSinceQuery < kQueryEvery)
+        return 0;
+    gSinceQuery = 0;
+    if (int rc = kv_mutex_acquire(&gLogMutex))
+        return rc;
+    int rc = 0;
+    bool reopen = true;
+    if (kv_file_valid(&gFile)) {
+        kv_stat_t st;
+        rc = kv_file_fstat(&gFile, &st);
+        if (rc == 0)
+            gSize = st.size;
+        if (rc != 0 || st.size <= limit)
+            reopen = false;
+        else
+            kv_file_close(&gFile);
+    }
+    if (reopen)
+        rc = openLogFile();
+    kv_mutex_release(&gLogMutex);
+    return rc;
+}
+
+int writeLine(int level, const char* format, va_list args)
+{
+    // A line about a failing log write may come back through here once; what
+    // that line causes in turn is dropped.
+    if (tDepth > 1)
+        return KV_ELOG;
+    std::lock_guard<std::recursive_mutex> lock(gCallLock);
+    ++tDepth;
+    struct DepthGuard {
+        ~DepthGuard() { --tDepth; }
+    } depthGuard;
+
+    if (!kv_file_valid(&gFile) && !gStderrOnly)
+        return EINVAL;
+
+    // The header is formatted into the bytes just before the line, so that
+    // both leave in one write.
+    char buffer[kHeaderSize + kLineSize];
+    char* line = buffer + kHeaderSize;
+    const int tagLength = boundedFormat(line, kTagRoom, "%s ", kTags[level]);
+    int messageLength = boundedFormatV(line + tagLength, kMessageRoom, format, args);
+    if (messageLength < 0)
+        return KV_ELOG;
+    int length = tagLength + messageLength;
+    if (length > kMaxLine)
+        length = kMaxLine;
+
+    if (length == gLastLength && memcmp(line, gLast, static_cast<size_t>(length)) == 0) {
+        ++gRepeat;
+        return 0;
+    }
+    memcpy(gLast, line, static_cast<size_t>(length));
+    gLastLength = length;
+    line[length++] = '\r';
+    line[length++] = '\n';
+    line[length] = '\0';
+
+    if (gStderrOnly || level <= gEcho.load(std::memory_order_relaxed))
+        writeStderr(line, static_cast<size_t>(length));
+    if (gStderrOnly)
+        return 0;
+
+    const int32_t now = static_cast<int32_t>(time(nullptr));
+    if (now != gTimeSeconds) {
+        if (kv_time_localtime(&now, &gTime) != 0) {
+            gTimeSeconds = -1;
+            return KV_ELOG;
+        }
+        gTimeSeconds = now;
+    }
+    char header[kHeaderSize];
+    int headerLength;
+    if (gRepeat == 0)
+        headerLength = snprintf(header, sizeof header, "%.*d%04d-%02d-%02d %02d:%02d:%02d [%x-%08x] ", 0, gRepeat,
+            gTime.tm_year + 1900, gTime.tm_mon + 1, gTime.tm_mday, gTime.tm_hour, gTime.tm_min, gTime.tm_sec, gPid,
+            threadId());
+    else
+        headerLength = snprintf(header, sizeof header,
+            "Last message repeated %.*d times\r\n%04d-%02d-%02d %02d:%02d:%02d [%x-%x] ", 0, gRepeat,
+            gTime.tm_year + 1900, gTime.tm_mon + 1, gTime.tm_mday, gTime.tm_hour, gTime.tm_min, gTime.tm_sec, gPid,
+            threadId());
+    if (headerLength < 0 || headerLength > kHeaderSize)
+        return KV_ELOG;
+    char* run = line - headerLength;
+    memcpy(run, header, static_cast<size_t>(headerLength));
+    const unsigned total = static_cast<unsigned>(headerLength + length);
+
+    int rc = 0;
+    unsigned done = 0;
+    while (done < total) {
+        unsigned written = 0;
+        rc = kv_file_write(&gFile, run + done, total - done, &written);
+        if (rc != 0 || written == 0)
+            break;
+        done += written;
+    }
+    gSize += done;
+    gRepeat = 0;
+    checkSize();
+    return rc;
+}
+
+} // namespace
+
+extern "C" {
+
+int kv_log_init(intptr_t reserved, const char* name)
+{
+    (void)reserved;
+    std::lock_guard<std::recursive_mutex> lock(gCallLock);
+    if (logOpenState != 0)
+        return 0;
+    logOpenState = 2;
+    logWriter = writeLine;
+    gStderrOnly = 0;
+    gLastLength = -1;
+    gRepeat = 0;
+    if (!name)
+        return EINVAL;
+    // The name and its terminating NUL must fit the path buffer whole.
+    if (strlen(name) >= KV_PATH_MAX)
+        return KV_ERR_FILENAME_TOO_LONG;
+    if (int rc = kv_mutex_init_recursive(&gLogMutex))
+        return rc;
+    gMutexReady = true;
+    kv_str_ncpy(gName, name, sizeof gName);
+    for (char* p = gName; *p; ++p) {
+        if (*p == '\\')
+            *p = '/';
+    }
+
+    int rc = 0;
+    if (strcmp(gName, "-") == 0) {
+        gStderrOnly = 1;
+    } else {
+        if (!strchr(gName, '/')) {
+            char dir[KV_PATH_MAX];
+            if ((rc = defaultLogDirectory(dir, sizeof dir)) != 0)
+                return rc;
+            char joined[KV_PATH_MAX];
+            if (kv_path_append(dir, gName, joined, sizeof joined) != 0)
+                return KV_ERR_FILENAME_TOO_LONG;
+            memcpy(gName, joined, sizeof gName);
+            if ((rc = kv_dir_create(dir, 0777, 1)) != 0)
+                return rc;
+        }
+        rc = checkSize();
+    }
+    gPid = static_cast<uint32_t>(getpid());
+    return rc;
+}
+
+int kv_log_cleanup(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(gCallLock);
+    const int state = logOpenState;
+    if (state != 1 && state != 2)
+        return state - 2;
+    if (kv_file_valid(&gFile)) {
+        kv_file_flush(&gFile);
+        kv_file_close(&gFile);
+    }
+    int rc = 0;
+    if (gMutexReady) {
+        rc = kv_mutex_destroy(&gLogMutex);
+        gMutexReady = false;
+    }
+    logWriter = nullptr;
+    logOpenState = 0;
+    gStderrOnly = 0;
+    return rc;
+}
+
+int kv_log_set_echo(int level)
+{
+    gEcho.store(level, std::memory_order_relaxed);
+    return level;
+}
+
+int kv_log_set_logfile_size(int megabytes)
+{
+    // 0 and below would make every file too large and the log rotate forever.
+    if (megabytes <= 0 || megabytes >= 4096)
+        return megabytes;
+    const uint32_t bytes = static_cast<uint32_t>(megabytes) * kMiB;
+    gLimit.store(bytes, std::memory_order_relaxed);
+    return static_cast<int>(bytes);
+}
+
+} // extern "C"

@@ -1,0 +1,413 @@
+// The registry: string values in one file per key, changed atomically.
+#include "kv/kv_registry.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <pwd.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kDefaultMachineRoot = "/var/lib/korvel/registry";
+constexpr const char* kUserRootBelowHome = "/.local/share/korvel/registry";
+
+struct Value {
+    std::string type;
+    std::string name;
+    std::string data;
+};
+
+int lastError()
+{
+    return errno != 0 ? errno : EIO;
+}
+
+const char* hiveName(int root)
+{
+    switch (root) {
+    case KV_HKEY_CLASSES_ROOT:
+        return "HKEY_CLASSES_ROOT";
+    case KV_HKEY_CURRENT_USER:
+        return "HKEY_CURRENT_USER";
+    case KV_HKEY_LOCAL_MACHINE:
+        return "HKEY_LOCAL_MACHINE";
+    case KV_HKEY_USERS:
+        return "HKEY_USERS";
+    default:
+        return nullptr;
+    }
+}
+
+std::string homeDirectory()
+{
+    if (const char* home = getenv("HOME"); home && *home)
+        return home;
+    passwd pw;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/";
+}
+
+// The hive's folder; empty for an unknown hive.
+std::string hiveFolder(int root)
+{
+    const char* name = hiveName(root);
+    if (!name)
+        return {};
+    std::string base;
+    if (const char* redirect = getenv("KV_REGISTRY_ROOT"); redirect && *redirect)
+        base = redirect;
+    else if (root == KV_HKEY_CURRENT_USER)
+        base = homeDirectory() + kUserRootBelowHome;
+    else
+        base = kDefaultMachineRoot;
+    return base + "/" + name;
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// "<hive>/<a>/<b>.key" for "A\B". Names that would leave the hive folder or
+// name a folder of their own are refused: 22.
+int keyFile(int root, const char* key, std::string* path, std::string* hiveOut = nullptr)
+{
+    const std::string hive = hiveFolder(root);
+    if (hive.empty() || !key)
+        return EINVAL;
+    std::string rel;
+    const char* p = key;
+    while (true) {
+        const char* end = strchr(p, '\\');
+        const size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
+        const std::string name(p, len);
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            return EINVAL;
+        if (!rel.empty())
+            rel += '/';
+        for (char c : name)
+            rel += asciiLower(c);
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    *path = hive + "/" + rel + ".key";
+    if (hiveOut)
+        *hiveOut = hive;
+    return 0;
+}
+
+void escapeInto(std::string& out, const std::string& text)
+{
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+std::string unescape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        switch (text[++i]) {
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        default:
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Lines that do not hold three tab-separated fields are skipped.
+std::vector<Value> parseKey(const std::string& text)
+{
+    std::vector<Value> values;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t tab1 = line.find('\t');
+        const size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string::npos)
+            continue;
+        values.push_back({ line.substr(0, tab1), unescape(line.substr(tab1 + 1, tab2 - tab1 - 1)),
+            unescape(line.substr(tab2 + 1)) });
+    }
+    return values;
+}
+
+std::string formatKey(const std::vector<Value>& values)
+{
+    std::string text;
+    for (const Value& v : values) {
+        text += v.type;
+        text += '\t';
+        escapeInto(text, v.name);
+        text += '\t';
+        escapeInto(text, v.data);
+        text += '\n';
+    }
+    return text;
+}
+
+int readAll(int fd, std::string* text)
+{
+    char buffer[8192];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return lastError();
+        if (n == 0)
+            return 0;
+        text->append(buffer, static_cast<size_t>(n));
+    }
+}
+
+int writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return lastError();
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int readKey(const std::string& path, std::vector<Value>* values, struct stat* st = nullptr)
+{
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return lastError();
+    std::string text;
+    int rc = readAll(fd, &text);
+    if (rc == 0 && st && fstat(fd, st) != 0)
+        rc = lastError();
+    ::close(fd);
+    if (rc == 0)
+        *values = parseKey(text);
+    return rc;
+}
+
+// Holds "<hive>/.lock" under an exclusive flock while alive.
+class HiveLock {
+public:
+    explicit HiveLock(const std::string& hive)
+    {
+        const std::string lockPath = hive + "/.lock";
+        do {
+            m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        } while (m_fd < 0 && errno == EINTR);
+        if (m_fd < 0) {
+            m_error = lastError();
+            return;
+        }
+        int r;
+        do {
+            r = flock(m_fd, LOCK_EX);
+        } while (r != 0 && errno == EINTR);
+        if (r != 0)
+            m_error = lastError();
+    }
+    ~HiveLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the flock
+    }
+    HiveLock(const HiveLock&) = delete;
+    HiveLock& operator=(const HiveLock&) = delete;
+    int error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    int m_error = 0;
+};
+
+// Read the key, let change() edit its values, and put the result in place of
+// the key with a rename, all under the hive's lock.
+template <typename Change> int rewriteKey(int root, const char* key, Change change)
+{
+    std::string path;
+    std::string hive;
+    if (int rc = keyFile(root, key, &path, &hive))
+        return rc;
+    HiveLock lock(hive);
+    if (lock.error())
+        return lock.error();
+    std::vector<Value> values;
+    struct stat st;
+    if (int rc = readKey(path, &values, &st))
+        return rc;
+    if (int rc = change(values))
+        return rc;
+
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return lastError();
+    int rc = writeAll(fd, formatKey(values));
+    if (rc == 0 && fchmod(fd, st.st_mode & 07777) != 0)
+        rc = lastError();
+    if (rc == 0) {
+        int r;
+        do {
+            r = fsync(fd);
+        } while (r != 0 && errno == EINTR);
+        if (r != 0)
+            rc = lastError();
+    }
+    if (::close(fd) != 0 && rc == 0 && errno != EINTR)
+        rc = lastError();
+    if (rc == 0 && rename(temp.c_str(), path.c_str()) != 0)
+        rc = lastError();
+    if (rc != 0)
+        unlink(temp.c_str());
+    return rc;
+}
+
+std::string valueName(const char* name)
+{
+    return name ? std::string(name) : std::string();
+}
+
+bool isString(const std::string& type)
+{
+    return type == "sz" || type == "expand_sz";
+}
+
+} // namespace
+
+extern "C" {
+
+int kv_reg_get(int root, const char* key, const char* name, char* out, unsigned* size)
+{
+    if (!out || !size)
+        return EINVAL;
+    try {
+        std::string path;
+        if (int rc = keyFile(root, key, &path))
+            return rc;
+        std::vector<Value> values;
+        if (int rc = readKey(path, &values))
+            return rc;
+        const std::string wanted = valueName(name);
+        for (const Value& v : values) {
+            if (!equalNoCase(v.name, wanted))
+                continue;
+            if (!isString(v.type))
+                return EINVAL;
+            const size_t need = v.data.size() + 1;
+            if (need > *size) {
+                *size = static_cast<unsigned>(need);
+                return KV_ENOSPACE;
+            }
+            memcpy(out, v.data.c_str(), need);
+            *size = static_cast<unsigned>(need);
+            return 0;
+        }
+        return ENOENT;
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+int kv_reg_set(int root, const char* key, const char* name, const char* value)
+{
+    if (!value)
+        return EINVAL;
+    try {
+        const std::string wanted = valueName(name);
+        return rewriteKey(root, key, [&](std::vector<Value>& values) {
+            for (Value& v : values) {
+                if (equalNoCase(v.name, wanted)) {
+                    v.type = "sz";
+                    v.data = value;
+                    return 0;
+                }
+            }
+            values.push_back({ "sz", wanted, value });
+            return 0;
+        });
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+int kv_reg_del(int root, const char* key, const char* name)
+{
+    try {
+        const std::string wanted = valueName(name);
+        return rewriteKey(root, key, [&](std::vector<Value>& values) {
+            for (auto it = values.begin(); it != values.end(); ++it) {
+                if (equalNoCase(it->name, wanted)) {
+                    values.erase(it);
+                    return 0;
+                }
+            }
+            return ENOENT;
+        });
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+} // extern "C"
