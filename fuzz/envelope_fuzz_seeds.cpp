@@ -1,4 +1,4 @@
-// Writes the seed corpus of envelope_fuzz: small valid envelopes for the
+// Writes seed inputs for envelope_fuzz: small valid envelopes for the
 // passphrase the target uses, with key records, foreign records and gaps.
 #include "EnvelopeWriter.h"
 

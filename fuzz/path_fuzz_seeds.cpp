@@ -1,4 +1,4 @@
-// Writes the seed corpus of path_fuzz into the folder given as argv[1]: one file
+// Writes seed inputs for path_fuzz into the folder given as argv[1]: one file
 // per path pair, led by the byte that chooses the output size.
 #include <cstdio>
 #include <string>

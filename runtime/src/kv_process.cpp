@@ -96,7 +96,7 @@ int pidfdOpen(pid_t pid)
 
 // What a child is to become; everything is prepared before fork, because the
 // child of a threaded process may only make async-signal-safe calls.
-struct ChildSpec {
+struct ChildPlan {
     char* const* argv = nullptr;
     char* const* envp = nullptr; // null: the caller's environment
     bool switchUser = false;
@@ -141,25 +141,25 @@ void reportAndExit(int errorPipe, int err)
     _exit(127);
 }
 
-// Runs in the child: become what spec asks and exec. Never returns.
-[[noreturn]] void execChild(const ChildSpec& spec, int errorPipe, int maxFd)
+// Runs in the child: become what plan asks and exec. Never returns.
+[[noreturn]] void execChild(const ChildPlan& plan, int errorPipe, int maxFd)
 {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
-    if (spec.newSession)
+    if (plan.newSession)
         setsid();
-    else if (spec.newGroup)
+    else if (plan.newGroup)
         setpgid(0, 0);
-    if (spec.switchUser) {
-        if (setgroups(spec.groups.size(), spec.groups.data()) != 0 || setgid(spec.gid) != 0 || setuid(spec.uid) != 0)
+    if (plan.switchUser) {
+        if (setgroups(plan.groups.size(), plan.groups.data()) != 0 || setgid(plan.gid) != 0 || setuid(plan.uid) != 0)
             reportAndExit(errorPipe, lastError());
     }
-    if (spec.cwd && chdir(spec.cwd) != 0 && !(spec.fallbackToRoot && chdir("/") == 0))
+    if (plan.cwd && chdir(plan.cwd) != 0 && !(plan.fallbackToRoot && chdir("/") == 0))
         reportAndExit(errorPipe, lastError());
     closeDescriptorsExcept(errorPipe, maxFd);
-    execvpe(spec.argv[0], spec.argv, spec.envp ? spec.envp : environ);
+    execvpe(plan.argv[0], plan.argv, plan.envp ? plan.envp : environ);
     reportAndExit(errorPipe, lastError());
     _exit(127);
 }
@@ -189,7 +189,7 @@ int64_t monotonicMs()
 // Start the child. With detachWaitMs >= 0 an intermediate child starts it and
 // waits up to that long for it before ending, so that the child is adopted by
 // init and never left as our zombie; *pid is then 0.
-int startChild(const ChildSpec& spec, int detachWaitMs, pid_t* pid)
+int startChild(const ChildPlan& plan, int detachWaitMs, pid_t* pid)
 {
     *pid = 0;
     int pipeFds[2];
@@ -207,12 +207,12 @@ int startChild(const ChildSpec& spec, int detachWaitMs, pid_t* pid)
     if (child == 0) {
         ::close(pipeFds[0]);
         if (detachWaitMs < 0)
-            execChild(spec, pipeFds[1], maxFd);
+            execChild(plan, pipeFds[1], maxFd);
         const pid_t grandchild = fork();
         if (grandchild < 0)
             reportAndExit(pipeFds[1], lastError());
         if (grandchild == 0)
-            execChild(spec, pipeFds[1], maxFd);
+            execChild(plan, pipeFds[1], maxFd);
         ::close(pipeFds[1]);
         int status;
         for (int waited = 0; waited < detachWaitMs; waited += 10) {
@@ -287,10 +287,10 @@ int reap(kv_process_t* process, bool block)
     return 1;
 }
 
-int startRecorded(kv_process_t* process, const ChildSpec& spec)
+int startRecorded(kv_process_t* process, const ChildPlan& plan)
 {
     pid_t pid = 0;
-    const int rc = startChild(spec, -1, &pid);
+    const int rc = startChild(plan, -1, &pid);
     if (rc != 0)
         return rc;
     process->pid = pid;
@@ -362,36 +362,36 @@ std::vector<std::string> accountEnvironment(const Account& account)
     return env;
 }
 
-int forkAsAccount(kv_process_t* process, bool detached, const ChildSpec& base, const char* profileDir)
+int forkAsAccount(kv_process_t* process, bool detached, const ChildPlan& base, const char* profileDir)
 {
     Account account;
     if (int rc = lookupAccount(process->user, &account))
         return rc;
     if (static_cast<int>(account.uid) != process->token)
         return EPERM;
-    ChildSpec spec = base;
-    spec.switchUser = true;
-    spec.uid = account.uid;
-    spec.gid = account.gid;
+    ChildPlan plan = base;
+    plan.switchUser = true;
+    plan.uid = account.uid;
+    plan.gid = account.gid;
     int count = 64;
-    spec.groups.resize(static_cast<size_t>(count));
-    if (getgrouplist(account.name.c_str(), account.gid, spec.groups.data(), &count) < 0) {
-        spec.groups.resize(static_cast<size_t>(count));
-        if (getgrouplist(account.name.c_str(), account.gid, spec.groups.data(), &count) < 0)
+    plan.groups.resize(static_cast<size_t>(count));
+    if (getgrouplist(account.name.c_str(), account.gid, plan.groups.data(), &count) < 0) {
+        plan.groups.resize(static_cast<size_t>(count));
+        if (getgrouplist(account.name.c_str(), account.gid, plan.groups.data(), &count) < 0)
             return ENOMEM;
     }
-    spec.groups.resize(static_cast<size_t>(count));
+    plan.groups.resize(static_cast<size_t>(count));
     std::vector<std::string> env = accountEnvironment(account);
     std::vector<char*> envp = pointers(env);
-    spec.envp = envp.data();
-    spec.cwd = profileDir ? profileDir : account.home.c_str();
-    spec.fallbackToRoot = !profileDir;
-    spec.newGroup = true;
+    plan.envp = envp.data();
+    plan.cwd = profileDir ? profileDir : account.home.c_str();
+    plan.fallbackToRoot = !profileDir;
+    plan.newGroup = true;
     if (detached) {
         pid_t unused;
-        return startChild(spec, 0, &unused);
+        return startChild(plan, 0, &unused);
     }
-    return startRecorded(process, spec);
+    return startRecorded(process, plan);
 }
 
 } // namespace
@@ -409,9 +409,9 @@ int kv_process_create(kv_process_t* process, const char* command_line)
         rc = prepareArgs(command_line, &args);
         if (rc == 0) {
             std::vector<char*> argv = pointers(args);
-            ChildSpec spec;
-            spec.argv = argv.data();
-            rc = startRecorded(process, spec);
+            ChildPlan plan;
+            plan.argv = argv.data();
+            rc = startRecorded(process, plan);
         }
     } catch (const std::bad_alloc&) {
         rc = ENOMEM;
@@ -447,12 +447,12 @@ int kv_process_spawn(const char* command_line, const char* const* env, int count
 
         std::vector<char*> argv = pointers(args);
         std::vector<char*> envp = pointers(block);
-        ChildSpec spec;
-        spec.argv = argv.data();
-        spec.envp = envp.data();
-        spec.newSession = true;
+        ChildPlan plan;
+        plan.argv = argv.data();
+        plan.envp = envp.data();
+        plan.newSession = true;
         pid_t unused;
-        return startChild(spec, kSpawnWaitMs, &unused);
+        return startChild(plan, kSpawnWaitMs, &unused);
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
@@ -508,17 +508,17 @@ int kv_process_fork(kv_process_t* process, const char* command_line, const char*
                 return rc;
         }
         std::vector<char*> argv = pointers(args);
-        ChildSpec spec;
-        spec.argv = argv.data();
-        spec.newSession = detached;
+        ChildPlan plan;
+        plan.argv = argv.data();
+        plan.newSession = detached;
         if (record->token < 0) {
             if (detached) {
                 pid_t unused;
-                return startChild(spec, 0, &unused);
+                return startChild(plan, 0, &unused);
             }
-            return startRecorded(record, spec);
+            return startRecorded(record, plan);
         }
-        const int rc = forkAsAccount(record, detached, spec, profile_dir);
+        const int rc = forkAsAccount(record, detached, plan, profile_dir);
         record->token = -1;
         return rc;
     } catch (const std::bad_alloc&) {
