@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include <openssl/crypto.h>
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -285,4 +287,8 @@ void ZervDecryptWorker::onFinished()
         emit completed(this);
         closeDecryptor();
     }
+    // Release OpenSSL's per-thread state now: the thread ends right after this
+    // slot, and a process that exits at that moment would otherwise race the
+    // library's thread-exit clean-up.
+    OPENSSL_thread_stop();
 }
