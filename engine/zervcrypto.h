@@ -23,8 +23,8 @@ extern "C" {
 /* Result codes of open and read. */
 #define ZERVCRYPTO_OK 0
 #define ZERVCRYPTO_EPASSPHRASE 1 /* open: passphrase does not match; read: any failure */
-#define ZERVCRYPTO_ECORRUPT 2    /* open: the file is not a valid envelope */
-#define ZERVCRYPTO_ESYSTEM 3     /* open: a system call failed, or no state */
+#define ZERVCRYPTO_ECORRUPT 2 /* open: the file is not a valid envelope */
+#define ZERVCRYPTO_ESYSTEM 3 /* open: a system call failed, or no state */
 
 /* Largest piece zervcrypto_file_decrypt_read hands out; its buffer must hold this. */
 #define ZERVCRYPTO_PIECE_SIZE 1024
@@ -70,8 +70,8 @@ zervcrypto_file_decrypt_t* zervcrypto_file_decrypt_init(void);
  * may be empty). sys_error, when non-null, receives the errno of a failed system
  * call. Returns a result code; on failure state->error_text says why.
  */
-unsigned zervcrypto_file_decrypt_open(zervcrypto_file_decrypt_t* state, const char* passphrase,
-                                      const char* path, int* sys_error);
+unsigned zervcrypto_file_decrypt_open(
+    zervcrypto_file_decrypt_t* state, const char* passphrase, const char* path, int* sys_error);
 
 /*
  * The next piece of plaintext: 1 to 1024 bytes into buffer (which holds at least

@@ -1,0 +1,51 @@
+// The two user settings: how many files are decrypted at once (1, 2, 4 or 8
+// threads) and whether an encrypted source is deleted as soon as its decryption
+// succeeds. Both persist in the per-user settings store ("Korvel"/"Crypt").
+//
+// A change of the thread count goes out through numThreadChanged() at once; the
+// delete flag is pushed into the decrypt manager at construction and on every
+// change of the check box, so the manager acts on the box's live state.
+#pragma once
+
+#include "ui_SettingsDialog.h"
+
+#include <QDialog>
+#include <QSettings>
+#include <QString>
+
+class SettingsDialog : public QDialog, public Ui::SettingsDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SettingsDialog)
+
+public:
+    // The single dialog, constructed on first call.
+    static SettingsDialog* instance();
+    // Deletes the single dialog (the main window does this in its destructor).
+    static void destroyInstance();
+
+    ~SettingsDialog() override;
+
+    // The current item's text of the thread combo box as a number (0 when none).
+    int getNumThreads() const;
+
+signals:
+    void numThreadChanged(int value);
+
+public slots:
+    // Saves the current state, then shows the dialog (not a blocking exec()).
+    void show();
+    void onNumThreadsChanged(QString text);
+    // Cancel: puts back the thread index and delete flag of the last save or load.
+    void rejected();
+    void saveSettings();
+    void loadSettings();
+
+private:
+    SettingsDialog();
+
+    void pushDeleteFlag(bool checked);
+
+    int m_threadIndex = 0;
+    bool m_deleteEncrypted = false;
+    QSettings m_settings;
+};

@@ -1,0 +1,67 @@
+// One envelope file to decrypt: where it is, where its plaintext goes, the
+// passphrase, and what the manager did with the source afterwards.
+//
+// The paths and the passphrase are read from several threads (the dispatch
+// thread, worker threads, the window and the background task thread), so they
+// are kept behind a lock and handed out as copies; the flags are atomics.
+#pragma once
+
+#include "Task.h"
+
+#include <QMetaType>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+
+class CryptTask : public Task {
+public:
+    CryptTask();
+    explicit CryptTask(const QString& source);
+    CryptTask(const CryptTask& other);
+    ~CryptTask() override;
+
+    QString statusText() const override;
+    bool equals(const Task* other) const override;
+
+    QString passphrase() const;
+    QString source() const;
+    QString loadedSource() const;
+    QString destination() const;
+
+    void setSource(const QString& source);
+    void setPassphrase(const QString& passphrase);
+    void setDestination(const QString& destination);
+
+    // "korvel-env", compared case-insensitively with a file's suffix.
+    static QString envelopeExtension();
+
+    // The plaintext name for a source before any "(decrypted)" tag: an envelope
+    // loses its extension; any other file keeps its own name (so it is always taken).
+    static QString untaggedDestination(const QString& source);
+    // The n-th name (n >= 1) of the "(decrypted)" sequence for an untagged
+    // destination: report.pdf gives report(decrypted).pdf, report(decrypted 2).pdf,
+    // report(decrypted 3).pdf, ...; a name that already holds "(decrypted)" starts
+    // at "(decrypted 2)" in every place it occurs.
+    static QString taggedDestination(const QString& untagged, int n);
+    // Whether a file, folder or link (even a dangling one) holds that name.
+    static bool nameTaken(const QString& path);
+
+    // The "(decrypted)" naming was applied to the destination.
+    std::atomic<bool> destinationTagged { false };
+    // The source lacks the envelope extension and gets it appended after success.
+    std::atomic<bool> renameSourceOnSuccess { false };
+    // The manager deleted the envelope source after the file was decrypted.
+    std::atomic<bool> sourceDeleted { false };
+
+private:
+    CryptTask& operator=(const CryptTask&) = delete;
+
+    mutable QMutex m_lock;
+    QString m_passphrase;
+    QString m_source;
+    QString m_loadedSource;
+    QString m_destination;
+};
+
+Q_DECLARE_METATYPE(CryptTask)

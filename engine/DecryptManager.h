@@ -1,0 +1,130 @@
+// Turns a list of file paths into decrypted files with a fixed pool of eight
+// decrypt workers, never running more at once than the configured thread count.
+//
+// There is one manager per process (instance()). Its run() is the dispatch loop on
+// its own thread; its slots and public operations run on the threads that call
+// them. One read-write lock guards the lists, the settings, the stop flag and
+// the passphrase; when a worker's mutex is needed too, the manager lock is taken
+// first. Task records are only ever released with deleteLater(), on the thread
+// the manager lives on, so that queued statsChanged(task) notifications stay valid.
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QReadWriteLock>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+#include <QWaitCondition>
+
+class CryptTask;
+class ZervDecryptWorker;
+
+class DecryptManager : public QThread {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DecryptManager)
+
+public:
+    // The single manager, constructed on first call (on the thread that should own it).
+    static DecryptManager* instance();
+
+    // Cancels, deletes the single manager and forgets it; the next instance() builds a new one.
+    virtual void shutdown();
+
+    void startDecrypt(const QString& passphrase);
+    void cancel();
+    bool isDecrypting() const;
+
+    // Operations refused while decrypting (they emit error() and return false / 0).
+    int addFiles(const QStringList& paths);
+    bool clearAll();
+    bool clearPending();
+    bool clearFinished();
+    bool clearFailed();
+    bool reloadFailed();
+    bool deleteEncrypted();
+
+    int getNumRunningTasks() const;
+    int getNumCompleted() const;
+    int getNumFailed() const;
+    int getTotalTasks() const;
+    int getNumPending() const;
+
+    QString lastError() const;
+
+    QList<CryptTask*> getCompletedTasks() const;
+    QList<CryptTask*> getFailedTasks() const;
+    QList<CryptTask*> getRunningTasks() const;
+    QString passphrase() const;
+
+    // Whether the encrypted source is deleted as soon as its decryption succeeds.
+    // The settings dialog pushes its check box state here at construction and on
+    // every change, so a completed task sees the box's live state.
+    void setDeleteEncryptedOnSuccess(bool enabled);
+    bool deleteEncryptedOnSuccess() const;
+
+signals:
+    void statsChanged(const CryptTask* task);
+    void statsChanged();
+    void statusMemssage(QString message); // declared; never emitted
+    void loaded(bool hasTasks); // declared; never emitted
+    void error(QString msg);
+    void started(int count);
+    void allFinished();
+
+public slots:
+    void onChangeNumThreads(int num);
+    void onCompleted(ZervDecryptWorker* worker);
+    void onFailed(ZervDecryptWorker* worker);
+    void onStart(ZervDecryptWorker* worker);
+    void onProgress(ZervDecryptWorker* worker);
+    void onFinished();
+    void onProgressTimer();
+
+protected:
+    // The dispatch loop: hands waiting paths to idle workers while no more than the
+    // configured number run; sleeps on a wait condition while no slot is free.
+    void run() override;
+
+private:
+    DecryptManager();
+    ~DecryptManager() override;
+
+    ZervDecryptWorker* createDecryptWorker(int id);
+    CryptTask* createTask(const QString& path, const QString& passphrase);
+
+    void reportError(const QString& text);
+    bool refuseWhileDecrypting();
+    // Emits allFinished() when the current run has not announced its end yet.
+    void announceAllFinished();
+    // Flushes a task's plaintext to disk and deletes its source; false with an
+    // error reported when the source is left in place.
+    enum class Removal { Removed, Missing, Failed };
+    Removal removeSource(CryptTask* task, QString* reason);
+    // Drops every record and path (and, when destroying, waits for busy workers).
+    void dropAllLocked(bool destroying);
+    void appendPendingLocked(const QString& path);
+    void prependPendingLocked(const QString& path);
+    QString takePendingLocked();
+
+    mutable QReadWriteLock m_lock;
+    QStringList m_pending;
+    QHash<QString, int> m_pendingCount; // beside m_pending for constant-time duplicate tests
+    QList<ZervDecryptWorker*> m_busy;
+    QList<ZervDecryptWorker*> m_idle;
+    QList<CryptTask*> m_finished;
+    QList<CryptTask*> m_failed;
+    const int m_poolSize = 8;
+    int m_numThreads = 1;
+    int m_totalCount = 0;
+    bool m_stop = false;
+    QString m_passphrase;
+    bool m_deleteOnSuccess = false;
+    bool m_runAnnounced = true; // allFinished() already emitted for the current run
+    QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
+    mutable QMutex m_errorLock;
+    QString m_lastError;
+    QTimer m_progressTimer;
+};
