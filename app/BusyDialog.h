@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ui_BusyDialog.h"
+
+#include <QDialog>
+
+class QMovie;
+
+namespace Ui {
+class BusyDialog : public Ui_BusyDialog { };
+} // namespace Ui
+
+// The modal box shown while a background task runs: a message, a running
+// animation and, when the task can be interrupted, a Cancel button. One
+// instance lives until the process ends; it is hidden between uses.
+class BusyDialog : public QDialog, public Ui::BusyDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(BusyDialog)
+
+public:
+    static BusyDialog* instance();
+
+    QMovie* movie() const { return _movie; }
+
+signals:
+    void cancelled();
+
+public slots:
+    using QDialog::exec;
+    int exec(const QString& msg, bool showCancel);
+    int exec(const QString& msg);
+    void onCancel();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    BusyDialog();
+    ~BusyDialog() override;
+
+    // Kept for the whole run, whether the dialog shows or not.
+    QMovie* _movie = nullptr;
+
+    static BusyDialog* s_instance;
+};
