@@ -2,6 +2,20 @@
 
 #include "AboutWindow.h"
 
+#include <cstdio>
+
+namespace {
+
+void writeLines(const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        std::fputs(line.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
 CommandLine::CommandLine(const QStringList& arguments, const QString& currentDir)
 {
     if (arguments.size() < 2) {
@@ -36,4 +50,18 @@ QStringList CommandLine::usageLines()
 QString CommandLine::versionLine()
 {
     return QStringLiteral("Korvel Crypt %1\n").arg(AboutWindow::displayVersion(AboutWindow::fullVersion()));
+}
+
+bool CommandLine::answer(const QStringList& arguments)
+{
+    switch (CommandLine(arguments, QString()).action()) {
+    case Action::Usage:
+        writeLines(usageLines());
+        return true;
+    case Action::Version:
+        writeLines({ versionLine() });
+        return true;
+    default:
+        return false;
+    }
 }

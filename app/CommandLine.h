@@ -21,6 +21,10 @@ public:
     Action action() const { return m_action; }
     const QStringList& paths() const { return m_paths; }
 
+    // Prints the usage or version text to standard output when the arguments
+    // ask for one, and says whether it did (the program then ends with 0).
+    static bool answer(const QStringList& arguments);
+
     // The six lines of the usage text, each ending in a newline.
     static QStringList usageLines();
     static QString versionLine();

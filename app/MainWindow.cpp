@@ -25,7 +25,6 @@
 #include <QScrollBar>
 #include <QTableWidgetItem>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -47,14 +46,6 @@ QColor statusColour(int status)
         return QColor(QStringLiteral("red"));
     default:
         return QColor(QStringLiteral("black"));
-    }
-}
-
-void writeLines(const QStringList& lines)
-{
-    for (const QString& line : lines) {
-        std::fputs(line.toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
     }
 }
 
@@ -231,20 +222,13 @@ void MainWindow::handleCommandLine()
 
 void MainWindow::handleCommandLine(const QStringList& arguments)
 {
-    const CommandLine commandLine(arguments, QDir::currentPath());
-    switch (commandLine.action()) {
-    case CommandLine::Action::Nothing:
-        return;
-    case CommandLine::Action::Usage:
-        writeLines(CommandLine::usageLines());
+    if (CommandLine::answer(arguments)) {
         // At once: the window is never shown and nothing is torn down.
         std::_Exit(0);
-    case CommandLine::Action::Version:
-        writeLines({ CommandLine::versionLine() });
-        std::_Exit(0);
-    case CommandLine::Action::Load:
+    }
+    const CommandLine commandLine(arguments, QDir::currentPath());
+    if (commandLine.action() == CommandLine::Action::Load) {
         TaskManager::instance()->loadFiles(commandLine.paths());
-        return;
     }
 }
 

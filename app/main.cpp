@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "MainWindow.h"
 
 #include <kv/kv.h>
@@ -11,6 +12,15 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("korvel.dev"));
     QCoreApplication::setApplicationName(QStringLiteral("Crypt"));
+    // The usage and version texts need no display: answer them before the
+    // application object, which cannot start without one on X11.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    if (CommandLine::answer(arguments)) {
+        return 0;
+    }
     QApplication app(argc, argv);
     auto* window = new MainWindow();
     window->show();
