@@ -63,6 +63,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     m_form.statusBar->addWidget(m_statusLabel, 1);
 
     m_form._decryptBtn->setEnabled(false);
+    // Typing the passphrase is the first thing to do once files are loaded.
+    m_form._phraseTxt->setFocus();
 
     m_form._phraseTxt->addActions(
         { m_form.actionOpenFiles, m_form.actionOpenFolder, m_form.actionSettings, m_form.actionReloadFailed,
