@@ -298,7 +298,7 @@ private slots:
                              << "All tasks cleared";
         QTest::newRow("decrypting") << 0 << ""
                                     << "No files cleared for unknown status.";
-        QTest::newRow("unknown") << 9 << ""
+        QTest::newRow("unknown") << 7 << ""
                                  << "No files cleared for unknown status.";
     }
 
