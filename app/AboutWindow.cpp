@@ -1,0 +1,52 @@
+#include "AboutWindow.h"
+
+#include "WindowIcon.h"
+
+AboutWindow* AboutWindow::s_instance = nullptr;
+
+AboutWindow* AboutWindow::instance()
+{
+    if (!s_instance) {
+        s_instance = new AboutWindow();
+    }
+    return s_instance;
+}
+
+void AboutWindow::destroy()
+{
+    delete s_instance;
+}
+
+AboutWindow::AboutWindow()
+    : QDialog(nullptr)
+{
+    WindowIcon::ensureResources();
+    setupUi(this);
+    setModal(true);
+    connect(_okButton, &QPushButton::clicked, this, &QWidget::close);
+    setWindowIcon(WindowIcon::icon());
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    setWindowTitle(QStringLiteral("About"));
+    versionLbl->setText(displayVersion(fullVersion()));
+}
+
+AboutWindow::~AboutWindow()
+{
+    if (s_instance == this) {
+        s_instance = nullptr;
+    }
+}
+
+QString AboutWindow::fullVersion()
+{
+    return QStringLiteral("1.1.0.37433");
+}
+
+QString AboutWindow::displayVersion(const QString& version)
+{
+    const qsizetype dot = version.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 1) {
+        return version.left(dot);
+    }
+    return version;
+}

@@ -1,0 +1,65 @@
+#include "BusyDialog.h"
+
+#include "WindowIcon.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QMovie>
+
+BusyDialog* BusyDialog::s_instance = nullptr;
+
+BusyDialog* BusyDialog::instance()
+{
+    if (!s_instance) {
+        s_instance = new BusyDialog();
+    }
+    return s_instance;
+}
+
+BusyDialog::BusyDialog()
+    : QDialog(nullptr)
+{
+    WindowIcon::ensureResources();
+    setupUi(this);
+    // The animation has no parent on purpose: it runs for the rest of the process.
+    _movie = new QMovie(QStringLiteral(":/crypt/loaderAnimated.gif"));
+    _animatedLbl->setMovie(_movie);
+    _movie->start();
+    connect(_cancelBtn, &QPushButton::clicked, this, &BusyDialog::onCancel);
+    connect(this, &QDialog::rejected, this, &BusyDialog::onCancel);
+    setWindowIcon(WindowIcon::icon());
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::FramelessWindowHint | Qt::WindowTitleHint);
+    setWindowTitle(QStringLiteral("Processing"));
+}
+
+BusyDialog::~BusyDialog()
+{
+    if (s_instance == this) {
+        s_instance = nullptr;
+    }
+    delete _movie;
+}
+
+int BusyDialog::exec(const QString& msg, bool showCancel)
+{
+    _label->setText(msg);
+    _cancelBtn->setVisible(showCancel);
+    return QDialog::exec();
+}
+
+int BusyDialog::exec(const QString& msg)
+{
+    return exec(msg, true);
+}
+
+void BusyDialog::onCancel()
+{
+    hide();
+    emit cancelled();
+}
+
+void BusyDialog::closeEvent(QCloseEvent* event)
+{
+    qDebug() << "close event";
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,36 @@
+#include "ReloadFailedDialog.h"
+
+#include "WindowIcon.h"
+
+ReloadFailedDialog* ReloadFailedDialog::s_instance = nullptr;
+
+ReloadFailedDialog* ReloadFailedDialog::instance()
+{
+    if (!s_instance) {
+        s_instance = new ReloadFailedDialog();
+    }
+    return s_instance;
+}
+
+ReloadFailedDialog::ReloadFailedDialog()
+    : QDialog(nullptr)
+{
+    WindowIcon::ensureResources();
+    setupUi(this);
+    setModal(true);
+    setWindowIcon(WindowIcon::icon());
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    setWindowTitle(QStringLiteral("Reload Failed Tasks"));
+}
+
+ReloadFailedDialog::~ReloadFailedDialog()
+{
+    if (s_instance == this) {
+        s_instance = nullptr;
+    }
+}
+
+void ReloadFailedDialog::setMessage(const QString& message)
+{
+    _message->setText(message);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Task.h"
+
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+
+class TaskManager;
+
+// Loads files and folders (paths, or URLs from a drop) into the decrypt
+// manager's pending list; folders are searched recursively.
+class FileLoadTask : public Task {
+    Q_OBJECT
+
+public:
+    explicit FileLoadTask(const QStringList& paths);
+    explicit FileLoadTask(const QList<QUrl>& urls);
+
+    // The index-th input as a local path: a URL's local file (empty when it is
+    // not a local file) or the path unchanged; empty past the end.
+    QString path(qsizetype index) const;
+    qsizetype count() const;
+
+    // Same path list (URL lists are not compared).
+    bool equals(const Task* other) const override;
+
+    // The step the task manager's thread runs.
+    void run(TaskManager& manager);
+
+private:
+    QStringList m_paths;
+    QList<QUrl> m_urls;
+    bool m_fromUrls = false;
+};

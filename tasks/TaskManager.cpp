@@ -1,0 +1,194 @@
+#include "TaskManager.h"
+
+#include "ClearStatusTask.h"
+#include "DeleteEncryptedTask.h"
+#include "FileLoadTask.h"
+#include "ReloadFailedTask.h"
+
+#include <kv/kv.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+TaskManager* TaskManager::s_instance = nullptr;
+
+TaskManager* TaskManager::instance()
+{
+    if (!s_instance) {
+        s_instance = new TaskManager();
+    }
+    return s_instance;
+}
+
+bool TaskManager::exists()
+{
+    return s_instance != nullptr;
+}
+
+TaskManager::TaskManager()
+    : QThread(nullptr)
+{
+    connect(this, &QThread::finished, this, &TaskManager::onFinished);
+}
+
+TaskManager::~TaskManager()
+{
+    // Never destroy a running thread: shutdown() has waited already, this is for
+    // a manager deleted some other way.
+    wait();
+    if (m_currentTask) {
+        m_currentTask->deleteLater();
+        m_currentTask = nullptr;
+    }
+    if (s_instance == this) {
+        s_instance = nullptr;
+    }
+}
+
+void TaskManager::shutdown()
+{
+    if (s_instance != this) {
+        return;
+    }
+    cancel();
+    if (isRunning()) {
+        kv_log("TaskManager::shutdown() - waiting for the running task");
+        wait();
+    }
+    delete this;
+}
+
+bool TaskManager::isCancelled() const
+{
+    QReadLocker locker(&m_lock);
+    return m_cancel;
+}
+
+bool TaskManager::refuseWhileRunning()
+{
+    if (!isRunning()) {
+        return false;
+    }
+    emit error(QStringLiteral("A task is in progress, try again later."));
+    return true;
+}
+
+void TaskManager::startTask(Task* task)
+{
+    if (m_currentTask) {
+        m_currentTask->deleteLater();
+    }
+    m_currentTask = task;
+    start(QThread::LowPriority);
+}
+
+void TaskManager::loadFiles(QStringList files)
+{
+    if (refuseWhileRunning()) {
+        return;
+    }
+    emit started(QStringLiteral("Loading files..."), true);
+    startTask(new FileLoadTask(files));
+}
+
+void TaskManager::loadUrls(QList<QUrl> files)
+{
+    if (refuseWhileRunning()) {
+        return;
+    }
+    emit started(QStringLiteral("Loading files..."), true);
+    startTask(new FileLoadTask(files));
+}
+
+void TaskManager::clearStatus(Task::STATUS status)
+{
+    if (!refuseWhileRunning()) {
+        startTask(new ClearStatusTask(status));
+    }
+}
+
+void TaskManager::reloadFailed()
+{
+    if (!refuseWhileRunning()) {
+        startTask(new ReloadFailedTask());
+    }
+}
+
+void TaskManager::deleteEncrypted()
+{
+    if (!refuseWhileRunning()) {
+        startTask(new DeleteEncryptedTask());
+    }
+}
+
+void TaskManager::cancel()
+{
+    QWriteLocker locker(&m_lock);
+    // With nothing running there is nothing to cancel. Setting the flag anyway
+    // would leave it set until the next operation ends, so that operation (say,
+    // the files the user drops next) would stop at its first check and silently
+    // load nothing.
+    if (!m_currentTask) {
+        return;
+    }
+    m_cancel = true;
+    emit statusMessage(QStringLiteral("Cancelling..."), true);
+    emit started(QStringLiteral("Cancelling..."), false);
+}
+
+void TaskManager::onFinished()
+{
+    // A start slot may have installed (and started) a new task after the thread
+    // ended but before this call arrived: that one is running and stays.
+    if (m_currentTask && !isRunning()) {
+        m_currentTask->deleteLater();
+        m_currentTask = nullptr;
+    }
+    if (m_cancel) {
+        emit statusMessage(QString(), false);
+        m_cancel = false;
+    }
+}
+
+void TaskManager::run()
+{
+    kv_log("TaskManager::run()");
+    if (auto* load = dynamic_cast<FileLoadTask*>(m_currentTask)) {
+        load->run(*this);
+    } else if (auto* clear = dynamic_cast<ClearStatusTask*>(m_currentTask)) {
+        clear->run(*this);
+    } else if (auto* reload = dynamic_cast<ReloadFailedTask*>(m_currentTask)) {
+        reload->run(*this);
+    } else if (auto* remove = dynamic_cast<DeleteEncryptedTask*>(m_currentTask)) {
+        remove->run(*this);
+    }
+    kv_log("TaskManager::run() - loop exit");
+}
+
+QStringList TaskManager::walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const
+{
+    QStringList result;
+    const QDir dir(folder);
+    const QStringList files = dir.entryList(
+        QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : files) {
+        if (isCancelled()) {
+            return {};
+        }
+        const QString path = folder + QLatin1Char('/') + name;
+        if (QFileInfo(path).isFile()) {
+            result.append(path);
+        }
+    }
+    const QStringList folders = dir.entryList(
+        QStringList { QStringLiteral("*") }, QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+    if (recursive) {
+        for (const QString& name : folders) {
+            if (isCancelled()) {
+                return {};
+            }
+            result.append(walkDirectory(folder + QLatin1Char('/') + name, QStringLiteral("*"), true));
+        }
+    }
+    return result;
+}

@@ -1,0 +1,84 @@
+// Runs the application's long list operations (loading files and folders,
+// clearing tasks by status, reloading failed tasks, deleting encrypted sources)
+// on a thread of its own, one at a time, so that the window stays responsive
+// while the busy dialog shows.
+//
+// There is one manager per process (instance()). Its slots, onFinished() and
+// shutdown() run on the main thread; run() and the background task steps run on
+// the manager's thread. The lock guards only the cancel flag; the current-task
+// pointer is written on the main thread while the thread is not running and read
+// by run() after start(), so it needs none.
+#pragma once
+
+#include "Task.h"
+
+#include <QList>
+#include <QReadWriteLock>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QUrl>
+
+class TaskManager : public QThread {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TaskManager)
+
+public:
+    // The single manager, constructed (without parent) on first call.
+    static TaskManager* instance();
+    // Whether instance() has built a manager that shutdown() has not destroyed.
+    static bool exists();
+
+    // Cancels, waits for a running operation to end, deletes the single manager
+    // and forgets it. Does nothing when no manager exists.
+    virtual void shutdown();
+
+    // Reads the cancel flag under the read lock; the background task steps call
+    // it at the points where they may stop.
+    bool isCancelled() const;
+
+    // The files under folder whose names match nameFilter: the folder's own files
+    // first (no symbolic links, no hidden entries, in the order the file system
+    // lists them), then, when recursive, those of each subfolder depth first.
+    // Returns an empty list as soon as the cancel flag is seen set.
+    QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const;
+
+    // The background task the thread runs or last ran (null when none).
+    const Task* currentTask() const { return m_currentTask; }
+
+signals:
+    void filesLoaded(QString msg);
+    void statusCleared(QString msg);
+    void statusReloadFailedTask(QString msg);
+    void statusMessage(QString msg, bool persist);
+    void started(QString msg, bool showCancelButton);
+    void error(QString msg);
+    void cancelled(); // declared; never emitted
+
+public slots:
+    void loadFiles(QStringList files);
+    void loadUrls(QList<QUrl> files);
+    void clearStatus(Task::STATUS status);
+    void reloadFailed();
+    void deleteEncrypted();
+    void cancel();
+    void onFinished();
+
+protected:
+    void run() override;
+
+private:
+    TaskManager();
+    ~TaskManager() override;
+
+    // Emits the refusal and answers true while an operation runs.
+    bool refuseWhileRunning();
+    // Installs the task (releasing the one held before) and starts the thread.
+    void startTask(Task* task);
+
+    mutable QReadWriteLock m_lock;
+    Task* m_currentTask = nullptr;
+    bool m_cancel = false;
+
+    static TaskManager* s_instance;
+};
