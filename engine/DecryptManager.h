@@ -51,6 +51,8 @@ public:
     int getNumFailed() const;
     int getTotalTasks() const;
     int getNumPending() const;
+    // The most workers that may be busy at once (1 to 8).
+    int getNumThreads() const;
 
     QString lastError() const;
 

@@ -1,0 +1,106 @@
+#include "SettingsDialog.h"
+
+#include "DecryptManager.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QIcon>
+#include <QOperatingSystemVersion>
+
+namespace {
+
+SettingsDialog* g_instance = nullptr;
+
+const QString kDeleteEncryptedKey = QStringLiteral("settings/deleteEncrypted");
+const QString kThreadIndexKey = QStringLiteral("settings/threadIndex");
+
+bool isWindows7()
+{
+    const auto current = QOperatingSystemVersion::current();
+    return current.type() == QOperatingSystemVersion::Windows && current.majorVersion() == 6
+        && current.minorVersion() == 1;
+}
+
+} // namespace
+
+SettingsDialog* SettingsDialog::instance()
+{
+    if (!g_instance)
+        g_instance = new SettingsDialog();
+    return g_instance;
+}
+
+void SettingsDialog::destroyInstance()
+{
+    delete g_instance;
+}
+
+SettingsDialog::SettingsDialog()
+    : QDialog(nullptr)
+{
+    setupUi(this);
+    setModal(true);
+    setWindowIcon(
+        QIcon(isWindows7() ? QStringLiteral(":/crypt/CryptIcon48.png") : QStringLiteral(":/crypt/crypt.png")));
+
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &SettingsDialog::rejected);
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &SettingsDialog::saveSettings);
+    connect(_threadsCombo, &QComboBox::currentTextChanged, this, &SettingsDialog::onNumThreadsChanged);
+    // The decrypt manager cannot look at this box itself: every change is pushed to it.
+    connect(_deleteEncryptedCheck, &QCheckBox::toggled, this, &SettingsDialog::pushDeleteFlag);
+
+    loadSettings();
+    pushDeleteFlag(_deleteEncryptedCheck->isChecked());
+}
+
+SettingsDialog::~SettingsDialog()
+{
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+int SettingsDialog::getNumThreads() const
+{
+    return _threadsCombo->currentText().toInt();
+}
+
+void SettingsDialog::show()
+{
+    saveSettings();
+    QWidget::show();
+}
+
+void SettingsDialog::onNumThreadsChanged(QString text)
+{
+    emit numThreadChanged(text.toInt());
+}
+
+void SettingsDialog::rejected()
+{
+    _threadsCombo->setCurrentIndex(m_threadIndex);
+    _deleteEncryptedCheck->setChecked(m_deleteEncrypted);
+}
+
+void SettingsDialog::saveSettings()
+{
+    m_deleteEncrypted = _deleteEncryptedCheck->isChecked();
+    m_threadIndex = _threadsCombo->currentIndex();
+    m_settings.setValue(kDeleteEncryptedKey, m_deleteEncrypted);
+    m_settings.setValue(kThreadIndexKey, m_threadIndex);
+}
+
+void SettingsDialog::loadSettings()
+{
+    if (m_settings.contains(kDeleteEncryptedKey))
+        _deleteEncryptedCheck->setChecked(m_settings.value(kDeleteEncryptedKey).toBool());
+    m_deleteEncrypted = _deleteEncryptedCheck->isChecked();
+    if (m_settings.contains(kThreadIndexKey))
+        _threadsCombo->setCurrentIndex(m_settings.value(kThreadIndexKey).toInt());
+    m_threadIndex = _threadsCombo->currentIndex();
+}
+
+void SettingsDialog::pushDeleteFlag(bool checked)
+{
+    DecryptManager::instance()->setDeleteEncryptedOnSuccess(checked);
+}

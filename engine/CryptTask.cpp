@@ -1,0 +1,138 @@
+#include "CryptTask.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kTag = QStringLiteral("(decrypted)");
+
+QString tag(int n)
+{
+    return n <= 1 ? kTag : QStringLiteral("(decrypted %1)").arg(n);
+}
+
+} // namespace
+
+CryptTask::CryptTask() = default;
+
+CryptTask::CryptTask(const QString& source)
+    : m_source(source)
+    , m_loadedSource(source)
+{
+    qRegisterMetaType<CryptTask>("CryptTask");
+}
+
+CryptTask::CryptTask(const CryptTask& other)
+    : Task(other)
+    , destinationTagged(other.destinationTagged.load())
+    , renameSourceOnSuccess(other.renameSourceOnSuccess.load())
+    , sourceDeleted(other.sourceDeleted.load())
+{
+    QMutexLocker locker(&other.m_lock);
+    m_passphrase = other.m_passphrase;
+    m_source = other.m_source;
+    m_destination = other.m_destination;
+    m_loadedSource = other.m_loadedSource;
+}
+
+CryptTask::~CryptTask() = default;
+
+QString CryptTask::statusText() const
+{
+    if (status() != FINISHED)
+        return Task::statusText();
+    const bool deleted = sourceDeleted.load();
+    const bool tagged = destinationTagged.load();
+    if (deleted && tagged)
+        return QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)");
+    if (deleted)
+        return QStringLiteral("Finished (Deleted source)");
+    if (tagged)
+        return QStringLiteral("Finished ((decrypted) appended to destination name)");
+    return QStringLiteral("Finished");
+}
+
+bool CryptTask::equals(const Task* other) const
+{
+    const auto* task = dynamic_cast<const CryptTask*>(other);
+    return task && task->source() == source();
+}
+
+QString CryptTask::passphrase() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_passphrase;
+}
+
+QString CryptTask::source() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_source;
+}
+
+QString CryptTask::loadedSource() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_loadedSource;
+}
+
+QString CryptTask::destination() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_destination;
+}
+
+void CryptTask::setSource(const QString& source)
+{
+    QMutexLocker locker(&m_lock);
+    m_source = source;
+}
+
+void CryptTask::setPassphrase(const QString& passphrase)
+{
+    QMutexLocker locker(&m_lock);
+    m_passphrase = passphrase;
+}
+
+void CryptTask::setDestination(const QString& destination)
+{
+    QMutexLocker locker(&m_lock);
+    m_destination = destination;
+}
+
+QString CryptTask::envelopeExtension()
+{
+    return QStringLiteral("korvel-env");
+}
+
+QString CryptTask::untaggedDestination(const QString& source)
+{
+    const QFileInfo info(source);
+    const QString suffix = info.suffix();
+    QString destination = info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
+    if (suffix.toLower() != envelopeExtension().toLower() && !suffix.isEmpty())
+        destination += QLatin1Char('.') + suffix;
+    return destination;
+}
+
+QString CryptTask::taggedDestination(const QString& untagged, int n)
+{
+    const QFileInfo info(untagged);
+    const QString suffix = info.suffix();
+    QString base = info.completeBaseName();
+    if (base.contains(kTag))
+        base.replace(kTag, tag(n + 1));
+    else
+        base += tag(n);
+    return info.absolutePath() + QLatin1Char('/') + base + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+}
+
+bool CryptTask::nameTaken(const QString& path)
+{
+    struct stat status { };
+    return lstat(QFile::encodeName(path).constData(), &status) == 0;
+}

@@ -1,0 +1,78 @@
+#include "SafeFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int closeKeepingError(int fd, int error)
+{
+    close(fd);
+    return error;
+}
+
+int syncPath(const QByteArray& path, int flags)
+{
+    int fd;
+    do
+        fd = open(path.constData(), flags | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno;
+    if (fsync(fd) != 0 && errno != EINVAL) // EINVAL: the file system has nothing to flush
+        return closeKeepingError(fd, errno);
+    return closeKeepingError(fd, 0);
+}
+
+} // namespace
+
+int SafeFile::createTemporary(const QString& folder, QString* path)
+{
+    auto* random = QRandomGenerator::global();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate
+            = folder + QStringLiteral("/.korvel-%1.part").arg(random->generate64(), 16, 16, QLatin1Char('0'));
+        const int fd = open(
+            QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            *path = candidate;
+            return fd;
+        }
+        if (errno != EEXIST && errno != EINTR)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int SafeFile::renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    // The file system cannot rename without replacing: a hard link fails on a taken name.
+    if (link(source.constData(), target.constData()) != 0)
+        return errno;
+    if (unlink(source.constData()) != 0) {
+        const int error = errno;
+        unlink(target.constData());
+        return error;
+    }
+    return 0;
+}
+
+int SafeFile::syncToDisk(const QString& path)
+{
+    if (const int error = syncPath(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW))
+        return error;
+    return syncPath(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
+}

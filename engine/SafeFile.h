@@ -1,0 +1,24 @@
+// File operations that never replace, truncate or write through an existing
+// file or link, and that make data durable before anything depends on it.
+#pragma once
+
+#include <QString>
+
+class SafeFile {
+public:
+    SafeFile() = delete;
+
+    // Creates a new, empty file with a unique hidden name in folder (exclusive
+    // creation, mode 0666 less the umask). Returns the descriptor and fills *path,
+    // or -1 with errno set.
+    static int createTemporary(const QString& folder, QString* path);
+
+    // Gives `from` the name `to` unless a file, folder or link holds that name:
+    // 0, EEXIST when the name is taken, or another errno. Uses
+    // renameat2(RENAME_NOREPLACE), and link()+unlink() where the file system
+    // does not offer it.
+    static int renameNoReplace(const QString& from, const QString& to);
+
+    // Flushes a file's data and its folder's entry to disk (fsync of both): 0 or errno.
+    static int syncToDisk(const QString& path);
+};

@@ -1,0 +1,288 @@
+#include "ZervDecryptWorker.h"
+
+#include "CryptTask.h"
+#include "SafeFile.h"
+#include "zervcrypto.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+// How far along the "(decrypted N)" sequence the worker looks for a free name.
+constexpr int kMaxNameAttempts = 100000;
+
+} // namespace
+
+ZervDecryptWorker::ZervDecryptWorker(int id, QObject* parent)
+    : QThread(parent)
+    , m_id(id)
+{
+    connect(this, &QThread::finished, this, &ZervDecryptWorker::onFinished, Qt::DirectConnection);
+}
+
+ZervDecryptWorker::~ZervDecryptWorker()
+{
+    m_cancelled.store(true);
+    quit();
+    // The thread uses this object to its last instruction: never free it under a running thread.
+    wait();
+    closeDecryptor();
+}
+
+CryptTask* ZervDecryptWorker::task() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_task;
+}
+
+void ZervDecryptWorker::setTask(CryptTask* task)
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        m_task = task;
+        if (!task) {
+            m_resultCode = -3;
+            m_message = QStringLiteral("Invalid file");
+            return;
+        }
+        task->workerId.store(m_id);
+        task->setStatus(Task::DECRYPTING);
+        m_source = task->source();
+        m_destination = task->destination();
+        m_passphrase = task->passphrase();
+    }
+    // A thread that has reported but not yet returned cannot be started again.
+    wait();
+    start(QThread::LowPriority);
+}
+
+void ZervDecryptWorker::reset()
+{
+    if (isRunning()) {
+        m_cancelled.store(true);
+        quit();
+        if (!wait(50))
+            wait(); // the next setTask() must find the thread ended
+    }
+    QMutexLocker locker(&m_mutex);
+    m_cancelled.store(false);
+    m_resultCode = 0;
+    m_totalBytes.store(0);
+    m_doneBytes.store(0);
+    m_passphrase = QString();
+    m_source = QString();
+    m_destination = QString();
+    m_task = nullptr;
+    m_message = QString();
+}
+
+QString ZervDecryptWorker::errorText() const
+{
+    QMutexLocker locker(&m_mutex);
+    const QString code = QString::number(m_resultCode);
+    switch (m_resultCode) {
+    case 0:
+        return QString();
+    case -1:
+        return QStringLiteral("Could not write to destination.") + QStringLiteral(" - Code: ") + code;
+    case 2:
+        return QStringLiteral("Input file is corrupted or not encrypted.") + QStringLiteral(" Code: ") + code;
+    default:
+        return m_message + QStringLiteral(" Code: ") + code;
+    }
+}
+
+float ZervDecryptWorker::progressFraction() const
+{
+    const uint64_t total = m_totalBytes.load();
+    return total == 0 ? 0.0f : static_cast<float>(static_cast<double>(m_doneBytes.load()) / total);
+}
+
+int ZervDecryptWorker::resultCode() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_resultCode;
+}
+
+QString ZervDecryptWorker::message() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_message;
+}
+
+void ZervDecryptWorker::closeDecryptor()
+{
+    zervcrypto_file_decrypt_close(&m_decryptor);
+}
+
+bool ZervDecryptWorker::publish(const QString& temporary)
+{
+    int error = SafeFile::renameNoReplace(temporary, m_destination);
+    if (error == EEXIST) {
+        // Taken since the manager chose it: move on along the same "(decrypted)" sequence.
+        const QString untagged = CryptTask::untaggedDestination(m_source);
+        for (int n = 1; error == EEXIST && n <= kMaxNameAttempts; ++n) {
+            const QString candidate = CryptTask::taggedDestination(untagged, n);
+            if (candidate == m_destination)
+                continue;
+            error = SafeFile::renameNoReplace(temporary, candidate);
+            if (error == 0) {
+                m_destination = candidate;
+                m_task->setDestination(candidate);
+                m_task->destinationTagged.store(true);
+            }
+        }
+    }
+    if (error != 0)
+        QFile::remove(temporary);
+    return error == 0;
+}
+
+void ZervDecryptWorker::run()
+{
+    emit started(this);
+    kv_log("ZervDecryptWorker::run()");
+
+    const QFileInfo sourceInfo(m_source);
+    if (!sourceInfo.exists()) {
+        m_resultCode = -3;
+        m_message = QStringLiteral("Source file does not exist.");
+        return;
+    }
+    if (!sourceInfo.isFile()) {
+        m_resultCode = -3;
+        m_message = QStringLiteral("Source is not a file.");
+        return;
+    }
+    m_totalBytes.fetch_add(static_cast<uint64_t>(sourceInfo.size()));
+
+    m_decryptor = zervcrypto_file_decrypt_init();
+    if (!m_decryptor) {
+        kv_log("zervcrypto_file_decrypt_init returned NULL");
+        m_resultCode = -2;
+        m_message = QStringLiteral("Could not initialize decrypter.");
+        return;
+    }
+    kv_log("ZervDecryptWorker::run() - passed init");
+
+    const unsigned opened = zervcrypto_file_decrypt_open(
+        m_decryptor, m_passphrase.toUtf8().constData(), m_source.toUtf8().constData(), nullptr);
+    if (opened != 0) {
+        kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
+        m_resultCode = static_cast<int>(opened);
+        m_message = QString::fromUtf8(m_decryptor->error_text);
+        closeDecryptor();
+        return;
+    }
+    kv_log("ZervDecryptWorker::run() - passed open");
+
+    // The plaintext grows under a hidden name beside its destination and only gets
+    // the destination name once it is complete (or kept after a read failure).
+    QString temporary;
+    const int fd = SafeFile::createTemporary(QFileInfo(m_destination).absolutePath(), &temporary);
+    QFile out;
+    if (fd < 0 || !out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0) {
+            ::close(fd);
+            QFile::remove(temporary);
+        }
+        m_resultCode = -1;
+        closeDecryptor();
+        return;
+    }
+    kv_log("ZervDecryptWorker::run() - passed outfile");
+
+    uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+    uint32_t length = 0;
+    for (;;) {
+        kv_log("ZervDecryptWorker::run() - producing loop: %d ", static_cast<int>(length));
+        const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, buffer, &length);
+        if (result != 0) {
+            m_message = QString::fromUtf8(m_decryptor->error_text);
+            m_resultCode = static_cast<int>(result);
+            closeDecryptor();
+            // The plaintext read so far is kept, under the destination name.
+            if (out.flush())
+                publish(temporary);
+            else
+                QFile::remove(temporary);
+            out.close();
+            return;
+        }
+        if (length == 0)
+            break;
+        if (out.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
+            m_resultCode = -5;
+            m_message = QStringLiteral("Could not write out to device.");
+            closeDecryptor();
+            out.close();
+            QFile::remove(temporary);
+            return;
+        }
+        m_doneBytes.fetch_add(length);
+        if (CryptTask* task = m_task)
+            task->setProgress(progressFraction());
+        if (m_cancelled.load())
+            break;
+    }
+
+    closeDecryptor();
+    if (m_cancelled.load()) {
+        m_message = QStringLiteral("Cancelled by user");
+        out.close();
+        QFile::remove(temporary);
+        m_resultCode = -5;
+        return;
+    }
+    // A buffered write may only fail when it reaches the disk.
+    if (!out.flush()) {
+        m_resultCode = -5;
+        m_message = QStringLiteral("Could not write out to device.");
+        out.close();
+        QFile::remove(temporary);
+        return;
+    }
+    out.close();
+    if (!publish(temporary)) {
+        m_resultCode = -1;
+        return;
+    }
+    kv_log("ZervDecryptWorker::run() - exit");
+    m_resultCode = 0;
+}
+
+void ZervDecryptWorker::onFinished()
+{
+    kv_log("ZervDecryptWorker::onFinished()");
+    int code;
+    {
+        QMutexLocker locker(&m_mutex);
+        code = m_resultCode;
+    }
+    CryptTask* task = m_task;
+    if (code != 0 && m_cancelled.load()) {
+        if (task) {
+            task->setStatus(Task::CANCELLED);
+            task->setProgress(progressFraction());
+        }
+        emit failed(this);
+    } else if (code != 0) {
+        if (task) {
+            task->setMessage(errorText());
+            task->setStatus(Task::FAILED);
+        }
+        emit failed(this);
+    } else {
+        if (task) {
+            task->setProgress(1.0f);
+            task->setStatus(Task::FINISHED);
+        }
+        emit completed(this);
+        closeDecryptor();
+    }
+}
