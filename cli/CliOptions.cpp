@@ -122,8 +122,9 @@ QString CliOptions::helpText(int defaultThreads)
                           "per task, then \"N finished, N failed, N total\". While standard error is a\n"
                           "terminal it shows a live progress line.\n"
                           "\n"
-                          "Exit status: 0 when every task finished, 1 when a task failed or a path could\n"
-                          "not be read, 2 for a usage error, 130 after Ctrl-C (143 after SIGTERM).\n"
+                          "Exit status: 0 when every task finished; 1 when a task failed, a path was\n"
+                          "missing or a source could not be renamed or deleted; 2 for a usage error;\n"
+                          "130 after Ctrl-C (143 after SIGTERM).\n"
                           "Interrupting cancels the running tasks: their partial output is removed and\n"
                           "no source is touched.\n")
         .arg(defaultThreads);
