@@ -551,6 +551,9 @@ void TestKorvelcryptCli::usageAndStatuses_data()
                                   << QByteArray("cannot access 'nothing-here'");
     QTest::newRow("empty folder") << QStringList { "--passphrase-fd", "0", "empty" } << 0
                                   << QByteArray("0 finished, 0 failed, 0 total") << QByteArray();
+    QTest::newRow("quiet failure") << QStringList { "--quiet", "--passphrase-fd", "0", "bad" } << 1
+                                   << QByteArray("FAILED\tbad/y.korvel-env\tPassphrase doesn't match Code: 1")
+                                   << QByteArray();
     QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
                                    << QByteArray();
 }
@@ -565,6 +568,7 @@ void TestKorvelcryptCli::usageAndStatuses()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("empty")));
     QVERIFY(writeEnvelope(dir.filePath("one/x.korvel-env"), "x"));
+    QVERIFY(writeEnvelope(dir.filePath("bad/y.korvel-env"), "y", "other"));
     const Result result = runCli(args, dir.path(), "secret\n");
     QCOMPARE(result.status, status);
     if (out.isEmpty())
