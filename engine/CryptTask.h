@@ -65,3 +65,5 @@ private:
 };
 
 Q_DECLARE_METATYPE(CryptTask)
+// Carried by queued notifications to the window.
+Q_DECLARE_METATYPE(const CryptTask*)

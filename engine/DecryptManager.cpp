@@ -57,6 +57,7 @@ DecryptManager::DecryptManager()
         m_idle.append(createDecryptWorker(id));
     connect(this, &QThread::finished, this, &DecryptManager::onFinished);
     qRegisterMetaType<CryptTask>("CryptTask");
+    qRegisterMetaType<const CryptTask*>("const CryptTask*");
     m_progressTimer.setSingleShot(false);
     m_progressTimer.setInterval(1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &DecryptManager::onProgressTimer);

@@ -1,0 +1,161 @@
+// Decrypts many small envelopes through the decrypt manager with 1, 2, 4 and 8
+// threads and copies the same tree with `cp -r` in the same run; then decrypts
+// one large envelope with one thread and reports process CPU time over wall time
+// (a dispatcher that polls instead of sleeping shows about 2 here).
+//
+// KORVEL_BENCH_FILES (default 20000), KORVEL_BENCH_FOLDERS (default 20) and
+// KORVEL_BENCH_BIG_MIB (default 1024) shrink the run for a quick try.
+#include "DecryptManager.h"
+#include "EnvelopeWriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/resource.h>
+
+namespace {
+
+const char kPassphrase[] = "benchmark";
+
+long envNumber(const char* name, long fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+[[noreturn]] void fail(const QString& what)
+{
+    std::fprintf(stderr, "many_files: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+// Removes every decrypted output (anything without the envelope extension) below root.
+void removeOutputs(const QString& root)
+{
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (!file.endsWith(QLatin1String(".korvel-env")))
+            QFile::remove(file);
+    }
+}
+
+// Runs one decryption of the pending paths to its end; returns the wall seconds.
+double decryptAll(QCoreApplication& app, DecryptManager* manager, const QStringList& paths, int threads)
+{
+    manager->onChangeNumThreads(threads);
+    if (manager->addFiles(paths) != paths.size())
+        fail(QStringLiteral("could not load the paths"));
+    QElapsedTimer timer;
+    timer.start();
+    manager->startDecrypt(QString::fromLatin1(kPassphrase));
+    app.exec();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (manager->getNumCompleted() != paths.size())
+        fail(QStringLiteral("%1 of %2 files decrypted (%3 failed)")
+                 .arg(manager->getNumCompleted())
+                 .arg(paths.size())
+                 .arg(manager->getNumFailed()));
+    manager->clearFinished();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const long files = envNumber("KORVEL_BENCH_FILES", 20000);
+    const long folders = qMax(1L, envNumber("KORVEL_BENCH_FOLDERS", 20));
+    const long bigMib = envNumber("KORVEL_BENCH_BIG_MIB", 1024);
+
+    const QString root = QDir::tempPath() + QStringLiteral("/korvel-many-%1").arg(QCoreApplication::applicationPid());
+    const QString tree = root + QStringLiteral("/tree");
+    QDir().mkpath(tree);
+
+    korvel::test::EnvelopeOptions options;
+    options.passphrases = { kPassphrase };
+    const korvel::test::Bytes envelope = korvel::test::makeEnvelope(korvel::test::patternBytes(4096, 3), options);
+    const QByteArray bytes(reinterpret_cast<const char*>(envelope.data()), static_cast<qsizetype>(envelope.size()));
+    QStringList paths;
+    for (long i = 0; i < files; ++i) {
+        const QString folder = tree + QStringLiteral("/d%1").arg(i % folders);
+        if (i < folders)
+            QDir().mkpath(folder);
+        const QString path = folder + QStringLiteral("/f%1.bin.korvel-env").arg(i);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            fail(QStringLiteral("cannot write %1").arg(path));
+        paths.append(path);
+    }
+
+    DecryptManager* manager = DecryptManager::instance();
+    QObject::connect(manager, &DecryptManager::allFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    // cp -r of the same tree as the baseline, measured right before each decryption
+    // so that both see the same file-system state (the machine may be shared).
+    const auto copyTree = [&] {
+        const QString target = root + QStringLiteral("/copy");
+        QElapsedTimer timer;
+        timer.start();
+        if (std::system(qPrintable(QStringLiteral("cp -r '%1' '%2'").arg(tree, target))) != 0)
+            fail(QStringLiteral("cp -r failed"));
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        QDir(target).removeRecursively();
+        return seconds;
+    };
+
+    std::printf("files                  %8ld envelopes of 4 KiB in %ld folders\n", files, folders);
+    double best = 1e9;
+    double copy = 1e9;
+    for (int threads : { 1, 2, 4, 8 }) {
+        const double copied = copyTree();
+        const double seconds = decryptAll(app, manager, paths, threads);
+        std::printf("cp -r                  %8.3f s   %10.0f files/s\n", copied, files / copied);
+        std::printf("decrypt, %d thread%s      %8.3f s   %10.0f files/s\n", threads, threads == 1 ? " " : "s", seconds,
+            files / seconds);
+        if (seconds < best) {
+            best = seconds;
+            copy = copied;
+        }
+        removeOutputs(tree);
+    }
+    std::printf("ratio best/its cp -r    %8.3f   (target <= 2.5)\n", best / copy);
+    QDir(tree).removeRecursively();
+
+    if (bigMib > 0) {
+        const QString big = root + QStringLiteral("/big.bin.korvel-env");
+        const korvel::test::Bytes pattern = korvel::test::patternBytes(1 << 20, 9);
+        if (!korvel::test::writeEnvelopeStreaming(
+                big.toStdString(), static_cast<uint64_t>(bigMib) << 20,
+                [&](uint64_t, uint8_t* buffer, size_t length) { std::memcpy(buffer, pattern.data(), length); },
+                options))
+            fail(QStringLiteral("cannot write the large envelope"));
+        const double cpu0 = cpuSeconds();
+        const double wall = decryptAll(app, manager, { big }, 1);
+        const double cpu = cpuSeconds() - cpu0;
+        std::printf("large envelope         %8ld MiB in %.3f s, CPU %.3f s\n", bigMib, wall, cpu);
+        std::printf("CPU/wall, 1 thread     %8.3f   (target <= 1.2)\n", cpu / wall);
+    }
+
+    manager->shutdown();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QDir(root).removeRecursively();
+    return 0;
+}

@@ -1,0 +1,199 @@
+// The settings dialog: its form, the store it loads and saves, Cancel restoring
+// the thread count, and the delete flag reaching the decrypt manager.
+#include "DecryptManager.h"
+#include "SettingsDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QtTest>
+
+class TestSettingsDialog : public QObject {
+    Q_OBJECT
+
+private:
+    static QSettings store() { return QSettings(); }
+
+    static SettingsDialog* fresh()
+    {
+        SettingsDialog::destroyInstance();
+        return SettingsDialog::instance();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
+        QCoreApplication::setApplicationName(QStringLiteral("Crypt"));
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        QSettings().sync();
+    }
+
+    void cleanup()
+    {
+        SettingsDialog::destroyInstance();
+        DecryptManager::instance()->shutdown();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void form_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("buttons") << "buttonBox" << QRect(20, 140, 341, 32) << "";
+        QTest::newRow("threads") << "_threadsCombo" << QRect(30, 77, 51, 21) << "";
+        QTest::newRow("delete") << "_deleteEncryptedCheck" << QRect(30, 50, 281, 17)
+                                << "Delete encrypted files when finished";
+        QTest::newRow("label") << "label" << QRect(90, 80, 291, 16) << "Number of concurrent threads for decryption";
+    }
+
+    void form()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        SettingsDialog* dialog = SettingsDialog::instance();
+        auto* widget = dialog->findChild<QWidget*>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->geometry(), geometry);
+        if (auto* check = qobject_cast<QCheckBox*>(widget))
+            QCOMPARE(check->text(), text);
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            QCOMPARE(label->text(), text);
+    }
+
+    void dialogItself()
+    {
+        SettingsDialog* dialog = SettingsDialog::instance();
+        QCOMPARE(dialog->objectName(), QStringLiteral("SettingsDialog"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(dialog->size(), QSize(396, 183));
+        QVERIFY(dialog->isModal());
+        QCOMPARE(dialog->buttonBox->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(dialog->buttonBox->orientation(), Qt::Horizontal);
+        QStringList items;
+        for (int i = 0; i < dialog->_threadsCombo->count(); ++i)
+            items.append(dialog->_threadsCombo->itemText(i));
+        QCOMPARE(items, (QStringList { "1", "2", "4", "8" }));
+        QCOMPARE(SettingsDialog::instance(), dialog);
+    }
+
+    void loadsTheStore_data()
+    {
+        QTest::addColumn<QVariant>("threadIndex");
+        QTest::addColumn<QVariant>("deleteEncrypted");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<int>("managerThreads");
+        QTest::newRow("empty store") << QVariant() << QVariant() << 1 << false << 1;
+        QTest::newRow("eight threads") << QVariant(3) << QVariant(true) << 8 << true << 8;
+        QTest::newRow("two threads") << QVariant(1) << QVariant(false) << 2 << false << 2;
+        QTest::newRow("index out of range") << QVariant(7) << QVariant() << 0 << false << 1;
+    }
+
+    void loadsTheStore()
+    {
+        QFETCH(QVariant, threadIndex);
+        QFETCH(QVariant, deleteEncrypted);
+        QFETCH(int, threads);
+        QFETCH(bool, checked);
+        QFETCH(int, managerThreads);
+        {
+            QSettings settings;
+            if (threadIndex.isValid())
+                settings.setValue(QStringLiteral("settings/threadIndex"), threadIndex);
+            if (deleteEncrypted.isValid())
+                settings.setValue(QStringLiteral("settings/deleteEncrypted"), deleteEncrypted);
+        }
+        SettingsDialog* dialog = fresh();
+        QCOMPARE(dialog->getNumThreads(), threads);
+        QCOMPARE(dialog->_deleteEncryptedCheck->isChecked(), checked);
+        // What the main window does at start-up.
+        DecryptManager::instance()->onChangeNumThreads(dialog->getNumThreads());
+        QCOMPARE(DecryptManager::instance()->getNumThreads(), managerThreads);
+        QCOMPARE(DecryptManager::instance()->deleteEncryptedOnSuccess(), checked);
+    }
+
+    void okSavesAndShowSaves()
+    {
+        SettingsDialog* dialog = fresh();
+        dialog->_threadsCombo->setCurrentIndex(2);
+        dialog->_deleteEncryptedCheck->setChecked(true);
+        QVERIFY(!store().contains(QStringLiteral("settings/threadIndex")));
+        dialog->buttonBox->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(store().value(QStringLiteral("settings/threadIndex")).toInt(), 2);
+        QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), true);
+        QVERIFY(!dialog->isVisible());
+
+        dialog->_threadsCombo->setCurrentIndex(1);
+        dialog->show();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(store().value(QStringLiteral("settings/threadIndex")).toInt(), 1);
+    }
+
+    void cancelRestoresTheThreadCount()
+    {
+        store().setValue(QStringLiteral("settings/threadIndex"), 1);
+        SettingsDialog* dialog = fresh();
+        connect(
+            dialog, &SettingsDialog::numThreadChanged, DecryptManager::instance(), &DecryptManager::onChangeNumThreads);
+        QSignalSpy changed(dialog, &SettingsDialog::numThreadChanged);
+        dialog->show();
+        dialog->_threadsCombo->setCurrentIndex(2);
+        dialog->_deleteEncryptedCheck->setChecked(true);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toInt(), 4);
+        QCOMPARE(DecryptManager::instance()->getNumThreads(), 4);
+        QVERIFY(DecryptManager::instance()->deleteEncryptedOnSuccess());
+
+        dialog->buttonBox->button(QDialogButtonBox::Cancel)->click();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->_threadsCombo->currentIndex(), 1);
+        QVERIFY(!dialog->_deleteEncryptedCheck->isChecked());
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.at(1).at(0).toInt(), 2);
+        QCOMPARE(DecryptManager::instance()->getNumThreads(), 2);
+        QVERIFY(!DecryptManager::instance()->deleteEncryptedOnSuccess());
+        QCOMPARE(store().value(QStringLiteral("settings/threadIndex")).toInt(), 1);
+        QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), false);
+    }
+
+    void escapeKeepsTheChangedState()
+    {
+        SettingsDialog* dialog = fresh();
+        dialog->show();
+        dialog->_deleteEncryptedCheck->setChecked(true);
+        dialog->_threadsCombo->setCurrentIndex(3);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(dialog->_deleteEncryptedCheck->isChecked());
+        QCOMPARE(dialog->getNumThreads(), 8);
+        QVERIFY(DecryptManager::instance()->deleteEncryptedOnSuccess());
+        QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), false);
+        dialog->show();
+        QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), true);
+        QCOMPARE(store().value(QStringLiteral("settings/threadIndex")).toInt(), 3);
+    }
+
+    void nonNumericTextGivesZero()
+    {
+        SettingsDialog* dialog = fresh();
+        QSignalSpy changed(dialog, &SettingsDialog::numThreadChanged);
+        dialog->onNumThreadsChanged(QStringLiteral("many"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toInt(), 0);
+    }
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "test_SettingsDialog.moc"

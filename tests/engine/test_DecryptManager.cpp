@@ -1,0 +1,641 @@
+// The decrypt manager driven end to end: real workers, envelopes from the test
+// writer in temporary folders, and the signals the main window listens to.
+#include "CryptTask.h"
+#include "DecryptManager.h"
+#include "EnvelopeWriter.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <new>
+
+using korvel::test::Bytes;
+
+namespace {
+
+// Record allocation failure: the manager allocates its task records with a
+// non-throwing new on the dispatch thread; the test can make the next ones fail.
+std::atomic<int> g_failRecordAllocations { 0 };
+std::atomic<QThread*> g_dispatchThread { nullptr };
+
+} // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (g_failRecordAllocations.load() > 0 && QThread::currentThread() == g_dispatchThread.load()
+        && g_failRecordAllocations.fetch_sub(1) > 0)
+        return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+namespace {
+
+QByteArray toBytes(const Bytes& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QStringList sources(const QList<CryptTask*>& tasks)
+{
+    QStringList list;
+    for (const CryptTask* task : tasks)
+        list.append(task->loadedSource());
+    return list;
+}
+
+// State letter of the manager's dispatch thread in /proc ('R' running, 'S' sleeping);
+// 0 when it is not found.
+char dispatchThreadState()
+{
+    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString task = it.next();
+        if (readAll(task + QStringLiteral("/comm")).trimmed() != "DecryptManager")
+            continue;
+        const QByteArray stat = readAll(task + QStringLiteral("/stat"));
+        const qsizetype close = stat.lastIndexOf(')');
+        return close >= 0 && close + 2 < stat.size() ? stat.at(close + 2) : 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestDecryptManager : public QObject {
+    Q_OBJECT
+
+private:
+    QScopedPointer<QTemporaryDir> m_dir;
+    QTemporaryDir m_bigDir;
+    QString m_big; // an envelope large enough to still be decrypting when a test acts
+    QHash<QString, QByteArray> m_plain;
+    DecryptManager* m_manager = nullptr;
+
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+    QString envelope(const QString& name, int size = 3000, const std::string& passphrase = "secret")
+    {
+        const QString file = path(name);
+        const Bytes plain = korvel::test::patternBytes(static_cast<size_t>(size), qHash(name));
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { passphrase };
+        if (!korvel::test::writeEnvelope(file.toStdString(), plain, options))
+            qFatal("cannot write %s", qPrintable(file));
+        m_plain.insert(file, toBytes(plain));
+        return file;
+    }
+
+    void writeFile(const QString& name, const QByteArray& content = "mine")
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    // Starts a run and waits for its end; the slot that announced it has returned.
+    bool runToEnd(const QString& passphrase = QStringLiteral("secret"))
+    {
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        m_manager->startDecrypt(passphrase);
+        if (!finished.wait(120000))
+            return false;
+        settle();
+        return true;
+    }
+
+    // Lets every queued report and the dispatch thread's end reach the manager.
+    void settle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_manager->isDecrypting(), 120000);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+    CryptTask* finishedFor(const QString& source) const
+    {
+        for (CryptTask* task : m_manager->getCompletedTasks())
+            if (task->loadedSource() == source)
+                return task;
+        return nullptr;
+    }
+
+    // Waits until the task for the given path has started on a worker.
+    bool waitForStart(const QString& source)
+    {
+        QSignalSpy stats(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged));
+        for (int round = 0; round < 200; ++round) {
+            for (CryptTask* task : m_manager->getRunningTasks())
+                if (task->loadedSource() == source)
+                    return true;
+            stats.wait(100);
+        }
+        return false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_bigDir.isValid());
+        m_big = m_bigDir.filePath(QStringLiteral("big.bin.korvel-env"));
+        const Bytes pattern = korvel::test::patternBytes(1 << 20, 5);
+        QVERIFY(korvel::test::writeEnvelopeStreaming(m_big.toStdString(), 96u << 20,
+            [&](uint64_t, uint8_t* buffer, size_t length) { std::memcpy(buffer, pattern.data(), length); }, {}));
+    }
+
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(m_dir->isValid());
+        m_plain.clear();
+        m_manager = DecryptManager::instance();
+        g_dispatchThread = m_manager;
+    }
+
+    void cleanup()
+    {
+        m_manager->shutdown();
+        m_manager = nullptr;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // Whatever a test left decrypting, no partial output stays beside the big envelope.
+        QCOMPARE(entries(m_bigDir.path()), QStringList { "big.bin.korvel-env" });
+    }
+
+    void numberOfThreads_data()
+    {
+        QTest::addColumn<int>("requested");
+        QTest::addColumn<int>("applied");
+        QTest::newRow("0") << 0 << 1;
+        QTest::newRow("-1") << -1 << 1;
+        QTest::newRow("9") << 9 << 1;
+        QTest::newRow("1") << 1 << 1;
+        QTest::newRow("2") << 2 << 2;
+        QTest::newRow("4") << 4 << 4;
+        QTest::newRow("5") << 5 << 5;
+        QTest::newRow("8") << 8 << 8;
+    }
+
+    void numberOfThreads()
+    {
+        QFETCH(int, requested);
+        QFETCH(int, applied);
+        m_manager->onChangeNumThreads(3);
+        m_manager->onChangeNumThreads(requested);
+        QCOMPARE(m_manager->getNumThreads(), applied);
+    }
+
+    void addFilesSkipsPendingDuplicates()
+    {
+        const QString a = envelope(QStringLiteral("a.korvel-env"));
+        const QString b = envelope(QStringLiteral("b.korvel-env"));
+        const QString upper = envelope(QStringLiteral("A.korvel-env"));
+        QSignalSpy counts(m_manager, qOverload<>(&DecryptManager::statsChanged));
+        QCOMPARE(m_manager->addFiles({ a, b, a }), 2);
+        QCOMPARE(m_manager->addFiles({ upper, b }), 1);
+        QCOMPARE(counts.count(), 2);
+        QCOMPARE(m_manager->getNumPending(), 3);
+        QCOMPARE(m_manager->getTotalTasks(), 3);
+
+        QVERIFY(runToEnd());
+        QCOMPARE(sources(m_manager->getCompletedTasks()), (QStringList { a, b, upper }));
+        // A finished path is not compared: it can be loaded again.
+        QCOMPARE(m_manager->addFiles({ a }), 1);
+        QCOMPARE(m_manager->getTotalTasks(), 4);
+    }
+
+    void threadLimitAndWorkerReuse()
+    {
+        QStringList paths;
+        for (int i = 0; i < 5; ++i)
+            paths.append(envelope(QStringLiteral("f%1.korvel-env").arg(i), 3 << 20));
+        m_manager->onChangeNumThreads(2);
+        QCOMPARE(m_manager->addFiles(paths), 5);
+        int most = 0;
+        connect(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this,
+            [&] { most = qMax(most, m_manager->getNumRunningTasks()); });
+        QVERIFY(runToEnd());
+        QVERIFY(most >= 1);
+        QVERIFY(most <= 2);
+        QCOMPARE(m_manager->getNumCompleted(), 5);
+        for (CryptTask* task : m_manager->getCompletedTasks()) {
+            QVERIFY2(task->workerId == 0 || task->workerId == 1, qPrintable(QString::number(task->workerId)));
+            QCOMPARE(readAll(task->destination()), m_plain.value(task->loadedSource()));
+        }
+    }
+
+    void dispatchSleepsWhileWorkersAreBusy()
+    {
+        m_manager->onChangeNumThreads(1);
+        m_manager->addFiles({ m_big, envelope(QStringLiteral("next.korvel-env")) });
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+        // Every slot is taken and a path waits: the dispatch thread must block, not poll.
+        int running = 0;
+        for (int sample = 0; sample < 20 && m_manager->getNumRunningTasks() == 1; ++sample) {
+            const char state = dispatchThreadState();
+            QVERIFY(state != 0);
+            running += state == 'R';
+            QThread::yieldCurrentThread();
+        }
+        QCOMPARE(running, 0);
+        m_manager->cancel();
+        settle();
+    }
+
+    void destinationNaming_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<bool>("tagged");
+        QTest::addColumn<QString>("sourceAfter");
+        QTest::newRow("free name") << "doc.txt.korvel-env" << QStringList {} << "doc.txt" << false
+                                   << "doc.txt.korvel-env";
+        QTest::newRow("taken name") << "doc.txt.korvel-env" << QStringList { "doc.txt" } << "doc(decrypted).txt" << true
+                                    << "doc.txt.korvel-env";
+        QTest::newRow("tagged source") << "doc(decrypted).txt.korvel-env" << QStringList { "doc(decrypted).txt" }
+                                       << "doc(decrypted 2).txt" << true << "doc(decrypted).txt.korvel-env";
+        QTest::newRow("sequence goes on")
+            << "doc(decrypted).txt.korvel-env" << QStringList { "doc(decrypted).txt", "doc(decrypted 2).txt" }
+            << "doc(decrypted 3).txt" << true << "doc(decrypted).txt.korvel-env";
+        QTest::newRow("third decryption") << "doc.txt.korvel-env" << QStringList { "doc.txt", "doc(decrypted).txt" }
+                                          << "doc(decrypted 2).txt" << true << "doc.txt.korvel-env";
+        QTest::newRow("folder in the way") << "doc.txt.korvel-env" << QStringList { "doc.txt/" } << "doc(decrypted).txt"
+                                           << true << "doc.txt.korvel-env";
+        QTest::newRow("no extension") << "notes" << QStringList {} << "notes(decrypted)" << true << "notes.korvel-env";
+        QTest::newRow("foreign extension")
+            << "report.pdf" << QStringList {} << "report(decrypted).pdf" << true << "report.pdf.korvel-env";
+        QTest::newRow("last suffix only")
+            << "archive.tar.korvel-env" << QStringList {} << "archive.tar" << false << "archive.tar.korvel-env";
+        QTest::newRow("upper-case extension")
+            << "photo.KORVEL-ENV" << QStringList {} << "photo" << false << "photo.KORVEL-ENV";
+    }
+
+    void destinationNaming()
+    {
+        QFETCH(QString, source);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, destination);
+        QFETCH(bool, tagged);
+        QFETCH(QString, sourceAfter);
+        const QString file = envelope(source);
+        for (const QString& name : existing) {
+            if (name.endsWith(QLatin1Char('/')))
+                QVERIFY(QDir().mkdir(path(name)));
+            else
+                writeFile(name);
+        }
+        m_manager->addFiles({ file });
+        QVERIFY(runToEnd());
+        CryptTask* task = finishedFor(file);
+        QVERIFY(task);
+        QCOMPARE(task->destination(), path(destination));
+        QCOMPARE(task->destinationTagged.load(), tagged);
+        QCOMPARE(
+            task->renameSourceOnSuccess.load(), !source.endsWith(QLatin1String(".korvel-env"), Qt::CaseInsensitive));
+        QCOMPARE(task->source(), path(sourceAfter));
+        QVERIFY(QFile::exists(path(sourceAfter)));
+        QCOMPARE(readAll(path(destination)), m_plain.value(file));
+        for (const QString& name : existing)
+            if (!name.endsWith(QLatin1Char('/')))
+                QCOMPARE(readAll(path(name)), QByteArray("mine"));
+    }
+
+    void sameDestinationForTwoRunningTasks()
+    {
+        const QString lower = envelope(QStringLiteral("doc.txt.korvel-env"), 2 << 20);
+        const QString upper = envelope(QStringLiteral("doc.txt.KORVEL-ENV"), 2 << 20);
+        m_manager->onChangeNumThreads(2);
+        m_manager->addFiles({ lower, upper });
+        QVERIFY(runToEnd());
+        CryptTask* first = finishedFor(lower);
+        CryptTask* second = finishedFor(upper);
+        QVERIFY(first && second);
+        QVERIFY(first->destination() != second->destination());
+        QCOMPARE(readAll(first->destination()), m_plain.value(lower));
+        QCOMPARE(readAll(second->destination()), m_plain.value(upper));
+    }
+
+    void renameRefusesToReplace()
+    {
+        const QString notes = envelope(QStringLiteral("notes"));
+        writeFile(QStringLiteral("notes.korvel-env"));
+        QSignalSpy errors(m_manager, &DecryptManager::error);
+        m_manager->addFiles({ notes });
+        QVERIFY(runToEnd());
+        CryptTask* task = finishedFor(notes);
+        QVERIFY(task);
+        QCOMPARE(task->source(), notes);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Could not rename input %1").arg(notes));
+        QCOMPARE(readAll(path(QStringLiteral("notes.korvel-env"))), QByteArray("mine"));
+    }
+
+    void automaticDeletionFollowsTheLiveFlag()
+    {
+        const QString kept = envelope(QStringLiteral("kept.korvel-env"));
+        m_manager->addFiles({ kept });
+        QVERIFY(runToEnd());
+        QVERIFY(QFile::exists(kept));
+        QVERIFY(!finishedFor(kept)->sourceDeleted);
+
+        m_manager->setDeleteEncryptedOnSuccess(true);
+        const QString gone = envelope(QStringLiteral("gone.txt.korvel-env"));
+        const QString notes = envelope(QStringLiteral("notes"));
+        writeFile(QStringLiteral("gone.txt"));
+        m_manager->addFiles({ gone, notes });
+        QVERIFY(runToEnd());
+        QVERIFY(!QFile::exists(gone));
+        QVERIFY(!QFile::exists(notes));
+        QVERIFY(!QFile::exists(notes + QStringLiteral(".korvel-env")));
+        QCOMPARE(finishedFor(gone)->statusText(),
+            QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)"));
+        QCOMPARE(finishedFor(notes)->statusText(),
+            QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)"));
+        QCOMPARE(readAll(path(QStringLiteral("gone(decrypted).txt"))), m_plain.value(gone));
+        QCOMPARE(readAll(path(QStringLiteral("notes(decrypted)"))), m_plain.value(notes));
+    }
+
+    void deleteEncryptedReports()
+    {
+        const QString a = envelope(QStringLiteral("a.korvel-env"));
+        const QString b = envelope(QStringLiteral("b.korvel-env"));
+        const QString c = envelope(QStringLiteral("c.korvel-env"));
+        m_manager->addFiles({ a, b, c });
+        QVERIFY(runToEnd());
+        // The plaintext of c has gone: its source is the only copy left and stays.
+        QVERIFY(QFile::remove(path(QStringLiteral("c"))));
+
+        QSignalSpy stats(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged));
+        QSignalSpy errors(m_manager, &DecryptManager::error);
+        QVERIFY(!m_manager->deleteEncrypted());
+        QCOMPARE(stats.count(), 2);
+        QVERIFY(!QFile::exists(a) && !QFile::exists(b));
+        QVERIFY(QFile::exists(c));
+        QVERIFY(finishedFor(a)->sourceDeleted && finishedFor(b)->sourceDeleted);
+        QVERIFY(!finishedFor(c)->sourceDeleted);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Could not remove file %1").arg(c));
+
+        // A second walk reports every deleted source as missing and goes on to the end.
+        QVERIFY(QFile::remove(c));
+        errors.clear();
+        QVERIFY(!m_manager->deleteEncrypted());
+        QCOMPARE(errors.count(), 3);
+        QCOMPARE(
+            errors.at(2).at(0).toString(), QStringLiteral("Could not remove file %1. file does not exist.").arg(c));
+        QCOMPARE(m_manager->lastError(), errors.at(2).at(0).toString());
+    }
+
+    void deleteEncryptedSucceeds()
+    {
+        const QString a = envelope(QStringLiteral("a.korvel-env"));
+        m_manager->addFiles({ a });
+        QVERIFY(runToEnd());
+        QVERIFY(m_manager->deleteEncrypted());
+        QVERIFY(!QFile::exists(a));
+        QCOMPARE(finishedFor(a)->statusText(), QStringLiteral("Finished (Deleted source)"));
+    }
+
+    void cancelPutsThePathBackAtTheFront()
+    {
+        const QString small = envelope(QStringLiteral("small.korvel-env"));
+        m_manager->onChangeNumThreads(1);
+        m_manager->addFiles({ m_big, small });
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        QSignalSpy stats(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged));
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+        QPointer<CryptTask> record = m_manager->getRunningTasks().value(0);
+        QVERIFY(record);
+        const CryptTask* cancelled = record.data();
+        m_manager->cancel();
+        QVERIFY(finished.wait(60000));
+        settle();
+
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(m_manager->getNumPending(), 2);
+        QCOMPARE(m_manager->getNumCompleted(), 0);
+        QCOMPARE(m_manager->getNumFailed(), 0);
+        QCOMPARE(m_manager->getTotalTasks(), 2);
+        // The cancelled record was reported, then released.
+        bool reported = false;
+        for (const QList<QVariant>& args : stats)
+            reported = reported || args.at(0).value<const CryptTask*>() == cancelled;
+        QVERIFY(reported);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(record.isNull());
+        QCOMPARE(entries(m_bigDir.path()), QStringList { "big.bin.korvel-env" });
+
+        // The next start takes the cancelled path first.
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+        m_manager->cancel();
+        settle();
+        QCOMPARE(m_manager->getNumPending(), 2);
+    }
+
+    void reloadFailed()
+    {
+        QSignalSpy errors(m_manager, &DecryptManager::error);
+        QVERIFY(!m_manager->reloadFailed());
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(m_manager->lastError(), QStringLiteral("Failed list is empty."));
+
+        const QString a = envelope(QStringLiteral("a.korvel-env"), 3000, "other");
+        const QString b = envelope(QStringLiteral("b.korvel-env"), 3000, "other");
+        m_manager->addFiles({ a, b });
+        QVERIFY(runToEnd());
+        QCOMPARE(m_manager->getNumFailed(), 2);
+        QCOMPARE(m_manager->getFailedTasks().at(0)->message(), QStringLiteral("Passphrase doesn't match Code: 1"));
+        QCOMPARE(m_manager->getTotalTasks(), 2);
+        QVERIFY(!QFile::exists(path(QStringLiteral("a"))));
+
+        QCOMPARE(m_manager->addFiles({ b }), 1);
+        QVERIFY(m_manager->reloadFailed());
+        QCOMPARE(m_manager->getNumFailed(), 0);
+        QCOMPARE(m_manager->getNumPending(), 2);
+        QVERIFY(runToEnd(QStringLiteral("other")));
+        QCOMPARE(sources(m_manager->getCompletedTasks()), (QStringList { b, a }));
+    }
+
+    void totals()
+    {
+        const QStringList paths { envelope(QStringLiteral("1.korvel-env")), envelope(QStringLiteral("2.korvel-env")),
+            envelope(QStringLiteral("3.korvel-env")) };
+        m_manager->addFiles(paths);
+        QCOMPARE(m_manager->getTotalTasks(), 3);
+        QVERIFY(runToEnd());
+        QCOMPARE(m_manager->getTotalTasks(), 3);
+        QCOMPARE(m_manager->getNumCompleted(), 3);
+        QVERIFY(m_manager->clearFinished());
+        QCOMPARE(m_manager->getTotalTasks(), 0);
+        m_manager->addFiles(paths);
+        QVERIFY(m_manager->clearPending());
+        QCOMPARE(m_manager->getTotalTasks(), 0);
+        QCOMPARE(m_manager->getNumPending(), 0);
+    }
+
+    void refusalsWhileDecrypting_data()
+    {
+        QTest::addColumn<QString>("operation");
+        for (const char* name : { "addFiles", "clearAll", "clearPending", "clearFinished", "clearFailed",
+                 "reloadFailed", "deleteEncrypted" })
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    void refusalsWhileDecrypting()
+    {
+        QFETCH(QString, operation);
+        const QString small = envelope(QStringLiteral("small.korvel-env"));
+        m_manager->onChangeNumThreads(1);
+        m_manager->addFiles({ m_big, small });
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+
+        QSignalSpy errors(m_manager, &DecryptManager::error);
+        bool done = true;
+        if (operation == QLatin1String("addFiles"))
+            done = m_manager->addFiles({ path(QStringLiteral("x")) }) != 0;
+        else if (operation == QLatin1String("clearAll"))
+            done = m_manager->clearAll();
+        else if (operation == QLatin1String("clearPending"))
+            done = m_manager->clearPending();
+        else if (operation == QLatin1String("clearFinished"))
+            done = m_manager->clearFinished();
+        else if (operation == QLatin1String("clearFailed"))
+            done = m_manager->clearFailed();
+        else if (operation == QLatin1String("reloadFailed"))
+            done = m_manager->reloadFailed();
+        else
+            done = m_manager->deleteEncrypted();
+        QVERIFY(!done);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Cannot perform operations during decryption."));
+
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QCOMPARE(errors.count(), 2);
+        QCOMPARE(m_manager->lastError(), QStringLiteral("Decryption already in progress."));
+        QCOMPARE(m_manager->getNumPending(), 1);
+        QVERIFY(QFile::exists(small));
+        m_manager->cancel();
+        settle();
+    }
+
+    void startWithNothingPending()
+    {
+        QSignalSpy started(m_manager, &DecryptManager::started);
+        m_manager->startDecrypt(QStringLiteral("pw"));
+        QCOMPARE(started.count(), 0);
+        QVERIFY(!m_manager->isRunning());
+        QVERIFY(m_manager->passphrase().isEmpty());
+    }
+
+    void allFinishedOncePerRun()
+    {
+        m_manager->onChangeNumThreads(8);
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        QSignalSpy started(m_manager, &DecryptManager::started);
+        for (int run = 0; run < 4; ++run) {
+            QStringList paths;
+            for (int i = 0; i < 24; ++i)
+                paths.append(envelope(QStringLiteral("r%1-%2.korvel-env").arg(run).arg(i), 100));
+            m_manager->addFiles(paths);
+            m_manager->startDecrypt(QStringLiteral("secret"));
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), run + 1, 60000);
+            settle();
+            QCOMPARE(finished.count(), run + 1);
+            QCOMPARE(started.at(run).at(0).toInt(), 24);
+        }
+        QCOMPARE(m_manager->getNumCompleted(), 96);
+    }
+
+    void workerReturnsWhenTheRecordCannotBeMade()
+    {
+        const QString a = envelope(QStringLiteral("a.korvel-env"));
+        const QString b = envelope(QStringLiteral("b.korvel-env"));
+        const QString c = envelope(QStringLiteral("c.korvel-env"));
+        m_manager->onChangeNumThreads(1);
+        m_manager->addFiles({ a, b, c });
+        QSignalSpy errors(m_manager, &DecryptManager::error);
+        g_failRecordAllocations = 1;
+        QVERIFY(runToEnd());
+        QCOMPARE(g_failRecordAllocations.load(), 0);
+        QCOMPARE(errors.count(), 2);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Error: could not allocate memory for task %1 ").arg(a));
+        QCOMPARE(errors.at(1).at(0).toString(), QStringLiteral("Task could not be created for %1").arg(a));
+        QCOMPARE(sources(m_manager->getCompletedTasks()), (QStringList { b, c }));
+        QCOMPARE(m_manager->getNumPending(), 0);
+        // The worker taken for the dropped path went back to the front of the pool.
+        for (CryptTask* task : m_manager->getCompletedTasks())
+            QCOMPARE(task->workerId.load(), 0);
+    }
+
+    void clearedRecordsAreReleased()
+    {
+        const QString good = envelope(QStringLiteral("good.korvel-env"));
+        const QString bad = envelope(QStringLiteral("bad.korvel-env"), 3000, "other");
+        m_manager->addFiles({ good, bad });
+        QVERIFY(runToEnd());
+        QPointer<CryptTask> finished = m_manager->getCompletedTasks().value(0);
+        QPointer<CryptTask> failed = m_manager->getFailedTasks().value(0);
+        QVERIFY(finished && failed);
+        QVERIFY(m_manager->clearFinished());
+        QVERIFY(m_manager->clearFailed());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(finished.isNull());
+        QVERIFY(failed.isNull());
+
+        m_manager->addFiles({ good + QStringLiteral("-again") });
+        QVERIFY(QFile::copy(good, good + QStringLiteral("-again")));
+        QVERIFY(runToEnd());
+        QPointer<CryptTask> again = m_manager->getCompletedTasks().value(0);
+        QVERIFY(again);
+        QVERIFY(m_manager->clearAll());
+        QCOMPARE(m_manager->getNumCompleted(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(again.isNull());
+    }
+
+    void shutdownWhileDecrypting()
+    {
+        QStringList copies { m_big };
+        for (int i = 0; i < 3; ++i)
+            copies.append(envelope(QStringLiteral("m%1.korvel-env").arg(i), 8 << 20));
+        m_manager->onChangeNumThreads(8);
+        m_manager->addFiles(copies);
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+        m_manager->shutdown();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // No temporary file is left, and a new manager starts empty.
+        for (const QString& name : entries(m_dir->path()))
+            QVERIFY2(!name.startsWith(QLatin1Char('.')), qPrintable(name));
+        m_manager = DecryptManager::instance();
+        QCOMPARE(m_manager->getNumPending(), 0);
+        QCOMPARE(m_manager->getNumRunningTasks(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDecryptManager)
+#include "test_DecryptManager.moc"

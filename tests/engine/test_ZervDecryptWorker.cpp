@@ -1,0 +1,303 @@
+// The decrypt worker driven directly with task records and envelopes from the
+// test writer: outcomes and messages, the files it leaves, cancellation and reuse.
+#include "CryptTask.h"
+#include "EnvelopeWriter.h"
+#include "ZervDecryptWorker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using korvel::test::Bytes;
+
+namespace {
+
+QByteArray toBytes(const Bytes& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Names in a folder, hidden ones included (the worker's temporary files are hidden).
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TestZervDecryptWorker : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // Binds a task to the worker and waits until its thread has ended.
+    static void runTask(ZervDecryptWorker& worker, CryptTask& task)
+    {
+        worker.setTask(&task);
+        QVERIFY(worker.wait(60000));
+    }
+
+    static CryptTask* makeTask(const QString& source, const QString& destination, const QString& passphrase)
+    {
+        auto* task = new CryptTask(source);
+        task->setDestination(destination);
+        task->setPassphrase(passphrase);
+        return task;
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        for (const QString& name : entries(m_dir.path()))
+            QVERIFY(QFileInfo(path(name)).isDir() ? QDir(path(name)).removeRecursively() : QFile::remove(path(name)));
+    }
+
+    void decryptsToDestination_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("empty") << 0;
+        QTest::newRow("one byte") << 1;
+        QTest::newRow("one piece") << 1024;
+        QTest::newRow("pieces and a tail") << 200 * 1024 + 17;
+    }
+
+    void decryptsToDestination()
+    {
+        QFETCH(int, size);
+        const Bytes plain = korvel::test::patternBytes(static_cast<size_t>(size), 11);
+        const QString source = path(QStringLiteral("doc.txt.korvel-env"));
+        // A lone header record (120 bytes) is not an envelope: an empty plaintext
+        // needs a second key record to make a valid file.
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { "secret", "other" };
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+
+        ZervDecryptWorker worker(5);
+        QSignalSpy completed(&worker, &ZervDecryptWorker::completed);
+        QSignalSpy failed(&worker, &ZervDecryptWorker::failed);
+        QSignalSpy started(&worker, &ZervDecryptWorker::started);
+        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("doc.txt")), QStringLiteral("secret")));
+        runTask(worker, *task);
+
+        QCOMPARE(completed.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(completed.at(0).at(0).value<ZervDecryptWorker*>(), &worker);
+        QCOMPARE(task->status(), Task::FINISHED);
+        QCOMPARE(task->progress(), 1.0f);
+        QCOMPARE(task->workerId.load(), 5);
+        QCOMPARE(worker.resultCode(), 0);
+        QVERIFY(worker.errorText().isEmpty());
+        QCOMPARE(readAll(path(QStringLiteral("doc.txt"))), toBytes(plain));
+        QVERIFY(!task->destinationTagged);
+        // Nothing else (no temporary file) is left behind.
+        QCOMPARE(entries(m_dir.path()), (QStringList { "doc.txt", "doc.txt.korvel-env" }));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("outputKept");
+        QTest::newRow("missing source") << "missing" << -3 << "Source file does not exist. Code: -3" << false;
+        QTest::newRow("folder source") << "folder" << -3 << "Source is not a file. Code: -3" << false;
+        QTest::newRow("wrong passphrase") << "passphrase" << 1 << "Passphrase doesn't match Code: 1" << false;
+        QTest::newRow("not an envelope") << "garbage" << 2 << "Input file is corrupted or not encrypted. Code: 2"
+                                         << false;
+        QTest::newRow("unwritable destination")
+            << "nofolder" << -1 << "Could not write to destination. - Code: -1" << false;
+        QTest::newRow("read failure keeps partial output") << "short" << 1 << "Read failed Code: 1" << true;
+    }
+
+    void failures()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QFETCH(bool, outputKept);
+
+        const Bytes plain = korvel::test::patternBytes(200 * 1024, 3);
+        QString source = path(QStringLiteral("in.bin.korvel-env"));
+        QString destination = path(QStringLiteral("in.bin"));
+        QString passphrase = QStringLiteral("secret");
+        korvel::test::EnvelopeOptions options;
+        if (kind == QLatin1String("folder")) {
+            source = path(QStringLiteral("folder.korvel-env"));
+            QVERIFY(QDir().mkdir(source));
+        } else if (kind == QLatin1String("garbage")) {
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(4096, 'x'));
+        } else if (kind != QLatin1String("missing")) {
+            if (kind == QLatin1String("short"))
+                options.declaredSize = 10u << 20; // the data runs out after three full buffers
+            QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+        }
+        if (kind == QLatin1String("passphrase"))
+            passphrase = QStringLiteral("wrong");
+        if (kind == QLatin1String("nofolder"))
+            destination = path(QStringLiteral("no/such/folder/in.bin"));
+
+        ZervDecryptWorker worker(0);
+        QSignalSpy completed(&worker, &ZervDecryptWorker::completed);
+        QSignalSpy failed(&worker, &ZervDecryptWorker::failed);
+        QScopedPointer<CryptTask> task(makeTask(source, destination, passphrase));
+        runTask(worker, *task);
+
+        QCOMPARE(completed.count(), 0);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(worker.resultCode(), code);
+        QCOMPARE(task->status(), Task::FAILED);
+        QCOMPARE(task->message(), message);
+        QCOMPARE(worker.errorText(), message);
+        QCOMPARE(task->statusText(), QStringLiteral("Error (%1)").arg(message));
+        QStringList expected = entries(m_dir.path());
+        if (outputKept) {
+            const QByteArray kept = readAll(destination);
+            QCOMPARE(kept.size(), 3 * 65536);
+            QCOMPARE(kept, toBytes(plain).left(kept.size()));
+            expected = QStringList { "in.bin", "in.bin.korvel-env" };
+        } else {
+            QVERIFY(!QFile::exists(destination));
+        }
+        // No temporary file is left behind.
+        for (const QString& name : entries(m_dir.path()))
+            QVERIFY2(!name.startsWith(QLatin1Char('.')), qPrintable(name));
+        if (outputKept)
+            QCOMPARE(entries(m_dir.path()), expected);
+    }
+
+    void nullTaskIsRefused()
+    {
+        ZervDecryptWorker worker(1);
+        worker.setTask(nullptr);
+        QVERIFY(!worker.isRunning());
+        QCOMPARE(worker.resultCode(), -3);
+        QCOMPARE(worker.errorText(), QStringLiteral("Invalid file Code: -3"));
+        worker.reset();
+        QCOMPARE(worker.resultCode(), 0);
+        QVERIFY(worker.errorText().isEmpty());
+    }
+
+    void cancelledTaskLeavesNothing()
+    {
+        const Bytes plain = korvel::test::patternBytes(64 * 1024, 5);
+        const QString source = path(QStringLiteral("big.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+
+        ZervDecryptWorker worker(2);
+        QSignalSpy failed(&worker, &ZervDecryptWorker::failed);
+        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("big")), QStringLiteral("secret")));
+        // Cancelled before the first piece: the worker stops after writing it.
+        worker.setCancelled(true);
+        runTask(worker, *task);
+
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(task->status(), Task::CANCELLED);
+        QCOMPARE(task->statusText(), QStringLiteral("Cancelled"));
+        QVERIFY(task->message().isEmpty());
+        QCOMPARE(worker.resultCode(), -5);
+        QCOMPARE(worker.message(), QStringLiteral("Cancelled by user"));
+        const float reached = 1024.0f / QFileInfo(source).size();
+        QCOMPARE(task->progress(), reached);
+        QCOMPARE(entries(m_dir.path()), QStringList { "big.korvel-env" });
+    }
+
+    void reusedWorkerStartsFromZero()
+    {
+        const QString first = path(QStringLiteral("first.korvel-env"));
+        const QString second = path(QStringLiteral("second.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(first.toStdString(), korvel::test::patternBytes(50000, 1), {}));
+        QVERIFY(korvel::test::writeEnvelope(second.toStdString(), korvel::test::patternBytes(30000, 2), {}));
+
+        ZervDecryptWorker worker(7);
+        QScopedPointer<CryptTask> one(makeTask(first, path(QStringLiteral("first")), QStringLiteral("secret")));
+        runTask(worker, *one);
+        QCOMPARE(one->status(), Task::FINISHED);
+        worker.reset();
+        QVERIFY(worker.task() == nullptr);
+        QCOMPARE(worker.progressFraction(), 0.0f);
+
+        QScopedPointer<CryptTask> two(makeTask(second, path(QStringLiteral("second")), QStringLiteral("secret")));
+        worker.setCancelled(true);
+        runTask(worker, *two);
+        QCOMPARE(two->status(), Task::CANCELLED);
+        QCOMPARE(two->progress(), 1024.0f / QFileInfo(second).size());
+        QCOMPARE(two->workerId.load(), 7);
+    }
+
+    // A name taken while the worker ran (by a file or a link) is never replaced
+    // or written through: the output moves on along the "(decrypted)" sequence.
+    void takenDestinationIsNeverReplaced_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("links");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("file") << QStringList { "doc.txt" } << QStringList {} << "doc(decrypted).txt";
+        QTest::newRow("file and first tag")
+            << QStringList { "doc.txt", "doc(decrypted).txt" } << QStringList {} << "doc(decrypted 2).txt";
+        QTest::newRow("dangling link") << QStringList {} << QStringList { "doc.txt" } << "doc(decrypted).txt";
+        QTest::newRow("link to a file") << QStringList { "target" } << QStringList { "doc.txt" }
+                                        << "doc(decrypted).txt";
+    }
+
+    void takenDestinationIsNeverReplaced()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, links);
+        QFETCH(QString, expected);
+        const Bytes plain = korvel::test::patternBytes(5000, 9);
+        const QString source = path(QStringLiteral("doc.txt.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+        for (const QString& name : files) {
+            QFile file(path(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("mine");
+        }
+        for (const QString& name : links)
+            QVERIFY(QFile::link(path(files.isEmpty() ? QStringLiteral("nowhere") : files.first()), path(name)));
+
+        ZervDecryptWorker worker(0);
+        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("doc.txt")), QStringLiteral("secret")));
+        runTask(worker, *task);
+
+        QCOMPARE(task->status(), Task::FINISHED);
+        QCOMPARE(task->destination(), path(expected));
+        QVERIFY(task->destinationTagged);
+        QCOMPARE(readAll(path(expected)), toBytes(plain));
+        for (const QString& name : files)
+            QCOMPARE(readAll(path(name)), QByteArray("mine"));
+        for (const QString& name : links)
+            QVERIFY(QFileInfo(path(name)).isSymLink());
+    }
+
+    void destructionWaitsForTheThread()
+    {
+        const QString source = path(QStringLiteral("big.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), korvel::test::patternBytes(4 << 20, 4), {}));
+        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("big")), QStringLiteral("secret")));
+        {
+            ZervDecryptWorker worker(0);
+            worker.setTask(task.data());
+        } // destroyed while (most likely) still decrypting
+        QVERIFY(task->status() == Task::CANCELLED || task->status() == Task::FINISHED);
+        for (const QString& name : entries(m_dir.path()))
+            QVERIFY2(!name.startsWith(QLatin1Char('.')), qPrintable(name));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZervDecryptWorker)
+#include "test_ZervDecryptWorker.moc"
