@@ -20,6 +20,7 @@ void AboutWindow::destroy()
 AboutWindow::AboutWindow()
     : QDialog(nullptr)
 {
+    WindowIcon::ensureResources();
     setupUi(this);
     setModal(true);
     connect(_okButton, &QPushButton::clicked, this, &QWidget::close);

@@ -4,10 +4,6 @@
 
 #include <QDialog>
 
-namespace Ui {
-class AboutWindow : public Ui_AboutWindow { };
-} // namespace Ui
-
 // The about box: program name, version and icon. One instance for the run,
 // deleted by the main window when it goes.
 class AboutWindow : public QDialog, public Ui::AboutWindow {

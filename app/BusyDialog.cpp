@@ -19,6 +19,7 @@ BusyDialog* BusyDialog::instance()
 BusyDialog::BusyDialog()
     : QDialog(nullptr)
 {
+    WindowIcon::ensureResources();
     setupUi(this);
     // The animation has no parent on purpose: it runs for the rest of the process.
     _movie = new QMovie(QStringLiteral(":/crypt/loaderAnimated.gif"));

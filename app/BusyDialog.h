@@ -6,10 +6,6 @@
 
 class QMovie;
 
-namespace Ui {
-class BusyDialog : public Ui_BusyDialog { };
-} // namespace Ui
-
 // The modal box shown while a background task runs: a message, a running
 // animation and, when the task can be interrupted, a Cancel button. One
 // instance lives until the process ends; it is hidden between uses.
@@ -20,13 +16,14 @@ class BusyDialog : public QDialog, public Ui::BusyDialog {
 public:
     static BusyDialog* instance();
 
+    using QDialog::exec;
+
     QMovie* movie() const { return _movie; }
 
 signals:
     void cancelled();
 
 public slots:
-    using QDialog::exec;
     int exec(const QString& msg, bool showCancel);
     int exec(const QString& msg);
     void onCancel();

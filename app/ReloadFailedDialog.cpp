@@ -15,6 +15,7 @@ ReloadFailedDialog* ReloadFailedDialog::instance()
 ReloadFailedDialog::ReloadFailedDialog()
     : QDialog(nullptr)
 {
+    WindowIcon::ensureResources();
     setupUi(this);
     setModal(true);
     setWindowIcon(WindowIcon::icon());

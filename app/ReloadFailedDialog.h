@@ -4,10 +4,6 @@
 
 #include <QDialog>
 
-namespace Ui {
-class ReloadFailedDialog : public Ui_ReloadFailedDialog { };
-} // namespace Ui
-
 // The OK/Cancel question asked when a decryption run ends with failed tasks.
 // One instance lives until the process ends.
 class ReloadFailedDialog : public QDialog, public Ui::ReloadFailedDialog {

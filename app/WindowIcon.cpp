@@ -2,6 +2,12 @@
 
 #include <QOperatingSystemVersion>
 
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void registerCryptResources()
+{
+    Q_INIT_RESOURCE(crypt);
+}
+
 QString WindowIcon::path()
 {
     const auto os = QOperatingSystemVersion::current();
@@ -13,5 +19,15 @@ QString WindowIcon::path()
 
 QIcon WindowIcon::icon()
 {
+    ensureResources();
     return QIcon(path());
+}
+
+void WindowIcon::ensureResources()
+{
+    static const bool registered = [] {
+        registerCryptResources();
+        return true;
+    }();
+    Q_UNUSED(registered);
 }

@@ -9,4 +9,8 @@ class WindowIcon {
 public:
     static QString path();
     static QIcon icon();
+    // Registers the compiled-in images (they live in a static library, so
+    // nothing registers them by itself). Every window calls it before its form
+    // loads an image; calls after the first do nothing.
+    static void ensureResources();
 };

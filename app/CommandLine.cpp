@@ -1,0 +1,67 @@
+#include "CommandLine.h"
+
+#include "AboutWindow.h"
+
+#include <cstdio>
+
+namespace {
+
+void writeLines(const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        std::fputs(line.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+CommandLine::CommandLine(const QStringList& arguments, const QString& currentDir)
+{
+    if (arguments.size() < 2) {
+        return;
+    }
+    const QString& first = arguments.at(1);
+    if (first == QLatin1String("-h") || first == QLatin1String("--help")) {
+        m_action = Action::Usage;
+    } else if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
+        m_action = Action::Version;
+    } else if (first == QLatin1String("*")) {
+        m_action = Action::Load;
+        m_paths = QStringList { currentDir };
+    } else {
+        m_action = Action::Load;
+        m_paths = arguments.mid(1);
+    }
+}
+
+QStringList CommandLine::usageLines()
+{
+    return {
+        QStringLiteral("Decrypts files encrypted with Korvel's security envelope.\n"),
+        QStringLiteral("\n"),
+        QStringLiteral("Usage: korvelcrypt file [file(s)]    - loads file(s) or folder(s).\n"),
+        QStringLiteral("       korvelcrypt *                 - loads all files and folders recursively.\n"),
+        QStringLiteral("       korvelcrypt -h --help         - displays this help text.\n"),
+        QStringLiteral("       korvelcrypt -v --version      - displays version information.\n"),
+    };
+}
+
+QString CommandLine::versionLine()
+{
+    return QStringLiteral("Korvel Crypt %1\n").arg(AboutWindow::displayVersion(AboutWindow::fullVersion()));
+}
+
+bool CommandLine::answer(const QStringList& arguments)
+{
+    switch (CommandLine(arguments, QString()).action()) {
+    case Action::Usage:
+        writeLines(usageLines());
+        return true;
+    case Action::Version:
+        writeLines({ versionLine() });
+        return true;
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,651 @@
+#include "MainWindow.h"
+
+#include "AboutWindow.h"
+#include "BusyDialog.h"
+#include "CommandLine.h"
+#include "CryptTask.h"
+#include "DecryptManager.h"
+#include "ReloadFailedDialog.h"
+#include "SettingsDialog.h"
+#include "TaskManager.h"
+#include "WindowIcon.h"
+
+#include <kv/kv.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTableWidgetItem>
+
+#include <cstdlib>
+
+namespace {
+
+const QString kCurrentDirKey = QStringLiteral("FileDialog/currentDir");
+const QString kUriList = QStringLiteral("text/uri-list");
+// Column 0 items carry the task's source under this role, so that the row index
+// can be rebuilt from the rows that stay when others are removed.
+constexpr int kSourceRole = Qt::UserRole + 1;
+
+QColor statusColour(int status)
+{
+    switch (status) {
+    case Task::FINISHED:
+        return QColor(QStringLiteral("green"));
+    case Task::DECRYPTING:
+        return QColor(QStringLiteral("blue"));
+    case Task::FAILED:
+        return QColor(QStringLiteral("red"));
+    default:
+        return QColor(QStringLiteral("black"));
+    }
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+    , m_statusTimer(this)
+{
+    WindowIcon::ensureResources();
+    m_form.setupUi(this);
+
+    m_statusLabel = new QLabel(this);
+    m_statusLabel->setObjectName(QStringLiteral("_statusLbl"));
+    m_form.statusBar->addWidget(m_statusLabel, 1);
+
+    m_form._decryptBtn->setEnabled(false);
+    // Typing the passphrase is the first thing to do once files are loaded.
+    m_form._phraseTxt->setFocus();
+
+    m_form._phraseTxt->addActions(
+        { m_form.actionOpenFiles, m_form.actionOpenFolder, m_form.actionSettings, m_form.actionReloadFailed,
+            m_form.actionClearFinished, m_form.actionClearFailed, m_form.actionClearPending, m_form.actionClearAll });
+
+    qApp->setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black } "));
+
+    QTableWidget* table = m_form._messagesTbl;
+    table->setColumnCount(3);
+    table->setColumnWidth(0, 200);
+    table->setColumnWidth(1, 80);
+    table->setColumnWidth(2, 400);
+    table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    table->horizontalHeader()->hide();
+    table->verticalHeader()->hide();
+    table->setShowGrid(false);
+    table->setWordWrap(true);
+    table->setFrameShape(QFrame::StyledPanel);
+    table->setFrameShadow(QFrame::Sunken);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setDragDropMode(QAbstractItemView::DropOnly);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->horizontalScrollBar()->setDisabled(true);
+    table->setAcceptDrops(true);
+    // Drag, drop and mouse events arrive at the table's viewport, not at the
+    // table itself, so the filter watches both.
+    table->installEventFilter(this);
+    table->viewport()->installEventFilter(this);
+
+    m_statusTimer.setSingleShot(false);
+    m_statusTimer.setInterval(5000);
+    connect(&m_statusTimer, &QTimer::timeout, this, qOverload<>(&MainWindow::updateStatus));
+
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::onAboutToQuit);
+
+    setWindowIcon(WindowIcon::icon());
+    m_form._decryptBtn->setGeometry(285, 0, 86, 31);
+
+    connect(m_form.actionOpenFiles, &QAction::triggered, this, &MainWindow::onOpenFiles);
+    connect(m_form.actionOpenFolder, &QAction::triggered, this, &MainWindow::onOpenFolder);
+    connect(m_form.actionExit, &QAction::triggered, this, &MainWindow::onExitTriggered);
+    connect(m_form.actionSettings, &QAction::triggered, this, &MainWindow::onShowSettings);
+    connect(m_form.actionReloadFailed, &QAction::triggered, this, &MainWindow::onReloadFailed);
+    connect(m_form.actionClearFinished, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFinished));
+    connect(m_form.actionClearFailed, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFailed));
+    connect(m_form.actionClearPending, &QAction::triggered, this, qOverload<>(&MainWindow::onClearPending));
+    connect(m_form.actionClearAll, &QAction::triggered, this, qOverload<>(&MainWindow::onClearAll));
+    connect(m_form.actionDeleteEncrypted, &QAction::triggered, this, &MainWindow::onDeleteEncrypted);
+    connect(m_form.actionAbout, &QAction::triggered, this, &MainWindow::onShowAbout);
+    connect(m_form._showPassCheck, &QCheckBox::clicked, this, &MainWindow::showPassword);
+    connect(m_form._decryptBtn, &QPushButton::clicked, this, &MainWindow::onDecryptClicked);
+
+    for (QAction* action : { m_form.actionOpenFiles, m_form.actionOpenFolder, m_form.actionReloadFailed,
+             m_form.actionClearAll, m_form.actionDeleteEncrypted, m_form.actionClearFinished, m_form.actionClearFailed,
+             m_form.actionClearPending, m_form.actionSettings }) {
+        connect(m_form._decryptBtn, &QPushButton::toggled, action, &QAction::setDisabled);
+    }
+
+    SettingsDialog* settings = SettingsDialog::instance();
+    DecryptManager* decrypt = DecryptManager::instance();
+    connect(settings, &SettingsDialog::numThreadChanged, decrypt, &DecryptManager::onChangeNumThreads);
+
+    connect(decrypt, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this, &MainWindow::onDecryptStatus,
+        Qt::QueuedConnection);
+    connect(decrypt, qOverload<>(&DecryptManager::statsChanged), this, qOverload<>(&MainWindow::updateStatus),
+        Qt::QueuedConnection);
+    connect(decrypt, &DecryptManager::started, this, &MainWindow::onDecryptManagerStart, Qt::QueuedConnection);
+    connect(decrypt, &DecryptManager::allFinished, this, &MainWindow::onDecryptManagerFinished, Qt::QueuedConnection);
+    connect(decrypt, &DecryptManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
+
+    decrypt->onChangeNumThreads(settings->getNumThreads());
+
+    BusyDialog* busy = BusyDialog::instance();
+    TaskManager* tasks = TaskManager::instance();
+    connect(
+        tasks, &TaskManager::started, busy, qOverload<const QString&, bool>(&BusyDialog::exec), Qt::QueuedConnection);
+    connect(tasks, &QThread::finished, busy, &QDialog::accept, Qt::QueuedConnection);
+    connect(tasks, &TaskManager::filesLoaded, this, &MainWindow::onFilesLoaded, Qt::QueuedConnection);
+    connect(
+        tasks, &TaskManager::statusCleared, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
+    connect(tasks, &TaskManager::statusMessage, this, qOverload<QString, bool>(&MainWindow::updateStatus),
+        Qt::QueuedConnection);
+    connect(tasks, &TaskManager::statusReloadFailedTask, this, qOverload<QString>(&MainWindow::updateStatus),
+        Qt::QueuedConnection);
+    connect(tasks, &TaskManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
+    connect(busy, &BusyDialog::cancelled, tasks, &TaskManager::cancel, Qt::QueuedConnection);
+
+    connect(m_form._viewComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onViewChanged);
+
+    loadSettings();
+    updateStatus(QStringLiteral("Drag files and folders to start decrypting..."), false);
+    handleCommandLine();
+}
+
+MainWindow::~MainWindow()
+{
+    shutdownManagers();
+    SettingsDialog::destroyInstance();
+    AboutWindow::destroy();
+}
+
+void MainWindow::shutdownManagers()
+{
+    if (m_managersDown) {
+        return;
+    }
+    m_managersDown = true;
+    m_statusTimer.stop();
+    if (TaskManager::exists()) {
+        TaskManager::instance()->shutdown();
+    }
+    DecryptManager::instance()->shutdown();
+}
+
+QMenu* MainWindow::createPopupMenu()
+{
+    return nullptr;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    QTableWidget* table = m_form._messagesTbl;
+    if (watched != table && watched != table->viewport()) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        // Moves are answered like the enter: the table's own handling would
+        // refuse them, since its model knows nothing of file lists.
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!m_form._decryptBtn->isChecked() && drag->mimeData()->hasFormat(kUriList)) {
+            drag->acceptProposedAction();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        drop->acceptProposedAction();
+        TaskManager::instance()->loadUrls(drop->mimeData()->urls());
+        return true;
+    }
+    case QEvent::MouseButtonPress:
+        return true;
+    default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+}
+
+void MainWindow::handleCommandLine()
+{
+    handleCommandLine(QCoreApplication::arguments());
+}
+
+void MainWindow::handleCommandLine(const QStringList& arguments)
+{
+    if (CommandLine::answer(arguments)) {
+        // At once: the window is never shown and nothing is torn down.
+        std::_Exit(0);
+    }
+    const CommandLine commandLine(arguments, QDir::currentPath());
+    if (commandLine.action() == CommandLine::Action::Load) {
+        TaskManager::instance()->loadFiles(commandLine.paths());
+    }
+}
+
+void MainWindow::onOpenFiles()
+{
+    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Open Encrypted files"), m_currentFolder,
+        tr("Encrypted Files (*.%1);;All Files (*)").arg(CryptTask::envelopeExtension()));
+    if (files.isEmpty()) {
+        return;
+    }
+    m_currentFolder = QFileInfo(files.first()).absolutePath();
+    saveSettings();
+    TaskManager::instance()->loadFiles(files);
+}
+
+void MainWindow::onOpenFolder()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Open Directory"), m_currentFolder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (folder.isEmpty()) {
+        return;
+    }
+    m_currentFolder = folder;
+    saveSettings();
+    TaskManager::instance()->loadFiles(QStringList { folder });
+}
+
+void MainWindow::onShowSettings()
+{
+    // show() saves the dialog's state before showing it.
+    SettingsDialog::instance()->show();
+}
+
+void MainWindow::onShowAbout()
+{
+    AboutWindow::instance()->show();
+}
+
+void MainWindow::onExitTriggered(bool)
+{
+    QCoreApplication::quit();
+}
+
+void MainWindow::onDecryptClicked(bool checked)
+{
+    kv_log("MainWindow::onDecryptClicked() %d", checked ? 1 : 0);
+    if (checked) {
+        DecryptManager::instance()->startDecrypt(m_form._phraseTxt->text());
+    } else {
+        DecryptManager::instance()->cancel();
+    }
+}
+
+void MainWindow::onReloadFailed()
+{
+    kv_log("MainWindow::onReloadFailed()");
+    TaskManager::instance()->reloadFailed();
+    kv_log("MainWindow::onClearFailed()");
+    clearRowsByStatus(Task::FAILED, true);
+    resetProgressBar();
+}
+
+void MainWindow::onClearAll(bool justTable)
+{
+    clearTable();
+    if (!justTable) {
+        TaskManager::instance()->clearStatus(Task::CLEARED);
+    }
+    resetProgressBar();
+    uncheckAndDisableDecrypt();
+}
+
+void MainWindow::onClearAll()
+{
+    onClearAll(false);
+}
+
+void MainWindow::onClearFinished(bool justTable)
+{
+    kv_log("MainWindow::onClearFinished()");
+    clearRowsByStatus(Task::FINISHED, justTable);
+}
+
+void MainWindow::onClearFinished()
+{
+    onClearFinished(false);
+}
+
+void MainWindow::onClearFailed(bool justTable)
+{
+    kv_log("MainWindow::onClearFailed()");
+    clearRowsByStatus(Task::FAILED, justTable);
+}
+
+void MainWindow::onClearFailed()
+{
+    onClearFailed(false);
+}
+
+void MainWindow::onClearPending(bool justTable)
+{
+    kv_log("MainWindow::onClearPending()");
+    clearRowsByStatus(Task::WAITING, justTable);
+    uncheckAndDisableDecrypt();
+}
+
+void MainWindow::onClearPending()
+{
+    onClearPending(false);
+}
+
+void MainWindow::onDeleteEncrypted()
+{
+    kv_log("MainWindow::onDeleteEncrypted()");
+    QMessageBox box;
+    box.setObjectName(QStringLiteral("_deleteEncryptedBox"));
+    box.setText(tr("Do you want to delete encrypted source files from finished tasks?"));
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setWindowIcon(WindowIcon::icon());
+    if (box.exec() == QMessageBox::Ok) {
+        TaskManager::instance()->deleteEncrypted();
+    }
+}
+
+void MainWindow::onViewChanged(int view)
+{
+    DecryptManager* decrypt = DecryptManager::instance();
+    switch (view) {
+    case 0:
+        m_view = 0;
+        showTasks(decrypt->getCompletedTasks() + decrypt->getFailedTasks() + decrypt->getRunningTasks());
+        break;
+    case 1:
+        m_view = 1;
+        showTasks(decrypt->getCompletedTasks());
+        break;
+    case 2:
+        m_view = 2;
+        showTasks(decrypt->getFailedTasks());
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::showPassword(bool checked)
+{
+    m_form._phraseTxt->setEchoMode(checked ? QLineEdit::Normal : QLineEdit::Password);
+}
+
+void MainWindow::onDecryptStatus(const CryptTask* task)
+{
+    kv_log("MainWindow::onDecryptStatus()");
+    updateStatus();
+    if (task) {
+        updateTaskRow(task);
+    }
+}
+
+void MainWindow::onFilesLoaded(QString msg)
+{
+    updateStatus(msg, false);
+    if (m_form._progressBar->value() == m_form._progressBar->maximum()) {
+        resetProgressBar();
+    }
+}
+
+void MainWindow::updateStatus(QString msg, bool persist)
+{
+    // After quitting the managers are gone; a late queued call must not raise
+    // a new decrypt manager.
+    if (m_managersDown) {
+        return;
+    }
+    DecryptManager* decrypt = DecryptManager::instance();
+    const int completed = decrypt->getNumCompleted();
+    const int pending = decrypt->getNumPending();
+    const int total = decrypt->getTotalTasks();
+    const int running = decrypt->getNumRunningTasks();
+
+    if (running > 0) {
+        QProgressBar* bar = m_form._progressBar;
+        bar->setValue(qMax(0, bar->maximum() - running - pending));
+        m_form._progressLbl->setText(bar->text());
+    }
+    if (!m_form._decryptBtn->isEnabled() && pending > 0) {
+        m_form._decryptBtn->setEnabled(true);
+    }
+    m_statusTimer.stop();
+    if (!msg.isEmpty()) {
+        m_statusLabel->setText(QStringLiteral("   ") + msg);
+        if (!persist) {
+            m_statusTimer.start();
+        }
+        return;
+    }
+    const int failed = decrypt->getNumFailed();
+    m_form.statusBar->clearMessage();
+    m_statusLabel->setText(QStringLiteral("   %1 finished, %2 failed, %3 pending, %4 total")
+                               .arg(completed)
+                               .arg(failed)
+                               .arg(pending)
+                               .arg(total));
+}
+
+void MainWindow::updateStatus(QString msg)
+{
+    updateStatus(msg, false);
+}
+
+void MainWindow::updateStatus()
+{
+    updateStatus(QString(), false);
+}
+
+void MainWindow::onDecryptManagerStart(int startNum)
+{
+    resetProgressBar();
+    m_form._progressBar->setMaximum(startNum);
+    updateStatus();
+}
+
+void MainWindow::onDecryptManagerFinished()
+{
+    if (m_managersDown) {
+        return;
+    }
+    DecryptManager* decrypt = DecryptManager::instance();
+    const int pending = decrypt->getNumPending();
+    if (pending == 0) {
+        m_form._progressBar->setValue(m_form._progressBar->maximum());
+        m_form._progressLbl->setText(QStringLiteral("100%"));
+    }
+    const int failed = decrypt->getNumFailed();
+    if (failed > 0) {
+        ReloadFailedDialog* dialog = ReloadFailedDialog::instance();
+        dialog->setMessage(QStringLiteral("%1 tasks have failed. Do you want to reload? ").arg(failed));
+        if (dialog->exec() == QDialog::Accepted) {
+            onReloadFailed();
+        }
+    }
+    if (pending == 0 && decrypt->getNumRunningTasks() == 0) {
+        uncheckAndDisableDecrypt();
+    }
+    updateStatus();
+}
+
+void MainWindow::loadSettings()
+{
+    if (m_settings.contains(kCurrentDirKey)) {
+        m_currentFolder = m_settings.value(kCurrentDirKey).toString();
+    }
+    m_rowLimit = 1000;
+}
+
+void MainWindow::saveSettings()
+{
+    m_settings.setValue(kCurrentDirKey, m_currentFolder);
+    m_settings.sync();
+}
+
+void MainWindow::resetProgressBar()
+{
+    m_form._progressBar->setValue(0);
+    m_form._progressLbl->setText(QStringLiteral("0%"));
+}
+
+void MainWindow::onAboutToQuit()
+{
+    if (m_managersDown) {
+        return;
+    }
+    if (TaskManager::exists()) {
+        TaskManager::instance()->cancel();
+    }
+    DecryptManager::instance()->cancel();
+    shutdownManagers();
+    if (m_statusLabel) {
+        m_statusLabel->deleteLater();
+        m_statusLabel = nullptr;
+    }
+    clearTable();
+    saveSettings();
+}
+
+void MainWindow::uncheckAndDisableDecrypt()
+{
+    m_form._decryptBtn->setChecked(false);
+    m_form._decryptBtn->setEnabled(false);
+}
+
+void MainWindow::updateTaskRow(const CryptTask* task)
+{
+    if (!task) {
+        return;
+    }
+    const int status = task->status();
+    if ((m_view == 1 && status != Task::FINISHED) || (m_view == 2 && status != Task::FAILED)) {
+        return;
+    }
+    QTableWidget* table = m_form._messagesTbl;
+    if (table->rowCount() > m_rowLimit) {
+        clearTable();
+    }
+    const int n = table->rowCount();
+    const QString source = task->source();
+
+    if (task->renameSourceOnSuccess) {
+        const auto loaded = m_rowIndex.find(task->loadedSource());
+        if (loaded != m_rowIndex.end()) {
+            QTableWidgetItem* item = loaded.value();
+            m_rowIndex.erase(loaded);
+            m_rowIndex.insert(source, item);
+            item->setData(kSourceRole, source);
+        }
+    }
+
+    QTableWidgetItem* items[3] = {};
+    const auto known = m_rowIndex.find(source);
+    if (known != m_rowIndex.end()) {
+        const int row = known.value()->row();
+        if (row < 0 || row >= n) {
+            m_rowIndex.erase(known);
+            return;
+        }
+        for (int column = 0; column < 3; ++column) {
+            items[column] = table->item(row, column);
+        }
+    } else {
+        for (auto& item : items) {
+            item = new QTableWidgetItem();
+        }
+        items[0]->setData(kSourceRole, source);
+    }
+
+    if (items[0]) {
+        items[0]->setText(QFileInfo(source).fileName());
+    }
+    if (items[1]) {
+        items[1]->setText(QString::number(double(task->progress()) * 100.0, 'f', 1) + QLatin1Char('%'));
+    }
+    if (items[2]) {
+        items[2]->setText(task->statusText());
+        items[2]->setData(Qt::UserRole, status);
+        items[2]->setForeground(statusColour(status));
+    }
+
+    if (known == m_rowIndex.end()) {
+        // With sorting on, placing an item in the sort column moves its row to
+        // its sorted place; the sort column's item goes in last, so that the
+        // other two are already in the row that moves.
+        table->insertRow(n);
+        const int sortColumn = table->isSortingEnabled() ? table->horizontalHeader()->sortIndicatorSection() : -1;
+        for (int column = 0; column < 3; ++column) {
+            if (column != sortColumn) {
+                table->setItem(n, column, items[column]);
+            }
+        }
+        if (sortColumn >= 0 && sortColumn < 3) {
+            table->setItem(n, sortColumn, items[sortColumn]);
+        }
+        m_rowIndex.insert(source, items[0]);
+    }
+
+    const QTableWidgetItem* anchor = items[0] ? items[0] : (items[1] ? items[1] : items[2]);
+    if (anchor && anchor->row() >= 0) {
+        table->resizeRowToContents(anchor->row());
+    }
+    table->scrollToBottom();
+}
+
+void MainWindow::showTasks(const QList<CryptTask*>& tasks)
+{
+    clearTable();
+    for (qsizetype i = qMax<qsizetype>(0, tasks.size() - m_rowLimit); i < tasks.size(); ++i) {
+        updateTaskRow(tasks.at(i));
+    }
+}
+
+void MainWindow::clearTable()
+{
+    QTableWidget* table = m_form._messagesTbl;
+    table->model()->removeRows(0, table->rowCount());
+    table->clearContents();
+    m_rowIndex.clear();
+    table->repaint();
+}
+
+void MainWindow::clearRowsByStatus(Task::STATUS status, bool justTable)
+{
+    if (status == Task::CLEARED) {
+        clearTable();
+    } else {
+        QTableWidget* table = m_form._messagesTbl;
+        m_rowIndex.clear();
+        for (int row = 0; row < table->rowCount();) {
+            const QTableWidgetItem* statusItem = table->item(row, 2);
+            const int rowStatus = statusItem ? statusItem->data(Qt::UserRole).toInt() : -1;
+            if (rowStatus == status || (status == Task::FAILED && rowStatus == Task::CANCELLED)) {
+                table->removeRow(row);
+            } else {
+                ++row;
+            }
+        }
+        // The rows that stay keep their index entries: a later update of one of
+        // their tasks (a source deleted on request, say) must land on its row,
+        // not add a second row for the same file.
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (QTableWidgetItem* nameItem = table->item(row, 0)) {
+                m_rowIndex.insert(nameItem->data(kSourceRole).toString(), nameItem);
+            }
+        }
+    }
+    if (!justTable) {
+        TaskManager::instance()->clearStatus(status);
+    }
+}

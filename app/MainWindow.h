@@ -1,0 +1,99 @@
+// The application's only main window: passphrase field, Decrypt button, the
+// task table with its view filter, progress bar and status line, and the menus
+// and toolbar that start every operation.
+//
+// List operations go to the task manager (they run on its thread while the busy
+// dialog shows); decryption is started and stopped through the decrypt manager.
+// Every signal of the two managers reaches the window through a queued
+// connection, so all of the window's code runs on the main thread.
+#pragma once
+
+#include "ui_MainWindow.h"
+
+#include "Task.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMap>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class CryptTask;
+class QLabel;
+class QTableWidgetItem;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    ~MainWindow() override;
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // No context menu for the toolbar and the menu bar.
+    QMenu* createPopupMenu() override;
+
+    void updateTaskRow(const CryptTask* task);
+    void showTasks(const QList<CryptTask*>& tasks);
+    void clearTable();
+    void clearRowsByStatus(Task::STATUS status, bool justTable);
+
+    // Reads the process's command line: usage or version text (and exit), the
+    // current folder for "*", or the arguments as paths to load.
+    static void handleCommandLine();
+    static void handleCommandLine(const QStringList& arguments);
+
+    int rowLimit() const { return m_rowLimit; }
+
+public slots:
+    void onOpenFiles();
+    void onOpenFolder();
+    void onShowSettings();
+    void onShowAbout();
+    void onExitTriggered(bool checked);
+    void onDecryptClicked(bool checked);
+    void onReloadFailed();
+    void onClearAll(bool justTable);
+    void onClearAll();
+    void onClearFinished(bool justTable);
+    void onClearFinished();
+    void onClearFailed(bool justTable);
+    void onClearFailed();
+    void onClearPending(bool justTable);
+    void onClearPending();
+    void onDeleteEncrypted();
+    void onViewChanged(int view);
+    void showPassword(bool checked);
+    void onDecryptStatus(const CryptTask* task);
+    void onFilesLoaded(QString msg);
+    void updateStatus(QString msg, bool persist);
+    void updateStatus(QString msg);
+    void updateStatus();
+    void onDecryptManagerStart(int startNum);
+    void onDecryptManagerFinished();
+    void loadSettings();
+    void saveSettings();
+    void resetProgressBar();
+    void onAboutToQuit();
+
+private:
+    void uncheckAndDisableDecrypt();
+    // Stops both managers once; later calls (the destructor after quitting) do nothing.
+    void shutdownManagers();
+
+    Ui_MainWindow m_form;
+    QSettings m_settings;
+    QString m_currentFolder;
+    QLabel* m_statusLabel = nullptr;
+    int m_rowLimit = 1000;
+    // Task key (its source) to the item in column 0 of its row. Rows are found
+    // through the item, not by a remembered number, because the table keeps
+    // itself sorted and moves rows when it does.
+    QMap<QString, QTableWidgetItem*> m_rowIndex;
+    QTimer m_statusTimer;
+    int m_view = 0;
+    bool m_managersDown = false;
+};

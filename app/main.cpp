@@ -1,0 +1,31 @@
+#include "CommandLine.h"
+#include "MainWindow.h"
+
+#include <kv/kv.h>
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    kv_log_set(0);
+    kv_log("main()");
+    QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("korvel.dev"));
+    QCoreApplication::setApplicationName(QStringLiteral("Crypt"));
+    // The usage and version texts need no display: answer them before the
+    // application object, which cannot start without one on X11.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    if (CommandLine::answer(arguments)) {
+        return 0;
+    }
+    QApplication app(argc, argv);
+    auto* window = new MainWindow();
+    window->show();
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+    const int result = app.exec();
+    delete window;
+    return result;
+}

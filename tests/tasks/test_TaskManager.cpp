@@ -1,0 +1,355 @@
+// The task manager and its background tasks: file loading and folder walks,
+// clearing by status, reload and delete results, the one-at-a-time rule and
+// cancellation.
+#include "ClearStatusTask.h"
+#include "DecryptManager.h"
+#include "FileLoadTask.h"
+#include "ReloadFailedTask.h"
+#include "TaskManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Collects the manager's signals on the main thread, in arrival order.
+class Recorder : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Recorder(TaskManager* manager)
+    {
+        connect(manager, &TaskManager::filesLoaded, this, [this](const QString& m) { log << "loaded:" + m; });
+        connect(manager, &TaskManager::statusCleared, this, [this](const QString& m) { log << "cleared:" + m; });
+        connect(
+            manager, &TaskManager::statusReloadFailedTask, this, [this](const QString& m) { log << "reload:" + m; });
+        connect(manager, &TaskManager::statusMessage, this,
+            [this](const QString& m, bool persist) { log << QStringLiteral("message:%1:%2").arg(m).arg(persist); });
+        connect(manager, &TaskManager::started, this, [this](const QString& m, bool showCancel) {
+            log << QStringLiteral("started:%1:%2").arg(m).arg(showCancel);
+        });
+        connect(manager, &TaskManager::error, this, [this](const QString& m) { log << "error:" + m; });
+    }
+
+    QStringList with(const QString& prefix) const
+    {
+        QStringList out;
+        for (const QString& entry : log) {
+            if (entry.startsWith(prefix)) {
+                out << entry;
+            }
+        }
+        return out;
+    }
+
+    QStringList log;
+};
+
+void touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+}
+
+} // namespace
+
+class TestTaskManager : public QObject {
+    Q_OBJECT
+
+private:
+    TaskManager* m_manager = nullptr;
+    QTemporaryDir* m_dir = nullptr;
+
+    QString path(const QString& relative) const { return m_dir->filePath(relative); }
+
+    // Until the thread has ended and its end has been handled on this thread.
+    bool waitIdle()
+    {
+        return QTest::qWaitFor([this] { return !m_manager->isRunning() && !m_manager->currentTask(); }, 20000);
+    }
+
+    // Runs a load to its end and leaves the manager finishing: the thread has
+    // ended, but onFinished() has not been delivered, so the task is still held.
+    void runLoadWithoutEventLoop(const QStringList& paths)
+    {
+        m_manager->loadFiles(paths);
+        QVERIFY(m_manager->wait(20000));
+        QVERIFY(m_manager->currentTask() != nullptr);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The manager must belong to this thread; the background thread only uses it.
+        QVERIFY(DecryptManager::instance() != nullptr);
+    }
+
+    void init()
+    {
+        m_dir = new QTemporaryDir();
+        QVERIFY(m_dir->isValid());
+        m_manager = TaskManager::instance();
+        QVERIFY(DecryptManager::instance()->clearAll());
+    }
+
+    void cleanup()
+    {
+        m_manager->shutdown();
+        QVERIFY(!TaskManager::exists());
+        delete m_dir;
+    }
+
+    void cleanupTestCase() { DecryptManager::instance()->shutdown(); }
+
+    void loadSummary_data()
+    {
+        QTest::addColumn<QStringList>("files"); // created before the load
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("nothing given") << QStringList {} << QStringList {} << "No files found.";
+        QTest::newRow("nothing exists") << QStringList {} << QStringList { "missing", "gone/x" }
+                                        << "0 files loaded successfully.";
+        QTest::newRow("files of any extension")
+            << QStringList { "a.korvel-env", "b.txt", "c" } << QStringList { "a.korvel-env", "b.txt", "c" }
+            << "3 files loaded successfully.";
+        QTest::newRow("folder, recursively")
+            << QStringList { "d/a", "d/e/b", "d/e/f/c.pdf" } << QStringList { "d" } << "3 files loaded successfully.";
+        QTest::newRow("same file twice") << QStringList { "a" } << QStringList { "a", "a" }
+                                         << "1 files loaded. 1 duplicates skipped.";
+        QTest::newRow("file and its folder")
+            << QStringList { "d/a", "d/b" } << QStringList { "d/a", "d" } << "2 files loaded. 1 duplicates skipped.";
+    }
+
+    void loadSummary()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, inputs);
+        QFETCH(QString, summary);
+        for (const QString& f : files) {
+            touch(path(f));
+        }
+        QStringList absolute;
+        for (const QString& i : inputs) {
+            absolute << path(i);
+        }
+        Recorder recorder(m_manager);
+        m_manager->loadFiles(absolute);
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:" + summary });
+        QCOMPARE(recorder.log.first(), QStringLiteral("started:Loading files...:1"));
+        QCOMPARE(DecryptManager::instance()->getNumPending(), files.isEmpty() ? 0 : files.size());
+    }
+
+    void secondLoadCountsDuplicates()
+    {
+        touch(path("d/a"));
+        touch(path("d/s/b"));
+        Recorder recorder(m_manager);
+        m_manager->loadFiles({ path("d") });
+        QVERIFY(waitIdle());
+        m_manager->loadFiles({ path("d") });
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:"),
+            (QStringList { "loaded:2 files loaded successfully.", "loaded:0 files loaded. 2 duplicates skipped." }));
+    }
+
+    void urlsFromADrop()
+    {
+        touch(path("a"));
+        touch(path("d/b"));
+        Recorder recorder(m_manager);
+        m_manager->loadUrls({ QUrl::fromLocalFile(path("a")), QUrl(QStringLiteral("https://example.com/x")),
+            QUrl::fromLocalFile(path("d")) });
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:2 files loaded successfully." });
+        QCOMPARE(DecryptManager::instance()->getNumPending(), 2);
+    }
+
+    void pathOfInputs()
+    {
+        const FileLoadTask fromPaths(QStringList { "x/y", "" });
+        QCOMPARE(fromPaths.path(0), QStringLiteral("x/y"));
+        QCOMPARE(fromPaths.path(2), QString());
+        QCOMPARE(fromPaths.path(-1), QString());
+        const FileLoadTask fromUrls(QList<QUrl> { QUrl::fromLocalFile("/a/b"), QUrl("http://h/p") });
+        QCOMPARE(fromUrls.path(0), QStringLiteral("/a/b"));
+        QCOMPARE(fromUrls.path(1), QString());
+        QCOMPARE(fromUrls.path(2), QString());
+    }
+
+    void taskEquality()
+    {
+        const FileLoadTask a(QStringList { "p", "q" });
+        const FileLoadTask same(QStringList { "p", "q" });
+        const FileLoadTask other(QStringList { "P", "q" });
+        const ClearStatusTask finished(Task::FINISHED);
+        const ClearStatusTask finished2(Task::FINISHED);
+        const ClearStatusTask failed(Task::FAILED);
+        const ReloadFailedTask reload;
+        QVERIFY(a.equals(&same));
+        QVERIFY(!a.equals(&other));
+        QVERIFY(!a.equals(&finished));
+        QVERIFY(finished.equals(&finished2));
+        QVERIFY(!finished.equals(&failed));
+        QVERIFY(!finished.equals(&a));
+        QVERIFY(reload.equals(&a));
+    }
+
+    void walkOrderAndLinks()
+    {
+        touch(path("w/top"));
+        touch(path("w/sub/inner"));
+        touch(path("w/sub/deeper/last"));
+        touch(path("w/.hidden"));
+        touch(path("outside/target"));
+        QVERIFY(QFile::link(path("outside/target"), path("w/link-to-file")));
+        QVERIFY(QFile::link(path("outside"), path("w/link-to-folder")));
+        const QStringList found = m_manager->walkDirectory(path("w"), QStringLiteral("*"), true);
+        QCOMPARE(found, (QStringList { path("w/top"), path("w/sub/inner"), path("w/sub/deeper/last") }));
+        QCOMPARE(m_manager->walkDirectory(path("w"), QStringLiteral("*"), false), QStringList { path("w/top") });
+        QCOMPARE(m_manager->walkDirectory(path("nowhere"), QStringLiteral("*"), true), QStringList {});
+    }
+
+    void secondStartIsRefused()
+    {
+        for (int i = 0; i < 50; ++i) {
+            touch(path(QStringLiteral("d/%1").arg(i)));
+        }
+        Recorder recorder(m_manager);
+        m_manager->loadFiles({ path("d") });
+        m_manager->loadFiles({ path("d") }); // the thread counts as running from start() on
+        m_manager->clearStatus(Task::FINISHED);
+        m_manager->reloadFailed();
+        m_manager->deleteEncrypted();
+        QCOMPARE(recorder.with("error:").size(), 4);
+        QCOMPARE(recorder.with("error:").first(), QStringLiteral("error:A task is in progress, try again later."));
+        QCOMPARE(recorder.with("started:").size(), 1);
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:50 files loaded successfully." });
+    }
+
+    void cancelWithoutTaskChangesNothing()
+    {
+        touch(path("a"));
+        Recorder recorder(m_manager);
+        m_manager->cancel();
+        QVERIFY(!m_manager->isCancelled());
+        QVERIFY(recorder.log.isEmpty());
+        // The next load is not cut short by a cancel that had nothing to stop.
+        m_manager->loadFiles({ path("a") });
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:1 files loaded successfully." });
+    }
+
+    void cancelledLoadSendsNoSummary()
+    {
+        touch(path("d/a"));
+        touch(path("d/b"));
+        runLoadWithoutEventLoop({ path("d/a") });
+        Recorder recorder(m_manager);
+        m_manager->cancel();
+        QVERIFY(m_manager->isCancelled());
+        QCOMPARE(m_manager->walkDirectory(path("d"), QStringLiteral("*"), true), QStringList {});
+        // The flag stays set until onFinished(), so this load stops at its first
+        // check; waiting here keeps the earlier run's onFinished() from arriving
+        // while it runs.
+        m_manager->loadFiles({ path("d") });
+        QVERIFY(m_manager->wait(20000));
+        QVERIFY(waitIdle());
+        QVERIFY(QTest::qWaitFor([&] { return !m_manager->isCancelled(); }));
+        QCOMPARE(recorder.with("loaded:"), QStringList {});
+        QCOMPARE(recorder.with("message:"), (QStringList { "message:Cancelling...:1", "message::0" }));
+        QCOMPARE(recorder.with("started:"), (QStringList { "started:Cancelling...:0", "started:Loading files...:1" }));
+        QCOMPARE(DecryptManager::instance()->getNumPending(), 1);
+    }
+
+    void cancelledClearStillCompletes()
+    {
+        touch(path("a"));
+        runLoadWithoutEventLoop({ path("a") });
+        Recorder recorder(m_manager);
+        m_manager->cancel();
+        m_manager->clearStatus(Task::WAITING);
+        QVERIFY(m_manager->wait(20000));
+        QVERIFY(m_manager->isCancelled());
+        QVERIFY(waitIdle());
+        QVERIFY(QTest::qWaitFor([&] { return recorder.with("message::0").size() == 1; }));
+        QCOMPARE(recorder.with("cleared:"), QStringList { "cleared:All pending tasks cleared." });
+        QCOMPARE(DecryptManager::instance()->getNumPending(), 0);
+    }
+
+    void clearByStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("announce");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("finished") << 1 << "Clearing finished tasks..."
+                                  << "All finished tasks cleared.";
+        QTest::newRow("failed") << 2 << "Clearing failed tasks..."
+                                << "All failed tasks cleared.";
+        QTest::newRow("cancelled") << 3 << "Clearing pending tasks..."
+                                   << "All pending tasks cleared.";
+        QTest::newRow("waiting") << 4 << "Clearing pending tasks..."
+                                 << "All pending tasks cleared.";
+        QTest::newRow("all") << 5 << "Clearing all tasks..."
+                             << "All tasks cleared";
+        QTest::newRow("decrypting") << 0 << ""
+                                    << "No files cleared for unknown status.";
+        QTest::newRow("unknown") << 9 << ""
+                                 << "No files cleared for unknown status.";
+    }
+
+    void clearByStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, announce);
+        QFETCH(QString, result);
+        touch(path("a"));
+        DecryptManager::instance()->addFiles({ path("a") });
+        Recorder recorder(m_manager);
+        m_manager->clearStatus(Task::STATUS(status));
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("cleared:"), QStringList { "cleared:" + result });
+        QCOMPARE(recorder.with("started:"),
+            announce.isEmpty() ? QStringList {} : QStringList { "started:" + announce + ":1" });
+        const bool pendingCleared = status >= 3 && status <= 5;
+        QCOMPARE(DecryptManager::instance()->getNumPending(), pendingCleared ? 0 : 1);
+    }
+
+    void reloadAndDeleteResults()
+    {
+        Recorder recorder(m_manager);
+        m_manager->reloadFailed();
+        QVERIFY(waitIdle());
+        m_manager->deleteEncrypted();
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.log,
+            (QStringList { "started:Reloading failed tasks...:1", "reload:Failed list is empty.",
+                "started:Deleting encrypted source files...:1",
+                "message:Encrypted source files deleted from finished tasks.:0" }));
+    }
+
+    void shutdownWaitsForALongLoad()
+    {
+        for (int d = 0; d < 20; ++d) {
+            for (int f = 0; f < 50; ++f) {
+                touch(path(QStringLiteral("big/%1/%2").arg(d).arg(f)));
+            }
+        }
+        Recorder recorder(m_manager);
+        m_manager->loadFiles({ path("big") });
+        m_manager->shutdown();
+        QVERIFY(!TaskManager::exists());
+        // Cancelled or finished: either way nothing runs any more and a new
+        // manager starts clean.
+        m_manager = TaskManager::instance();
+        QVERIFY(!m_manager->isRunning());
+        QVERIFY(!m_manager->isCancelled());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTaskManager)
+#include "test_TaskManager.moc"
