@@ -8,10 +8,10 @@
 // gives a quick run.
 #include "EnvelopeWriter.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -55,6 +55,8 @@ Sample run(const std::vector<std::string>& args)
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // Start every command without dirty pages left by the one before.
+    sync();
     const double cpu0 = childCpu();
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = fork();
