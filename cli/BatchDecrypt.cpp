@@ -15,7 +15,7 @@
 #include <QFile>
 #include <QThread>
 
-#include <cmath>
+#include <algorithm>
 
 namespace {
 
@@ -290,6 +290,10 @@ void BatchDecrypt::onProgressTick()
         if (!m_reported.contains(task))
             bytes += task->progress() * static_cast<double>(sizeOf(task->loadedSource()));
     }
+    // Between the manager taking a completed task off its worker and the queued
+    // report of it here, the task is counted nowhere: never let the line go back.
+    m_shownBytes = std::max(m_shownBytes, bytes);
+    bytes = m_shownBytes;
     const QString line = ProgressLine::text(m_finished + m_failed + m_cancelled, m_total, bytes,
         static_cast<double>(m_totalBytes), m_clock.elapsed() / 1000.0);
     const QByteArray text = "\r" + line.toUtf8() + "\x1b[K";

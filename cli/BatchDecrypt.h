@@ -96,5 +96,6 @@ private:
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
     bool m_progressShown = false;
+    double m_shownBytes = 0;
     QEventLoop m_loop;
 };
