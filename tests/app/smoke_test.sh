@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Starts the real program under Xvfb with a folder of envelopes, types the
+# passphrase and presses Decrypt with synthesized X input, waits for every
+# plaintext, saves a screenshot, asks the window to close as a window manager
+# would, and checks the exit code and the saved settings.
+#
+#   smoke_test.sh <korvelcrypt> <smoke_helper> <screenshot.png>
+set -euo pipefail
+app=$1
+helper=$2
+screenshot=$3
+count=6
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "smoke: $*" >&2; exit 1; }
+
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/envelopes" "$work/expected"
+chmod 700 "$XDG_RUNTIME_DIR"
+"$helper" envelopes "$work/envelopes" "$work/expected" "$count" secret
+
+# A private X server on a free display number.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(head -n1 "$work/display")
+export QT_QPA_PLATFORM=xcb
+
+"$app" "$work/envelopes" >"$work/app.log" 2>&1 &
+app_pid=$!
+
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Korvel Crypt$' | head -n1) || fail "no window"
+# The load runs behind the busy dialog; once it has gone, Decrypt is enabled.
+sleep 1
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^Processing$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+sleep 0.5
+
+xdotool windowfocus "$wid"
+sleep 0.3
+xdotool type --delay 30 secret
+xdotool key Tab space
+
+done_all=0
+for _ in $(seq 300); do
+  done_all=1
+  for i in $(seq 0 $((count - 1))); do
+    if ! cmp -s "$work/envelopes/file$i.txt" "$work/expected/file$i.txt"; then
+      done_all=0
+      break
+    fi
+  done
+  [ $done_all = 1 ] && break
+  sleep 0.1
+done
+[ $done_all = 1 ] || { cat "$work/app.log" >&2; fail "not every file was decrypted"; }
+
+sleep 1.5 # let the table and status line settle for the picture
+"$helper" shot "$wid" "$screenshot" || fail "no screenshot"
+
+"$helper" close "$wid" || fail "close request not sent"
+status=0
+for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$app_pid" 2>/dev/null; then
+  [ -n "${SMOKE_DEBUG:-}" ] && gdb -p "$app_pid" -batch -ex "thread apply all bt" >&2 2>/dev/null
+  cat "$work/app.log" >&2
+  fail "the program did not end after the close request"
+fi
+wait "$app_pid" || status=$?
+app_pid=""
+[ "$status" = 0 ] || { cat "$work/app.log" >&2; fail "exit code $status"; }
+
+settings=$XDG_CONFIG_HOME/Korvel/Crypt.conf
+[ -f "$settings" ] || fail "settings not saved"
+grep -q '^\[FileDialog\]' "$settings" || fail "no FileDialog group in $settings"
+grep -q '^currentDir=' "$settings" || fail "no currentDir in $settings"
+echo "smoke: $count files decrypted, exit 0, settings saved, screenshot $screenshot"
