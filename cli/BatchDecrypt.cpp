@@ -1,0 +1,361 @@
+#include "BatchDecrypt.h"
+
+#include "CryptTask.h"
+#include "DecryptManager.h"
+#include "InterruptWatcher.h"
+#include "ProgressLine.h"
+#include "TaskManager.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include <QFile>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+// At most ten redraws a second.
+constexpr int kProgressIntervalMs = 100;
+
+// A folder named with trailing slashes ("photos/", as shells complete it) would
+// give every file under it a doubled slash ("photos//a.jpg").
+QString withoutTrailingSlashes(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+// The threads of this process, from /proc (0 when it cannot be read).
+int threadCount()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    }
+    return 0;
+}
+
+// QThread::wait() returns before the system thread has run its thread-local
+// destructors. If the process ends in that moment, the C library's exit
+// handlers race with them: OpenSSL's per-thread state, for one, is then never
+// released. So wait (briefly, boundedly) until the worker threads are gone.
+void waitForWorkerThreadsToEnd()
+{
+    for (int i = 0; i < 2000 && threadCount() > 1; ++i)
+        QThread::usleep(1000);
+}
+
+double roundedSeconds(qint64 ms)
+{
+    return static_cast<double>(ms) / 1000.0;
+}
+
+} // namespace
+
+BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_out(out)
+    , m_err(err)
+    , m_manager(DecryptManager::instance())
+{
+    m_manager->onChangeNumThreads(settings.threads);
+    m_manager->setDeleteEncryptedOnSuccess(settings.deleteEncrypted);
+    // Queued even though the manager lives on this thread: a completion is then
+    // seen after the manager has renamed or deleted the source, and allFinished()
+    // after the notifications of the last tasks.
+    connect(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this, &BatchDecrypt::onTaskChanged,
+        Qt::QueuedConnection);
+    connect(m_manager, &DecryptManager::error, this, &BatchDecrypt::onManagerError, Qt::QueuedConnection);
+    connect(m_manager, &DecryptManager::allFinished, this, &BatchDecrypt::onAllFinished, Qt::QueuedConnection);
+    m_progressTimer.setInterval(kProgressIntervalMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &BatchDecrypt::onProgressTick);
+}
+
+BatchDecrypt::~BatchDecrypt()
+{
+    delete m_watcher;
+    m_manager->shutdown();
+    if (TaskManager::exists())
+        TaskManager::instance()->shutdown();
+    // The records were released with deleteLater(); no event loop runs any more.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    waitForWorkerThreadsToEnd();
+}
+
+int BatchDecrypt::load(const QStringList& paths)
+{
+    // The walk is the file-load task's own (TaskManager::walkDirectory); it runs
+    // here rather than on the task manager's thread because the batch needs the
+    // list itself, for the sizes behind the progress line and the byte counts.
+    const TaskManager* walker = TaskManager::instance();
+    QStringList found;
+    for (const QString& given : paths) {
+        const QString path = withoutTrailingSlashes(given);
+        const QFileInfo info(path);
+        if (info.isFile()) {
+            found.append(path);
+        } else if (info.isDir()) {
+            found.append(walker->walkDirectory(path, QStringLiteral("*"), true));
+        } else {
+            ++m_missing;
+            printErr(info.exists() ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(given)
+                                   : QStringLiteral("cannot access '%1': No such file or directory").arg(given));
+        }
+    }
+    for (const QString& path : std::as_const(found)) {
+        if (!m_sizes.contains(path)) {
+            const qint64 size = QFileInfo(path).size();
+            m_sizes.insert(path, size);
+            m_totalBytes += size;
+        }
+    }
+    const int added = m_manager->addFiles(found);
+    m_total += added;
+    if (added != found.size() && !m_settings.quiet && !m_settings.json) {
+        printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(found.size() - added));
+    }
+    return added;
+}
+
+int BatchDecrypt::run(const QString& passphrase)
+{
+    m_clock.start();
+    if (m_total > 0) {
+        m_watcher = new InterruptWatcher();
+        connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
+        m_manager->startDecrypt(passphrase);
+        if (m_settings.progress && !m_settings.quiet) {
+            m_progressTimer.start();
+        }
+        m_loop.exec();
+        m_progressTimer.stop();
+        clearProgress();
+    }
+    reportRemaining();
+    printSummary(roundedSeconds(m_clock.elapsed()));
+    return exitStatus();
+}
+
+void BatchDecrypt::onTaskChanged(const CryptTask* task)
+{
+    if (!task || m_reported.contains(task))
+        return;
+    if (!m_started.contains(task)) {
+        QElapsedTimer clock;
+        clock.start();
+        m_started.insert(task, clock);
+    }
+    Outcome outcome;
+    switch (task->status()) {
+    case CryptTask::FINISHED:
+        outcome = Outcome::Finished;
+        break;
+    case CryptTask::FAILED:
+        outcome = Outcome::Failed;
+        break;
+    case CryptTask::CANCELLED:
+        outcome = Outcome::Cancelled;
+        break;
+    default:
+        return;
+    }
+    // The worker sets the outcome before the manager handles it (a progress tick
+    // may show it first); the manager's own notification follows.
+    if (m_manager->getRunningTasks().contains(const_cast<CryptTask*>(task)))
+        return;
+    report(task, outcome);
+}
+
+void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
+{
+    m_reported.insert(task);
+    const QString source = task->loadedSource();
+    const qint64 bytes = sizeOf(source);
+    const auto started = m_started.constFind(task);
+    const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
+    m_started.remove(task);
+    m_bytesDone += bytes;
+
+    QString destination = task->destination();
+    QString message;
+    QString status;
+    switch (outcome) {
+    case Outcome::Finished:
+        ++m_finished;
+        status = QStringLiteral("finished");
+        message = task->statusText();
+        break;
+    case Outcome::Failed:
+        ++m_failed;
+        status = QStringLiteral("failed");
+        message = task->message();
+        // Only plaintext kept after a read failure stays under the destination name.
+        if (!QFileInfo::exists(destination))
+            destination.clear();
+        break;
+    case Outcome::Cancelled:
+        ++m_cancelled;
+        status = QStringLiteral("cancelled");
+        message = task->statusText();
+        destination.clear();
+        break;
+    }
+
+    if (m_settings.json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("type"), QStringLiteral("task"));
+        object.insert(QStringLiteral("source"), source);
+        object.insert(QStringLiteral("destination"),
+            destination.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(destination));
+        object.insert(QStringLiteral("status"), status);
+        object.insert(QStringLiteral("message"), message);
+        object.insert(QStringLiteral("bytes"), bytes);
+        object.insert(QStringLiteral("seconds"), seconds);
+        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        return;
+    }
+    switch (outcome) {
+    case Outcome::Finished:
+        if (!m_settings.quiet)
+            printOut((QStringLiteral("OK\t") + source + QLatin1Char('\t') + destination).toUtf8());
+        break;
+    case Outcome::Failed:
+        printOut((QStringLiteral("FAILED\t") + source + QLatin1Char('\t') + message).toUtf8());
+        break;
+    case Outcome::Cancelled:
+        if (!m_settings.quiet)
+            printOut((QStringLiteral("CANCELLED\t") + source).toUtf8());
+        break;
+    }
+}
+
+void BatchDecrypt::reportRemaining()
+{
+    // Every finished and failed record has been announced by now; this only
+    // guards the counts against a notification that never came.
+    for (const CryptTask* task : m_manager->getCompletedTasks()) {
+        if (!m_reported.contains(task))
+            report(task, Outcome::Finished);
+    }
+    for (const CryptTask* task : m_manager->getFailedTasks()) {
+        if (!m_reported.contains(task))
+            report(task, Outcome::Failed);
+    }
+}
+
+void BatchDecrypt::onManagerError(const QString& message)
+{
+    ++m_problems;
+    printErr(message);
+}
+
+void BatchDecrypt::onAllFinished()
+{
+    // Queued once more, so that the notifications the manager posted after
+    // allFinished() (those of the last task) are handled first.
+    QMetaObject::invokeMethod(this, &BatchDecrypt::finishIfIdle, Qt::QueuedConnection);
+}
+
+void BatchDecrypt::finishIfIdle()
+{
+    if (!m_manager->isDecrypting())
+        m_loop.quit();
+}
+
+void BatchDecrypt::onInterrupted(int signalNumber)
+{
+    if (m_signal != 0)
+        return; // already cancelling
+    m_signal = signalNumber;
+    // As the Decrypt button does: running tasks end as cancelled and their paths
+    // go back to the pending list, where they stay.
+    m_manager->cancel();
+    finishIfIdle();
+}
+
+void BatchDecrypt::onProgressTick()
+{
+    double bytes = static_cast<double>(m_bytesDone);
+    for (const CryptTask* task : m_manager->getRunningTasks()) {
+        if (!m_reported.contains(task))
+            bytes += task->progress() * static_cast<double>(sizeOf(task->loadedSource()));
+    }
+    // Between the manager taking a completed task off its worker and the queued
+    // report of it here, the task is counted nowhere: never let the line go back.
+    m_shownBytes = std::max(m_shownBytes, bytes);
+    bytes = m_shownBytes;
+    const QString line = ProgressLine::text(m_finished + m_failed + m_cancelled, m_total, bytes,
+        static_cast<double>(m_totalBytes), m_clock.elapsed() / 1000.0);
+    const QByteArray text = "\r" + line.toUtf8() + "\x1b[K";
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
+    std::fflush(m_err);
+    m_progressShown = true;
+}
+
+void BatchDecrypt::clearProgress()
+{
+    if (!m_progressShown)
+        return;
+    std::fputs("\r\x1b[K", m_err);
+    std::fflush(m_err);
+    m_progressShown = false;
+}
+
+int BatchDecrypt::exitStatus() const
+{
+    if (m_signal != 0)
+        return 128 + m_signal;
+    return (m_failed > 0 || m_missing > 0 || m_problems > 0) ? 1 : 0;
+}
+
+void BatchDecrypt::printSummary(double seconds)
+{
+    const int notDone = m_total - m_finished - m_failed;
+    if (m_settings.json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("type"), QStringLiteral("summary"));
+        object.insert(QStringLiteral("finished"), m_finished);
+        object.insert(QStringLiteral("failed"), m_failed);
+        object.insert(QStringLiteral("cancelled"), notDone);
+        object.insert(QStringLiteral("total"), m_total);
+        object.insert(QStringLiteral("missing"), m_missing);
+        object.insert(QStringLiteral("bytes"), m_totalBytes);
+        object.insert(QStringLiteral("seconds"), seconds);
+        object.insert(QStringLiteral("interrupted"), m_signal != 0);
+        object.insert(QStringLiteral("exitStatus"), exitStatus());
+        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        return;
+    }
+    if (m_settings.quiet)
+        return;
+    QString line = QStringLiteral("%1 finished, %2 failed, %3 total").arg(m_finished).arg(m_failed).arg(m_total);
+    if (m_signal != 0)
+        line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
+    printOut(line.toUtf8());
+}
+
+void BatchDecrypt::printOut(const QByteArray& line)
+{
+    clearProgress();
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+}
+
+void BatchDecrypt::printErr(const QString& message)
+{
+    clearProgress();
+    const QByteArray text = "korvelcrypt-cli: " + message.toUtf8() + "\n";
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
+    std::fflush(m_err);
+}

@@ -1,0 +1,51 @@
+// What korvelcrypt-cli's arguments ask for: the paths to decrypt, where the
+// passphrase comes from and how the batch runs. Parsing never reads the
+// passphrase itself; that is PassphraseReader's job once the options are known.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class CliOptions {
+public:
+    enum class Action {
+        Run, // decrypt paths()
+        Help, // print helpText() and exit 0
+        Version, // print versionText() and exit 0
+        UsageError, // print error() with a hint and exit 2
+    };
+
+    // arguments as QCoreApplication::arguments() gives them (program path first);
+    // processors is the number the default thread count is derived from.
+    CliOptions(const QStringList& arguments, int processors);
+
+    Action action() const { return m_action; }
+    QString error() const { return m_error; }
+
+    QStringList paths() const { return m_paths; }
+    int threads() const { return m_threads; }
+    // -1 when not given.
+    int passphraseFd() const { return m_passphraseFd; }
+    // Empty when not given.
+    QString passphraseFile() const { return m_passphraseFile; }
+    bool deleteEncrypted() const { return m_deleteEncrypted; }
+    bool quiet() const { return m_quiet; }
+    bool json() const { return m_json; }
+
+    // The largest of 1, 2, 4 and 8 that does not exceed processors (1 when below 1).
+    static int defaultThreads(int processors);
+    // The help text, naming the default thread count of this machine.
+    static QString helpText(int defaultThreads);
+    static QString versionText();
+
+private:
+    Action m_action = Action::Run;
+    QString m_error;
+    QStringList m_paths;
+    int m_threads = 1;
+    int m_passphraseFd = -1;
+    QString m_passphraseFile;
+    bool m_deleteEncrypted = false;
+    bool m_quiet = false;
+    bool m_json = false;
+};

@@ -1,0 +1,149 @@
+#include "PassphraseReader.h"
+
+#include "InterruptWatcher.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Longer lines are not passphrases anyone types; stop before eating a whole file.
+constexpr qsizetype kMaxLine = 64 * 1024;
+
+// Overwrites the bytes before they are released, so the passphrase does not
+// linger in freed memory.
+void wipe(QByteArray& bytes)
+{
+    if (!bytes.isEmpty())
+        std::memset(bytes.data(), 0, static_cast<size_t>(bytes.size()));
+    bytes.clear();
+}
+
+// Reads up to the first newline. Returns 0, or an errno value; *sawData tells
+// whether anything (even a lone newline) was read.
+int readLine(int fd, QByteArray* line, bool* sawData)
+{
+    *sawData = false;
+    line->reserve(128);
+    for (;;) {
+        char c = 0;
+        const ssize_t n = read(fd, &c, 1);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        *sawData = true;
+        if (c == '\n')
+            break;
+        if (line->size() >= kMaxLine)
+            return EMSGSIZE;
+        line->append(c);
+    }
+    if (line->endsWith('\r'))
+        line->chop(1);
+    return 0;
+}
+
+PassphraseReader::Result finish(QByteArray& line, QString* passphrase)
+{
+    *passphrase = QString::fromUtf8(line);
+    wipe(line);
+    return PassphraseReader::Result::Ok;
+}
+
+} // namespace
+
+PassphraseReader::Result PassphraseReader::fromFd(int fd, QString* passphrase, QString* error)
+{
+    QByteArray line;
+    bool sawData = false;
+    const int code = readLine(fd, &line, &sawData);
+    if (code != 0) {
+        wipe(line);
+        *error = QStringLiteral("cannot read the passphrase from file descriptor %1: %2")
+                     .arg(fd)
+                     .arg(QString::fromLocal8Bit(std::strerror(code)));
+        return Result::Failed;
+    }
+    if (!sawData) {
+        *error = QStringLiteral("no passphrase on file descriptor %1 (it is empty).").arg(fd);
+        return Result::Failed;
+    }
+    return finish(line, passphrase);
+}
+
+PassphraseReader::Result PassphraseReader::fromFile(const QString& path, QString* passphrase, QString* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    do {
+        fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open passphrase file '%1': %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return Result::Failed;
+    }
+    QByteArray line;
+    bool sawData = false;
+    const int code = readLine(fd, &line, &sawData);
+    close(fd);
+    if (code != 0) {
+        wipe(line);
+        *error = QStringLiteral("cannot read passphrase file '%1': %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(code)));
+        return Result::Failed;
+    }
+    if (!sawData) {
+        *error = QStringLiteral("passphrase file '%1' is empty.").arg(path);
+        return Result::Failed;
+    }
+    return finish(line, passphrase);
+}
+
+PassphraseReader::Result PassphraseReader::fromTerminal(const QString& prompt, QString* passphrase, QString* error)
+{
+    const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0) {
+        *error = QStringLiteral("no passphrase given and no terminal to ask for one; "
+                                "use --passphrase-fd N or --passphrase-file FILE.");
+        return Result::Failed;
+    }
+    termios saved {};
+    const bool isTerminal = tcgetattr(tty, &saved) == 0;
+    if (isTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL; // the user's Enter still ends the line on screen
+        InterruptWatcher::setTerminalToRestore(tty, &saved);
+        tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    const QByteArray text = prompt.toLocal8Bit();
+    [[maybe_unused]] const ssize_t written = write(tty, text.constData(), static_cast<size_t>(text.size()));
+
+    QByteArray line;
+    bool sawData = false;
+    const int code = readLine(tty, &line, &sawData);
+    if (isTerminal) {
+        tcsetattr(tty, TCSAFLUSH, &saved);
+        InterruptWatcher::setTerminalToRestore(-1, nullptr);
+    }
+    close(tty);
+    if (code != 0 || !sawData) {
+        wipe(line);
+        *error = code != 0 ? QStringLiteral("cannot read the passphrase from the terminal: %1")
+                                 .arg(QString::fromLocal8Bit(std::strerror(code)))
+                           : QStringLiteral("no passphrase entered.");
+        return Result::Failed;
+    }
+    return finish(line, passphrase);
+}

@@ -1,0 +1,146 @@
+#include "CliOptions.h"
+
+#include <QTest>
+
+class TestCliOptions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void defaultThreads_data();
+    void defaultThreads();
+    void helpExplainsEveryOption();
+};
+
+void TestCliOptions::parse_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<int>("threads"); // with 6 processors the default is 4
+    QTest::addColumn<int>("fd");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("flags"); // d = delete-encrypted, q = quiet, j = json
+    QTest::addColumn<QString>("error"); // part of the usage error
+
+    const int run = int(CliOptions::Action::Run);
+    const int usage = int(CliOptions::Action::UsageError);
+    QTest::newRow("paths only") << QStringList { "a", "b/" } << run << QStringList { "a", "b/" } << 4 << -1 << ""
+                                << ""
+                                << "";
+    QTest::newRow("every option") << QStringList { "--threads", "8", "--passphrase-fd", "3", "--passphrase-file", "pw",
+        "--delete-encrypted", "--quiet", "--json", "x" }
+                                  << run << QStringList { "x" } << 8 << 3 << "pw"
+                                  << "dqj"
+                                  << "";
+    QTest::newRow("short forms, compacted")
+        << QStringList { "-qt", "2", "x" } << run << QStringList { "x" } << 2 << -1 << ""
+        << "q"
+        << "";
+    QTest::newRow("option after path, = form")
+        << QStringList { "x", "--threads=1" } << run << QStringList { "x" } << 1 << -1 << ""
+        << ""
+        << "";
+    QTest::newRow("-- ends options") << QStringList { "--", "--json" } << run << QStringList { "--json" } << 4 << -1
+                                     << ""
+                                     << ""
+                                     << "";
+    QTest::newRow("help wins") << QStringList { "--threads", "3", "--help" } << int(CliOptions::Action::Help)
+                               << QStringList() << 4 << -1 << ""
+                               << ""
+                               << "";
+    QTest::newRow("version") << QStringList { "-v" } << int(CliOptions::Action::Version) << QStringList() << 4 << -1
+                             << ""
+                             << ""
+                             << "";
+    QTest::newRow("no paths") << QStringList { "--json" } << usage << QStringList() << 4 << -1 << ""
+                              << ""
+                              << "no files or folders";
+    for (const char* bad : { "0", "3", "16", "-1", "two", "" }) {
+        QTest::addRow("threads '%s'", bad)
+            << QStringList { "--threads", bad, "x" } << usage << QStringList() << 4 << -1 << ""
+            << ""
+            << "--threads must be 1, 2, 4 or 8";
+    }
+    QTest::newRow("threads without value")
+        << QStringList { "x", "--threads" } << usage << QStringList() << 4 << -1 << ""
+        << ""
+        << "Missing value";
+    QTest::newRow("fd negative") << QStringList { "--passphrase-fd", "-2", "x" } << usage << QStringList() << 4 << -1
+                                 << ""
+                                 << ""
+                                 << "file descriptor number";
+    QTest::newRow("fd not a number") << QStringList { "--passphrase-fd", "stdin", "x" } << usage << QStringList() << 4
+                                     << -1 << ""
+                                     << ""
+                                     << "file descriptor number";
+    QTest::newRow("file empty") << QStringList { "--passphrase-file=", "x" } << usage << QStringList() << 4 << -1 << ""
+                                << ""
+                                << "needs a file name";
+    QTest::newRow("passphrase on the command line")
+        << QStringList { "--passphrase", "secret", "x" } << usage << QStringList() << 4 << -1 << ""
+        << ""
+        << "Unknown option";
+}
+
+void TestCliOptions::parse()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, action);
+    QFETCH(QStringList, paths);
+    QFETCH(int, threads);
+    QFETCH(int, fd);
+    QFETCH(QString, file);
+    QFETCH(QString, flags);
+    QFETCH(QString, error);
+
+    const CliOptions options(QStringList { "korvelcrypt-cli" } + args, 6);
+    QCOMPARE(int(options.action()), action);
+    if (options.action() == CliOptions::Action::UsageError) {
+        QVERIFY2(options.error().contains(error), qPrintable(options.error()));
+        return;
+    }
+    if (options.action() != CliOptions::Action::Run)
+        return;
+    QCOMPARE(options.paths(), paths);
+    QCOMPARE(options.threads(), threads);
+    QCOMPARE(options.passphraseFd(), fd);
+    QCOMPARE(options.passphraseFile(), file);
+    QCOMPARE(options.deleteEncrypted(), flags.contains('d'));
+    QCOMPARE(options.quiet(), flags.contains('q'));
+    QCOMPARE(options.json(), flags.contains('j'));
+}
+
+void TestCliOptions::defaultThreads_data()
+{
+    QTest::addColumn<int>("processors");
+    QTest::addColumn<int>("threads");
+    const QList<QPair<int, int>> rows { { -1, 1 }, { 0, 1 }, { 1, 1 }, { 2, 2 }, { 3, 2 }, { 4, 4 }, { 7, 4 }, { 8, 8 },
+        { 9, 8 }, { 128, 8 } };
+    for (const auto& [processors, threads] : rows)
+        QTest::addRow("%d processors", processors) << processors << threads;
+}
+
+void TestCliOptions::defaultThreads()
+{
+    QFETCH(int, processors);
+    QFETCH(int, threads);
+    QCOMPARE(CliOptions::defaultThreads(processors), threads);
+    QCOMPARE(CliOptions(QStringList { "korvelcrypt-cli", "x" }, processors).threads(), threads);
+}
+
+void TestCliOptions::helpExplainsEveryOption()
+{
+    const QString help = CliOptions::helpText(4);
+    QVERIFY(help.count('\n') < 40);
+    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--threads", "--delete-encrypted", "--quiet",
+             "--json", "--help", "--version", "130" }) {
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+    }
+    QVERIFY(help.contains(QStringLiteral("here 4)")));
+    QVERIFY(CliOptions::versionText().startsWith(QStringLiteral("korvelcrypt-cli (Korvel Crypt) 1.1.")));
+}
+
+QTEST_GUILESS_MAIN(TestCliOptions)
+#include "test_CliOptions.moc"

@@ -1,0 +1,115 @@
+#include "PassphraseReader.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+class TestPassphraseReader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fromFd_data();
+    void fromFd();
+    void fromFile_data();
+    void fromFile();
+};
+
+namespace {
+
+void addLineRows()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("passphrase");
+    QTest::addColumn<QByteArray>("rest"); // what a descriptor still holds afterwards
+
+    QTest::newRow("one line") << QByteArray("secret\n") << true << "secret" << QByteArray();
+    QTest::newRow("no newline") << QByteArray("secret") << true << "secret" << QByteArray();
+    QTest::newRow("CRLF") << QByteArray("secret\r\n") << true << "secret" << QByteArray();
+    QTest::newRow("first of several lines") << QByteArray("secret\nnext\n") << true << "secret" << QByteArray("next\n");
+    QTest::newRow("blanks kept") << QByteArray(" pass phrase \n") << true << " pass phrase " << QByteArray();
+    QTest::newRow("UTF-8") << QByteArray("p\xc3\xa4sswort\n") << true << QString::fromUtf8("p\xc3\xa4sswort")
+                           << QByteArray();
+    QTest::newRow("empty line is an empty passphrase") << QByteArray("\nnext") << true << "" << QByteArray("next");
+    QTest::newRow("nothing at all") << QByteArray() << false << "" << QByteArray();
+    QTest::newRow("line too long") << QByteArray(70000, 'x') << false << "" << QByteArray();
+}
+
+} // namespace
+
+void TestPassphraseReader::fromFd_data()
+{
+    addLineRows();
+}
+
+void TestPassphraseReader::fromFd()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, ok);
+    QFETCH(QString, passphrase);
+    QFETCH(QByteArray, rest);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("input"));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QCOMPARE(file.write(input), input.size());
+    file.close();
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+
+    QString got;
+    QString error;
+    const auto result = PassphraseReader::fromFd(fd, &got, &error);
+    QCOMPARE(result == PassphraseReader::Result::Ok, ok);
+    if (ok) {
+        QCOMPARE(got, passphrase);
+        // Nothing past the line was consumed.
+        QByteArray left(100, '\0');
+        const ssize_t n = ::read(fd, left.data(), left.size());
+        QVERIFY(n >= 0);
+        left.resize(n);
+        QCOMPARE(left, rest);
+    } else {
+        QVERIFY(!error.isEmpty());
+    }
+    ::close(fd);
+}
+
+void TestPassphraseReader::fromFile_data()
+{
+    addLineRows();
+}
+
+void TestPassphraseReader::fromFile()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, ok);
+    QFETCH(QString, passphrase);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("passphrase"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(input), input.size());
+    file.close();
+
+    QString got;
+    QString error;
+    QCOMPARE(PassphraseReader::fromFile(file.fileName(), &got, &error) == PassphraseReader::Result::Ok, ok);
+    if (ok)
+        QCOMPARE(got, passphrase);
+    else
+        QVERIFY(error.contains(file.fileName()));
+
+    // Unreadable sources fail with the name in the message.
+    for (const QString& bad : { dir.filePath("missing"), dir.path() }) {
+        error.clear();
+        QCOMPARE(PassphraseReader::fromFile(bad, &got, &error), PassphraseReader::Result::Failed);
+        QVERIFY2(error.contains(bad), qPrintable(error));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPassphraseReader)
+#include "test_PassphraseReader.moc"

@@ -1,0 +1,650 @@
+// Runs the built korvelcrypt-cli on folders of envelopes made by the test-support
+// writer and checks what a script would see: files on disk, output lines, JSON
+// objects and exit statuses.
+#include "EnvelopeWriter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kCli = QStringLiteral(KORVELCRYPT_CLI);
+const QByteArray kPassphrase = "secret";
+
+struct Result {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+    QList<QByteArray> lines() const
+    {
+        QList<QByteArray> list = out.split('\n');
+        if (!list.isEmpty() && list.last().isEmpty())
+            list.removeLast();
+        return list;
+    }
+};
+
+// Every run gets a fresh session, so the command never has a terminal to prompt
+// on; extraFd, when given, is duplicated onto descriptor 5 of the command.
+Result runCli(const QStringList& args, const QString& workingDir, const QByteArray& input = {}, int extraFd = -1)
+{
+    QProcess process;
+    process.setProgram(kCli);
+    process.setArguments(args);
+    process.setWorkingDirectory(workingDir);
+    process.setChildProcessModifier([extraFd] {
+        ::setsid();
+        if (extraFd >= 0)
+            ::dup2(extraFd, 5);
+    });
+    process.start();
+    if (!process.waitForStarted())
+        return {};
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return { process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError() };
+}
+
+QByteArray plaintextFor(const QString& name)
+{
+    const korvel::test::Bytes bytes
+        = korvel::test::patternBytes(3000 + static_cast<size_t>(name.size()) * 37, qHash(name));
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+bool writeEnvelope(const QString& path, const QByteArray& plaintext, const std::string& passphrase = "secret")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    korvel::test::EnvelopeOptions options;
+    options.passphrases = { passphrase };
+    return korvel::test::writeEnvelope(
+        path.toStdString(), korvel::test::Bytes(plaintext.begin(), plaintext.end()), options);
+}
+
+bool writePlain(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every entry under folder, hidden ones included, relative and sorted.
+QStringList tree(const QString& folder)
+{
+    QStringList names;
+    const QDir root(folder);
+    std::function<void(const QString&)> walk = [&](const QString& path) {
+        const QDir dir(path);
+        for (const QFileInfo& info :
+            dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+            names.append(root.relativeFilePath(info.filePath()));
+            if (info.isDir() && !info.isSymLink())
+                walk(info.filePath());
+        }
+    };
+    walk(folder);
+    names.sort();
+    return names;
+}
+
+QStringList passphraseFileArgs(const QString& dir)
+{
+    const QString path = dir + QStringLiteral("/../passphrase");
+    writePlain(path, kPassphrase + "\n");
+    return { QStringLiteral("--passphrase-file"), QFileInfo(path).canonicalFilePath() };
+}
+
+} // namespace
+
+class TestKorvelcryptCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void naming_data();
+    void naming();
+    void walksFoldersLikeTheFileLoad();
+    void failures_data();
+    void failures();
+    void mixedFolder();
+    void passphraseSources_data();
+    void passphraseSources();
+    void passphraseMissing_data();
+    void passphraseMissing();
+    void terminalPrompt();
+    void jsonLines();
+    void deleteEncrypted();
+    void usageAndStatuses_data();
+    void usageAndStatuses();
+    void interruptLeavesNoPartialOutput_data();
+    void interruptLeavesNoPartialOutput();
+};
+
+void TestKorvelcryptCli::naming_data()
+{
+    QTest::addColumn<QString>("envelope"); // written with the plaintext
+    QTest::addColumn<QStringList>("existing"); // plain files there before the run
+    QTest::addColumn<QString>("given"); // the path named on the command line
+    QTest::addColumn<QString>("reported"); // the source as the OK line shows it
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("sourceAfter"); // where the envelope is afterwards
+
+    QTest::newRow("extension removed") << "report.pdf.korvel-env" << QStringList() << "report.pdf.korvel-env"
+                                       << "report.pdf.korvel-env"
+                                       << "report.pdf"
+                                       << "report.pdf.korvel-env";
+    QTest::newRow("extension in capitals") << "PHOTO.KORVEL-ENV" << QStringList() << "PHOTO.KORVEL-ENV"
+                                           << "PHOTO.KORVEL-ENV"
+                                           << "PHOTO"
+                                           << "PHOTO.KORVEL-ENV";
+    QTest::newRow("only the last suffix") << "archive.tar.korvel-env" << QStringList() << "archive.tar.korvel-env"
+                                          << "archive.tar.korvel-env"
+                                          << "archive.tar"
+                                          << "archive.tar.korvel-env";
+    QTest::newRow("name taken") << "doc.txt.korvel-env" << QStringList { "doc.txt" } << "doc.txt.korvel-env"
+                                << "doc.txt.korvel-env"
+                                << "doc(decrypted).txt"
+                                << "doc.txt.korvel-env";
+    QTest::newRow("tagged name taken") << "doc(decrypted).txt.korvel-env" << QStringList { "doc(decrypted).txt" }
+                                       << "doc(decrypted).txt.korvel-env"
+                                       << "doc(decrypted).txt.korvel-env"
+                                       << "doc(decrypted 2).txt"
+                                       << "doc(decrypted).txt.korvel-env";
+    QTest::newRow("no extension: source renamed") << "notes" << QStringList() << "notes"
+                                                  << "notes"
+                                                  << "notes(decrypted)"
+                                                  << "notes.korvel-env";
+    QTest::newRow("folder walked") << "top/sub/deep/data.bin.korvel-env" << QStringList() << "top"
+                                   << "top/sub/deep/data.bin.korvel-env"
+                                   << "top/sub/deep/data.bin"
+                                   << "top/sub/deep/data.bin.korvel-env";
+    QTest::newRow("folder with trailing slashes") << "top/data.bin.korvel-env" << QStringList() << "top//"
+                                                  << "top/data.bin.korvel-env"
+                                                  << "top/data.bin"
+                                                  << "top/data.bin.korvel-env";
+}
+
+void TestKorvelcryptCli::naming()
+{
+    QFETCH(QString, envelope);
+    QFETCH(QStringList, existing);
+    QFETCH(QString, given);
+    QFETCH(QString, reported);
+    QFETCH(QString, destination);
+    QFETCH(QString, sourceAfter);
+
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(dir));
+    const QByteArray plaintext = plaintextFor(envelope);
+    QVERIFY(writeEnvelope(dir + '/' + envelope, plaintext));
+    for (const QString& name : existing)
+        QVERIFY(writePlain(dir + '/' + name, "the user's own file"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << given, dir);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    const QList<QByteArray> expected {
+        "OK\t" + reported.toUtf8() + '\t' + QDir(dir).absoluteFilePath(destination).toUtf8(),
+        "1 finished, 0 failed, 1 total",
+    };
+    QCOMPARE(result.lines(), expected);
+    QCOMPARE(readAll(dir + '/' + destination), plaintext);
+    QVERIFY(QFileInfo::exists(dir + '/' + sourceAfter));
+    if (sourceAfter != envelope)
+        QVERIFY(!QFileInfo::exists(dir + '/' + envelope));
+    for (const QString& name : existing)
+        QCOMPARE(readAll(dir + '/' + name), QByteArray("the user's own file"));
+    // Nothing else: no temporary file left behind.
+    QCOMPARE(tree(dir).filter(QRegularExpression(QStringLiteral("(^|/)\\."))), QStringList());
+}
+
+void TestKorvelcryptCli::walksFoldersLikeTheFileLoad()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/in/b.korvel-env", "b"));
+    QVERIFY(writeEnvelope(dir + "/in/sub/a.korvel-env", "a"));
+    QVERIFY(writeEnvelope(dir + "/in/.hidden.korvel-env", "hidden"));
+    QVERIFY(writeEnvelope(dir + "/in/.git/c.korvel-env", "in a hidden folder"));
+    QVERIFY(writeEnvelope(dir + "/elsewhere/d.korvel-env", "d"));
+    QVERIFY(QFile::link(dir + "/elsewhere/d.korvel-env", dir + "/in/link.korvel-env"));
+    QVERIFY(QFile::link(dir + "/elsewhere", dir + "/in/linked-folder"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << "--threads"
+                                                         << "1"
+                                                         << "in",
+        dir);
+    QCOMPARE(result.status, 0);
+    // A folder's own files come before those of its subfolders.
+    const QList<QByteArray> expected {
+        "OK\tin/b.korvel-env\t" + QDir(dir).absoluteFilePath("in/b").toUtf8(),
+        "OK\tin/sub/a.korvel-env\t" + QDir(dir).absoluteFilePath("in/sub/a").toUtf8(),
+        "2 finished, 0 failed, 2 total",
+    };
+    QCOMPARE(result.lines(), expected);
+    QVERIFY(!QFileInfo::exists(dir + "/in/.hidden"));
+    QVERIFY(!QFileInfo::exists(dir + "/in/.git/c"));
+    QVERIFY(!QFileInfo::exists(dir + "/in/link"));
+    QVERIFY(!QFileInfo::exists(dir + "/elsewhere/d"));
+}
+
+void TestKorvelcryptCli::failures_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray plaintext = plaintextFor(QStringLiteral("failure"));
+    korvel::test::EnvelopeOptions another;
+    another.passphrases = { "another" };
+    const korvel::test::Bytes other
+        = korvel::test::makeEnvelope(korvel::test::Bytes(plaintext.begin(), plaintext.end()), another);
+    QTest::newRow("wrong passphrase") << QByteArray(reinterpret_cast<const char*>(other.data()), other.size())
+                                      << "Passphrase doesn't match Code: 1";
+    QTest::newRow("not an envelope") << plaintext << "Input file is corrupted or not encrypted. Code: 2";
+    const korvel::test::Bytes good
+        = korvel::test::makeEnvelope(korvel::test::Bytes(plaintext.begin(), plaintext.end()));
+    QTest::newRow("trailer cut off") << QByteArray(reinterpret_cast<const char*>(good.data()), good.size() - 3)
+                                     << "Input file is corrupted or not encrypted. Code: 2";
+}
+
+void TestKorvelcryptCli::failures()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writePlain(dir + "/file.txt.korvel-env", content));
+
+    const Result result = runCli(passphraseFileArgs(dir) << "file.txt.korvel-env", dir);
+    QCOMPARE(result.status, 1);
+    const QList<QByteArray> expected {
+        "FAILED\tfile.txt.korvel-env\t" + message.toUtf8(),
+        "0 finished, 1 failed, 1 total",
+    };
+    QCOMPARE(result.lines(), expected);
+    // No destination, no temporary file, the source as it was.
+    QCOMPARE(tree(dir), QStringList { "file.txt.korvel-env" });
+    QCOMPARE(readAll(dir + "/file.txt.korvel-env"), content);
+}
+
+void TestKorvelcryptCli::mixedFolder()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/mixed/one.txt.korvel-env", "first plaintext"));
+    QVERIFY(writeEnvelope(dir + "/mixed/deeper/two.txt.korvel-env", "second plaintext"));
+    QVERIFY(writeEnvelope(dir + "/mixed/three.txt.korvel-env", "third plaintext", "not the passphrase"));
+    QVERIFY(writePlain(dir + "/mixed/readme.txt", "just text"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << "--threads"
+                                                         << "4"
+                                                         << "mixed",
+        dir);
+    QCOMPARE(result.status, 1);
+    QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 2 failed, 4 total"));
+    std::sort(lines.begin(), lines.end());
+    const QList<QByteArray> expected {
+        "FAILED\tmixed/readme.txt\tInput file is corrupted or not encrypted. Code: 2",
+        "FAILED\tmixed/three.txt.korvel-env\tPassphrase doesn't match Code: 1",
+        "OK\tmixed/deeper/two.txt.korvel-env\t" + QDir(dir).absoluteFilePath("mixed/deeper/two.txt").toUtf8(),
+        "OK\tmixed/one.txt.korvel-env\t" + QDir(dir).absoluteFilePath("mixed/one.txt").toUtf8(),
+    };
+    QCOMPARE(lines, expected);
+    QCOMPARE(readAll(dir + "/mixed/one.txt"), QByteArray("first plaintext"));
+    QCOMPARE(readAll(dir + "/mixed/deeper/two.txt"), QByteArray("second plaintext"));
+    QVERIFY(!QFileInfo::exists(dir + "/mixed/three.txt"));
+    // A failed source that lacks the extension is not renamed.
+    QVERIFY(QFileInfo::exists(dir + "/mixed/readme.txt"));
+}
+
+void TestKorvelcryptCli::passphraseSources_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("stdinData");
+    QTest::addColumn<QByteArray>("fd5Data"); // written to a pipe that becomes descriptor 5
+    QTest::addColumn<QByteArray>("fileData"); // the passphrase file, when args name it
+
+    QTest::newRow("fd 0, one line") << QStringList { "--passphrase-fd", "0" } << QByteArray("secret\n") << QByteArray()
+                                    << QByteArray();
+    QTest::newRow("fd 0, no newline") << QStringList { "--passphrase-fd", "0" } << QByteArray("secret") << QByteArray()
+                                      << QByteArray();
+    QTest::newRow("fd 0, CRLF and more lines") << QStringList { "--passphrase-fd", "0" }
+                                               << QByteArray("secret\r\nsecond line\n") << QByteArray() << QByteArray();
+    QTest::newRow("fd 5") << QStringList { "--passphrase-fd", "5" } << QByteArray() << QByteArray("secret\n")
+                          << QByteArray();
+    QTest::newRow("file, first line") << QStringList { "--passphrase-file", "PASSFILE" } << QByteArray() << QByteArray()
+                                      << QByteArray("secret\nnot this one\n");
+    QTest::newRow("fd preferred to file") << QStringList { "--passphrase-file", "PASSFILE", "--passphrase-fd", "0" }
+                                          << QByteArray("secret\n") << QByteArray() << QByteArray("wrong\n");
+}
+
+void TestKorvelcryptCli::passphraseSources()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, stdinData);
+    QFETCH(QByteArray, fd5Data);
+    QFETCH(QByteArray, fileData);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/x.korvel-env", "plain"));
+    const QString passFile = base.filePath(QStringLiteral("passfile"));
+    QVERIFY(writePlain(passFile, fileData));
+    args.replaceInStrings(QStringLiteral("PASSFILE"), passFile);
+
+    int fds[2] = { -1, -1 };
+    if (!fd5Data.isEmpty()) {
+        QCOMPARE(::pipe(fds), 0);
+        QCOMPARE(::write(fds[1], fd5Data.constData(), fd5Data.size()), fd5Data.size());
+        ::close(fds[1]);
+    }
+    const Result result = runCli(args << "x.korvel-env", dir, stdinData, fds[0]);
+    if (fds[0] >= 0)
+        ::close(fds[0]);
+    QVERIFY2(result.status == 0, result.out + result.err);
+    QCOMPARE(readAll(dir + "/x"), QByteArray("plain"));
+}
+
+void TestKorvelcryptCli::passphraseMissing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("stdinData");
+    QTest::addColumn<QByteArray>("error");
+
+    QTest::newRow("no source and no terminal") << QStringList() << QByteArray("secret\n") << QByteArray("no terminal");
+    QTest::newRow("empty descriptor") << QStringList { "--passphrase-fd", "0" } << QByteArray()
+                                      << QByteArray("no passphrase on file descriptor 0");
+    QTest::newRow("closed descriptor") << QStringList { "--passphrase-fd", "47" } << QByteArray()
+                                       << QByteArray("cannot read the passphrase from file descriptor 47");
+    QTest::newRow("missing file") << QStringList { "--passphrase-file", "/nonexistent/passphrase" } << QByteArray()
+                                  << QByteArray("cannot open passphrase file '/nonexistent/passphrase'");
+}
+
+void TestKorvelcryptCli::passphraseMissing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, stdinData);
+    QFETCH(QByteArray, error);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/x.korvel-env", "plain"));
+    const Result result = runCli(args << "x.korvel-env", dir, stdinData);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains(error), result.err.constData());
+    QVERIFY(result.out.isEmpty());
+    QCOMPARE(tree(dir), QStringList { "x.korvel-env" });
+}
+
+void TestKorvelcryptCli::terminalPrompt()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/x.korvel-env", "typed at the prompt"));
+    const QByteArray program = QFile::encodeName(kCli);
+    const QByteArray target = QFile::encodeName(dir + "/x.korvel-env");
+
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+        // The child's controlling terminal is the pty: stdin and stdout go there too.
+        execl(program.constData(), program.constData(), target.constData(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    QByteArray seen;
+    auto readUntil = [&](const QByteArray& marker) {
+        QElapsedTimer clock;
+        clock.start();
+        char buffer[4096];
+        while (!marker.isEmpty() ? !seen.contains(marker) : true) {
+            if (clock.elapsed() > 120000)
+                return false;
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                return marker.isEmpty(); // EIO once the child has gone
+            seen.append(buffer, n);
+        }
+        return true;
+    };
+    QVERIFY2(readUntil("Passphrase: "), seen.constData());
+    QCOMPARE(::write(master, "secret\n", 7), 7);
+    QVERIFY(readUntil({}));
+    ::close(master);
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(readAll(dir + "/x"), QByteArray("typed at the prompt"));
+    QVERIFY2(seen.contains("1 finished, 0 failed, 1 total"), seen.constData());
+    // Echo was off while it was typed.
+    QVERIFY2(!seen.contains("secret"), seen.constData());
+}
+
+void TestKorvelcryptCli::jsonLines()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    const QByteArray good = plaintextFor(QStringLiteral("good"));
+    QVERIFY(writeEnvelope(dir + "/in/good.bin.korvel-env", good));
+    QVERIFY(writeEnvelope(dir + "/in/bad.bin.korvel-env", "x", "other"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << "--json"
+                                                         << "in",
+        dir);
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    const QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.size(), 3);
+
+    QHash<QString, QJsonObject> tasks;
+    for (int i = 0; i < 2; ++i) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(lines[i], &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), lines[i].constData());
+        const QJsonObject object = doc.object();
+        QCOMPARE(object.value("type").toString(), QStringLiteral("task"));
+        for (const char* key : { "source", "destination", "status", "message", "bytes", "seconds" })
+            QVERIFY2(object.contains(QLatin1String(key)), key);
+        QVERIFY(object.value("seconds").isDouble());
+        QVERIFY(object.value("seconds").toDouble() >= 0);
+        tasks.insert(object.value("source").toString(), object);
+    }
+
+    const QJsonObject ok = tasks.value("in/good.bin.korvel-env");
+    QCOMPARE(ok.value("status").toString(), QStringLiteral("finished"));
+    QCOMPARE(ok.value("destination").toString(), QDir(dir).absoluteFilePath("in/good.bin"));
+    QCOMPARE(ok.value("message").toString(), QStringLiteral("Finished"));
+    QCOMPARE(ok.value("bytes").toInteger(), QFileInfo(dir + "/in/good.bin.korvel-env").size());
+    QCOMPARE(readAll(ok.value("destination").toString()), good);
+
+    const QJsonObject failed = tasks.value("in/bad.bin.korvel-env");
+    QCOMPARE(failed.value("status").toString(), QStringLiteral("failed"));
+    QVERIFY(failed.value("destination").isNull());
+    QCOMPARE(failed.value("message").toString(), QStringLiteral("Passphrase doesn't match Code: 1"));
+
+    const QJsonObject summary = QJsonDocument::fromJson(lines[2]).object();
+    QCOMPARE(summary.value("type").toString(), QStringLiteral("summary"));
+    QCOMPARE(summary.value("finished").toInt(), 1);
+    QCOMPARE(summary.value("failed").toInt(), 1);
+    QCOMPARE(summary.value("total").toInt(), 2);
+    QCOMPARE(summary.value("cancelled").toInt(), 0);
+    QCOMPARE(summary.value("interrupted").toBool(true), false);
+    QCOMPARE(summary.value("exitStatus").toInt(), 1);
+}
+
+void TestKorvelcryptCli::deleteEncrypted()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/in/a.txt.korvel-env", "alpha"));
+    QVERIFY(writeEnvelope(dir + "/in/b.txt.korvel-env", "beta", "other"));
+    QVERIFY(writeEnvelope(dir + "/in/plainname", "gamma"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << "--json"
+                                                         << "--delete-encrypted"
+                                                         << "in",
+        dir);
+    QCOMPARE(result.status, 1);
+    // Deleted after success (a renamed source too); the failed one stays.
+    QCOMPARE(tree(dir + "/in"), (QStringList { "a.txt", "b.txt.korvel-env", "plainname(decrypted)" }));
+    QCOMPARE(readAll(dir + "/in/a.txt"), QByteArray("alpha"));
+    QCOMPARE(readAll(dir + "/in/plainname(decrypted)"), QByteArray("gamma"));
+    QSet<QString> messages;
+    for (const QByteArray& line : result.lines())
+        messages.insert(QJsonDocument::fromJson(line).object().value("message").toString());
+    QVERIFY(messages.contains(QStringLiteral("Finished (Deleted source)")));
+    QVERIFY(
+        messages.contains(QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)")));
+}
+
+void TestKorvelcryptCli::usageAndStatuses_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out"); // a line stdout must hold (empty: stdout is empty)
+    QTest::addColumn<QByteArray>("err"); // a text stderr must hold (empty: stderr is empty)
+
+    const QByteArray hint = "Try 'korvelcrypt-cli --help'";
+    QTest::newRow("no path") << QStringList() << 2 << QByteArray() << QByteArray("no files or folders given");
+    QTest::newRow("threads 3") << QStringList { "--threads", "3", "x" } << 2 << QByteArray() << hint;
+    QTest::newRow("threads=0") << QStringList { "--threads=0", "x" } << 2 << QByteArray() << hint;
+    QTest::newRow("threads word") << QStringList { "-t", "many", "x" } << 2 << QByteArray() << hint;
+    QTest::newRow("unknown option") << QStringList { "--passphrase", "secret", "x" } << 2 << QByteArray() << hint;
+    QTest::newRow("bad descriptor") << QStringList { "--passphrase-fd", "-1", "x" } << 2 << QByteArray() << hint;
+    QTest::newRow("version") << QStringList { "--version" } << 0 << QByteArray("korvelcrypt-cli (Korvel Crypt) 1.1.0")
+                             << QByteArray();
+    QTest::newRow("missing path") << QStringList { "--passphrase-fd", "0", "nothing-here" } << 1
+                                  << QByteArray("0 finished, 0 failed, 0 total")
+                                  << QByteArray("cannot access 'nothing-here'");
+    QTest::newRow("empty folder") << QStringList { "--passphrase-fd", "0", "empty" } << 0
+                                  << QByteArray("0 finished, 0 failed, 0 total") << QByteArray();
+    QTest::newRow("quiet failure") << QStringList { "--quiet", "--passphrase-fd", "0", "bad" } << 1
+                                   << QByteArray("FAILED\tbad/y.korvel-env\tPassphrase doesn't match Code: 1")
+                                   << QByteArray();
+    QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
+                                   << QByteArray();
+}
+
+void TestKorvelcryptCli::usageAndStatuses()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("empty")));
+    QVERIFY(writeEnvelope(dir.filePath("one/x.korvel-env"), "x"));
+    QVERIFY(writeEnvelope(dir.filePath("bad/y.korvel-env"), "y", "other"));
+    const Result result = runCli(args, dir.path(), "secret\n");
+    QCOMPARE(result.status, status);
+    if (out.isEmpty())
+        QVERIFY2(result.out.isEmpty(), result.out.constData());
+    else
+        QVERIFY2(result.lines().contains(out), result.out.constData());
+    if (err.isEmpty())
+        QVERIFY2(result.err.isEmpty(), result.err.constData());
+    else
+        QVERIFY2(result.err.contains(err), result.err.constData());
+}
+
+void TestKorvelcryptCli::interruptLeavesNoPartialOutput_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("status");
+    QTest::newRow("SIGINT") << SIGINT << 130;
+    QTest::newRow("SIGTERM") << SIGTERM << 143;
+}
+
+void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(int, status);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(dir));
+    const QString envelope = dir + "/large.bin.korvel-env";
+    // Large enough that the decryption is still running when the signal comes.
+    const uint64_t size = 192ull << 20;
+    const korvel::test::Bytes pattern = korvel::test::patternBytes(1 << 16, 5);
+    QVERIFY(korvel::test::writeEnvelopeStreaming(
+        envelope.toStdString(), size, [&](uint64_t offset, uint8_t* buffer, size_t length) {
+            for (size_t i = 0; i < length; ++i)
+                buffer[i] = pattern[(offset + i) % pattern.size()];
+        }));
+    const qint64 envelopeSize = QFileInfo(envelope).size();
+
+    QProcess process;
+    process.setProgram(kCli);
+    process.setArguments(passphraseFileArgs(dir) << "--threads"
+                                                 << "1"
+                                                 << "--delete-encrypted" << envelope);
+    process.setChildProcessModifier([] { ::setsid(); });
+    process.start();
+    QVERIFY(process.waitForStarted());
+
+    // Wait until part of the plaintext is on disk, then interrupt.
+    QElapsedTimer clock;
+    clock.start();
+    bool partial = false;
+    while (!partial && process.state() == QProcess::Running && clock.elapsed() < 120000) {
+        for (const QFileInfo& info : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden)) {
+            if (info.fileName() != QLatin1String("large.bin.korvel-env") && info.size() > 0)
+                partial = true;
+        }
+        if (!partial)
+            QThread::usleep(500);
+    }
+    if (!partial)
+        QSKIP("the decryption ended before part of it could be seen");
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signalNumber), 0);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+
+    const QByteArray out = process.readAllStandardOutput();
+    if (process.exitCode() == 0)
+        QSKIP("the decryption finished just before the signal arrived");
+    QCOMPARE(process.exitCode(), status);
+    QVERIFY2(out.contains("CANCELLED\t" + QFile::encodeName(envelope) + '\n'), out.constData());
+    QVERIFY2(out.contains("0 finished, 0 failed, 1 total (interrupted: 1 not decrypted)"), out.constData());
+    // Only the untouched source remains.
+    QCOMPARE(tree(dir), QStringList { "large.bin.korvel-env" });
+    QCOMPARE(QFileInfo(envelope).size(), envelopeSize);
+}
+
+QTEST_GUILESS_MAIN(TestKorvelcryptCli)
+#include "test_korvelcrypt_cli.moc"
