@@ -1,0 +1,120 @@
+# Installation rules and the Debian package (`make package`, or `cpack -G DEB` in
+# the build folder). Included once, at the end of the top-level CMakeLists.txt,
+# when every target of the tree exists: an executable that this tree does not
+# build is simply left out, together with the files that only serve it.
+
+include(GNUInstallDirs)
+
+# Debian searches the multiarch library folder under /usr and /usr/local alike.
+# The package always installs under /usr whatever prefix this tree was configured
+# with, while GNUInstallDirs picks the multiarch folder only for the prefix /usr;
+# so on Debian the library folder follows the architecture triplet instead.
+set(default_libdir ${CMAKE_INSTALL_LIBDIR})
+if(CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND CMAKE_LIBRARY_ARCHITECTURE AND EXISTS /etc/debian_version)
+  set(default_libdir lib/${CMAKE_LIBRARY_ARCHITECTURE})
+endif()
+set(KORVEL_INSTALL_LIBDIR ${default_libdir} CACHE PATH "Folder of libkv under the install prefix")
+
+set(KORVEL_PACKAGE_NAME korvelcrypt)
+set(KORVEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(KORVEL_PACKAGING_OUT ${PROJECT_BINARY_DIR}/packaging)
+set(KORVEL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/${KORVEL_PACKAGE_NAME})
+set(KORVEL_ICON_SIZES 16 32 48 64 128 256)
+
+find_program(KORVEL_GZIP gzip REQUIRED)
+
+# Writes <output> as gzip -9n of <input>: maximum compression and no name or
+# time stamp in the header, so that the same text always gives the same bytes.
+function(korvel_gzip input output)
+  get_filename_component(folder ${output} DIRECTORY)
+  file(MAKE_DIRECTORY ${folder})
+  execute_process(COMMAND ${KORVEL_GZIP} -9nc INPUT_FILE ${input} OUTPUT_FILE ${output} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip ${input} failed")
+  endif()
+endfunction()
+
+# korvel_install_manpage(name): packaging/man/<name>.1, with the version filled
+# in, compressed into section 1.
+function(korvel_install_manpage name)
+  set(KORVEL_VERSION ${PROJECT_VERSION})
+  configure_file(${KORVEL_PACKAGING_DIR}/man/${name}.1 ${KORVEL_PACKAGING_OUT}/man/${name}.1 @ONLY)
+  korvel_gzip(${KORVEL_PACKAGING_OUT}/man/${name}.1 ${KORVEL_PACKAGING_OUT}/man/${name}.1.gz)
+  install(FILES ${KORVEL_PACKAGING_OUT}/man/${name}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+# ---- the runtime library, its headers and the decryptor's interface
+
+install(TARGETS kv
+  LIBRARY DESTINATION ${KORVEL_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${KORVEL_INSTALL_LIBDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/runtime/include/kv DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
+# zervcrypto.h includes <kv/kv_core.h>, so it sits beside the kv folder.
+install(FILES ${PROJECT_SOURCE_DIR}/engine/zervcrypto.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# ---- the executables and their place on the desktop
+
+# No install RPATH: the package puts libkv in the system's library folder, where
+# the loader finds it, and Debian forbids search paths in packaged binaries.
+# Both executables therefore keep CMake's default, which drops the build tree's
+# RPATH at install time.
+if(TARGET korvelcrypt)
+  install(TARGETS korvelcrypt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${KORVEL_PACKAGING_DIR}/korvelcrypt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(size ${KORVEL_ICON_SIZES})
+    install(FILES ${KORVEL_PACKAGING_DIR}/icons/hicolor/${size}x${size}/apps/korvelcrypt.png
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+  install(FILES ${KORVEL_PACKAGING_DIR}/mime/korvelcrypt.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+  korvel_install_manpage(korvelcrypt)
+endif()
+if(TARGET korvelcrypt-cli)
+  install(TARGETS korvelcrypt-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  korvel_install_manpage(korvelcrypt-cli)
+endif()
+
+# ---- the files Debian asks of every package
+
+install(FILES ${KORVEL_PACKAGING_DIR}/debian/copyright DESTINATION ${KORVEL_DOCDIR})
+korvel_gzip(${KORVEL_PACKAGING_DIR}/debian/changelog ${KORVEL_PACKAGING_OUT}/changelog.Debian.gz)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${KORVEL_PACKAGING_DIR}/debian/changelog)
+install(FILES ${KORVEL_PACKAGING_OUT}/changelog.Debian.gz DESTINATION ${KORVEL_DOCDIR})
+
+# ---- the Debian package
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${KORVEL_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR Korvel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Korvel Crypt maintainers <crypt@korvel.dev>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decrypt files wrapped in the Korvel security envelope")
+set(CPACK_PACKAGE_DESCRIPTION "Korvel Crypt decrypts files encrypted with Korvel's security envelope \
+(*.korvel-env). Drop files and folders on its window, or open them from the file manager, type the \
+passphrase and press Decrypt: a pool of worker threads writes each plaintext next to its source.
+.
+The package also holds korvelcrypt-cli, which decrypts with the same rules without a window (for \
+scripts and servers), and libkv, the kv_ platform runtime library, with the C headers of the \
+library and of the envelope decryptor.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# dpkg-shlibdeps computes the library dependencies; libkv gets a shlibs entry
+# and the ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+if(TARGET korvelcrypt)
+  # Qt loads its display plugins at run time, so no linked library names them.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+endif()
+
+set(CPACK_SOURCE_IGNORE_FILES "/build[^/]*/" "/\\\\.git" "/\\\\.cache/")
+include(CPack)
