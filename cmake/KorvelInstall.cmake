@@ -90,13 +90,18 @@ set(CPACK_PACKAGE_VENDOR Korvel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Korvel Crypt maintainers <crypt@korvel.dev>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decrypt files wrapped in the Korvel security envelope")
-set(CPACK_PACKAGE_DESCRIPTION "Korvel Crypt decrypts files encrypted with Korvel's security envelope \
-(*.korvel-env). Drop files and folders on its window, or open them from the file manager, type the \
-passphrase and press Decrypt: a pool of worker threads writes each plaintext next to its source.
-.
-The package also holds korvelcrypt-cli, which decrypts with the same rules without a window (for \
-scripts and servers), and libkv, the kv_ platform runtime library, with the C headers of the \
-library and of the envelope decryptor.")
+# The long description as the control file shows it: lines under 80 columns,
+# a lone "." between paragraphs.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Korvel Crypt decrypts files encrypted with Korvel's security envelope"
+  "(*.korvel-env). Drop files and folders on its window, or open them from the"
+  "file manager, type the passphrase and press Decrypt: a pool of worker"
+  "threads writes each plaintext next to its source."
+  "."
+  "The package also holds korvelcrypt-cli, which decrypts with the same rules"
+  "without a window, for scripts and servers, and libkv, the kv_ platform"
+  "runtime library, with the C headers of the library and of the envelope"
+  "decryptor.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -106,11 +111,14 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# dpkg-shlibdeps computes the library dependencies; libkv gets a shlibs entry
-# and the ldconfig trigger.
+# dpkg-shlibdeps computes the library dependencies; libkv gets a shlibs entry.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The loader cache is refreshed by dpkg's ldconfig trigger, as Debian asks. CPack
+# also writes postinst and postrm scripts that call ldconfig for any library
+# under /usr/lib; those calls are redundant but harmless.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${KORVEL_PACKAGING_DIR}/debian/triggers)
 if(TARGET korvelcrypt)
   # Qt loads its display plugins at run time, so no linked library names them.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
