@@ -3,17 +3,7 @@
 # when every target of the tree exists: an executable that this tree does not
 # build is simply left out, together with the files that only serve it.
 
-include(GNUInstallDirs)
-
-# Debian searches the multiarch library folder under /usr and /usr/local alike.
-# The package always installs under /usr whatever prefix this tree was configured
-# with, while GNUInstallDirs picks the multiarch folder only for the prefix /usr;
-# so on Debian the library folder follows the architecture triplet instead.
-set(default_libdir ${CMAKE_INSTALL_LIBDIR})
-if(CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND CMAKE_LIBRARY_ARCHITECTURE AND EXISTS /etc/debian_version)
-  set(default_libdir lib/${CMAKE_LIBRARY_ARCHITECTURE})
-endif()
-set(KORVEL_INSTALL_LIBDIR ${default_libdir} CACHE PATH "Folder of libkv under the install prefix")
+include(${CMAKE_CURRENT_LIST_DIR}/KorvelInstallDirs.cmake)
 
 set(KORVEL_PACKAGE_NAME korvelcrypt)
 set(KORVEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -45,12 +35,20 @@ endfunction()
 
 # ---- the runtime library, its headers and the decryptor's interface
 
-install(TARGETS kv
-  LIBRARY DESTINATION ${KORVEL_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${KORVEL_INSTALL_LIBDIR})
+install(TARGETS kv LIBRARY DESTINATION ${KORVEL_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/runtime/include/kv DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
-# zervcrypto.h includes <kv/kv_core.h>, so it sits beside the kv folder.
+# The decryptor is a static archive (link it with -lzervcrypto -lkv -lcrypto
+# -lstdc++); zervcrypto.h includes <kv/kv_core.h>, so it sits beside the kv folder.
+install(TARGETS zervcrypto ARCHIVE DESTINATION ${KORVEL_INSTALL_LIBDIR})
+# A stripped install (the package's) strips executables and shared libraries
+# only; the archive's debugging sections go the same way.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${KORVEL_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:zervcrypto>\"
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
 install(FILES ${PROJECT_SOURCE_DIR}/engine/zervcrypto.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # ---- the executables and their place on the desktop

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_deb_contents.sh SOURCE OUT LIBDIR SONAME HAVE_APP HAVE_CLI
 # Unpacks the package built into OUT and checks that it holds what a user and a
-# developer need: both programs, libkv under its SONAME, the headers as they stand
+# developer need: both programs, libkv under its SONAME, the decryptor's archive,
+# the headers as they stand
 # in SOURCE, the desktop entry, icons, MIME definition, manual pages and the
 # Debian documents; that no binary carries a library search path or debugging
 # symbols; and that the control data holds computed dependencies and the version
@@ -65,6 +66,7 @@ if has_file "usr/$libdir/$soname"; then
   grep -qF "Library soname: [$soname]" <<<"$(readelf -d "$root/usr/$libdir/$soname")" || fail "$soname has another SONAME"
 fi
 elf_clean "usr/$libdir/$soname"
+need_file "usr/$libdir/libzervcrypto.a"
 for header in "$source"/runtime/include/kv/*.h; do
   same_file "$header" "usr/include/kv/$(basename "$header")"
 done
