@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps configure build run test sanitize fuzz bench clean
+.PHONY: all deps configure build run test sanitize fuzz bench package clean
 
 all: build
 
@@ -54,6 +54,10 @@ fuzz: deps
 
 bench: build
 	@set -e; for b in $(BUILD)/bench/*; do [ -x $$b ] && [ -f $$b ] && { echo "== $$(basename $$b)"; $$b; }; done
+
+# The Debian package, korvelcrypt_<version>_<arch>.deb, in $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
