@@ -12,8 +12,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
-#include <QFile>
-#include <QThread>
 
 #include <algorithm>
 
@@ -29,29 +27,6 @@ QString withoutTrailingSlashes(QString path)
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
-}
-
-// The threads of this process, from /proc (0 when it cannot be read).
-int threadCount()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("Threads:"))
-            return line.mid(8).trimmed().toInt();
-    }
-    return 0;
-}
-
-// QThread::wait() returns before the system thread has run its thread-local
-// destructors. If the process ends in that moment, the C library's exit
-// handlers race with them: OpenSSL's per-thread state, for one, is then never
-// released. So wait (briefly, boundedly) until the worker threads are gone.
-void waitForWorkerThreadsToEnd()
-{
-    for (int i = 0; i < 2000 && threadCount() > 1; ++i)
-        QThread::usleep(1000);
 }
 
 double roundedSeconds(qint64 ms)
@@ -89,7 +64,6 @@ BatchDecrypt::~BatchDecrypt()
         TaskManager::instance()->shutdown();
     // The records were released with deleteLater(); no event loop runs any more.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    waitForWorkerThreadsToEnd();
 }
 
 int BatchDecrypt::load(const QStringList& paths)
