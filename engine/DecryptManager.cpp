@@ -26,6 +26,16 @@ QByteArray utf8(const QString& text)
     return text.toUtf8();
 }
 
+// Records may still be named in notifications on their way to the window, so
+// they are released by deferred deletion only.
+void releaseRecords(QList<CryptTask*>& records)
+{
+    for (CryptTask* task : std::as_const(records))
+        if (task)
+            task->deleteLater();
+    records.clear();
+}
+
 } // namespace
 
 DecryptManager* DecryptManager::instance()
@@ -460,10 +470,7 @@ bool DecryptManager::clearFinished()
         return false;
     {
         QWriteLocker locker(&m_lock);
-        for (CryptTask* task : std::as_const(m_finished))
-            if (task)
-                task->deleteLater();
-        m_finished.clear();
+        releaseRecords(m_finished);
         m_totalCount = static_cast<int>(m_pending.size() + m_failed.size());
     }
     emit statsChanged();
@@ -476,10 +483,7 @@ bool DecryptManager::clearFailed()
         return false;
     {
         QWriteLocker locker(&m_lock);
-        for (CryptTask* task : std::as_const(m_failed))
-            if (task)
-                task->deleteLater();
-        m_failed.clear();
+        releaseRecords(m_failed);
         m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
     emit statsChanged();
@@ -502,14 +506,8 @@ void DecryptManager::dropAllLocked(bool destroying)
     }
     m_idle.append(m_busy);
     m_busy.clear();
-    for (CryptTask* task : std::as_const(m_finished))
-        if (task)
-            task->deleteLater();
-    for (CryptTask* task : std::as_const(m_failed))
-        if (task)
-            task->deleteLater();
-    m_finished.clear();
-    m_failed.clear();
+    releaseRecords(m_finished);
+    releaseRecords(m_failed);
     m_pending.clear();
     m_pendingCount.clear();
     m_totalCount = 0;

@@ -18,9 +18,9 @@ NAME = "korvelcrypt.png"
 
 def load_drawing():
     here = os.path.dirname(os.path.abspath(__file__))
-    spec = importlib.util.spec_from_file_location("draw_icons", os.path.join(here, "draw-icons.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    loader_spec = importlib.util.spec_from_file_location("draw_icons", os.path.join(here, "draw-icons.py"))
+    module = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(module)
     return module
 
 
