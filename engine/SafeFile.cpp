@@ -32,6 +32,25 @@ int syncPath(const QByteArray& path, int flags)
 
 } // namespace
 
+int SafeFile::createUnnamed(const QString& folder)
+{
+    int fd;
+    do
+        fd = open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int SafeFile::linkNoReplace(int fd, const QString& to)
+{
+    // linkat() on the descriptor's /proc entry links the open file itself; unlike
+    // AT_EMPTY_PATH it needs no privilege. Like link(), it never replaces a name.
+    const QByteArray self = QByteArray("/proc/self/fd/") + QByteArray::number(fd);
+    if (linkat(AT_FDCWD, self.constData(), AT_FDCWD, QFile::encodeName(to).constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    return errno;
+}
+
 int SafeFile::createTemporary(const QString& folder, QString* path)
 {
     auto* random = QRandomGenerator::global();

@@ -8,6 +8,16 @@ class SafeFile {
 public:
     SafeFile() = delete;
 
+    // Creates a new, empty file in folder that has no name yet (O_TMPFILE, mode
+    // 0666 less the umask): if the process dies it vanishes with its descriptor.
+    // Returns the descriptor, or -1 with errno set (also where the file system
+    // does not offer unnamed files).
+    static int createUnnamed(const QString& folder);
+
+    // Gives the unnamed file open as fd the name `to` unless a file, folder or
+    // link holds that name: 0, EEXIST when the name is taken, or another errno.
+    static int linkNoReplace(int fd, const QString& to);
+
     // Creates a new, empty file with a unique hidden name in folder (exclusive
     // creation, mode 0666 less the umask). Returns the descriptor and fills *path,
     // or -1 with errno set.

@@ -122,9 +122,13 @@ void ZervDecryptWorker::closeDecryptor()
     zervcrypto_file_decrypt_close(&m_decryptor);
 }
 
-bool ZervDecryptWorker::publish(const QString& temporary)
+bool ZervDecryptWorker::publish(const QString& temporary, int fd)
 {
-    int error = SafeFile::renameNoReplace(temporary, m_destination);
+    // An unnamed output (no temporary path) is linked in; a hidden one is renamed.
+    const auto place = [&](const QString& name) {
+        return temporary.isEmpty() ? SafeFile::linkNoReplace(fd, name) : SafeFile::renameNoReplace(temporary, name);
+    };
+    int error = place(m_destination);
     if (error == EEXIST) {
         // Taken since the manager chose it: move on along the same "(decrypted)" sequence.
         const QString untagged = CryptTask::untaggedDestination(m_source);
@@ -132,7 +136,7 @@ bool ZervDecryptWorker::publish(const QString& temporary)
             const QString candidate = CryptTask::taggedDestination(untagged, n);
             if (candidate == m_destination)
                 continue;
-            error = SafeFile::renameNoReplace(temporary, candidate);
+            error = place(candidate);
             if (error == 0) {
                 m_destination = candidate;
                 m_task->setDestination(candidate);
@@ -140,7 +144,7 @@ bool ZervDecryptWorker::publish(const QString& temporary)
             }
         }
     }
-    if (error != 0)
+    if (error != 0 && !temporary.isEmpty())
         QFile::remove(temporary);
     return error == 0;
 }
@@ -183,15 +187,25 @@ void ZervDecryptWorker::run()
     }
     kv_log("ZervDecryptWorker::run() - passed open");
 
-    // The plaintext grows under a hidden name beside its destination and only gets
+    // The plaintext grows in a file without a name (or, where the file system has
+    // no unnamed files, under a hidden one) beside its destination, and only gets
     // the destination name once it is complete (or kept after a read failure).
+    const QString folder = QFileInfo(m_destination).absolutePath();
     QString temporary;
-    const int fd = SafeFile::createTemporary(QFileInfo(m_destination).absolutePath(), &temporary);
+    int fd = SafeFile::createUnnamed(folder);
+    if (fd < 0)
+        fd = SafeFile::createTemporary(folder, &temporary);
     QFile out;
+    const auto discard = [&] {
+        out.close();
+        if (!temporary.isEmpty())
+            QFile::remove(temporary);
+    };
     if (fd < 0 || !out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0) {
             ::close(fd);
-            QFile::remove(temporary);
+            if (!temporary.isEmpty())
+                QFile::remove(temporary);
         }
         m_resultCode = -1;
         closeDecryptor();
@@ -209,11 +223,10 @@ void ZervDecryptWorker::run()
             m_resultCode = static_cast<int>(result);
             closeDecryptor();
             // The plaintext read so far is kept, under the destination name.
-            if (out.flush())
-                publish(temporary);
+            if (out.flush() && publish(temporary, fd))
+                out.close();
             else
-                QFile::remove(temporary);
-            out.close();
+                discard();
             return;
         }
         if (length == 0)
@@ -222,8 +235,7 @@ void ZervDecryptWorker::run()
             m_resultCode = -5;
             m_message = QStringLiteral("Could not write out to device.");
             closeDecryptor();
-            out.close();
-            QFile::remove(temporary);
+            discard();
             return;
         }
         m_doneBytes.fetch_add(length);
@@ -236,8 +248,7 @@ void ZervDecryptWorker::run()
     closeDecryptor();
     if (m_cancelled.load()) {
         m_message = QStringLiteral("Cancelled by user");
-        out.close();
-        QFile::remove(temporary);
+        discard();
         m_resultCode = -5;
         return;
     }
@@ -245,12 +256,13 @@ void ZervDecryptWorker::run()
     if (!out.flush()) {
         m_resultCode = -5;
         m_message = QStringLiteral("Could not write out to device.");
-        out.close();
-        QFile::remove(temporary);
+        discard();
         return;
     }
+    // An unnamed file is linked while its descriptor is still open.
+    const bool published = publish(temporary, fd);
     out.close();
-    if (!publish(temporary)) {
+    if (!published) {
         m_resultCode = -1;
         return;
     }

@@ -60,7 +60,7 @@ public slots:
 private:
     // Gives the temporary file its final name without replacing anything: the
     // task's destination, or the next free name of its "(decrypted)" sequence.
-    bool publish(const QString& temporary);
+    bool publish(const QString& temporary, int fd);
     void closeDecryptor();
 
     const int m_id;
