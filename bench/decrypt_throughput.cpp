@@ -26,7 +26,7 @@ struct Sample {
 
 double userSeconds()
 {
-    rusage ru{};
+    rusage ru {};
     getrusage(RUSAGE_SELF, &ru);
     return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6;
 }
@@ -37,7 +37,7 @@ template <typename F> Sample measure(F&& f)
     const auto t0 = std::chrono::steady_clock::now();
     f();
     const auto t1 = std::chrono::steady_clock::now();
-    return {std::chrono::duration<double>(t1 - t0).count(), userSeconds() - u0};
+    return { std::chrono::duration<double>(t1 - t0).count(), userSeconds() - u0 };
 }
 
 void fail(const char* what)
@@ -109,18 +109,17 @@ int main()
     const std::string envelope = dir + "/data.bin.korvel-env";
 
     korvel::test::EnvelopeOptions options;
-    options.passphrases = {"benchmark"};
+    options.passphrases = { "benchmark" };
     const korvel::test::Bytes pattern = korvel::test::patternBytes(1 << 20, 99);
     if (!korvel::test::writeEnvelopeStreaming(
             envelope, size,
-            [&](uint64_t, uint8_t* buffer, size_t length) { std::memcpy(buffer, pattern.data(), length); },
-            options))
+            [&](uint64_t, uint8_t* buffer, size_t length) { std::memcpy(buffer, pattern.data(), length); }, options))
         fail("cannot write the envelope");
 
     // Alternate which goes first, remove each output before the next run, and
     // keep the best of each, so that both see the same cache state.
-    Sample copy{1e9, 1e9};
-    Sample decrypt{1e9, 1e9};
+    Sample copy { 1e9, 1e9 };
+    Sample decrypt { 1e9, 1e9 };
     const auto runCopy = [&] {
         const Sample c = measure([&] { copyFile(envelope, dir + "/copy.bin"); });
         unlink((dir + "/copy.bin").c_str());

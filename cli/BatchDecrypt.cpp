@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
-
 #include <algorithm>
 
 namespace {

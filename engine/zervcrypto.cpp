@@ -27,7 +27,7 @@ constexpr uint32_t kTailWindow = 8192;
 constexpr unsigned kMaxKeyRecords = 316;
 constexpr uint32_t kChunk = 128;
 constexpr uint32_t kBlock = 16;
-constexpr uint8_t kMagic[4] = {0xB1, 0x0B, 0xB1, 0x0B};
+constexpr uint8_t kMagic[4] = { 0xB1, 0x0B, 0xB1, 0x0B };
 
 // Blocks encrypted per ECB call; the scratch lives on the stack.
 constexpr size_t kBatchBlocks = 256;
@@ -60,8 +60,8 @@ void store64(uint8_t* p, uint64_t v)
 // One AES block as sixteen byte lanes: adding two lanes adds byte by byte, with
 // no carry from one byte into the next, which is exactly the 0x5A step.
 typedef uint8_t Lane __attribute__((vector_size(16)));
-constexpr Lane kAdd5A = {0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A,
-                         0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A};
+constexpr Lane kAdd5A
+    = { 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A };
 
 inline Lane loadLane(const uint8_t* p)
 {
@@ -147,8 +147,7 @@ bool md5(const uint8_t salt[16], const uint8_t* data, size_t length, uint8_t dig
         return false;
     unsigned size = 0;
     const bool ok = EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1 && EVP_DigestUpdate(ctx, salt, 16) == 1
-        && EVP_DigestUpdate(ctx, data, length) == 1 && EVP_DigestFinal_ex(ctx, digest, &size) == 1
-        && size == 16;
+        && EVP_DigestUpdate(ctx, data, length) == 1 && EVP_DigestFinal_ex(ctx, digest, &size) == 1 && size == 16;
     EVP_MD_CTX_free(ctx);
     return ok;
 }
@@ -157,8 +156,8 @@ bool md5(const uint8_t salt[16], const uint8_t* data, size_t length, uint8_t dig
 // `position` (a multiple of 128), into `out`. in and out may be the same buffer:
 // each batch gathers all of its cipher inputs before it writes any output, and
 // batches end on chunk boundaries, where the next input is a chunk vector.
-bool decryptRun(EVP_CIPHER_CTX* cipher, const uint8_t iv[16], uint64_t position, const uint8_t* in, uint8_t* out,
-                size_t blocks)
+bool decryptRun(
+    EVP_CIPHER_CTX* cipher, const uint8_t iv[16], uint64_t position, const uint8_t* in, uint8_t* out, size_t blocks)
 {
     alignas(16) uint8_t stream[kBatchBlocks * kBlock];
     const uint64_t ivHigh = load64(iv);
@@ -214,8 +213,8 @@ zervcrypto_file_decrypt_t* zervcrypto_file_decrypt_init(void)
     return s;
 }
 
-unsigned zervcrypto_file_decrypt_open(zervcrypto_file_decrypt_t* s, const char* passphrase, const char* path,
-                                      int* sysError)
+unsigned zervcrypto_file_decrypt_open(
+    zervcrypto_file_decrypt_t* s, const char* passphrase, const char* path, int* sysError)
 {
     if (!s)
         return ZERVCRYPTO_ESYSTEM;

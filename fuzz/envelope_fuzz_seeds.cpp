@@ -20,25 +20,25 @@ int main(int argc, char** argv)
     };
 
     EnvelopeOptions plain;
-    plain.passphrases = {"fuzz"};
+    plain.passphrases = { "fuzz" };
     EnvelopeOptions keyRecord;
-    keyRecord.passphrases = {"other", "fuzz", "third"};
+    keyRecord.passphrases = { "other", "fuzz", "third" };
     EnvelopeOptions records;
-    records.passphrases = {"fuzz"};
-    records.extraRecords = {ExtraRecord{0x9001, Bytes(20, 0x41), true}};
-    records.leadingRecords = {ExtraRecord{0x8107, Bytes(16, 0x42), false}};
+    records.passphrases = { "fuzz" };
+    records.extraRecords = { ExtraRecord { 0x9001, Bytes(20, 0x41), true } };
+    records.leadingRecords = { ExtraRecord { 0x8107, Bytes(16, 0x42), false } };
     records.gapBytes = 21;
     EnvelopeOptions truncated;
-    truncated.passphrases = {"fuzz"};
+    truncated.passphrases = { "fuzz" };
     truncated.declaredSize = 5000;
     EnvelopeOptions wrong;
-    wrong.passphrases = {"not the one"};
+    wrong.passphrases = { "not the one" };
 
     bool ok = true;
     EnvelopeOptions gap = plain;
     gap.gapBytes = 3;
     ok &= emit({}, gap);
-    for (size_t size : {1u, 16u, 129u, 1025u, 3000u})
+    for (size_t size : { 1u, 16u, 129u, 1025u, 3000u })
         ok &= emit(patternBytes(size, size), plain);
     ok &= emit(patternBytes(700), keyRecord);
     ok &= emit(patternBytes(300), records);

@@ -4,10 +4,10 @@
 
 #include <arpa/inet.h>
 #include <cctype>
-#include <iterator>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,23 +24,23 @@ struct ErrorRow {
 };
 
 constexpr ErrorRow kErrorTable[] = {
-    {KV_EDOCROOT, "Invalid doc root path"},
-    {KV_ESEPARATOR, "Invalid command or token separator mismatch"},
-    {KV_ENOBASENAME, "Base file/directory name not found in path"},
-    {KV_EPATHMISMATCH, "File/directory path mismatch"},
-    {KV_EUTF, "Illegal UTF string"},
-    {KV_ENOSPACE, "Insufficient buffer space"},
-    {KV_EEND, "End or directory reached"},
-    {KV_ELIBOPEN, "Library open/close failed"},
-    {KV_ELIBLOAD, "Library module loading failed"},
-    {KV_EUUID, "Could not create UUID string"},
-    {KV_ECONFIGXML, "Could not parse xml file for configs"},
-    {KV_ELOCALE, "Could not read locale info"},
-    {KV_EMD5, "Could not compute md5sum"},
-    {KV_ELOG, "Could not log message"},
-    {KV_EUSERNAME, "Invalid user name"},
-    {KV_EUAC, "Parse error inside UAC"},
-    {KV_ENOXFER, "No transmitting xfer found"},
+    { KV_EDOCROOT, "Invalid doc root path" },
+    { KV_ESEPARATOR, "Invalid command or token separator mismatch" },
+    { KV_ENOBASENAME, "Base file/directory name not found in path" },
+    { KV_EPATHMISMATCH, "File/directory path mismatch" },
+    { KV_EUTF, "Illegal UTF string" },
+    { KV_ENOSPACE, "Insufficient buffer space" },
+    { KV_EEND, "End or directory reached" },
+    { KV_ELIBOPEN, "Library open/close failed" },
+    { KV_ELIBLOAD, "Library module loading failed" },
+    { KV_EUUID, "Could not create UUID string" },
+    { KV_ECONFIGXML, "Could not parse xml file for configs" },
+    { KV_ELOCALE, "Could not read locale info" },
+    { KV_EMD5, "Could not compute md5sum" },
+    { KV_ELOG, "Could not log message" },
+    { KV_EUSERNAME, "Invalid user name" },
+    { KV_EUAC, "Parse error inside UAC" },
+    { KV_ENOXFER, "No transmitting xfer found" },
 };
 static_assert(std::size(kErrorTable) == KV_ERRCODE_LAST - KV_ERRCODE_FIRST + 1);
 } // namespace
@@ -134,14 +134,14 @@ bool copyArgsValid(const char* dst, const char* src, unsigned size, const unsign
 void reportCopyFailure(const char* name, char* dst, const char* src, unsigned size, const unsigned* position)
 {
     kv_err("%s failure, args %p %p %lu %lu %p", name, static_cast<void*>(dst), static_cast<const void*>(src),
-           static_cast<unsigned long>(size), static_cast<unsigned long>(position ? *position : 0),
-           static_cast<const void*>(src));
+        static_cast<unsigned long>(size), static_cast<unsigned long>(position ? *position : 0),
+        static_cast<const void*>(src));
     if (dst && size > 0)
         dst[0] = '\0';
 }
 
 // Retry delays, in milliseconds, before each retry of a read that ran out of resources.
-constexpr int kReadRetryDelays[] = {0, 0, 0, 0, 0, 10, 10, 10, 10, 10};
+constexpr int kReadRetryDelays[] = { 0, 0, 0, 0, 0, 10, 10, 10, 10, 10 };
 
 bool isResourceError(int err)
 {
@@ -152,9 +152,8 @@ void sleepMs(int ms)
 {
     if (ms <= 0)
         return;
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    timespec ts { ms / 1000, (ms % 1000) * 1000000L };
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) { }
 }
 
 int openFile(const char* path, kv_file_t* file, int flags, mode_t mode)

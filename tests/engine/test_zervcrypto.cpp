@@ -21,7 +21,7 @@ struct Result {
     QByteArray error;
     Bytes plaintext;
     QList<uint32_t> pieces;
-    zervcrypto_header_t header{};
+    zervcrypto_header_t header {};
     Bytes dataKey;
 };
 
@@ -77,7 +77,7 @@ void writeBytes(const QString& path, const QByteArray& data)
 
 ExtraRecord keyRecordBody(size_t bodyLength)
 {
-    return ExtraRecord{0x8107, Bytes(bodyLength, 0x11), false};
+    return ExtraRecord { 0x8107, Bytes(bodyLength, 0x11), false };
 }
 
 } // namespace
@@ -119,9 +119,9 @@ private slots:
 void TestZervcrypto::roundTrip_data()
 {
     QTest::addColumn<qulonglong>("size");
-    for (qulonglong size : {0ull, 1ull, 15ull, 16ull, 17ull, 127ull, 128ull, 129ull, 1000ull, 1023ull, 1024ull,
-                            1025ull, 8192ull, 65535ull, 65536ull, 65537ull, 66560ull, 70000ull, 131072ull,
-                            131073ull, 3ull * 1048576 + 77})
+    for (qulonglong size :
+        { 0ull, 1ull, 15ull, 16ull, 17ull, 127ull, 128ull, 129ull, 1000ull, 1023ull, 1024ull, 1025ull, 8192ull,
+            65535ull, 65536ull, 65537ull, 66560ull, 70000ull, 131072ull, 131073ull, 3ull * 1048576 + 77 })
         QTest::addRow("%llu bytes", size) << size;
 }
 
@@ -144,8 +144,8 @@ void TestZervcrypto::piecesOfKnownSizes_data()
 {
     QTest::addColumn<qulonglong>("size");
     QTest::addColumn<QList<uint32_t>>("pieces");
-    QTest::newRow("1000 in one piece") << 1000ull << QList<uint32_t>{1000};
-    QTest::newRow("1025 as 1024 and 1") << 1025ull << QList<uint32_t>{1024, 1};
+    QTest::newRow("1000 in one piece") << 1000ull << QList<uint32_t> { 1000 };
+    QTest::newRow("1025 as 1024 and 1") << 1025ull << QList<uint32_t> { 1024, 1 };
     QList<uint32_t> full(64, 1024);
     QTest::newRow("65536 as 64 pieces") << 65536ull << full;
     QList<uint32_t> seventy = full;
@@ -171,14 +171,14 @@ void TestZervcrypto::passphrases_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("opens");
 
-    QTest::newRow("header key") << QStringList{"alpha", "beta"} << "alpha" << true;
-    QTest::newRow("only a key record") << QStringList{"alpha", "beta"} << "beta" << true;
-    QTest::newRow("last of three key records") << QStringList{"a", "b", "c", "d"} << "d" << true;
-    QTest::newRow("wrong") << QStringList{"alpha", "beta"} << "gamma" << false;
-    QTest::newRow("case matters") << QStringList{"Secret"} << "secret" << false;
-    QTest::newRow("empty passphrase") << QStringList{""} << "" << true;
-    QTest::newRow("empty typed, set one") << QStringList{"x"} << "" << false;
-    QTest::newRow("utf-8 bytes") << QStringList{QString::fromUtf8("p\xC3\xA4ss \xE2\x82\xAC")}
+    QTest::newRow("header key") << QStringList { "alpha", "beta" } << "alpha" << true;
+    QTest::newRow("only a key record") << QStringList { "alpha", "beta" } << "beta" << true;
+    QTest::newRow("last of three key records") << QStringList { "a", "b", "c", "d" } << "d" << true;
+    QTest::newRow("wrong") << QStringList { "alpha", "beta" } << "gamma" << false;
+    QTest::newRow("case matters") << QStringList { "Secret" } << "secret" << false;
+    QTest::newRow("empty passphrase") << QStringList { "" } << "" << true;
+    QTest::newRow("empty typed, set one") << QStringList { "x" } << "" << false;
+    QTest::newRow("utf-8 bytes") << QStringList { QString::fromUtf8("p\xC3\xA4ss \xE2\x82\xAC") }
                                  << QString::fromUtf8("p\xC3\xA4ss \xE2\x82\xAC") << true;
 }
 
@@ -205,13 +205,13 @@ void TestZervcrypto::passphrases()
 void TestZervcrypto::trailerRecordsAreSteppedOver()
 {
     EnvelopeOptions options;
-    options.passphrases = {"one", "two"};
-    options.extraRecords = {ExtraRecord{0x9001, Bytes(40, 0xAA), true}, ExtraRecord{0x0000, Bytes(), false},
-                            ExtraRecord{0x8106, Bytes(0), false}};
+    options.passphrases = { "one", "two" };
+    options.extraRecords = { ExtraRecord { 0x9001, Bytes(40, 0xAA), true }, ExtraRecord { 0x0000, Bytes(), false },
+        ExtraRecord { 0x8106, Bytes(0), false } };
     // An 8-byte record of the header's type after the header would end the walk
     // early; keep only records of foreign types.
     options.extraRecords.pop_back();
-    options.leadingRecords = {keyRecordBody(16)}; // before the header: never a candidate
+    options.leadingRecords = { keyRecordBody(16) }; // before the header: never a candidate
     options.gapBytes = 333;
     const Bytes plaintext = korvel::test::patternBytes(5000, 5);
     const Result r = decrypt(write(plaintext, options), "two");
@@ -224,7 +224,7 @@ void TestZervcrypto::stateHoldsHeader()
     EnvelopeOptions options;
     for (int i = 0; i < 32; ++i)
         options.reserved[i] = static_cast<uint8_t>(i * 7);
-    options.reserved16 = {1, 0x0203, 0xFFFE, 0x8000};
+    options.reserved16 = { 1, 0x0203, 0xFFFE, 0x8000 };
     EnvelopeKeys keys;
     const Result r = decrypt(write(korvel::test::patternBytes(10), options, &keys), "secret");
     QCOMPARE(r.openCode, 0u);
@@ -280,12 +280,12 @@ void TestZervcrypto::corruptTrailers_data()
 
     // The header must lie within the last 8192 bytes.
     EnvelopeOptions farAway;
-    farAway.extraRecords = {ExtraRecord{0x9000, Bytes(8100, 0), false}};
+    farAway.extraRecords = { ExtraRecord { 0x9000, Bytes(8100, 0), false } };
     const Bytes far = korvel::test::makeEnvelope(plain, farAway);
     QTest::newRow("header outside the tail window")
         << QByteArray(reinterpret_cast<const char*>(far.data()), static_cast<qsizetype>(far.size())) << 2u;
     EnvelopeOptions nearEnough;
-    nearEnough.extraRecords = {ExtraRecord{0x9000, Bytes(8192 - 120 - 8, 0), false}};
+    nearEnough.extraRecords = { ExtraRecord { 0x9000, Bytes(8192 - 120 - 8, 0), false } };
     const Bytes nearly = korvel::test::makeEnvelope(plain, nearEnough);
     QTest::newRow("header at the window's first byte")
         << QByteArray(reinterpret_cast<const char*>(nearly.data()), static_cast<qsizetype>(nearly.size())) << 0u;
@@ -294,7 +294,7 @@ void TestZervcrypto::corruptTrailers_data()
     // record too short to be a header.
     Bytes lone = plain;
     lone.resize(400, 0x33);
-    const uint8_t keyFooter[] = {0x81, 0x07, 0x00, 0x18, 0xB1, 0x0B, 0xB1, 0x0B};
+    const uint8_t keyFooter[] = { 0x81, 0x07, 0x00, 0x18, 0xB1, 0x0B, 0xB1, 0x0B };
     lone.insert(lone.end(), 16, 0x22);
     lone.insert(lone.end(), keyFooter, keyFooter + 8);
     QTest::newRow("key record without header")
@@ -351,7 +351,7 @@ void TestZervcrypto::declaredSizeNearTheTop()
 {
     // remaining + 15 would wrap around to a small number: never hand out the
     // trailer as plaintext.
-    for (uint64_t declared : {~0ull, ~0ull - 14, ~0ull - 15, ~0ull - 100}) {
+    for (uint64_t declared : { ~0ull, ~0ull - 14, ~0ull - 15, ~0ull - 100 }) {
         EnvelopeOptions options;
         options.declaredSize = declared;
         const Result r = decrypt(write(korvel::test::patternBytes(100), options), "secret");

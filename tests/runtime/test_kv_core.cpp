@@ -53,10 +53,9 @@ void TestKvCore::strTo_data()
     QTest::newRow("exactly fills") << 4u << 0u << QByteArray() << QByteArray("abc") << 0 << QByteArray("abc") << 3u;
     QTest::newRow("truncated") << 4u << 0u << QByteArray() << QByteArray("abcdef") << int(KV_ENOSPACE)
                                << QByteArray("abc") << 3u;
-    QTest::newRow("full at position 3") << 4u << 3u << QByteArray("abc") << QByteArray("abcdef")
-                                        << int(KV_ENOSPACE) << QByteArray("abc") << 3u;
-    QTest::newRow("appends") << 16u << 3u << QByteArray("abc") << QByteArray("def") << 0 << QByteArray("abcdef")
-                             << 6u;
+    QTest::newRow("full at position 3") << 4u << 3u << QByteArray("abc") << QByteArray("abcdef") << int(KV_ENOSPACE)
+                                        << QByteArray("abc") << 3u;
+    QTest::newRow("appends") << 16u << 3u << QByteArray("abc") << QByteArray("def") << 0 << QByteArray("abcdef") << 6u;
     QTest::newRow("empty source") << 4u << 0u << QByteArray() << QByteArray("") << 0 << QByteArray("") << 0u;
     QTest::newRow("size one") << 1u << 0u << QByteArray() << QByteArray("x") << int(KV_ENOSPACE) << QByteArray("")
                               << 0u;
@@ -174,12 +173,23 @@ void TestKvCore::byteOrder()
 void TestKvCore::errorTexts()
 {
     static const char* const texts[] = {
-        "Invalid doc root path", "Invalid command or token separator mismatch",
-        "Base file/directory name not found in path", "File/directory path mismatch", "Illegal UTF string",
-        "Insufficient buffer space", "End or directory reached", "Library open/close failed",
-        "Library module loading failed", "Could not create UUID string", "Could not parse xml file for configs",
-        "Could not read locale info", "Could not compute md5sum", "Could not log message", "Invalid user name",
-        "Parse error inside UAC", "No transmitting xfer found",
+        "Invalid doc root path",
+        "Invalid command or token separator mismatch",
+        "Base file/directory name not found in path",
+        "File/directory path mismatch",
+        "Illegal UTF string",
+        "Insufficient buffer space",
+        "End or directory reached",
+        "Library open/close failed",
+        "Library module loading failed",
+        "Could not create UUID string",
+        "Could not parse xml file for configs",
+        "Could not read locale info",
+        "Could not compute md5sum",
+        "Could not log message",
+        "Invalid user name",
+        "Parse error inside UAC",
+        "No transmitting xfer found",
     };
     char out[128];
     for (int i = 0; i < 17; ++i) {

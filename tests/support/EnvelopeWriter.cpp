@@ -24,7 +24,7 @@ uint64_t splitmix(uint64_t& state)
 
 Block randomBlock(uint64_t& state)
 {
-    Block b{};
+    Block b {};
     for (size_t i = 0; i < b.size(); i += 8) {
         const uint64_t v = splitmix(state);
         std::memcpy(b.data() + i, &v, 8);
@@ -58,7 +58,7 @@ Block md5(const Block& salt, const uint8_t* data, size_t length)
 {
     Bytes input(salt.begin(), salt.end());
     input.insert(input.end(), data, data + length);
-    Block digest{};
+    Block digest {};
     unsigned size = 0;
     if (EVP_Digest(input.data(), input.size(), digest.data(), &size, EVP_md5(), nullptr) != 1 || size != 16)
         throw std::runtime_error("MD5 failed");
@@ -68,7 +68,7 @@ Block md5(const Block& salt, const uint8_t* data, size_t length)
 Block wrapKey(const Block& dataKey, const Block& salt, const std::string& passphrase)
 {
     const Block passKey = md5(salt, reinterpret_cast<const uint8_t*>(passphrase.data()), passphrase.size());
-    Block wrapped{};
+    Block wrapped {};
     aesEncrypt(aesEncryptor(passKey).get(), dataKey.data(), wrapped.data(), 16);
     return wrapped;
 }
@@ -118,7 +118,7 @@ void encryptData(const Block& dataKey, const Block& iv, uint64_t offset, uint8_t
         Block v = iv;
         for (int i = 0; i < 8; ++i)
             v[i] ^= static_cast<uint8_t>(chunk >> (56 - 8 * i));
-        Block s{};
+        Block s {};
         for (size_t block = 0; block < 8; ++block) {
             const size_t at = chunkStart + block * 16;
             if (at >= length)
@@ -127,7 +127,7 @@ void encryptData(const Block& dataKey, const Block& iv, uint64_t offset, uint8_t
             for (int i = 0; i < 16; ++i)
                 s[i] ^= v[i];
             const size_t n = std::min<size_t>(16, length - at);
-            Block c{};
+            Block c {};
             for (size_t i = 0; i < n; ++i)
                 c[i] = data[at + i] ^ s[i];
             std::memcpy(data + at, c.data(), n);
@@ -170,7 +170,7 @@ Bytes makeTrailer(uint64_t size, const EnvelopeOptions& options, EnvelopeKeys* k
     appendFooter(out, kHeaderType, kHeaderLength, false);
 
     for (size_t i = 1; i < options.passphrases.size(); ++i) {
-        ExtraRecord key{kKeyType, {}, false};
+        ExtraRecord key { kKeyType, {}, false };
         const Block w = wrapKey(keys.dataKey, keys.salt, options.passphrases[i]);
         key.body.assign(w.begin(), w.end());
         appendRecord(out, key);
@@ -193,8 +193,7 @@ Bytes makeEnvelope(const Bytes& plaintext, const EnvelopeOptions& options, Envel
     return out;
 }
 
-bool writeEnvelope(const std::string& path, const Bytes& plaintext, const EnvelopeOptions& options,
-                   EnvelopeKeys* keys)
+bool writeEnvelope(const std::string& path, const Bytes& plaintext, const EnvelopeOptions& options, EnvelopeKeys* keys)
 {
     const Bytes data = makeEnvelope(plaintext, options, keys);
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -205,8 +204,7 @@ bool writeEnvelope(const std::string& path, const Bytes& plaintext, const Envelo
 }
 
 bool writeEnvelopeStreaming(const std::string& path, uint64_t size,
-                            const std::function<void(uint64_t, uint8_t*, size_t)>& fill,
-                            const EnvelopeOptions& options)
+    const std::function<void(uint64_t, uint8_t*, size_t)>& fill, const EnvelopeOptions& options)
 {
     EnvelopeKeys keys;
     const Bytes trailer = makeTrailer(size, options, &keys);

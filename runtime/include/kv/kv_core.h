@@ -43,23 +43,23 @@ KV_BEGIN_DECLS
 #define KV_OK 0
 
 /* Library codes; kv_platform_errstr() gives their texts. */
-#define KV_EDOCROOT 0x7000      /* "Invalid doc root path" */
-#define KV_ESEPARATOR 0x7001    /* "Invalid command or token separator mismatch" */
-#define KV_ENOBASENAME 0x7002   /* "Base file/directory name not found in path" */
+#define KV_EDOCROOT 0x7000 /* "Invalid doc root path" */
+#define KV_ESEPARATOR 0x7001 /* "Invalid command or token separator mismatch" */
+#define KV_ENOBASENAME 0x7002 /* "Base file/directory name not found in path" */
 #define KV_EPATHMISMATCH 0x7003 /* "File/directory path mismatch" */
-#define KV_EUTF 0x7004          /* "Illegal UTF string" */
-#define KV_ENOSPACE 0x7005      /* "Insufficient buffer space" */
-#define KV_EEND 0x7006          /* "End or directory reached" */
-#define KV_ELIBOPEN 0x7007      /* "Library open/close failed" */
-#define KV_ELIBLOAD 0x7008      /* "Library module loading failed" */
-#define KV_EUUID 0x7009         /* "Could not create UUID string" */
-#define KV_ECONFIGXML 0x700A    /* "Could not parse xml file for configs" */
-#define KV_ELOCALE 0x700B       /* "Could not read locale info" */
-#define KV_EMD5 0x700C          /* "Could not compute md5sum" */
-#define KV_ELOG 0x700D          /* "Could not log message" */
-#define KV_EUSERNAME 0x700E     /* "Invalid user name" */
-#define KV_EUAC 0x700F          /* "Parse error inside UAC" */
-#define KV_ENOXFER 0x7010       /* "No transmitting xfer found" */
+#define KV_EUTF 0x7004 /* "Illegal UTF string" */
+#define KV_ENOSPACE 0x7005 /* "Insufficient buffer space" */
+#define KV_EEND 0x7006 /* "End or directory reached" */
+#define KV_ELIBOPEN 0x7007 /* "Library open/close failed" */
+#define KV_ELIBLOAD 0x7008 /* "Library module loading failed" */
+#define KV_EUUID 0x7009 /* "Could not create UUID string" */
+#define KV_ECONFIGXML 0x700A /* "Could not parse xml file for configs" */
+#define KV_ELOCALE 0x700B /* "Could not read locale info" */
+#define KV_EMD5 0x700C /* "Could not compute md5sum" */
+#define KV_ELOG 0x700D /* "Could not log message" */
+#define KV_EUSERNAME 0x700E /* "Invalid user name" */
+#define KV_EUAC 0x700F /* "Parse error inside UAC" */
+#define KV_ENOXFER 0x7010 /* "No transmitting xfer found" */
 
 #define KV_ERRCODE_FIRST KV_EDOCROOT
 #define KV_ERRCODE_LAST KV_ENOXFER
@@ -69,21 +69,21 @@ KV_BEGIN_DECLS
  * written against Windows error numbers; on POSIX each stands for its errno
  * equivalent (Windows number in brackets).
  */
-#define KV_ERR_FILE_NOT_FOUND ENOENT        /* (2) */
-#define KV_ERR_PATH_NOT_FOUND ENOENT        /* (3) */
-#define KV_ERR_ACCESS_DENIED EACCES         /* (5) */
-#define KV_ERR_NOT_ENOUGH_MEMORY ENOMEM     /* (8) */
-#define KV_ERR_NOT_READY EIO                /* (21) */
-#define KV_ERR_INVALID_ARG EINVAL           /* (22, the same number here) */
-#define KV_ERR_INSUFFICIENT_BUFFER ERANGE   /* (122) */
-#define KV_ERR_WAIT_ABANDONED EOWNERDEAD    /* (128) */
+#define KV_ERR_FILE_NOT_FOUND ENOENT /* (2) */
+#define KV_ERR_PATH_NOT_FOUND ENOENT /* (3) */
+#define KV_ERR_ACCESS_DENIED EACCES /* (5) */
+#define KV_ERR_NOT_ENOUGH_MEMORY ENOMEM /* (8) */
+#define KV_ERR_NOT_READY EIO /* (21) */
+#define KV_ERR_INVALID_ARG EINVAL /* (22, the same number here) */
+#define KV_ERR_INSUFFICIENT_BUFFER ERANGE /* (122) */
+#define KV_ERR_WAIT_ABANDONED EOWNERDEAD /* (128) */
 #define KV_ERR_FILENAME_TOO_LONG ENAMETOOLONG /* (206) */
-#define KV_ERR_WAIT_TIMEOUT ETIMEDOUT       /* (258) */
-#define KV_ERR_STILL_ACTIVE 259             /* (259) a process has not exited yet; no errno has that meaning */
-#define KV_ERR_DIRECTORY ENOTDIR            /* (267) */
-#define KV_ERR_NO_SYSTEM_RESOURCES ENOBUFS  /* (1450) EAGAIN is treated the same way */
-#define KV_ERR_WOULD_BLOCK EWOULDBLOCK      /* (10035) */
-#define KV_ERR_TIMED_OUT ETIMEDOUT          /* (10060) */
+#define KV_ERR_WAIT_TIMEOUT ETIMEDOUT /* (258) */
+#define KV_ERR_STILL_ACTIVE 259 /* (259) a process has not exited yet; no errno has that meaning */
+#define KV_ERR_DIRECTORY ENOTDIR /* (267) */
+#define KV_ERR_NO_SYSTEM_RESOURCES ENOBUFS /* (1450) EAGAIN is treated the same way */
+#define KV_ERR_WOULD_BLOCK EWOULDBLOCK /* (10035) */
+#define KV_ERR_TIMED_OUT ETIMEDOUT /* (10060) */
 
 /* Size of a path buffer throughout the library. */
 #define KV_PATH_MAX 520
@@ -168,19 +168,19 @@ typedef int kv_file_t;
 
 /* kv_file_stat flags; they may be combined. */
 #define KV_STAT_NOFOLLOW 1 /* the symbolic link itself rather than its target */
-#define KV_STAT_INO 2      /* also fill ino */
+#define KV_STAT_INO 2 /* also fill ino */
 
 /* kv_file_openrw disposition: the file must exist (any other value creates it). */
 #define KV_OPEN_EXISTING 7
 
 /* File status; every field is zeroed before it is filled. */
 typedef struct kv_stat_t {
-    uint64_t ino;  /* st_ino; kv_file_stat fills it only with KV_STAT_INO */
+    uint64_t ino; /* st_ino; kv_file_stat fills it only with KV_STAT_INO */
     uint64_t size; /* bytes */
-    int type;      /* KV_FTYPE_* */
-    int mode;      /* st_mode: file-type bits (0x4000 dir, 0x8000 regular, ...) and permissions */
-    int uid;       /* owner id (st_uid as int; POSIX ids are not cut to 16 bits) */
-    int gid;       /* group id */
+    int type; /* KV_FTYPE_* */
+    int mode; /* st_mode: file-type bits (0x4000 dir, 0x8000 regular, ...) and permissions */
+    int uid; /* owner id (st_uid as int; POSIX ids are not cut to 16 bits) */
+    int gid; /* group id */
     int64_t ctime; /* status-change time (POSIX has no creation time), seconds since 1970 UTC */
     int64_t mtime; /* last modification, seconds since 1970 UTC */
     int64_t atime; /* last access, seconds since 1970 UTC */
@@ -216,8 +216,7 @@ KV_API int kv_file_read(kv_file_t* file, void* buffer, unsigned count, unsigned*
 /* One write; *written receives what was written (may be less than asked). */
 KV_API int kv_file_write(kv_file_t* file, const void* buffer, unsigned count, unsigned* written);
 /* Seek to offset from the start, then one write. */
-KV_API int kv_file_pwrite(kv_file_t* file, const void* buffer, unsigned count, uint64_t offset,
-                          unsigned* written);
+KV_API int kv_file_pwrite(kv_file_t* file, const void* buffer, unsigned count, uint64_t offset, unsigned* written);
 /* whence 0 from the start, 1 from the current position, 2 from the end. */
 KV_API int kv_file_seek(kv_file_t* file, int64_t offset, int whence);
 /* Seek to length from the start and end the file there (ftruncate). */
