@@ -3,6 +3,7 @@
 #include "CryptTask.h"
 #include "DecryptManager.h"
 #include "EnvelopeWriter.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,6 +17,9 @@
 #include <new>
 
 using korvel::test::Bytes;
+using korvel::test::entries;
+using korvel::test::readAll;
+using korvel::test::toBytes;
 
 namespace {
 
@@ -39,22 +43,6 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 }
 
 namespace {
-
-QByteArray toBytes(const Bytes& bytes)
-{
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 QStringList sources(const QList<CryptTask*>& tasks)
 {

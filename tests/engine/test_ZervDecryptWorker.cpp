@@ -2,6 +2,7 @@
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
 #include "CryptTask.h"
 #include "EnvelopeWriter.h"
+#include "TestFiles.h"
 #include "ZervDecryptWorker.h"
 
 #include <QDir>
@@ -11,27 +12,9 @@
 #include <QtTest>
 
 using korvel::test::Bytes;
-
-namespace {
-
-QByteArray toBytes(const Bytes& bytes)
-{
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Names in a folder, hidden ones included (the worker's temporary files are hidden).
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-} // namespace
+using korvel::test::entries;
+using korvel::test::readAll;
+using korvel::test::toBytes;
 
 class TestZervDecryptWorker : public QObject {
     Q_OBJECT

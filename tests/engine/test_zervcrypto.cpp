@@ -1,4 +1,5 @@
 #include "EnvelopeWriter.h"
+#include "TestFiles.h"
 #include "zervcrypto.h"
 
 #include <QFile>
@@ -282,13 +283,11 @@ void TestZervcrypto::corruptTrailers_data()
     EnvelopeOptions farAway;
     farAway.extraRecords = { ExtraRecord { 0x9000, Bytes(8100, 0), false } };
     const Bytes far = korvel::test::makeEnvelope(plain, farAway);
-    QTest::newRow("header outside the tail window")
-        << QByteArray(reinterpret_cast<const char*>(far.data()), static_cast<qsizetype>(far.size())) << 2u;
+    QTest::newRow("header outside the tail window") << korvel::test::toBytes(far) << 2u;
     EnvelopeOptions nearEnough;
     nearEnough.extraRecords = { ExtraRecord { 0x9000, Bytes(8192 - 120 - 8, 0), false } };
     const Bytes nearly = korvel::test::makeEnvelope(plain, nearEnough);
-    QTest::newRow("header at the window's first byte")
-        << QByteArray(reinterpret_cast<const char*>(nearly.data()), static_cast<qsizetype>(nearly.size())) << 0u;
+    QTest::newRow("header at the window's first byte") << korvel::test::toBytes(nearly) << 0u;
 
     // A key record at the very end with no header before it: the walk ends on a
     // record too short to be a header.
@@ -297,8 +296,7 @@ void TestZervcrypto::corruptTrailers_data()
     const uint8_t keyFooter[] = { 0x81, 0x07, 0x00, 0x18, 0xB1, 0x0B, 0xB1, 0x0B };
     lone.insert(lone.end(), 16, 0x22);
     lone.insert(lone.end(), keyFooter, keyFooter + 8);
-    QTest::newRow("key record without header")
-        << QByteArray(reinterpret_cast<const char*>(lone.data()), static_cast<qsizetype>(lone.size())) << 2u;
+    QTest::newRow("key record without header") << korvel::test::toBytes(lone) << 2u;
 }
 
 void TestZervcrypto::corruptTrailers()

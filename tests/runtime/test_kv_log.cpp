@@ -1,3 +1,5 @@
+#include "TestFiles.h"
+
 #include <kv/kv.h>
 
 #include <QCoreApplication>
@@ -14,13 +16,9 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+using korvel::test::readAll;
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+namespace {
 
 ino_t inode(const QString& path)
 {
@@ -51,7 +49,7 @@ public:
     QByteArray text()
     {
         restore();
-        return readFile(m_path);
+        return readAll(m_path);
     }
 
 private:
@@ -148,7 +146,7 @@ void TestKvLog::closedLogWritesNothing()
     QCOMPARE(kv_log("written"), 0);
     QCOMPARE(kv_log_cleanup(), 0);
     QCOMPARE(kv_log("after cleanup"), 0);
-    const QByteArray text = readFile(file("app.0.log"));
+    const QByteArray text = readAll(file("app.0.log"));
     QCOMPARE(text.count("\r\n"), 1);
     QVERIFY(text.endsWith("LOG written\r\n"));
 }
@@ -157,7 +155,7 @@ void TestKvLog::lineFormat()
 {
     QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
     QCOMPARE(kv_log("DecryptManager::run() %d %s", 5, "x"), 0);
-    const QByteArray text = readFile(file("app.0.log"));
+    const QByteArray text = readAll(file("app.0.log"));
     QVERIFY2(
         lineExpression("LOG DecryptManager::run() 5 x").match(QString::fromUtf8(text)).hasMatch(), text.constData());
     // The configured name is a hard link to the file in use.
@@ -178,7 +176,7 @@ void TestKvLog::levels()
     kv_dbg_set(1);
     kv_dbg("shown debug");
     kv_log("a line");
-    const QList<QByteArray> lines = readFile(file("app.0.log")).split('\n');
+    const QList<QByteArray> lines = readAll(file("app.0.log")).split('\n');
     QCOMPARE(lines.size(), 4);
     QVERIFY(lines[0].endsWith("] ERR an error\r"));
     QVERIFY(lines[1].endsWith("] DBG shown debug\r"));
@@ -195,7 +193,7 @@ void TestKvLog::repeatNotice()
     kv_err("different"); // another tag: not a repeat
     kv_err("different");
     kv_err("different"); // repeats at the end are never reported
-    const QString text = QString::fromUtf8(readFile(file("app.0.log")));
+    const QString text = QString::fromUtf8(readAll(file("app.0.log")));
     const QString stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
     const QRegularExpression expected(QStringLiteral("^%1 \\[%2-%3\\] LOG same\r\n"
                                                      "Last message repeated 2 times\r\n%1 \\[%2-%4\\] LOG different\r\n"
@@ -211,7 +209,7 @@ void TestKvLog::longMessageCut()
     kv_log("%s", message.constData());
     const QByteArray exact(4089, 'c');
     kv_log("%s", exact.constData());
-    const QList<QByteArray> lines = readFile(file("app.0.log")).split('\n');
+    const QList<QByteArray> lines = readAll(file("app.0.log")).split('\n');
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines[0].endsWith("] LOG " + message.left(4089) + "\r"));
     QVERIFY(lines[1].endsWith("] LOG " + exact + "\r"));
@@ -245,7 +243,7 @@ void TestKvLog::fileNames()
     QByteArray path = QFile::encodeName(m_dir->path()) + "\\" + configured.toUtf8();
     QCOMPARE(kv_log_init(0, path.constData()), 0);
     kv_log("line");
-    QVERIFY(readFile(file(rotated)).endsWith("LOG line\r\n"));
+    QVERIFY(readAll(file(rotated)).endsWith("LOG line\r\n"));
     QCOMPARE(inode(file(link)), inode(file(rotated)));
 }
 
@@ -274,7 +272,7 @@ void TestKvLog::digitChoice()
     QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
     kv_log("where");
     for (int d = 0; d < 10; ++d) {
-        const QByteArray text = readFile(file(QStringLiteral("app.%1.log").arg(d)));
+        const QByteArray text = readAll(file(QStringLiteral("app.%1.log").arg(d)));
         QCOMPARE(text.endsWith("LOG where\r\n"), d == chosen);
     }
     // The link is made only when the log starts a fresh set of files.
@@ -290,11 +288,11 @@ void TestKvLog::rotationPastLimit()
     createFile("app.6.log", 10);
     QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
     kv_log("%s", QByteArray(100, 'x').constData()); // takes app.4.log past the limit
-    QVERIFY(readFile(file("app.4.log")).endsWith(QByteArray(100, 'x') + "\r\n"));
+    QVERIFY(readAll(file("app.4.log")).endsWith(QByteArray(100, 'x') + "\r\n"));
     QVERIFY(!QFile::exists(file("app.6.log")));
     QCOMPARE(inode(file("app.log")), inode(file("app.5.log")));
     kv_log("next");
-    QVERIFY(readFile(file("app.5.log")).endsWith("LOG next\r\n"));
+    QVERIFY(readAll(file("app.5.log")).endsWith("LOG next\r\n"));
 
     // A file already at the limit is left at opening.
     kv_log_cleanup();
@@ -314,7 +312,7 @@ void TestKvLog::wrapFromNineToZero()
     QCOMPARE(inode(file("app.log")), inode(file("app.0.log")));
     QVERIFY(!QFile::exists(file("app.1.log")));
     kv_log("after the wrap");
-    const QByteArray text = readFile(file("app.0.log"));
+    const QByteArray text = readAll(file("app.0.log"));
     QVERIFY(text.startsWith(QByteArray(10, '\0'))); // appended to, not replaced
     QVERIFY(text.endsWith("LOG after the wrap\r\n"));
 }
@@ -375,9 +373,9 @@ void TestKvLog::sizeLimits()
     createFile("app.0.log", 1048575);
     QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
     kv_log("x");
-    QVERIFY(readFile(file("app.0.log")).endsWith("LOG x\r\n"));
+    QVERIFY(readAll(file("app.0.log")).endsWith("LOG x\r\n"));
     kv_log("y");
-    QVERIFY(readFile(file("app.1.log")).endsWith("LOG y\r\n"));
+    QVERIFY(readAll(file("app.1.log")).endsWith("LOG y\r\n"));
     QCOMPARE(kv_log_set_logfile_size(10), 10485760);
 }
 
@@ -408,7 +406,7 @@ void TestKvLog::echoLevels()
         text = capture.text();
     }
     QCOMPARE(text, echoed);
-    QCOMPARE(readFile(file("app.0.log")).count("\r\n"), 3);
+    QCOMPARE(readAll(file("app.0.log")).count("\r\n"), 3);
 }
 
 void TestKvLog::standardErrorOnly()
@@ -465,7 +463,7 @@ void TestKvLog::defaultDirectory()
     QCOMPARE(kv_log_init(0, (stem + ".log").toUtf8().constData()), 0);
     kv_log("beside the executable");
     kv_log_cleanup();
-    const QByteArray text = readFile(dir + "/" + stem + ".0.log");
+    const QByteArray text = readAll(dir + "/" + stem + ".0.log");
     const ino_t linked = inode(dir + "/" + stem + ".log");
     const ino_t rotated = inode(dir + "/" + stem + ".0.log");
     QFile::remove(dir + "/" + stem + ".0.log");
@@ -497,7 +495,7 @@ void TestKvLog::eightThreads()
         th.join();
     kv_log_cleanup();
 
-    const QByteArray text = readFile(file("app.0.log"));
+    const QByteArray text = readAll(file("app.0.log"));
     QVERIFY(text.endsWith("\r\n"));
     const QList<QByteArray> lines = text.left(text.size() - 2).split('\n');
     const QRegularExpression expression(
