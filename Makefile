@@ -22,13 +22,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD)/app/korvelcrypt ]; then \
-		exec $(BUILD)/app/korvelcrypt $(ARGS); \
-	else \
-		echo "Built (no window yet):"; \
-		find $(BUILD) -maxdepth 3 -type f \( -name '*.so*' -o -name '*.a' -o -perm -u+x \) \
-			! -path '*/CMakeFiles/*' ! -name '*.sh' | sort; \
-	fi
+	exec $(BUILD)/app/korvelcrypt $(ARGS)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -1,6 +1,7 @@
-#include "AboutWindow.h"
+#include "app/AboutWindow.h"
 
-#include "WindowIcon.h"
+#include "app/WindowIcon.h"
+#include "engine/Version.h"
 
 AboutWindow* AboutWindow::s_instance = nullptr;
 
@@ -39,7 +40,7 @@ AboutWindow::~AboutWindow()
 
 QString AboutWindow::fullVersion()
 {
-    return QStringLiteral("1.1.0.37433");
+    return QStringLiteral(KORVEL_BUILD_VERSION);
 }
 
 QString AboutWindow::displayVersion(const QString& version)

@@ -1,6 +1,6 @@
-#include "BusyDialog.h"
+#include "app/BusyDialog.h"
 
-#include "WindowIcon.h"
+#include "app/WindowIcon.h"
 
 #include <QCloseEvent>
 #include <QDebug>

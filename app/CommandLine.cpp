@@ -1,6 +1,6 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
-#include "AboutWindow.h"
+#include "engine/Version.h"
 
 #include <cstdio>
 
@@ -49,7 +49,7 @@ QStringList CommandLine::usageLines()
 
 QString CommandLine::versionLine()
 {
-    return QStringLiteral("Korvel Crypt %1\n").arg(AboutWindow::displayVersion(AboutWindow::fullVersion()));
+    return QStringLiteral("Korvel Crypt " KORVEL_VERSION "\n");
 }
 
 bool CommandLine::answer(const QStringList& arguments)

@@ -1,14 +1,14 @@
-#include "MainWindow.h"
+#include "app/MainWindow.h"
 
-#include "AboutWindow.h"
-#include "BusyDialog.h"
-#include "CommandLine.h"
-#include "CryptTask.h"
-#include "DecryptManager.h"
-#include "ReloadFailedDialog.h"
-#include "SettingsDialog.h"
-#include "TaskManager.h"
-#include "WindowIcon.h"
+#include "app/AboutWindow.h"
+#include "app/BusyDialog.h"
+#include "app/CommandLine.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
+#include "app/ReloadFailedDialog.h"
+#include "app/SettingsDialog.h"
+#include "tasks/TaskManager.h"
+#include "app/WindowIcon.h"
 
 #include <kv/kv.h>
 

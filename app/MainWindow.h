@@ -10,7 +10,7 @@
 
 #include "ui_MainWindow.h"
 
-#include "Task.h"
+#include "engine/Task.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -1,6 +1,6 @@
-#include "ReloadFailedDialog.h"
+#include "app/ReloadFailedDialog.h"
 
-#include "WindowIcon.h"
+#include "app/WindowIcon.h"
 
 ReloadFailedDialog* ReloadFailedDialog::s_instance = nullptr;
 

@@ -1,6 +1,6 @@
-#include "SettingsDialog.h"
+#include "app/SettingsDialog.h"
 
-#include "DecryptManager.h"
+#include "engine/DecryptManager.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
-#include "CommandLine.h"
-#include "MainWindow.h"
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
 
 #include <kv/kv.h>
 

@@ -6,7 +6,7 @@
 // KORVEL_BENCH_FILES the number of small envelopes (default 20000, 4 KiB each,
 // in folders of 1000), so that `KORVEL_BENCH_MIB=64 KORVEL_BENCH_FILES=2000`
 // gives a quick run.
-#include "EnvelopeWriter.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <cerrno>
 #include <chrono>

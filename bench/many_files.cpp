@@ -5,8 +5,8 @@
 //
 // KORVEL_BENCH_FILES (default 20000), KORVEL_BENCH_FOLDERS (default 20) and
 // KORVEL_BENCH_BIG_MIB (default 1024) shrink the run for a quick try.
-#include "DecryptManager.h"
-#include "EnvelopeWriter.h"
+#include "engine/DecryptManager.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "BatchDecrypt.h"
+#include "cli/BatchDecrypt.h"
 
-#include "CryptTask.h"
-#include "DecryptManager.h"
-#include "InterruptWatcher.h"
-#include "ProgressLine.h"
-#include "TaskManager.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
+#include "cli/InterruptWatcher.h"
+#include "cli/ProgressLine.h"
+#include "tasks/TaskManager.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,11 +1,10 @@
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
+
+#include "engine/Version.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
-#ifndef KORVEL_VERSION
-#define KORVEL_VERSION "1.1.0"
-#endif
 
 CliOptions::CliOptions(const QStringList& arguments, int processors)
     : m_threads(defaultThreads(processors))

@@ -1,9 +1,9 @@
-#include "CliRunner.h"
+#include "cli/CliRunner.h"
 
-#include "BatchDecrypt.h"
-#include "CliOptions.h"
-#include "InterruptWatcher.h"
-#include "PassphraseReader.h"
+#include "cli/BatchDecrypt.h"
+#include "cli/CliOptions.h"
+#include "cli/InterruptWatcher.h"
+#include "cli/PassphraseReader.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
-#include "PassphraseReader.h"
+#include "cli/PassphraseReader.h"
 
-#include "InterruptWatcher.h"
+#include "cli/InterruptWatcher.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "CliRunner.h"
+#include "cli/CliRunner.h"
 
 #include <kv/kv.h>
 

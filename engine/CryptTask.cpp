@@ -1,4 +1,4 @@
-#include "CryptTask.h"
+#include "engine/CryptTask.h"
 
 #include <QFile>
 #include <QFileInfo>

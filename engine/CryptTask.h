@@ -6,7 +6,7 @@
 // are kept behind a lock and handed out as copies; the flags are atomics.
 #pragma once
 
-#include "Task.h"
+#include "engine/Task.h"
 
 #include <QMetaType>
 #include <QMutex>

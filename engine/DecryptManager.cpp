@@ -1,8 +1,8 @@
-#include "DecryptManager.h"
+#include "engine/DecryptManager.h"
 
-#include "CryptTask.h"
-#include "SafeFile.h"
-#include "ZervDecryptWorker.h"
+#include "engine/CryptTask.h"
+#include "engine/SafeFile.h"
+#include "engine/ZervDecryptWorker.h"
 
 #include <kv/kv_core.h>
 

@@ -1,4 +1,4 @@
-#include "Task.h"
+#include "engine/Task.h"
 
 #include <QMutexLocker>
 

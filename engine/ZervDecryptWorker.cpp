@@ -1,8 +1,8 @@
-#include "ZervDecryptWorker.h"
+#include "engine/ZervDecryptWorker.h"
 
-#include "CryptTask.h"
-#include "SafeFile.h"
-#include "zervcrypto.h"
+#include "engine/CryptTask.h"
+#include "engine/SafeFile.h"
+#include "engine/zervcrypto.h"
 
 #include <QFile>
 #include <QFileInfo>

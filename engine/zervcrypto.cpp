@@ -7,7 +7,7 @@
 //   P(j) = C(j) XOR S(j)
 // Every input of E is known before the chunk is decrypted, so a whole run of
 // chunks costs one batched ECB call followed by the cheap recurrence.
-#include "zervcrypto.h"
+#include "engine/zervcrypto.h"
 
 #include <openssl/evp.h>
 

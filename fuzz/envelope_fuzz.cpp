@@ -2,7 +2,7 @@
 // Properties: no crash or undefined behaviour, every piece is 1 to 1024 bytes,
 // the pieces never add up to more than the header declares, and a failure
 // always leaves an error text.
-#include "zervcrypto.h"
+#include "engine/zervcrypto.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Writes seed inputs for envelope_fuzz: small valid envelopes for the
 // passphrase the target uses, with key records, foreign records and gaps.
-#include "EnvelopeWriter.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <cstdio>
 #include <string>

@@ -1,7 +1,7 @@
-#include "ClearStatusTask.h"
+#include "tasks/ClearStatusTask.h"
 
-#include "DecryptManager.h"
-#include "TaskManager.h"
+#include "engine/DecryptManager.h"
+#include "tasks/TaskManager.h"
 
 ClearStatusTask::ClearStatusTask(Task::STATUS status)
     : m_status(status)

@@ -1,7 +1,7 @@
-#include "DeleteEncryptedTask.h"
+#include "tasks/DeleteEncryptedTask.h"
 
-#include "DecryptManager.h"
-#include "TaskManager.h"
+#include "engine/DecryptManager.h"
+#include "tasks/TaskManager.h"
 
 bool DeleteEncryptedTask::equals(const Task*) const
 {

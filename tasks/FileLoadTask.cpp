@@ -1,7 +1,7 @@
-#include "FileLoadTask.h"
+#include "tasks/FileLoadTask.h"
 
-#include "DecryptManager.h"
-#include "TaskManager.h"
+#include "engine/DecryptManager.h"
+#include "tasks/TaskManager.h"
 
 #include <QFileInfo>
 

@@ -1,7 +1,7 @@
-#include "ReloadFailedTask.h"
+#include "tasks/ReloadFailedTask.h"
 
-#include "DecryptManager.h"
-#include "TaskManager.h"
+#include "engine/DecryptManager.h"
+#include "tasks/TaskManager.h"
 
 bool ReloadFailedTask::equals(const Task*) const
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Task.h"
+#include "engine/Task.h"
 
 class TaskManager;
 

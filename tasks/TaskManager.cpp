@@ -1,9 +1,9 @@
-#include "TaskManager.h"
+#include "tasks/TaskManager.h"
 
-#include "ClearStatusTask.h"
-#include "DeleteEncryptedTask.h"
-#include "FileLoadTask.h"
-#include "ReloadFailedTask.h"
+#include "tasks/ClearStatusTask.h"
+#include "tasks/DeleteEncryptedTask.h"
+#include "tasks/FileLoadTask.h"
+#include "tasks/ReloadFailedTask.h"
 
 #include <kv/kv.h>
 

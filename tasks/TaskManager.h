@@ -10,7 +10,7 @@
 // by run() after start(), so it needs none.
 #pragma once
 
-#include "Task.h"
+#include "engine/Task.h"
 
 #include <QList>
 #include <QReadWriteLock>

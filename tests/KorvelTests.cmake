@@ -1,12 +1,10 @@
-# korvel_add_tests(LIBS lib...) — one test per test_*.cpp in the calling folder.
-# Tests run with the offscreen platform and a private HOME and settings folder, so
-# that they never touch the user's settings.
+# korvel_add_tests(name... LIBS lib...) — one test per name, built from <name>.cpp
+# in the calling folder. Tests run with the offscreen platform and a private HOME
+# and settings folder, so that they never touch the user's settings.
 function(korvel_add_tests)
   cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
-  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
-  foreach(source ${test_sources})
-    get_filename_component(name ${source} NAME_WE)
-    korvel_add_test(${name} SOURCES ${source} LIBS ${ARG_LIBS} LABELS ${ARG_LABELS})
+  foreach(name ${ARG_UNPARSED_ARGUMENTS})
+    korvel_add_test(${name} SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp LIBS ${ARG_LIBS} LABELS ${ARG_LABELS})
   endforeach()
 endfunction()
 

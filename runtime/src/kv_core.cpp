@@ -1,6 +1,6 @@
 // Result codes, log gate, bounded copying, byte order and files by handle.
 #include "kv/kv_core.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <arpa/inet.h>
 #include <cctype>

@@ -1,7 +1,7 @@
 // Files by path: delete, rename, links, times, copy, owners, path texts, mode
 // predicates and read streams.
 #include "kv/kv_file.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cerrno>
 #include <climits>

@@ -5,7 +5,7 @@
 #include "kv/kv_path.h"
 #include "kv/kv_sync.h"
 #include "kv/kv_time.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <atomic>
 #include <cerrno>

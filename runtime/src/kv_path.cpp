@@ -1,7 +1,7 @@
 // Paths: canonical form, joining, prefixes, the executable and product root,
 // search lists, home folders and the component form.
 #include "kv/kv_path.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // Processes and the environment: fork and exec, waits, kills, variables.
 #include "kv/kv_process.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <algorithm>
 #include <cerrno>

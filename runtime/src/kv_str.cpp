@@ -1,7 +1,7 @@
 // Heap copies, number parsing and formatting, wildcards and the tokenizer.
 // The hexadecimal and Base64 codecs are in kv_str_codec.cpp.
 #include "kv/kv_str.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // Hexadecimal and Base64 (standard, MIME-tolerant and URL-safe) codecs.
 #include "kv/kv_str.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The library's bounded formatter: every fixed buffer the library formats into goes through here.
 #include "kv/kv_core.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cstdio>
 

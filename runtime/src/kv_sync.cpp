@@ -1,6 +1,6 @@
 // Mutex with owner, named mutex, condition and semaphore over pthreads and POSIX semaphores.
 #include "kv/kv_sync.h"
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cerrno>
 #include <climits>

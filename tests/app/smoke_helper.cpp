@@ -4,7 +4,7 @@
 //   smoke_helper envelopes <folder> <expected-folder> <count> <passphrase>
 //   smoke_helper shot <window-id> <file.png>
 //   smoke_helper close <window-id>
-#include "EnvelopeWriter.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QImage>
 #include <QString>

@@ -1,6 +1,6 @@
 // The command line: what each argument list asks for, and the usage and
 // version texts of the real program with their exit code.
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <QProcess>
 #include <QtTest>

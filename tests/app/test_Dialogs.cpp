@@ -1,8 +1,8 @@
 // The about, busy and reload-failed dialogs: forms, flags, the version text and
 // the busy dialog's cancel paths.
-#include "AboutWindow.h"
-#include "BusyDialog.h"
-#include "ReloadFailedDialog.h"
+#include "app/AboutWindow.h"
+#include "app/BusyDialog.h"
+#include "app/ReloadFailedDialog.h"
 
 #include <QMovie>
 #include <QSignalSpy>

@@ -2,13 +2,13 @@
 // a full decryption run with a failure, the views, clearing, drag and drop,
 // the row limit, sorting, the passphrase field, the busy dialog's Cancel and
 // the command line.
-#include "BusyDialog.h"
-#include "CryptTask.h"
-#include "DecryptManager.h"
-#include "EnvelopeWriter.h"
-#include "MainWindow.h"
-#include "ReloadFailedDialog.h"
-#include "TaskManager.h"
+#include "app/BusyDialog.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "app/MainWindow.h"
+#include "app/ReloadFailedDialog.h"
+#include "tasks/TaskManager.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "PassphraseReader.h"
+#include "cli/PassphraseReader.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // Runs the built korvelcrypt-cli on folders of envelopes made by the test-support
 // writer and checks what a script would see: files on disk, output lines, JSON
 // objects and exit statuses.
-#include "EnvelopeWriter.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // The decrypt manager driven end to end: real workers, envelopes from the test
 // writer in temporary folders, and the signals the main window listens to.
-#include "CryptTask.h"
-#include "DecryptManager.h"
-#include "EnvelopeWriter.h"
-#include "TestFiles.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,5 +1,5 @@
 // Task records: display texts, equality, copies and the destination naming helpers.
-#include "CryptTask.h"
+#include "engine/CryptTask.h"
 
 #include <QDir>
 #include <QFile>

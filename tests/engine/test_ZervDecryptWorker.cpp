@@ -1,9 +1,9 @@
 // The decrypt worker driven directly with task records and envelopes from the
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
-#include "CryptTask.h"
-#include "EnvelopeWriter.h"
-#include "TestFiles.h"
-#include "ZervDecryptWorker.h"
+#include "engine/CryptTask.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestFiles.h"
+#include "engine/ZervDecryptWorker.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "EnvelopeWriter.h"
-#include "TestFiles.h"
-#include "zervcrypto.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestFiles.h"
+#include "engine/zervcrypto.h"
 
 #include <QFile>
 #include <QTemporaryDir>

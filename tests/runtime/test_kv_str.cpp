@@ -1,6 +1,6 @@
 #include <kv/kv.h>
 
-#include "kv_internal.h"
+#include "runtime/src/kv_internal.h"
 
 #include <QRandomGenerator>
 #include <QTest>

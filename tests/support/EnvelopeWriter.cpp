@@ -1,4 +1,4 @@
-#include "EnvelopeWriter.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <openssl/evp.h>
 

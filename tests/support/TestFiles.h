@@ -2,7 +2,7 @@
 // itself does not use Qt).
 #pragma once
 
-#include "EnvelopeWriter.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,11 +1,11 @@
 // The task manager and its background tasks: file loading and folder walks,
 // clearing by status, reload and delete results, the one-at-a-time rule and
 // cancellation.
-#include "ClearStatusTask.h"
-#include "DecryptManager.h"
-#include "FileLoadTask.h"
-#include "ReloadFailedTask.h"
-#include "TaskManager.h"
+#include "tasks/ClearStatusTask.h"
+#include "engine/DecryptManager.h"
+#include "tasks/FileLoadTask.h"
+#include "tasks/ReloadFailedTask.h"
+#include "tasks/TaskManager.h"
 
 #include <QDir>
 #include <QFile>

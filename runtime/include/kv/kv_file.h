@@ -12,7 +12,7 @@
  */
 #pragma once
 
-#include "kv_core.h"
+#include "kv/kv_core.h"
 
 #include <stdio.h>
 

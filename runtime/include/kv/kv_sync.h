@@ -9,8 +9,8 @@
  */
 #pragma once
 
-#include "kv_core.h"
-#include "kv_time.h"
+#include "kv/kv_core.h"
+#include "kv/kv_time.h"
 
 #include <pthread.h>
 #include <semaphore.h>

@@ -9,7 +9,7 @@
  */
 #pragma once
 
-#include "kv_core.h"
+#include "kv/kv_core.h"
 
 #include <time.h>
 

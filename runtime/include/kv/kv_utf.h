@@ -7,7 +7,7 @@
  */
 #pragma once
 
-#include "kv_core.h"
+#include "kv/kv_core.h"
 
 KV_BEGIN_DECLS
 
