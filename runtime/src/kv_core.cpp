@@ -63,11 +63,6 @@ int gLogEnabled = 1;
 int gDebugLevel = 0;
 int gLibraryDebugLevel = 0;
 
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
-
 int typeFromMode(unsigned mode)
 {
     switch (mode & S_IFMT) {
@@ -148,22 +143,11 @@ bool isResourceError(int err)
     return err == ENOBUFS || err == EAGAIN;
 }
 
-void sleepMs(int ms)
-{
-    if (ms <= 0)
-        return;
-    timespec ts { ms / 1000, (ms % 1000) * 1000000L };
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) { }
-}
-
 int openFile(const char* path, kv_file_t* file, int flags, mode_t mode)
 {
     if (!path || !file)
         return EINVAL;
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openCloexec(path, flags, mode);
     if (fd < 0) {
         *file = -1;
         return lastError();
@@ -191,7 +175,7 @@ int kv_platform_errstr(int code, char* out, int size)
     // GNU strerror_r: returns the text, which may or may not be in scratch.
     const char* text = strerror_r(code, scratch, sizeof scratch);
     if (!text)
-        return errno != 0 ? errno : EINVAL;
+        return lastError(EINVAL);
     kv_str_ncpy(out, text, static_cast<unsigned>(size));
     size_t len = strlen(out);
     while (len > 0 && (out[len - 1] == '\n' || out[len - 1] == '\r'))
@@ -365,11 +349,7 @@ int kv_file_openwrite(const char* path, kv_file_t* file)
     int rc = openFile(path, file, O_WRONLY | O_CREAT, 0666);
     if (rc != 0)
         return rc;
-    int r;
-    do {
-        r = ftruncate(*file, 0);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    if (retryOnEintr([&] { return ftruncate(*file, 0); }) != 0) {
         rc = lastError();
         kv_file_close(file);
     }
@@ -387,9 +367,7 @@ int kv_file_close(kv_file_t* file)
         return EINVAL;
     if (*file == -1)
         return 0;
-    // close() is not retried on EINTR: the descriptor is released either way on Linux.
-    const int r = ::close(*file);
-    const int rc = (r != 0 && errno != EINTR) ? lastError() : 0;
+    const int rc = closeFd(*file);
     *file = -1;
     return rc;
 }
@@ -398,11 +376,7 @@ int kv_file_flush(kv_file_t* file)
 {
     if (!kv_file_valid(file))
         return EINVAL;
-    int r;
-    do {
-        r = fsync(*file);
-    } while (r != 0 && errno == EINTR);
-    return r == 0 ? 0 : lastError();
+    return retryOnEintr([&] { return fsync(*file); }) == 0 ? 0 : lastError();
 }
 
 int kv_file_read(kv_file_t* file, void* buffer, unsigned count, unsigned* got)
@@ -411,16 +385,12 @@ int kv_file_read(kv_file_t* file, void* buffer, unsigned count, unsigned* got)
         return EINVAL;
     *got = 0;
     for (int attempt = 0;; ++attempt) {
-        const ssize_t n = ::read(*file, buffer, count);
+        const ssize_t n = retryOnEintr([&] { return ::read(*file, buffer, count); });
         if (n >= 0) {
             *got += static_cast<unsigned>(n);
             return 0;
         }
         const int err = lastError();
-        if (err == EINTR) {
-            --attempt;
-            continue;
-        }
         if (isResourceError(err) && attempt < static_cast<int>(std::size(kReadRetryDelays))) {
             kv_err("kv_fileread: resource error %d, retrying after %d ms", err, kReadRetryDelays[attempt]);
             sleepMs(kReadRetryDelays[attempt]);
@@ -436,10 +406,7 @@ int kv_file_write(kv_file_t* file, const void* buffer, unsigned count, unsigned*
     if (!file || !written)
         return EINVAL;
     *written = 0;
-    ssize_t n;
-    do {
-        n = ::write(*file, buffer, count);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = retryOnEintr([&] { return ::write(*file, buffer, count); });
     if (n < 0) {
         const int err = lastError();
         kv_err("kv_file_write: WriteFile failed. error=%d", err);
@@ -487,11 +454,7 @@ int kv_file_truncate(kv_file_t* file, uint64_t length)
         kv_err("kv_filetruncate: SetFilePointerEx failed, error=%d", err);
         return err;
     }
-    int r;
-    do {
-        r = ftruncate(*file, static_cast<off_t>(length));
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    if (retryOnEintr([&] { return ftruncate(*file, static_cast<off_t>(length)); }) != 0) {
         const int err = lastError();
         kv_err("kv_filetruncate: SetFileEnd failed, error=%d", err);
         return err;

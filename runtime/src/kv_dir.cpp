@@ -2,6 +2,7 @@
 #include "kv/kv_dir.h"
 #include "kv/kv_file.h"
 #include "kv/kv_path.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,12 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+using namespace kv::internal;
 
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
+namespace {
 
 // Identity of an open folder, to recognise a folder met again below itself.
 struct FolderId {
@@ -46,16 +44,13 @@ int startListing(DIR* stream, kv_dir_t* dir)
 int openListingNoFollow(const char* path, kv_dir_t* dir, FolderId* id)
 {
     kv_dir_init(dir);
-    int fd;
-    do {
-        fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openCloexec(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (fd < 0)
         return lastError();
     struct stat sb;
     if (fstat(fd, &sb) != 0) {
         const int err = lastError();
-        close(fd);
+        closeFd(fd);
         return err;
     }
     id->dev = sb.st_dev;
@@ -63,7 +58,7 @@ int openListingNoFollow(const char* path, kv_dir_t* dir, FolderId* id)
     DIR* stream = fdopendir(fd);
     if (!stream) {
         const int err = lastError();
-        close(fd);
+        closeFd(fd);
         return err;
     }
     return startListing(stream, dir);

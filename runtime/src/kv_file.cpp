@@ -38,10 +38,7 @@ template <typename Record, typename Lookup, typename Use> int lookupByName(const
             return ENOMEM;
         Record record;
         Record* found = nullptr;
-        int rc;
-        do {
-            rc = lookup(name, &record, buffer, bufferSize, &found);
-        } while (rc == EINTR);
+        const int rc = retryCodeOnEintr([&] { return lookup(name, &record, buffer, bufferSize, &found); });
         if (rc == 0 && found)
             use(*found);
         free(buffer);
@@ -78,11 +75,6 @@ int findGroup(const char* name, gid_t* gid)
 using namespace kv::internal;
 
 namespace {
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 // Characters that no host or domain name holds.
 bool validDomainName(const char* domain)

@@ -1,11 +1,102 @@
 // Shared between the units of the runtime library; never installed, never exported.
 #pragma once
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstddef>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <type_traits>
+#include <unistd.h>
 
 namespace kv::internal {
+
+// ------------------------------------------------------------------ system calls
+// The one copy of the small system-call helpers every unit needs. (Their names
+// carry no "kv__" prefix: C++ reserves names that hold a double underscore.)
+
+// The error of the call that just failed: errno, or fallback when the call left
+// errno at 0 (a library must never report a failure as 0).
+inline int lastError(int fallback = EIO)
+{
+    return errno != 0 ? errno : fallback;
+}
+
+// Calls call() again for as long as it returns `failed` with errno EINTR, and
+// returns its last result. For calls that return -1 and set errno (open, read,
+// write, fsync, waitpid, ...), or a given failure value (sem_open: SEM_FAILED).
+template <typename Call, typename Result = std::invoke_result_t<Call&>> Result retryOnEintr(Call&& call, Result failed)
+{
+    Result result;
+    do {
+        result = call();
+    } while (result == failed && errno == EINTR);
+    return result;
+}
+
+template <typename Call> auto retryOnEintr(Call&& call)
+{
+    using Result = std::invoke_result_t<Call&>;
+    return retryOnEintr(call, static_cast<Result>(-1));
+}
+
+// The same for calls that return their error number (getpwnam_r, pthread_*):
+// calls again while the result is EINTR.
+template <typename Call> int retryCodeOnEintr(Call&& call)
+{
+    int rc;
+    do {
+        rc = call();
+    } while (rc == EINTR);
+    return rc;
+}
+
+// open(2) with O_CLOEXEC added, retried on EINTR: the descriptor, or -1 with errno.
+inline int openCloexec(const char* path, int flags, mode_t mode = 0)
+{
+    return retryOnEintr([&] { return ::open(path, flags | O_CLOEXEC, mode); });
+}
+
+// close(2), not retried: on Linux the descriptor is released even when close
+// fails with EINTR, and a retry could close a descriptor another thread just
+// opened. Returns 0 (EINTR counts as done) or the error; errno is left as it was,
+// so a failure path can close and then report the error it met.
+inline int closeFd(int fd)
+{
+    const int saved = errno;
+    const int rc = ::close(fd) == 0 || errno == EINTR ? 0 : lastError();
+    errno = saved;
+    return rc;
+}
+
+// Writes all of data, retrying on EINTR and after short writes: 0 or the error
+// (EIO when the system accepts nothing).
+inline int writeAll(int fd, const void* data, size_t size)
+{
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = retryOnEintr([&] { return ::write(fd, next, size); });
+        if (n < 0)
+            return lastError();
+        if (n == 0)
+            return EIO;
+        next += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// Sleeps the whole time even when signals arrive.
+inline void sleepMs(int ms)
+{
+    if (ms <= 0)
+        return;
+    timespec left { ms / 1000, (ms % 1000) * 1000000L };
+    retryOnEintr([&] { return nanosleep(&left, &left); });
+}
+
+// ------------------------------------------------------------------ shared state
 
 // Log state 0: not open; 1 or 2: open. Only the log unit changes it.
 extern int logOpenState;

@@ -63,15 +63,7 @@ uint32_t threadId()
 
 void writeStderr(const char* data, size_t length)
 {
-    while (length > 0) {
-        const ssize_t n = ::write(2, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
+    writeAll(2, data, length);
 }
 
 // The folder for a log name without one: <product root>/var/log when it

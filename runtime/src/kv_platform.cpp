@@ -3,6 +3,7 @@
 #include "kv/kv_path.h"
 #include "kv/kv_process.h"
 #include "kv/kv_registry.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cerrno>
 #include <clocale>
@@ -19,15 +20,12 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+using namespace kv::internal;
+
 namespace {
 
 constexpr int kPasswdLine = 4096;
 constexpr size_t kMaxNamePart = 511;
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 // The account of the effective uid; false when it has none.
 bool accountName(std::string* name)
@@ -119,11 +117,7 @@ bool notReady(int err, bool scanningAll)
 int statPath(const char* path, kv_mount_t* entry, bool scanningAll)
 {
     struct statvfs sv;
-    int r;
-    do {
-        r = statvfs(path, &sv);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    if (retryOnEintr([&] { return statvfs(path, &sv); }) != 0) {
         const int err = lastError();
         if (!notReady(err, scanningAll))
             return err;

@@ -23,6 +23,12 @@
 
 extern char** environ;
 
+using kv::internal::closeFd;
+using kv::internal::lastError;
+using kv::internal::retryOnEintr;
+using kv::internal::sleepMs;
+using kv::internal::writeAll;
+
 namespace {
 
 constexpr size_t kMaxCommandLine = 65535;
@@ -33,11 +39,6 @@ constexpr size_t kSpawnMaxBlock = 32766;
 
 // Guards our own reads and changes of the environment against each other.
 std::mutex gEnvLock;
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 // Split a command line into arguments (see the header for the rules).
 std::vector<std::string> splitCommandLine(const char* line)
@@ -128,16 +129,13 @@ void closeDescriptorsExcept(int keep, int maxFd)
 #endif
     for (int fd = 3; fd < maxFd; ++fd) {
         if (fd != keep)
-            ::close(fd);
+            closeFd(fd);
     }
 }
 
 void reportAndExit(int errorPipe, int err)
 {
-    ssize_t r;
-    do {
-        r = ::write(errorPipe, &err, sizeof err);
-    } while (r < 0 && errno == EINTR);
+    writeAll(errorPipe, &err, sizeof err);
     _exit(127);
 }
 
@@ -166,17 +164,8 @@ void reportAndExit(int errorPipe, int err)
 
 int waitChild(pid_t pid, int* status, int options)
 {
-    pid_t r;
-    do {
-        r = waitpid(pid, status, options);
-    } while (r < 0 && errno == EINTR);
+    const pid_t r = retryOnEintr([&] { return waitpid(pid, status, options); });
     return r < 0 ? -lastError() : static_cast<int>(r);
-}
-
-void sleepMs(int ms)
-{
-    timespec ts { ms / 1000, (ms % 1000) * 1000000L };
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) { }
 }
 
 int64_t monotonicMs()
@@ -200,12 +189,12 @@ int startChild(const ChildPlan& plan, int detachWaitMs, pid_t* pid)
     const pid_t child = fork();
     if (child < 0) {
         const int err = lastError();
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
+        closeFd(pipeFds[0]);
+        closeFd(pipeFds[1]);
         return err;
     }
     if (child == 0) {
-        ::close(pipeFds[0]);
+        closeFd(pipeFds[0]);
         if (detachWaitMs < 0)
             execChild(plan, pipeFds[1], maxFd);
         const pid_t grandchild = fork();
@@ -213,7 +202,7 @@ int startChild(const ChildPlan& plan, int detachWaitMs, pid_t* pid)
             reportAndExit(pipeFds[1], lastError());
         if (grandchild == 0)
             execChild(plan, pipeFds[1], maxFd);
-        ::close(pipeFds[1]);
+        closeFd(pipeFds[1]);
         int status;
         for (int waited = 0; waited < detachWaitMs; waited += 10) {
             if (waitChild(grandchild, &status, WNOHANG) != 0)
@@ -223,14 +212,11 @@ int startChild(const ChildPlan& plan, int detachWaitMs, pid_t* pid)
         _exit(0);
     }
 
-    ::close(pipeFds[1]);
+    closeFd(pipeFds[1]);
     // The pipe closes when exec succeeds; a failed exec sends its errno first.
     int err = 0;
-    ssize_t n;
-    do {
-        n = ::read(pipeFds[0], &err, sizeof err);
-    } while (n < 0 && errno == EINTR);
-    ::close(pipeFds[0]);
+    const ssize_t n = retryOnEintr([&] { return ::read(pipeFds[0], &err, sizeof err); });
+    closeFd(pipeFds[0]);
     if (n != static_cast<ssize_t>(sizeof err))
         err = 0;
     if (detachWaitMs >= 0 || err != 0) {
@@ -253,7 +239,7 @@ void resetRecord(kv_process_t* process)
 void closeHandles(kv_process_t* process)
 {
     if (process->handle >= 0)
-        ::close(process->handle);
+        closeFd(process->handle);
     process->handle = -1;
     process->thread = -1;
     process->token = -1;
@@ -536,16 +522,12 @@ int kv_process_wait(kv_process_t* process, int milliseconds, int* state)
         r = reap(process, true);
     } else if (process->handle >= 0) {
         // The pidfd becomes readable when the child ends.
+        // A retry after a signal waits only for what is left of the time.
         const int64_t deadline = monotonicMs() + milliseconds;
-        int left = milliseconds;
-        int p;
-        while (true) {
+        const int p = retryOnEintr([&] {
             pollfd fd { process->handle, POLLIN, 0 };
-            p = poll(&fd, 1, left);
-            if (p >= 0 || errno != EINTR)
-                break;
-            left = static_cast<int>(std::max<int64_t>(0, deadline - monotonicMs()));
-        }
+            return poll(&fd, 1, static_cast<int>(std::max<int64_t>(0, deadline - monotonicMs())));
+        });
         r = p < 0 ? -lastError() : (p == 0 ? 0 : reap(process, true));
     } else {
         const int64_t deadline = monotonicMs() + milliseconds;

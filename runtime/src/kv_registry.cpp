@@ -1,5 +1,6 @@
 // The registry: string values in one file per key, changed atomically.
 #include "kv/kv_registry.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace kv::internal;
+
 namespace {
 
 constexpr const char* kDefaultMachineRoot = "/var/lib/korvel/registry";
@@ -23,11 +26,6 @@ struct Value {
     std::string name;
     std::string data;
 };
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 const char* hiveName(int root)
 {
@@ -205,9 +203,7 @@ int readAll(int fd, std::string* text)
 {
     char buffer[8192];
     while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = retryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
         if (n < 0)
             return lastError();
         if (n == 0)
@@ -216,33 +212,16 @@ int readAll(int fd, std::string* text)
     }
 }
 
-int writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return lastError();
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 int readKey(const std::string& path, std::vector<Value>* values, struct stat* st = nullptr)
 {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openCloexec(path.c_str(), O_RDONLY);
     if (fd < 0)
         return lastError();
     std::string text;
     int rc = readAll(fd, &text);
     if (rc == 0 && st && fstat(fd, st) != 0)
         rc = lastError();
-    ::close(fd);
+    closeFd(fd);
     if (rc == 0)
         *values = parseKey(text);
     return rc;
@@ -254,24 +233,18 @@ public:
     explicit HiveLock(const std::string& hive)
     {
         const std::string lockPath = hive + "/.lock";
-        do {
-            m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        } while (m_fd < 0 && errno == EINTR);
+        m_fd = openCloexec(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
         if (m_fd < 0) {
             m_error = lastError();
             return;
         }
-        int r;
-        do {
-            r = flock(m_fd, LOCK_EX);
-        } while (r != 0 && errno == EINTR);
-        if (r != 0)
+        if (retryOnEintr([&] { return flock(m_fd, LOCK_EX); }) != 0)
             m_error = lastError();
     }
     ~HiveLock()
     {
         if (m_fd >= 0)
-            ::close(m_fd); // releases the flock
+            closeFd(m_fd); // releases the flock
     }
     HiveLock(const HiveLock&) = delete;
     HiveLock& operator=(const HiveLock&) = delete;
@@ -304,19 +277,14 @@ template <typename Change> int rewriteKey(int root, const char* key, Change chan
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return lastError();
-    int rc = writeAll(fd, formatKey(values));
+    const std::string text = formatKey(values);
+    int rc = writeAll(fd, text.data(), text.size());
     if (rc == 0 && fchmod(fd, st.st_mode & 07777) != 0)
         rc = lastError();
-    if (rc == 0) {
-        int r;
-        do {
-            r = fsync(fd);
-        } while (r != 0 && errno == EINTR);
-        if (r != 0)
-            rc = lastError();
-    }
-    if (::close(fd) != 0 && rc == 0 && errno != EINTR)
+    if (rc == 0 && retryOnEintr([&] { return fsync(fd); }) != 0)
         rc = lastError();
+    if (const int closed = closeFd(fd); rc == 0)
+        rc = closed;
     if (rc == 0 && rename(temp.c_str(), path.c_str()) != 0)
         rc = lastError();
     if (rc != 0)

@@ -329,7 +329,7 @@ int kv_str_tokenize(const char* line, char*** tokens, unsigned* count)
     const size_t length = strlen(line);
     char* buffer = static_cast<char*>(malloc(length + 1));
     if (!buffer)
-        return errno != 0 ? errno : ENOMEM;
+        return kv::internal::lastError(ENOMEM);
     size_t starts[KV_STR_MAX_TOKENS];
     unsigned found = 0;
     size_t used = 0;
@@ -368,7 +368,7 @@ int kv_str_tokenize(const char* line, char*** tokens, unsigned* count)
     if (rc == 0 && found > 0) {
         char** array = static_cast<char**>(malloc(found * sizeof(char*)));
         if (!array) {
-            rc = errno != 0 ? errno : ENOMEM;
+            rc = kv::internal::lastError(ENOMEM);
         } else {
             for (unsigned i = 0; i < found; ++i)
                 array[i] = buffer + starts[i];

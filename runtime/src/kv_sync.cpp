@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-using kv::internal::boundedFormat;
+using namespace kv::internal;
 
 namespace {
 
@@ -37,11 +37,6 @@ void setOwner(kv_mutex_t* m, int64_t id)
 bool live(const kv_mutex_t* m)
 {
     return m && m->handle == kLive;
-}
-
-int errnoOr(int fallback)
-{
-    return errno != 0 ? errno : fallback;
 }
 
 // An absolute CLOCK_MONOTONIC time `milliseconds` from now.
@@ -227,13 +222,10 @@ int kv_named_mutex_init(kv_named_mutex_t* mutex, const char* name)
     int rc = namedMutexPath(name, path, sizeof path);
     if (rc != 0)
         return rc;
-    sem_t* sem;
-    do {
-        errno = 0;
-        sem = sem_open(path, O_CREAT, 0666, 1);
-    } while (sem == SEM_FAILED && errno == EINTR);
+    errno = 0;
+    sem_t* const sem = retryOnEintr([&] { return sem_open(path, O_CREAT, 0666, 1); }, SEM_FAILED);
     if (sem == SEM_FAILED) {
-        rc = errnoOr(EINVAL);
+        rc = lastError(EINVAL);
         kv_log("kv_named_mutex_init failed, err=%d", rc);
         return rc;
     }
@@ -245,12 +237,8 @@ int kv_named_mutex_acquire(kv_named_mutex_t* mutex)
 {
     if (!mutex || !mutex->sem)
         return EINVAL;
-    int r;
-    do {
-        r = sem_wait(mutex->sem);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        const int rc = errnoOr(EINVAL);
+    if (retryOnEintr([&] { return sem_wait(mutex->sem); }) != 0) {
+        const int rc = lastError(EINVAL);
         kv_log("kv_named_mutex_acquire failed, err=%d", rc);
         return rc;
     }
@@ -261,17 +249,13 @@ int kv_named_mutex_acquire_nb(kv_named_mutex_t* mutex)
 {
     if (!mutex || !mutex->sem)
         return EINVAL;
-    int r;
-    do {
-        r = sem_trywait(mutex->sem);
-    } while (r != 0 && errno == EINTR);
-    if (r == 0)
+    if (retryOnEintr([&] { return sem_trywait(mutex->sem); }) == 0)
         return 0;
     if (errno == EAGAIN) {
         kv_log("kv_named_mutex_acquire_nb: unknown err=%d:", KV_ERR_WAIT_TIMEOUT);
         return KV_ERR_WAIT_TIMEOUT;
     }
-    const int rc = errnoOr(EINVAL);
+    const int rc = lastError(EINVAL);
     kv_log("kv_named_mutex_acquire_nb failed, err=%d", rc);
     return rc;
 }
@@ -285,11 +269,11 @@ int kv_named_mutex_release(kv_named_mutex_t* mutex)
     int value = 0;
     int rc = 0;
     if (sem_getvalue(mutex->sem, &value) != 0)
-        rc = errnoOr(EINVAL);
+        rc = lastError(EINVAL);
     else if (value >= 1)
         rc = EOVERFLOW;
     else if (sem_post(mutex->sem) != 0)
-        rc = errnoOr(EINVAL);
+        rc = lastError(EINVAL);
     if (rc != 0) {
         kv_log("kv_named_mutex_release failed. err=%d &m->sem=0x%p, m->sem=0x%llx", rc, static_cast<void*>(&mutex->sem),
             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(mutex->sem)));
@@ -302,7 +286,7 @@ int kv_named_mutex_destroy(kv_named_mutex_t* mutex)
     if (!mutex || !mutex->sem)
         return EINVAL;
     if (sem_close(mutex->sem) != 0) {
-        const int rc = errnoOr(EINVAL);
+        const int rc = lastError(EINVAL);
         kv_log("kv_named_mutex_destroy, CloseHandle failed, err=%d", rc);
         return rc;
     }
@@ -388,7 +372,7 @@ int kv_sem_init(kv_sem_t* sem, int initial_count)
     if (!sem || initial_count < 0 || initial_count > KV_SEM_MAX_COUNT)
         return EINVAL;
     if (sem_init(&sem->native, 0, static_cast<unsigned>(initial_count)) != 0) {
-        const int rc = errnoOr(EINVAL);
+        const int rc = lastError(EINVAL);
         kv_log("kv_sem_init failed, err=%d", rc);
         sem->handle = kDestroyed;
         return rc;
@@ -403,20 +387,16 @@ int kv_sem_trywait(kv_sem_t* sem, unsigned milliseconds)
         return EINVAL;
     int r;
     if (milliseconds == KV_SEM_INFINITE) {
-        do {
-            r = sem_wait(&sem->native);
-        } while (r != 0 && errno == EINTR);
+        r = retryOnEintr([&] { return sem_wait(&sem->native); });
     } else {
         const timespec deadline = deadlineAfter(milliseconds);
-        do {
-            r = sem_clockwait(&sem->native, CLOCK_MONOTONIC, &deadline);
-        } while (r != 0 && errno == EINTR);
+        r = retryOnEintr([&] { return sem_clockwait(&sem->native, CLOCK_MONOTONIC, &deadline); });
     }
     if (r == 0)
         return 0;
     if (errno == ETIMEDOUT)
         return KV_ERR_WOULD_BLOCK;
-    const int rc = errnoOr(EINVAL);
+    const int rc = lastError(EINVAL);
     kv_log("kv_sem_wait, not signalled, err=%d", rc);
     return rc;
 }
@@ -433,11 +413,11 @@ int kv_sem_post(kv_sem_t* sem)
     int value = 0;
     int rc = 0;
     if (sem_getvalue(&sem->native, &value) != 0)
-        rc = errnoOr(EINVAL);
+        rc = lastError(EINVAL);
     else if (value >= KV_SEM_MAX_COUNT)
         rc = EOVERFLOW;
     else if (sem_post(&sem->native) != 0)
-        rc = errnoOr(EINVAL);
+        rc = lastError(EINVAL);
     if (rc != 0)
         kv_log("kv_sem_post, ReleaseSemaphore failed, err=%d", rc);
     return rc;
@@ -448,7 +428,7 @@ int kv_sem_destroy(kv_sem_t* sem)
     if (!sem || sem->handle != kLive)
         return EINVAL;
     if (sem_destroy(&sem->native) != 0) {
-        const int rc = errnoOr(EINVAL);
+        const int rc = lastError(EINVAL);
         kv_log("kv_sem_destroy, CloseHandle failed, err=%d", rc);
         return rc;
     }

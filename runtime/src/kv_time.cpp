@@ -1,5 +1,6 @@
 // Monotonic microsecond clock, time-value arithmetic and calendar conversions.
 #include "kv/kv_time.h"
+#include "runtime/src/kv_internal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -38,7 +39,7 @@ int readTicks(uint64_t* ticks)
 {
     timespec ts;
     if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0)
-        return errno != 0 ? errno : EINVAL;
+        return kv::internal::lastError(EINVAL);
     *ticks
         = static_cast<uint64_t>(ts.tv_sec) * static_cast<uint64_t>(kTicksPerSecond) + static_cast<uint64_t>(ts.tv_nsec);
     return 0;
@@ -75,7 +76,7 @@ int kv_time_init(void)
         return 0;
     timespec resolution;
     if (clock_getres(CLOCK_MONOTONIC, &resolution) != 0) {
-        const int rc = errno != 0 ? errno : EINVAL;
+        const int rc = kv::internal::lastError(EINVAL);
         kv_log("Error from QueryPerformanceFrequency, error=%d", rc);
         return rc;
     }
@@ -190,7 +191,7 @@ int kv_time_localtime(const int32_t* seconds, struct tm* calendar)
     const time_t t = static_cast<time_t>(static_cast<int64_t>(*seconds));
     errno = 0;
     if (!localtime_r(&t, calendar))
-        return errno != 0 ? errno : EOVERFLOW;
+        return kv::internal::lastError(EOVERFLOW);
     return 0;
 }
 
@@ -201,7 +202,7 @@ int kv_time_gmtime(const int64_t* seconds, struct tm* calendar)
     const time_t t = static_cast<time_t>(*seconds);
     errno = 0;
     if (!gmtime_r(&t, calendar))
-        return errno != 0 ? errno : EOVERFLOW;
+        return kv::internal::lastError(EOVERFLOW);
     return 0;
 }
 
