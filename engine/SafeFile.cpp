@@ -1,11 +1,11 @@
 #include "engine/SafeFile.h"
+#include "kv/kv_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -72,21 +72,7 @@ int SafeFile::createTemporary(const QString& folder, QString* path)
 
 int SafeFile::renameNoReplace(const QString& from, const QString& to)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    // The file system cannot rename without replacing: a hard link fails on a taken name.
-    if (link(source.constData(), target.constData()) != 0)
-        return errno;
-    if (unlink(source.constData()) != 0) {
-        const int error = errno;
-        unlink(target.constData());
-        return error;
-    }
-    return 0;
+    return kv_file_rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData());
 }
 
 int SafeFile::syncToDisk(const QString& path)

@@ -24,9 +24,9 @@ public:
     static int createTemporary(const QString& folder, QString* path);
 
     // Gives `from` the name `to` unless a file, folder or link holds that name:
-    // 0, EEXIST when the name is taken, or another errno. Uses
-    // renameat2(RENAME_NOREPLACE), and link()+unlink() where the file system
-    // does not offer it.
+    // 0, EEXIST when the name is taken, or another errno. The runtime's
+    // kv_file_rename does it (renameat2(RENAME_NOREPLACE), or link()+unlink()
+    // where the file system does not offer it; see kv/kv_file.h).
     static int renameNoReplace(const QString& from, const QString& to);
 
     // Flushes a file's data and its folder's entry to disk (fsync of both): 0 or errno.

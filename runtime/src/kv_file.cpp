@@ -162,20 +162,28 @@ int kv_file_rename(const char* old_path, const char* new_path)
     if (renameat2(AT_FDCWD, old_path, AT_FDCWD, new_path, RENAME_NOREPLACE) == 0)
         return 0;
     const int err = lastError();
-    if (err != EINVAL && err != ENOSYS)
+    // EINVAL and ENOTSUP: the file system cannot rename without replacing (glibc
+    // reports a kernel without renameat2 as EINVAL too); ENOSYS for completeness.
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP)
         return err;
-    // The file system cannot rename without replacing.
-    struct stat sb;
-    if (lstat(old_path, &sb) != 0)
+    struct stat source;
+    if (lstat(old_path, &source) != 0)
         return lastError();
-    if (!S_ISDIR(sb.st_mode)) {
-        if (link(old_path, new_path) != 0)
-            return lastError();
-        return unlink(old_path) == 0 ? 0 : lastError();
-    }
-    if (lstat(new_path, &sb) == 0)
-        return EEXIST;
-    return rename(old_path, new_path) == 0 ? 0 : lastError();
+    // A folder cannot be hard-linked, and any check of new_path followed by a
+    // plain rename would replace an empty folder created in between: refuse.
+    if (S_ISDIR(source.st_mode))
+        return err;
+    // A hard link never replaces a name; then the old name goes.
+    if (linkat(AT_FDCWD, old_path, AT_FDCWD, new_path, 0) != 0)
+        return lastError();
+    if (unlink(old_path) == 0)
+        return 0;
+    const int unlinkError = lastError();
+    // Undo the link, but only while new_path still names the source itself.
+    struct stat target;
+    if (lstat(new_path, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino)
+        unlink(new_path);
+    return unlinkError;
 }
 
 int kv_file_hardlink(const char* existing_path, const char* new_path)

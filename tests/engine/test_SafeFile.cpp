@@ -1,4 +1,5 @@
 #include "engine/SafeFile.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +7,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -38,8 +40,12 @@ private slots:
 void TestSafeFile::namesAreNeverReplaced_data()
 {
     QTest::addColumn<bool>("unnamed");
-    QTest::newRow("unnamed file, linked") << true;
-    QTest::newRow("hidden file, renamed") << false;
+    QTest::addColumn<int>("renameat2Error"); // 0: renameat2 works
+    QTest::newRow("unnamed file, linked") << true << 0;
+    QTest::newRow("hidden file, renamed") << false << 0;
+    // File systems without RENAME_NOREPLACE, as a forked child sees them.
+    QTest::newRow("hidden file, renamed without renameat2 (ENOTSUP)") << false << int(ENOTSUP);
+    QTest::newRow("hidden file, renamed without renameat2 (EINVAL)") << false << int(EINVAL);
 }
 
 // Both ways of giving an output its name refuse a taken name, whatever holds
@@ -47,6 +53,7 @@ void TestSafeFile::namesAreNeverReplaced_data()
 void TestSafeFile::namesAreNeverReplaced()
 {
     QFETCH(bool, unnamed);
+    QFETCH(int, renameat2Error);
     QTemporaryDir dir;
     const QString folder = dir.path();
     writeFile(folder + "/taken", "user data");
@@ -58,7 +65,15 @@ void TestSafeFile::namesAreNeverReplaced()
     QVERIFY(fd >= 0);
     QCOMPARE(write(fd, "plain", 5), ssize_t(5));
     const auto place = [&](const QString& name) {
-        return unnamed ? SafeFile::linkNoReplace(fd, name) : SafeFile::renameNoReplace(temporary, name);
+        if (unnamed)
+            return SafeFile::linkNoReplace(fd, name);
+        if (renameat2Error == 0)
+            return SafeFile::renameNoReplace(temporary, name);
+        return korvel::test::runInChild([&] {
+            if (!korvel::test::failSystemCall(SYS_renameat2, renameat2Error))
+                return korvel::test::kChildSetupFailed;
+            return SafeFile::renameNoReplace(temporary, name);
+        });
     };
 
     QCOMPARE(place(folder + "/taken"), EEXIST);

@@ -1,5 +1,7 @@
 #include <kv/kv.h>
 
+#include "tests/support/ChildProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +16,9 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 class TestKvFile : public QObject {
     Q_OBJECT
@@ -44,6 +48,9 @@ private:
 private slots:
     void deleteFiles();
     void renameNeverReplaces();
+    void renameWithAndWithoutNoReplace_data();
+    void renameWithAndWithoutNoReplace();
+    void renameFallbackKeepsTheOldName();
     void hardAndSymbolicLinks();
     void realpath();
     void utime();
@@ -107,6 +114,143 @@ void TestKvFile::renameNeverReplaces()
     QCOMPARE(kv_file_rename(path("ren-dir").constData(), path("ren-full").constData()), int(EEXIST));
     QCOMPARE(kv_file_rename(path("ren-dir").constData(), path("ren-moved").constData()), 0);
     QVERIFY(QFileInfo(QString::fromUtf8(path("ren-moved/inner"))).isDir());
+}
+
+// Both ways of renaming without replacing: renameat2(RENAME_NOREPLACE), and the
+// fallback for file systems without it, reached by making renameat2 fail in a
+// forked child as such a file system does. Neither ever replaces what holds the
+// new name; a folder is refused by the fallback rather than moved by a rename
+// that could replace a folder created meanwhile.
+void TestKvFile::renameWithAndWithoutNoReplace_data()
+{
+    QTest::addColumn<int>("renameat2Error"); // 0: renameat2 works
+    QTest::addColumn<QByteArray>("source"); // "file", "link" or "folder"
+    QTest::addColumn<QByteArray>("target"); // "free", "file", "dangling" or "folder"
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("file to a free name") << 0 << QByteArray("file") << QByteArray("free") << 0;
+    QTest::newRow("file onto a file") << 0 << QByteArray("file") << QByteArray("file") << int(EEXIST);
+    QTest::newRow("file onto a dangling link") << 0 << QByteArray("file") << QByteArray("dangling") << int(EEXIST);
+    QTest::newRow("folder to a free name") << 0 << QByteArray("folder") << QByteArray("free") << 0;
+    QTest::newRow("folder onto an empty folder") << 0 << QByteArray("folder") << QByteArray("folder") << int(EEXIST);
+
+    const std::pair<int, const char*> missing[]
+        = { { ENOTSUP, "ENOTSUP" }, { EINVAL, "EINVAL" }, { ENOSYS, "ENOSYS" } };
+    for (const auto& [error, name] : missing) {
+        const QByteArray tag = "without renameat2 (" + QByteArray(name) + "): ";
+        QTest::newRow(tag + "file to a free name") << error << QByteArray("file") << QByteArray("free") << 0;
+        QTest::newRow(tag + "file onto a file") << error << QByteArray("file") << QByteArray("file") << int(EEXIST);
+        QTest::newRow(tag + "file onto a dangling link")
+            << error << QByteArray("file") << QByteArray("dangling") << int(EEXIST);
+        QTest::newRow(tag + "file onto a folder") << error << QByteArray("file") << QByteArray("folder") << int(EEXIST);
+        QTest::newRow(tag + "link to a free name") << error << QByteArray("link") << QByteArray("free") << 0;
+        // glibc itself reports a missing renameat2 as EINVAL.
+        const int refused = error == ENOSYS ? -1 : error;
+        QTest::newRow(tag + "folder to a free name") << error << QByteArray("folder") << QByteArray("free") << refused;
+        QTest::newRow(tag + "folder onto an empty folder")
+            << error << QByteArray("folder") << QByteArray("folder") << refused;
+    }
+}
+
+void TestKvFile::renameWithAndWithoutNoReplace()
+{
+    QFETCH(int, renameat2Error);
+    QFETCH(QByteArray, source);
+    QFETCH(QByteArray, target);
+    QFETCH(int, result);
+
+    QTemporaryDir dir;
+    const QByteArray from = QFile::encodeName(dir.filePath("from"));
+    const QByteArray to = QFile::encodeName(dir.filePath("to"));
+    const QByteArray absent = QFile::encodeName(dir.filePath("absent"));
+    if (source == "file")
+        writeFile(from, "moved");
+    else if (source == "link")
+        QCOMPARE(symlink("elsewhere", from.constData()), 0);
+    else
+        QVERIFY(QDir().mkpath(QString::fromUtf8(from + "/inner")));
+    if (target == "file")
+        writeFile(to, "taken");
+    else if (target == "dangling")
+        QCOMPARE(symlink(absent.constData(), to.constData()), 0);
+    else if (target == "folder")
+        QVERIFY(QDir().mkdir(QString::fromUtf8(to)));
+
+    int rc;
+    if (renameat2Error == 0) {
+        rc = kv_file_rename(from.constData(), to.constData());
+    } else {
+        rc = korvel::test::runInChild([&] {
+            if (!korvel::test::failSystemCall(SYS_renameat2, renameat2Error))
+                return korvel::test::kChildSetupFailed;
+            return kv_file_rename(from.constData(), to.constData());
+        });
+    }
+    if (result == -1) // either of the two codes glibc may hand on
+        QVERIFY2(rc == EINVAL || rc == ENOSYS, qPrintable(QString::number(rc)));
+    else
+        QCOMPARE(rc, result);
+
+    // What was moved arrived whole under one name, or nothing changed at all.
+    struct stat sb;
+    const auto present = [&sb](const QByteArray& name) { return lstat(name.constData(), &sb) == 0; };
+    const QByteArray holder = rc == 0 ? to : from;
+    if (rc == 0)
+        QVERIFY(!present(from));
+    if (source == "file")
+        QCOMPARE(readFile(holder), QByteArray("moved"));
+    else if (source == "link")
+        QCOMPARE(QFile::symLinkTarget(QString::fromUtf8(holder)), dir.filePath("elsewhere"));
+    else
+        QVERIFY(QFileInfo(QString::fromUtf8(holder + "/inner")).isDir());
+    if (rc == 0)
+        return;
+    if (target == "file")
+        QCOMPARE(readFile(to), QByteArray("taken"));
+    else if (target == "dangling")
+        QCOMPARE(QFile::symLinkTarget(QString::fromUtf8(to)), QString::fromUtf8(absent));
+    else if (target == "folder")
+        QVERIFY(QDir(QString::fromUtf8(to)).isEmpty());
+    else
+        QVERIFY(!present(to));
+    QVERIFY(!present(absent)); // nothing written through the link
+}
+
+// Without renameat2, a file whose old name cannot be removed (its folder is not
+// writable for the caller) keeps that name only: the new link is taken back.
+void TestKvFile::renameFallbackKeepsTheOldName()
+{
+    QTemporaryDir dir;
+    const QString locked = dir.filePath("locked");
+    const QString open = dir.filePath("open");
+    QVERIFY(QDir().mkdir(locked));
+    QVERIFY(QDir().mkdir(open));
+    const QByteArray from = QFile::encodeName(locked + "/file");
+    const QByteArray to = QFile::encodeName(open + "/file");
+    writeFile(from, "stays");
+    // Unprivileged callers: root's test run gives the file to nobody and acts as nobody.
+    const bool root = geteuid() == 0;
+    const passwd* nobody = getpwnam("nobody");
+    if (root) {
+        QVERIFY(nobody);
+        QCOMPARE(chown(from.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    QCOMPARE(chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    QCOMPARE(chmod(QFile::encodeName(locked).constData(), 0555), 0);
+    QCOMPARE(chmod(QFile::encodeName(open).constData(), 0777), 0);
+
+    const int rc = korvel::test::runInChild([&] {
+        if ((root && !korvel::test::becomeAccount("nobody")) || !korvel::test::failSystemCall(SYS_renameat2, EINVAL))
+            return korvel::test::kChildSetupFailed;
+        return kv_file_rename(from.constData(), to.constData());
+    });
+    QCOMPARE(rc, int(EACCES));
+    QCOMPARE(readFile(from), QByteArray("stays"));
+    QVERIFY(!QFileInfo::exists(QString::fromUtf8(to)));
+    struct stat sb;
+    QCOMPARE(lstat(from.constData(), &sb), 0);
+    QCOMPARE(sb.st_nlink, nlink_t(1));
+    QCOMPARE(chmod(QFile::encodeName(locked).constData(), 0755), 0);
 }
 
 void TestKvFile::hardAndSymbolicLinks()

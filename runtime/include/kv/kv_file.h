@@ -28,10 +28,21 @@ KV_BEGIN_DECLS
 KV_API int kv_file_delete(const char* path);
 
 /*
- * Rename old_path to new_path without ever replacing an existing new_path: that
- * gives EEXIST. Uses renameat2(RENAME_NOREPLACE); where the file system does not
- * offer it, a file is moved with link + unlink (still never replacing) and a
- * folder with rename after checking that new_path does not exist.
+ * Rename old_path to new_path without ever replacing an existing new_path, whatever
+ * holds it (file, folder, link, dangling link): that gives EEXIST. This is the
+ * library's one rename-without-replace; the application's own file moves use it.
+ *
+ * Uses renameat2(RENAME_NOREPLACE). Where the file system does not offer it
+ * (renameat2 fails with EINVAL, ENOSYS or ENOTSUP):
+ * - anything but a folder is moved with link + unlink, which never replaces a name
+ *   either. When the old name cannot be removed, the new name is removed again
+ *   (if it still names the same file) and the unlink's error returned, so the file
+ *   keeps exactly its old name. Hard links must be allowed (fs.protected_hardlinks:
+ *   an unprivileged caller may need to own the file), else link's error comes back.
+ * - a folder is NOT moved: no plain rename can refuse a folder created at
+ *   new_path after a check, so the call returns renameat2's error (EINVAL, ENOSYS
+ *   or ENOTSUP) rather than risk replacing it. Local Linux file systems all offer
+ *   RENAME_NOREPLACE; this serves some network and FUSE file systems.
  */
 KV_API int kv_file_rename(const char* old_path, const char* new_path);
 
