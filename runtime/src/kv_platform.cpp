@@ -203,12 +203,8 @@ extern "C" {
 
 int kv_platform_thread_init(void)
 {
-    const pid_t tid = gettid();
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    if (nice == -1 && errno != 0)
-        return 0;
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice - 1) == 0)
+    // One fixed level, not a step from the current one: calling again changes nothing.
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), KV_THREAD_NICE_ABOVE_NORMAL) == 0)
         return 1;
     return (errno == EACCES || errno == EPERM) ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include <kv/kv.h>
 
+#include "tests/support/ChildProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -9,6 +11,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <thread>
@@ -95,6 +98,8 @@ private slots:
     void mountOfPath();
     void mountsOfEveryDrive();
     void threadPriority();
+    void threadPriorityIsOneLevel_data();
+    void threadPriorityIsOneLevel();
     void etcFile_data();
     void etcFile();
     void etcDir();
@@ -408,6 +413,50 @@ void TestKvPlatform::threadPriority()
     std::thread t([&result] { result = kv_platform_thread_init(); });
     t.join();
     QCOMPARE(result, 1);
+}
+
+void TestKvPlatform::threadPriorityIsOneLevel_data()
+{
+    QTest::addColumn<QByteArray>("account"); // empty: the test's own
+    QTest::addColumn<int>("startNice");
+    QTest::newRow("own account, normal priority") << QByteArray() << 0;
+    QTest::newRow("own account, lowered priority") << QByteArray() << 5;
+    QTest::newRow("nobody, normal priority") << QByteArray("nobody") << 0;
+    QTest::newRow("nobody, lowered priority") << QByteArray("nobody") << 5;
+}
+
+// Every call sets the same "above normal" level, from any start; a caller that
+// may not raise its priority keeps it and is told of no failure.
+void TestKvPlatform::threadPriorityIsOneLevel()
+{
+    QFETCH(QByteArray, account);
+    QFETCH(int, startNice);
+    if (!account.isEmpty() && geteuid() != 0)
+        QSKIP("acting as another account needs root");
+    const bool privileged = account.isEmpty() && geteuid() == 0;
+    const int expected = privileged ? KV_THREAD_NICE_ABOVE_NORMAL : startNice;
+
+    // The child reports the nice value seen after three calls (plus 20, so that it
+    // fits an exit status), or 100 + the call that failed or saw another value.
+    const int seen = korvel::test::runInChild([&] {
+        const id_t self = static_cast<id_t>(gettid());
+        if (setpriority(PRIO_PROCESS, self, startNice) != 0)
+            return korvel::test::kChildSetupFailed;
+        if (!account.isEmpty() && !korvel::test::becomeAccount(account.constData()))
+            return korvel::test::kChildSetupFailed;
+        int nice = 0;
+        for (int call = 1; call <= 3; ++call) {
+            if (kv_platform_thread_init() != 1)
+                return 100 + call;
+            errno = 0;
+            const int now = getpriority(PRIO_PROCESS, self);
+            if (errno != 0 || (call > 1 && now != nice))
+                return 100 + call;
+            nice = now;
+        }
+        return nice + 20;
+    });
+    QCOMPARE(seen, expected + 20);
 }
 
 void TestKvPlatform::etcFile_data()

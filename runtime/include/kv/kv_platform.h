@@ -47,9 +47,15 @@ typedef struct kv_locale_t {
     char codeset[KV_LOCALE_FIELD]; /* "UTF-8" */
 } kv_locale_t;
 
-/* Raise the calling thread's priority one step (its nice value minus one, with
- * setpriority on the thread id). Returns 1 when raised, and also when the system
- * does not permit it (an unprivileged caller); 0 on any other failure. */
+/* The nice value that stands for "above normal" thread priority: one step above
+ * the normal 0. */
+#define KV_THREAD_NICE_ABOVE_NORMAL (-1)
+
+/* Set the calling thread's priority to "above normal": its nice value becomes
+ * KV_THREAD_NICE_ABOVE_NORMAL (setpriority on the thread id), whatever it was, so
+ * a second call changes nothing. Returns 1 when set, and also when the system does
+ * not permit it (an unprivileged caller may not go below its current nice value;
+ * the thread then keeps its priority); 0 on any other failure. */
 KV_API int kv_platform_thread_init(void);
 
 /* The host name (gethostname), cut to size - 1 bytes when longer. Returns 0;
