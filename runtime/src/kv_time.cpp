@@ -4,11 +4,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
 constexpr int64_t kTicksPerSecond = 1000000000; // CLOCK_MONOTONIC in nanoseconds
-constexpr uint64_t kMaxDivisor = 0x400000;
 constexpr int64_t kUsecPerSec = 1000000;
 // Microseconds from 1601-01-01 to 1970-01-01.
 constexpr int64_t kFileTimeEpochUsec = 11644473600000000LL;
@@ -21,15 +21,14 @@ struct ClockScale {
     uint64_t multiplier;
 };
 
+// Microseconds per tick as a reduced fraction: exact for any frequency, and the
+// smallest factors for the 128-bit product.
 constexpr ClockScale scaleFor(uint64_t frequency)
 {
-    ClockScale s { frequency, static_cast<uint64_t>(kUsecPerSec) };
-    while (s.divisor > kMaxDivisor) {
-        s.divisor >>= 2;
-        s.multiplier >>= 2;
-    }
-    return s;
+    const uint64_t common = std::gcd(frequency, static_cast<uint64_t>(kUsecPerSec));
+    return ClockScale { frequency / common, static_cast<uint64_t>(kUsecPerSec) / common };
 }
+static_assert(scaleFor(kTicksPerSecond).divisor == 1000 && scaleFor(kTicksPerSecond).multiplier == 1);
 
 int64_t gFrequency = kTicksPerSecond;
 ClockScale gScale = scaleFor(kTicksPerSecond);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 Q_DECLARE_METATYPE(int64_t)
 Q_DECLARE_METATYPE(uint64_t)
@@ -14,6 +15,7 @@ class TestKvTime : public QObject {
 
 private slots:
     void initTestCase();
+    void clockConvertsExactly();
     void clock();
     void intervals();
     void futureIsRefused();
@@ -33,6 +35,29 @@ void TestKvTime::initTestCase()
     // A fixed zone makes the local calendar checks exact.
     qputenv("TZ", "UTC");
     tzset();
+}
+
+// Runs before anything in this process calls kv_time_init (slots run in the
+// order declared): until then the clock counts from CLOCK_MONOTONIC's own origin,
+// so its reading lies between the monotonic nanoseconds / 1000 read just before
+// and just after it. After hours of uptime a conversion off by 64 ppm misses
+// that window by far more than the microseconds the window spans.
+void TestKvTime::clockConvertsExactly()
+{
+    const auto monotonicUsec = [] {
+        timespec ts;
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return (int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec) / 1000;
+    };
+    for (int i = 0; i < 100; ++i) {
+        const int64_t before = monotonicUsec();
+        kv_timeval_t tv;
+        QCOMPARE(kv_time_gettimeofday(&tv, nullptr), 0);
+        const int64_t after = monotonicUsec();
+        const int64_t usec = int64_t(tv.tv_sec) * 1000000 + tv.tv_usec;
+        QVERIFY2(before <= usec && usec <= after,
+            qPrintable(QStringLiteral("%1 <= %2 <= %3").arg(before).arg(usec).arg(after)));
+    }
 }
 
 void TestKvTime::clock()
