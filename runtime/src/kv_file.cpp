@@ -399,7 +399,7 @@ int kv_file_append_path(const char* dir, const char* name, char* out, size_t siz
     return 0;
 }
 
-int kv_file_basename(const char* path, const char** out)
+int kv_file_basename(const char* path, char** out)
 {
     if (!out)
         return EINVAL;
@@ -409,8 +409,9 @@ int kv_file_basename(const char* path, const char** out)
     const size_t length = strlen(path);
     if (length == 0 || path[length - 1] == '/')
         return KV_ENOBASENAME;
+    // Like strrchr, the result points into the caller's text without its const.
     const char* slash = strrchr(path, '/');
-    *out = slash ? slash + 1 : path;
+    *out = const_cast<char*>(slash ? slash + 1 : path);
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <type_traits>
 #include <unistd.h>
 #include <utility>
 
@@ -515,9 +516,17 @@ void TestKvFile::basename()
     QFETCH(int, result);
     QFETCH(int, offset);
 
-    const char* out = input.constData();
-    QCOMPARE(kv_file_basename(input.constData(), &out), result);
-    QCOMPARE(out ? int(out - input.constData()) : -1, offset);
+    // The result is a char*, so a caller holds it in one (and may write through it
+    // into its own writable text).
+    static_assert(std::is_same_v<decltype(&kv_file_basename), int (*)(const char*, char**)>);
+    QByteArray text = input;
+    char* out = text.data();
+    QCOMPARE(kv_file_basename(text.data(), &out), result);
+    QCOMPARE(out ? int(out - text.constData()) : -1, offset);
+    if (out && *out) {
+        *out = 'N';
+        QCOMPARE(text.mid(offset, 1), QByteArray("N"));
+    }
 }
 
 void TestKvFile::dirname_data()

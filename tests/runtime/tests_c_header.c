@@ -33,6 +33,15 @@ int main(void)
             return 1;
         }
     }
+    {
+        /* The file family from C: kv_file_basename hands back a char*. */
+        char path[] = "/a/b/name";
+        char* base = NULL;
+        if (kv_file_basename(path, &base) != 0 || base != path + 5) {
+            fprintf(stderr, "kv_file_basename from C failed\n");
+            return 1;
+        }
+    }
 #ifdef HAVE_ZERVCRYPTO
     {
         zervcrypto_file_decrypt_t* state = zervcrypto_file_decrypt_init();

@@ -127,8 +127,10 @@ KV_API int kv_file_tounixpath(char* path);
 KV_API int kv_file_append_path(const char* dir, const char* name, char* out, size_t size);
 
 /* *out points just after the last "/" of path (the whole path when there is none).
- * A path that is empty or ends in "/": *out is null and KV_ENOBASENAME. */
-KV_API int kv_file_basename(const char* path, const char** out);
+ * A path that is empty or ends in "/": *out is null and KV_ENOBASENAME. Null out
+ * or path: 22. *out is a char* into path, as strrchr's result is, so that callers
+ * can hold it in a char*: write through it only when path itself is writable. */
+KV_API int kv_file_basename(const char* path, char** out);
 
 /*
  * In place, the folder part of path. A path must begin with a root: "/" (one
