@@ -275,7 +275,8 @@ int kv_named_mutex_release(kv_named_mutex_t* mutex)
     else if (sem_post(mutex->sem) != 0)
         rc = lastError(EINVAL);
     if (rc != 0) {
-        kv_log("kv_named_mutex_release failed. err=%d &m->sem=0x%p, m->sem=0x%llx", rc, static_cast<void*>(&mutex->sem),
+        kv_log("kv_named_mutex_release failed. err=%d &m->sem=0x%llx, m->sem=0x%llx", rc,
+            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&mutex->sem)),
             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(mutex->sem)));
     }
     return rc;

@@ -87,6 +87,8 @@ void TestKvPath::canonical_data()
     QTest::newRow("zerv uri unchanged") << QByteArray("zerv://host//x/../y\\z") << 0
                                         << QByteArray("zerv://host//x/../y\\z");
     QTest::newRow("relative reading as drive") << QByteArray("./C:x") << -1 << QByteArray();
+    QTest::newRow("relative reading as drive after ..") << QByteArray("a/../C:x") << -1 << QByteArray();
+    QTest::newRow("relative with a colon later") << QByteArray("./a/C:x") << 0 << QByteArray("a/C:x");
 }
 
 void TestKvPath::canonical()

@@ -1,6 +1,9 @@
 #include <kv/kv.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -59,6 +62,7 @@ private slots:
     void namedMutexNames();
     void namedMutexExcludesAnotherProcess();
     void namedMutexCountStaysOne();
+    void namedMutexReleaseFailureIsLogged();
     void condSignalBeforeWait();
     void condWakesEveryWaiter();
     void condTimedWait();
@@ -231,6 +235,30 @@ void TestKvSync::namedMutexCountStaysOne()
     QCOMPARE(kv_named_mutex_release(&m), 0);
     QCOMPARE(kv_named_mutex_destroy(&m), 0);
     unlinkNamed(name);
+}
+
+// The failure line shows both addresses in hexadecimal with one "0x" each.
+void TestKvSync::namedMutexReleaseFailureIsLogged()
+{
+    QTemporaryDir dir;
+    kv_log_set(1);
+    QCOMPARE(kv_log_init(0, QFile::encodeName(dir.filePath("sync.log")).constData()), 0);
+    const QByteArray name = uniqueName("release-line");
+    kv_named_mutex_t m;
+    QCOMPARE(kv_named_mutex_init(&m, name.constData()), 0);
+    const int rc = kv_named_mutex_release(&m); // not held: fails
+    QCOMPARE(kv_named_mutex_destroy(&m), 0);
+    unlinkNamed(name);
+    QCOMPARE(kv_log_cleanup(), 0);
+    QVERIFY(rc != 0);
+
+    QFile file(dir.filePath("sync.0.log"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    const QRegularExpression line(
+        QStringLiteral(R"(LOG kv_named_mutex_release failed\. err=%1 &m->sem=0x[0-9a-f]+, m->sem=0x[0-9a-f]+\r\n)")
+            .arg(rc));
+    QVERIFY2(line.match(text).hasMatch(), qPrintable(text));
 }
 
 void TestKvSync::condSignalBeforeWait()

@@ -61,6 +61,11 @@ typedef struct kv_path_t {
  * input holding a line feed, a malformed UNC path, or a result that does not fit
  * (out is then still zero-terminated). A "zerv://" input is copied unchanged; one
  * that does not fit returns -1 rather than a cut copy.
+ * Also -1: a relative path whose result would begin with a letter and ":"
+ * ("./C:x", "a/../C:x"). Written out, that result reads as the drive path "C:/x"
+ * the next time it is canonicalised, so the relative path has no canonical form
+ * of its own; the drive form would silently change what it names. (A drive path
+ * written as "C:x" itself is a drive path and gives "C:/x".)
  */
 KV_API int kv_path_canonical_path(const char* in, char* out, size_t size);
 

@@ -103,7 +103,9 @@ KV_API int kv_named_mutex_acquire_nb(kv_named_mutex_t* mutex);
 
 /* Add one to the semaphore. The count never exceeds 1: releasing a free mutex
  * fails with EOVERFLOW. Failure logs
- * "kv_named_mutex_release failed. err=%d &m->sem=0x%p, m->sem=0x%llx". */
+ * "kv_named_mutex_release failed. err=%d &m->sem=0x%llx, m->sem=0x%llx" with the
+ * handle's address and value in hexadecimal. (The address is not printed with
+ * "%p": glibc's "%p" brings its own "0x", and the line would read "0x0x...".) */
 KV_API int kv_named_mutex_release(kv_named_mutex_t* mutex);
 
 /* Close this process's handle (sem_close) and set it to null. Failure logs
