@@ -77,7 +77,8 @@ char gLast[kLineSize];
 int gLastLength = -1; // -1: no line yet
 int gRepeat = 0;
 uint32_t gPid = 0;
-int64_t gTimeSeconds = -1; // the second gTime was converted for
+bool gTimeKnown = false;
+int64_t gTimeSeconds = 0; // the second gTime was converted for, once known
 tm gTime;
 
 // The calling thread's id, read once per thread; 0 until then.
@@ -353,12 +354,11 @@ int writeLine(int level, const char* format, va_list args)
 
     // 64-bit seconds: a 32-bit count would read 1901 from 2038 on.
     const int64_t seconds = now();
-    if (seconds != gTimeSeconds) {
+    if (!gTimeKnown || seconds != gTimeSeconds) {
         const time_t t = static_cast<time_t>(seconds);
-        if (!localtime_r(&t, &gTime)) {
-            gTimeSeconds = -1;
+        gTimeKnown = localtime_r(&t, &gTime) != nullptr;
+        if (!gTimeKnown)
             return KV_ELOG;
-        }
         gTimeSeconds = seconds;
     }
     char header[kHeaderSize];

@@ -1,5 +1,6 @@
 #include "runtime/src/kv_internal.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestProcesses.h"
 
 #include <kv/kv.h>
 
@@ -20,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+using korvel::test::exitCodeOf;
 using korvel::test::readAll;
 
 namespace {
@@ -76,15 +78,6 @@ int64_t gFakeSeconds = 0;
 int64_t fakeClock()
 {
     return gFakeSeconds;
-}
-
-// The exit code of a child, or -1 when it did not exit normally.
-int exitCodeOf(pid_t child)
-{
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 // The line a header and message make, for a line written by this thread.
@@ -632,6 +625,7 @@ void TestKvLog::timeStampsAfter2038_data()
     QTest::newRow("first second past 32 bits") << qint64(2147483648);
     QTest::newRow("2100") << qint64(4102444800);
     QTest::newRow("before 1970") << qint64(-86400);
+    QTest::newRow("last second before 1970") << qint64(-1);
 }
 
 void TestKvLog::timeStampsAfter2038()

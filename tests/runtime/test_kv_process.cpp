@@ -1,3 +1,5 @@
+#include "tests/support/TestProcesses.h"
+
 #include <kv/kv.h>
 
 #include <QFile>
@@ -397,10 +399,7 @@ void TestKvProcess::forkUnprivileged()
     while ((n = read(report[0], buffer, sizeof buffer)) > 0)
         result.append(buffer, n);
     ::close(report[0]);
-    int status = 0;
-    QCOMPARE(waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(korvel::test::exitCodeOf(child), 0);
     QCOMPARE(result, expected);
     if (ownAccount)
         QCOMPARE(readFile(out), QByteArray::number(uid) + "\n" + QByteArray::number(gid) + "\n" + profile + "\n");

@@ -1,4 +1,5 @@
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestProcesses.h"
 
 #include <kv/kv.h>
 
@@ -14,6 +15,9 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+using korvel::test::exitCodeOf;
+using korvel::test::HangGuard;
 
 namespace {
 
@@ -33,25 +37,6 @@ bool fileExists(const QByteArray& path)
 {
     struct stat st;
     return stat(path.constData(), &st) == 0;
-}
-
-// Ends the test process should a wait that must return never return, so that a
-// regression fails instead of hanging the run.
-class HangGuard {
-public:
-    HangGuard() { alarm(120); }
-    ~HangGuard() { alarm(0); }
-    HangGuard(const HangGuard&) = delete;
-    HangGuard& operator=(const HangGuard&) = delete;
-};
-
-// The exit code of a child, or -1 when it did not exit normally.
-int exitCodeOf(pid_t child)
-{
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 // Read one byte from fd within ms milliseconds; 0 when none came.
