@@ -1,14 +1,22 @@
 // Shared between the units of the runtime library; never installed, never exported.
 #pragma once
 
+#include "kv/kv_core.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/types.h>
 #include <type_traits>
 #include <unistd.h>
+
+// Test seam of the log: the source of the seconds since 1970 in its time stamps,
+// so that a test can write lines for any moment. Null (the start) is time(2).
+// Exported for the tests only; no public header declares it.
+extern "C" KV_API void kv_log_set_clock(int64_t (*clock)(void));
 
 namespace kv::internal {
 

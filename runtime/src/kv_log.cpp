@@ -4,7 +4,6 @@
 #include "kv/kv_file.h"
 #include "kv/kv_path.h"
 #include "kv/kv_sync.h"
-#include "kv/kv_time.h"
 #include "runtime/src/kv_internal.h"
 
 #include <atomic>
@@ -12,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kv::internal;
@@ -34,11 +36,34 @@ const char* const kTags[] = { "ERR", "LOG", "DBG" };
 std::atomic<uint32_t> gLimit { 10 * kMiB };
 std::atomic<int> gEcho { -1 };
 
+// A recursive pthread mutex: a failing write reports itself through kv_err on
+// the same thread. Not std::recursive_mutex, because a forked child must be able
+// to start it afresh (see ForkHandlers).
+class CallLock {
+public:
+    void lock() { pthread_mutex_lock(&m_mutex); }
+    void unlock() { pthread_mutex_unlock(&m_mutex); }
+    // In a forked child only: the lock as the parent left it is of no use there.
+    void reset()
+    {
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+        pthread_mutex_init(&m_mutex, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+
+private:
+    pthread_mutex_t m_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+};
+
 // Held around the whole of one log call, so lines never interleave and the
-// last line, the repeat count and the file stay consistent. Recursive: a
-// failing write reports itself through kv_err on the same thread.
-std::recursive_mutex gCallLock;
+// last line, the repeat count and the file stay consistent.
+CallLock gCallLock;
 thread_local int tDepth = 0;
+
+// The clock of the time stamps: the system's, unless a test set another.
+std::atomic<int64_t (*)(void)> gClock { nullptr };
 
 // The rest is used only under gCallLock.
 kv_file_t gFile = -1;
@@ -52,13 +77,42 @@ char gLast[kLineSize];
 int gLastLength = -1; // -1: no line yet
 int gRepeat = 0;
 uint32_t gPid = 0;
-int32_t gTimeSeconds = -1; // the second gTime was converted for
+bool gTimeKnown = false;
+int64_t gTimeSeconds = 0; // the second gTime was converted for, once known
 tm gTime;
+
+// The calling thread's id, read once per thread; 0 until then.
+thread_local uint32_t tThreadId = 0;
 
 uint32_t threadId()
 {
-    thread_local const uint32_t id = static_cast<uint32_t>(gettid());
-    return id;
+    if (tThreadId == 0)
+        tThreadId = static_cast<uint32_t>(gettid());
+    return tThreadId;
+}
+
+// A forked child is another process with another thread id: its lines must say
+// so. Its one thread is the one that called fork, so that thread's cached id and
+// the process id are renewed. The call lock is held across the fork, so the child
+// never inherits it in the middle of another thread's line.
+struct ForkHandlers {
+    ForkHandlers()
+    {
+        pthread_atfork([] { gCallLock.lock(); }, [] { gCallLock.unlock(); },
+            [] {
+                gCallLock.reset();
+                tThreadId = 0;
+                if (gPid != 0)
+                    gPid = static_cast<uint32_t>(getpid());
+            });
+    }
+} gForkHandlers;
+
+int64_t now()
+{
+    if (int64_t(*clock)(void) = gClock.load(std::memory_order_relaxed))
+        return clock();
+    return static_cast<int64_t>(time(nullptr));
 }
 
 void writeStderr(const char* data, size_t length)
@@ -100,6 +154,44 @@ int chooseDigit(unsigned mask, bool* renewLink)
     while (digit + 1 < kRotations && (mask & (1u << (digit + 1))))
         ++digit;
     return digit;
+}
+
+// Open a numbered file for appending, creating it when missing. Never through a
+// symbolic link (a planted link would have the log write into its target, or
+// create it), never blocking (a FIFO under the name would block for ever), and
+// only a regular file: 0 or the errno (22 for another kind of file).
+int openAppendRegular(const char* path, kv_file_t* file)
+{
+    const int fd = openCloexec(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0660);
+    if (fd < 0)
+        return errno;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        closeFd(fd);
+        return EINVAL;
+    }
+    *file = fd;
+    return 0;
+}
+
+// Make the configured name a hard link to the open file itself, not to whatever
+// its rotated name points at by now. Failures are ignored: the log works without
+// the link.
+void relinkConfiguredName(const char* working)
+{
+    kv_file_delete(gName);
+    char proc[64];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", gFile);
+    if (linkat(AT_FDCWD, proc, AT_FDCWD, gName, AT_SYMLINK_FOLLOW) == 0 || errno != ENOENT)
+        return;
+    // Without /proc: by name, kept only when it is the open file.
+    if (kv_file_hardlink(working, gName) != 0)
+        return;
+    struct stat linked;
+    struct stat opened;
+    if (lstat(gName, &linked) != 0 || fstat(gFile, &opened) != 0 || linked.st_ino != opened.st_ino
+        || linked.st_dev != opened.st_dev)
+        kv_file_delete(gName);
 }
 
 // Open the numbered file to write to; called with the log mutex held.
@@ -153,7 +245,7 @@ int openLogFile()
     // the next; ten turns without success mean the size cannot be read.
     for (int turn = 0; turn <= kRotations; ++turn) {
         *digitChar = static_cast<char>('0' + digit);
-        if (kv_file_openappend(working, &gFile, 0660) != 0) {
+        if (openAppendRegular(working, &gFile) != 0) {
             fprintf(stderr, "Cannot open log file: %s\n", working);
             return EINVAL;
         }
@@ -161,10 +253,8 @@ int openLogFile()
         if (kv_file_fstat(&gFile, &st) == 0 && st.size < gLimit.load(std::memory_order_relaxed)) {
             gSize = st.size;
             gSinceQuery = 0;
-            if (renewLink) {
-                kv_file_delete(gName);
-                kv_file_hardlink(working, gName);
-            }
+            if (renewLink)
+                relinkConfiguredName(working);
             return 0;
         }
         kv_file_close(&gFile);
@@ -187,9 +277,11 @@ int checkSize()
     if (kv_file_valid(&gFile) && gSize <= limit && ++gSinceQuery < kQueryEvery)
         return 0;
     gSinceQuery = 0;
-    if (int rc = kv_mutex_acquire(&gLogMutex))
+    // Abandoned: a thread ended inside this function; the mutex is held now all the same.
+    int rc = kv_mutex_acquire(&gLogMutex);
+    if (rc != 0 && rc != KV_ERR_WAIT_ABANDONED)
         return rc;
-    int rc = 0;
+    rc = 0;
     bool reopen = true;
     if (kv_file_valid(&gFile)) {
         kv_stat_t st;
@@ -213,7 +305,7 @@ int writeLine(int level, const char* format, va_list args)
     // that line causes in turn is dropped.
     if (tDepth > 1)
         return KV_ELOG;
-    std::lock_guard<std::recursive_mutex> lock(gCallLock);
+    std::lock_guard<CallLock> lock(gCallLock);
     ++tDepth;
     struct DepthGuard {
         ~DepthGuard() { --tDepth; }
@@ -249,13 +341,14 @@ int writeLine(int level, const char* format, va_list args)
     if (gStderrOnly)
         return 0;
 
-    const int32_t now = static_cast<int32_t>(time(nullptr));
-    if (now != gTimeSeconds) {
-        if (kv_time_localtime(&now, &gTime) != 0) {
-            gTimeSeconds = -1;
+    // 64-bit seconds: a 32-bit count would read 1901 from 2038 on.
+    const int64_t seconds = now();
+    if (!gTimeKnown || seconds != gTimeSeconds) {
+        const time_t t = static_cast<time_t>(seconds);
+        gTimeKnown = localtime_r(&t, &gTime) != nullptr;
+        if (!gTimeKnown)
             return KV_ELOG;
-        }
-        gTimeSeconds = now;
+        gTimeSeconds = seconds;
     }
     char header[kHeaderSize];
     int headerLength;
@@ -296,7 +389,7 @@ extern "C" {
 int kv_log_init(intptr_t reserved, const char* name)
 {
     (void)reserved;
-    std::lock_guard<std::recursive_mutex> lock(gCallLock);
+    std::lock_guard<CallLock> lock(gCallLock);
     if (logOpenState != 0)
         return 0;
     logOpenState = 2;
@@ -309,6 +402,11 @@ int kv_log_init(intptr_t reserved, const char* name)
     // The name and its terminating NUL must fit the path buffer whole.
     if (strlen(name) >= KV_PATH_MAX)
         return KV_ERR_FILENAME_TOO_LONG;
+    // No file name: "" would become "<executable's folder>.0" beside that folder,
+    // "/" the file "/.0".
+    const size_t length = strlen(name);
+    if (length == 0 || name[length - 1] == '/' || name[length - 1] == '\\')
+        return EINVAL;
     if (int rc = kv_mutex_init_recursive(&gLogMutex))
         return rc;
     gMutexReady = true;
@@ -341,7 +439,7 @@ int kv_log_init(intptr_t reserved, const char* name)
 
 int kv_log_cleanup(void)
 {
-    std::lock_guard<std::recursive_mutex> lock(gCallLock);
+    std::lock_guard<CallLock> lock(gCallLock);
     const int state = logOpenState;
     if (state != 1 && state != 2)
         return state - 2;
@@ -358,6 +456,11 @@ int kv_log_cleanup(void)
     logOpenState = 0;
     gStderrOnly = 0;
     return rc;
+}
+
+void kv_log_set_clock(int64_t (*clock)(void))
+{
+    gClock.store(clock, std::memory_order_relaxed);
 }
 
 int kv_log_set_echo(int level)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <initializer_list>
 #include <mutex>
 #include <new>
 #include <poll.h>
@@ -100,7 +101,11 @@ int pidfdOpen(pid_t pid)
 struct ChildPlan {
     char* const* argv = nullptr;
     char* const* envp = nullptr; // null: the caller's environment
-    bool switchUser = false;
+    // What the child changes to become another account; each only when it
+    // differs from the caller's.
+    bool setGroups = false;
+    bool setGid = false;
+    bool setUid = false;
     uid_t uid = 0;
     gid_t gid = 0;
     std::vector<gid_t> groups;
@@ -150,10 +155,12 @@ void reportAndExit(int errorPipe, int err)
         setsid();
     else if (plan.newGroup)
         setpgid(0, 0);
-    if (plan.switchUser) {
-        if (setgroups(plan.groups.size(), plan.groups.data()) != 0 || setgid(plan.gid) != 0 || setuid(plan.uid) != 0)
-            reportAndExit(errorPipe, lastError());
-    }
+    if (plan.setGroups && setgroups(plan.groups.size(), plan.groups.data()) != 0)
+        reportAndExit(errorPipe, lastError());
+    if (plan.setGid && setgid(plan.gid) != 0)
+        reportAndExit(errorPipe, lastError());
+    if (plan.setUid && setuid(plan.uid) != 0)
+        reportAndExit(errorPipe, lastError());
     if (plan.cwd && chdir(plan.cwd) != 0 && !(plan.fallbackToRoot && chdir("/") == 0))
         reportAndExit(errorPipe, lastError());
     closeDescriptorsExcept(errorPipe, maxFd);
@@ -332,6 +339,28 @@ int lookupAccount(const char* name, Account* account)
     return 0;
 }
 
+// Whether the caller's groups (its supplementary groups and its effective group)
+// are those the account's would be (its group list and its primary group).
+bool callerHasGroups(const std::vector<gid_t>& groups, gid_t gid)
+{
+    const int count = getgroups(0, nullptr);
+    if (count < 0)
+        return false;
+    std::vector<gid_t> current(static_cast<size_t>(count));
+    const int read = getgroups(count, current.data());
+    if (read < 0)
+        return false;
+    current.resize(static_cast<size_t>(read));
+    current.push_back(getegid());
+    std::vector<gid_t> wanted = groups;
+    wanted.push_back(gid);
+    for (std::vector<gid_t>* list : { &current, &wanted }) {
+        std::sort(list->begin(), list->end());
+        list->erase(std::unique(list->begin(), list->end()), list->end());
+    }
+    return current == wanted;
+}
+
 // The caller's environment with the account's HOME, USER, LOGNAME and SHELL.
 std::vector<std::string> accountEnvironment(const Account& account)
 {
@@ -356,7 +385,6 @@ int forkAsAccount(kv_process_t* process, bool detached, const ChildPlan& base, c
     if (static_cast<int>(account.uid) != process->token)
         return EPERM;
     ChildPlan plan = base;
-    plan.switchUser = true;
     plan.uid = account.uid;
     plan.gid = account.gid;
     int count = 64;
@@ -367,6 +395,12 @@ int forkAsAccount(kv_process_t* process, bool detached, const ChildPlan& base, c
             return ENOMEM;
     }
     plan.groups.resize(static_cast<size_t>(count));
+    // Changing ids needs privilege even when nothing changes (setgroups always
+    // does): change only what differs, so that any account may start a process
+    // as itself.
+    plan.setGroups = !callerHasGroups(plan.groups, plan.gid);
+    plan.setGid = getgid() != plan.gid || getegid() != plan.gid;
+    plan.setUid = getuid() != plan.uid || geteuid() != plan.uid;
     std::vector<std::string> env = accountEnvironment(account);
     std::vector<char*> envp = pointers(env);
     plan.envp = envp.data();

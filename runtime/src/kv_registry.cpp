@@ -2,9 +2,11 @@
 #include "kv/kv_registry.h"
 #include "runtime/src/kv_internal.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
 #include <pwd.h>
@@ -255,6 +257,80 @@ private:
     int m_error = 0;
 };
 
+// Temporaries are "<key file>.XXXXXX" (mkostemp's six letters or digits).
+bool isTemporaryName(const char* name)
+{
+    const size_t length = strlen(name);
+    static constexpr char kSuffix[] = ".key.";
+    constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+    if (length < kSuffixLength + 6 + 1 || memcmp(name + length - 6 - kSuffixLength, kSuffix, kSuffixLength) != 0)
+        return false;
+    for (size_t i = length - 6; i < length; ++i) {
+        if (!isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    return true;
+}
+
+// A writer killed between creating its temporary and renaming it leaves the
+// temporary behind. Every writer holds an flock on its temporary until the
+// rename and writes only under the hive's lock, which the caller holds: a
+// temporary in the key's folder whose flock can be taken belongs to a writer that
+// ended, and is removed. Failures only leave a file behind.
+void removeStaleTemporaries(const std::string& keyPath)
+{
+    const std::string folder = keyPath.substr(0, keyPath.rfind('/'));
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    const int dirFd = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        const int fd = retryOnEintr(
+            [&] { return openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK); });
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlinkat(dirFd, entry->d_name, 0);
+        closeFd(fd);
+    }
+    closedir(dir);
+}
+
+// Make a rename in the key's folder durable: without this, a power loss may bring
+// the old key back. A file system that cannot sync a folder (EINVAL) is let be.
+int syncFolderOf(const std::string& keyPath)
+{
+    const std::string folder = keyPath.substr(0, keyPath.rfind('/'));
+    const int fd = openCloexec(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return lastError();
+    const int r = retryOnEintr([&] { return fsync(fd); });
+    const int rc = r == 0 || errno == EINVAL ? 0 : lastError();
+    closeFd(fd);
+    return rc;
+}
+
+// Give the temporary the key's owner and group: a key rewritten by root would
+// otherwise belong to root from then on, and its owner could no longer change
+// it. Only root may give a file away; another writer keeps at least the group
+// when it belongs to it, and otherwise writes as before.
+int keepOwner(int fd, const struct stat& key)
+{
+    if (key.st_uid == geteuid() && key.st_gid == getegid())
+        return 0;
+    if (fchown(fd, key.st_uid, key.st_gid) == 0)
+        return 0;
+    if (geteuid() == 0)
+        return lastError();
+    if (fchown(fd, static_cast<uid_t>(-1), key.st_gid) != 0) {
+        // Not a member of the key's group: the file keeps the writer's.
+    }
+    return 0;
+}
+
 // Read the key, let change() edit its values, and put the result in place of
 // the key with a rename, all under the hive's lock.
 template <typename Change> int rewriteKey(int root, const char* key, Change change)
@@ -272,13 +348,21 @@ template <typename Change> int rewriteKey(int root, const char* key, Change chan
         return rc;
     if (int rc = change(values))
         return rc;
+    removeStaleTemporaries(path);
 
     std::string temp = path + ".XXXXXX";
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return lastError();
-    const std::string text = formatKey(values);
-    int rc = writeAll(fd, text.data(), text.size());
+    // Held until the rename, so that the temporary is known to be in use.
+    int rc = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : lastError();
+    if (rc == 0) {
+        const std::string text = formatKey(values);
+        rc = writeAll(fd, text.data(), text.size());
+    }
+    // Owner before mode: a change of owner may clear set-id bits.
+    if (rc == 0)
+        rc = keepOwner(fd, st);
     if (rc == 0 && fchmod(fd, st.st_mode & 07777) != 0)
         rc = lastError();
     if (rc == 0 && retryOnEintr([&] { return fsync(fd); }) != 0)
@@ -287,9 +371,11 @@ template <typename Change> int rewriteKey(int root, const char* key, Change chan
         rc = closed;
     if (rc == 0 && rename(temp.c_str(), path.c_str()) != 0)
         rc = lastError();
-    if (rc != 0)
+    if (rc != 0) {
         unlink(temp.c_str());
-    return rc;
+        return rc;
+    }
+    return syncFolderOf(path);
 }
 
 std::string valueName(const char* name)

@@ -1,4 +1,6 @@
+#include "runtime/src/kv_internal.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestProcesses.h"
 
 #include <kv/kv.h>
 
@@ -10,12 +12,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+using korvel::test::exitCodeOf;
 using korvel::test::readAll;
 
 namespace {
@@ -66,6 +72,14 @@ private:
     int m_saved = -1;
 };
 
+// The seconds the log's clock reads while a test has set fakeClock.
+int64_t gFakeSeconds = 0;
+
+int64_t fakeClock()
+{
+    return gFakeSeconds;
+}
+
 // The line a header and message make, for a line written by this thread.
 QRegularExpression lineExpression(const QString& tagAndMessage)
 {
@@ -115,6 +129,14 @@ private slots:
     void standardErrorOnly();
     void initFailures();
     void defaultDirectory();
+    void refusedNames_data();
+    void refusedNames();
+    void plantedFiles_data();
+    void plantedFiles();
+    void timeStampsAfter2038_data();
+    void timeStampsAfter2038();
+    void forkedChildIds_data();
+    void forkedChildIds();
     void eightThreads();
 };
 
@@ -131,6 +153,7 @@ void TestKvLog::init()
 void TestKvLog::cleanup()
 {
     kv_log_cleanup();
+    kv_log_set_clock(nullptr);
     delete m_dir;
     m_dir = nullptr;
 }
@@ -470,6 +493,204 @@ void TestKvLog::defaultDirectory()
     QFile::remove(dir + "/" + stem + ".log");
     QVERIFY(text.endsWith("LOG beside the executable\r\n"));
     QCOMPARE(linked, rotated);
+}
+
+void TestKvLog::refusedNames_data()
+{
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QString>("wouldBe"); // the file such a name used to create
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    QTest::newRow("empty") << QString() << exeDir + ".0";
+    QTest::newRow("root") << "/"
+                          << "/.0";
+    QTest::newRow("folder") << "%1/"
+                            << "%1/.0";
+    QTest::newRow("folder with backslash") << "%1\\"
+                                           << "%1/.0";
+}
+
+void TestKvLog::refusedNames()
+{
+    QFETCH(QString, configured);
+    QFETCH(QString, wouldBe);
+    configured.replace("%1", m_dir->path());
+    wouldBe.replace("%1", m_dir->path());
+    const bool existed = QFileInfo::exists(wouldBe);
+    const int rc = kv_log_init(0, QFile::encodeName(configured).constData());
+    kv_log("dropped");
+    // Still counted as open, as after a null name.
+    const int second = kv_log_init(0, name("app.log").constData());
+    kv_log_cleanup();
+    const bool created = !existed && QFileInfo::exists(wouldBe);
+    if (created)
+        QFile::remove(wouldBe);
+    QVERIFY2(!created, qPrintable(wouldBe));
+    QCOMPARE(rc, EINVAL);
+    QCOMPARE(second, 0);
+    QVERIFY(!QFile::exists(file("app.0.log")));
+}
+
+void TestKvLog::plantedFiles_data()
+{
+    // What lies under a numbered name: "link" (to a file with content), "dangling"
+    // (a link to nothing), "fifo" (nobody reading), "fifo read" (a reader waiting).
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("atRotation"); // planted after the log started, at the next file
+    QTest::newRow("link") << "app.0.log"
+                          << "link" << false;
+    QTest::newRow("dangling link") << "app.0.log"
+                                   << "dangling" << false;
+    QTest::newRow("fifo") << "app.0.log"
+                          << "fifo" << false;
+    QTest::newRow("fifo with a reader") << "app.0.log"
+                                        << "fifo read" << false;
+    QTest::newRow("link at rotation") << "app.1.log"
+                                      << "link" << true;
+    QTest::newRow("dangling link at rotation") << "app.1.log"
+                                               << "dangling" << true;
+    QTest::newRow("fifo at rotation") << "app.1.log"
+                                      << "fifo" << true;
+}
+
+void TestKvLog::plantedFiles()
+{
+    QFETCH(QString, planted);
+    QFETCH(QString, kind);
+    QFETCH(bool, atRotation);
+    const QString target = file("target");
+    if (kind == "link") {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write("kept"), qint64(4));
+    }
+    const QByteArray plantedPath = name(planted);
+    auto plant = [&] {
+        if (kind.startsWith("fifo"))
+            return mkfifo(plantedPath.constData(), 0600) == 0;
+        return symlink(QFile::encodeName(target).constData(), plantedPath.constData()) == 0;
+    };
+    int reader = -1;
+    if (!atRotation) {
+        QVERIFY(plant());
+        if (kind == "fifo read") {
+            reader = open(plantedPath.constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+        }
+    } else {
+        kv_log_set_logfile_size(1);
+        createFile("app.0.log", 1048576 - 50);
+    }
+
+    // In a child: the log is process-wide, and a log that blocks must not hang
+    // the test.
+    const QByteArray errors = name("stderr");
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        alarm(60);
+        const int fd = open(errors.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        const int rc = kv_log_init(0, name("app.log").constData());
+        if (atRotation && !plant())
+            _exit(100);
+        kv_log("%s", QByteArray(100, 'x').constData()); // past the limit at rotation
+        kv_log("more");
+        kv_log_cleanup();
+        _exit(rc);
+    }
+    QCOMPARE(exitCodeOf(child), atRotation ? 0 : EINVAL);
+    const QByteArray text = readAll(QFile::decodeName(errors));
+    QVERIFY2(text.contains("Cannot open log file: " + plantedPath + "\n"), text.constData());
+    // Nothing was written through the link, nor created at its target.
+    QCOMPARE(readAll(target), kind == "link" ? QByteArray("kept") : QByteArray());
+    QCOMPARE(QFileInfo::exists(target), kind == "link");
+    if (reader >= 0) {
+        char buffer[16];
+        QCOMPARE(read(reader, buffer, sizeof buffer), ssize_t(0));
+        close(reader);
+    }
+    // What was planted is left as it was.
+    struct stat st;
+    QCOMPARE(lstat(plantedPath.constData(), &st), 0);
+    QVERIFY(kind.startsWith("fifo") ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+    if (atRotation)
+        QVERIFY(readAll(file("app.0.log")).endsWith(QByteArray(100, 'x') + "\r\n"));
+}
+
+void TestKvLog::timeStampsAfter2038_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::newRow("last 32-bit second") << qint64(2147483647);
+    QTest::newRow("first second past 32 bits") << qint64(2147483648);
+    QTest::newRow("2100") << qint64(4102444800);
+    QTest::newRow("before 1970") << qint64(-86400);
+    QTest::newRow("last second before 1970") << qint64(-1);
+}
+
+void TestKvLog::timeStampsAfter2038()
+{
+    QFETCH(qint64, seconds);
+    gFakeSeconds = seconds;
+    kv_log_set_clock(fakeClock);
+    QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
+    kv_log("then");
+    const time_t t = static_cast<time_t>(seconds);
+    tm local;
+    QVERIFY(localtime_r(&t, &local));
+    char stamp[64];
+    snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d [", local.tm_year + 1900, local.tm_mon + 1,
+        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    const QByteArray text = readAll(file("app.0.log"));
+    QVERIFY2(text.startsWith(stamp), text.constData());
+    QVERIFY(text.endsWith("] LOG then\r\n"));
+}
+
+void TestKvLog::forkedChildIds_data()
+{
+    QTest::addColumn<bool>("fromThread");
+    QTest::newRow("main thread") << false;
+    QTest::newRow("another thread") << true;
+}
+
+void TestKvLog::forkedChildIds()
+{
+    QFETCH(bool, fromThread);
+    QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
+    pid_t forker = 0;
+    pid_t child = -1;
+    int code = -1;
+    auto forkAndLog = [&] {
+        forker = gettid();
+        kv_log("before the fork"); // the forking thread's id is known to the log now
+        child = fork();
+        if (child == 0) {
+            kv_log("in the child");
+            _exit(0);
+        }
+        if (child > 0)
+            code = exitCodeOf(child);
+    };
+    if (fromThread)
+        std::thread(forkAndLog).join();
+    else
+        forkAndLog();
+    QVERIFY(child > 0);
+    QCOMPARE(code, 0);
+    kv_log("after the fork");
+
+    const QList<QByteArray> lines = readAll(file("app.0.log")).split('\n');
+    QCOMPARE(lines.size(), 4);
+    const QByteArray stamp = "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ";
+    auto matches = [&](const QByteArray& line, pid_t pid, pid_t tid, const char* message) {
+        const QRegularExpression expected(
+            QString::fromLatin1(stamp + "\\[%1-%2\\] LOG %3\r$").arg(hex(pid), hex(tid, 8), message));
+        return expected.match(QString::fromLatin1(line)).hasMatch();
+    };
+    QVERIFY2(matches(lines[0], getpid(), forker, "before the fork"), lines[0].constData());
+    // The child is another process whose one thread has the child's pid as its id.
+    QVERIFY2(matches(lines[1], child, child, "in the child"), lines[1].constData());
+    QVERIFY2(matches(lines[2], getpid(), gettid(), "after the fork"), lines[2].constData());
 }
 
 void TestKvLog::eightThreads()

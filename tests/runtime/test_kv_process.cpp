@@ -1,3 +1,5 @@
+#include "tests/support/TestProcesses.h"
+
 #include <kv/kv.h>
 
 #include <QFile>
@@ -8,7 +10,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +72,8 @@ private slots:
     void forkWithoutAccount();
     void forkAsAccount_data();
     void forkAsAccount();
+    void forkUnprivileged_data();
+    void forkUnprivileged();
     void runasRefusals();
 };
 
@@ -318,6 +324,87 @@ void TestKvProcess::forkAsAccount()
 
     const QByteArray expectedCwd = profileGiven ? profile : (QFile::exists(QString::fromUtf8(home)) ? home : "/");
     QCOMPARE(readFile(out), QByteArray::number(uid) + "\n" + home + "\n" + expectedCwd + "\n" + name + "\n");
+}
+
+void TestKvProcess::forkUnprivileged_data()
+{
+    // Run by an account that is not root: the test's own, or "nobody" when the
+    // test runs as root.
+    QTest::addColumn<bool>("ownAccount"); // else "daemon", another account
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("as itself") << true << QByteArray("fork=0 state=0 code=0");
+    QTest::newRow("as another account") << false << QByteArray("fork=1 token=-1");
+}
+
+void TestKvProcess::forkUnprivileged()
+{
+    QFETCH(bool, ownAccount);
+    QFETCH(QByteArray, expected);
+    const bool root = geteuid() == 0;
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (root) {
+        const passwd* nobody = getpwnam("nobody"); // static storage: copied at once
+        if (!nobody)
+            QSKIP("no account nobody to drop to");
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+    }
+    const passwd* daemon = getpwnam("daemon");
+    if (!ownAccount && (!daemon || daemon->pw_uid == uid))
+        QSKIP("no account daemon apart from this one");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+            | QFileDevice::WriteOther | QFileDevice::ExeOther));
+    const QByteArray profile = QFile::encodeName(dir.path());
+    const QByteArray out = profile + "/who";
+    const QByteArray line = "sh -c 'id -u > " + out + "; id -g >> " + out + "; pwd >> " + out + "'";
+    int report[2];
+    QCOMPARE(pipe(report), 0);
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::close(report[0]);
+        if (root && (initgroups("nobody", gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+            _exit(2);
+        if (geteuid() == 0 || getuid() == 0)
+            _exit(3); // still privileged
+        const QByteArray self = getpwuid(geteuid())->pw_name;
+        const QByteArray user = ownAccount ? self : QByteArray("daemon");
+        kv_credentials_t credentials { user.constData(), "" };
+        kv_process_t p;
+        const int rc = kv_process_fork(
+            &p, line.constData(), profile.constData(), nullptr, nullptr, nullptr, runasCallback, &credentials);
+        QByteArray result = "fork=" + QByteArray::number(rc);
+        if (rc == 0) {
+            int state = -1;
+            int done = 0;
+            int code = -1;
+            kv_process_wait(&p, -1, &state);
+            kv_process_exited(&p, &done, &code);
+            result += " state=" + QByteArray::number(state) + " code=" + QByteArray::number(code);
+        } else {
+            result += " token=" + QByteArray::number(p.token);
+        }
+        const bool sent = write(report[1], result.constData(), size_t(result.size())) == result.size();
+        _exit(sent ? 0 : 4);
+    }
+    ::close(report[1]);
+    QByteArray result;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(report[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, n);
+    ::close(report[0]);
+    QCOMPARE(korvel::test::exitCodeOf(child), 0);
+    QCOMPARE(result, expected);
+    if (ownAccount)
+        QCOMPARE(readFile(out), QByteArray::number(uid) + "\n" + QByteArray::number(gid) + "\n" + profile + "\n");
+    else
+        QVERIFY(!QFile::exists(QString::fromUtf8(out)));
 }
 
 void TestKvProcess::runasRefusals()

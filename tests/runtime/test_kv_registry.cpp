@@ -5,9 +5,43 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// What the library asks of the file system, seen from the test: every rename
+// and every fsync of a folder, in order. The test binary's definitions take the
+// place of the C library's for the whole process and pass every call on.
+namespace {
+QList<QByteArray> gFileEvents;
+bool gRecordFileEvents = false;
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    struct stat st;
+    if (gRecordFileEvents && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        gFileEvents << "sync folder " + QByteArray::number(qulonglong(st.st_ino));
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
+
+extern "C" int rename(const char* from, const char* to)
+{
+    using Rename = int (*)(const char*, const char*);
+    static const Rename next = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
+    if (gRecordFileEvents)
+        gFileEvents << "rename to " + QByteArray(to);
+    return next(from, to);
+}
 
 // Every test works in its own registry folder through KV_REGISTRY_ROOT.
 class TestKvRegistry : public QObject {
@@ -49,6 +83,11 @@ private slots:
     void installDirectory();
     void currentUserUnderHome();
     void twoProcessesWriting();
+    void staleTemporariesRemoved();
+    void killedWritersLeaveNothing();
+    void folderSyncedAfterRename();
+    void ownerKept_data();
+    void ownerKept();
 };
 
 void TestKvRegistry::init()
@@ -250,6 +289,154 @@ void TestKvRegistry::twoProcessesWriting()
             QCOMPARE(get(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", name.constData(), &rc), name);
         }
     }
+}
+
+void TestKvRegistry::staleTemporariesRemoved()
+{
+    const QString folder = keyPath("HKEY_LOCAL_MACHINE", "software/korvel");
+    createKey(folder + "/other.key");
+    // Left by writers that ended: of this key and of another key in the folder.
+    createKey(folder + "/zerv.key.AbC123", "sz\tHalf\twritten\n");
+    createKey(folder + "/other.key.Xy9876");
+    // Not temporaries.
+    createKey(folder + "/zerv.key.bak");
+    createKey(folder + "/notes.txt");
+    // One a live writer holds, until the test closes its end of the pipe.
+    createKey(folder + "/zerv.key.LiVe01");
+    int toParent[2];
+    int toChild[2];
+    QCOMPARE(pipe(toParent), 0);
+    QCOMPARE(pipe(toChild), 0);
+    const pid_t writer = fork();
+    QVERIFY(writer >= 0);
+    if (writer == 0) {
+        close(toParent[0]);
+        close(toChild[1]);
+        const int fd = open(QFile::encodeName(folder + "/zerv.key.LiVe01").constData(), O_RDONLY);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(toParent[1], "L", 1) != 1)
+            _exit(1);
+        char c;
+        _exit(read(toChild[0], &c, 1) == 0 ? 0 : 2);
+    }
+    close(toParent[1]);
+    close(toChild[0]);
+    struct WriterEnd {
+        int pipe;
+        pid_t pid;
+        int status = -1;
+        // Closing the pipe ends the writer, on every way out of the test.
+        int end()
+        {
+            if (pipe >= 0) {
+                close(pipe);
+                pipe = -1;
+                waitpid(pid, &status, 0);
+            }
+            return status;
+        }
+        ~WriterEnd() { end(); }
+    } writerEnd { toChild[1], writer };
+    char c = 0;
+    const ssize_t locked = read(toParent[0], &c, 1);
+    close(toParent[0]);
+    QCOMPARE(locked, ssize_t(1));
+    QCOMPARE(kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", "new"), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+        (QStringList { "notes.txt", "other.key", "zerv.key", "zerv.key.LiVe01", "zerv.key.bak" }));
+    // Once its writer has ended, the next change removes it too.
+    const int status = writerEnd.end();
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    QCOMPARE(kv_reg_del(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value"), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+        (QStringList { "notes.txt", "other.key", "zerv.key", "zerv.key.bak" }));
+}
+
+void TestKvRegistry::killedWritersLeaveNothing()
+{
+    // Writers killed at whatever point of a change they reached; the next
+    // change leaves only the key, whole.
+    const QString folder = keyPath("HKEY_LOCAL_MACHINE", "software/korvel");
+    for (int round = 0; round < 30; ++round) {
+        int progress[2];
+        QCOMPARE(pipe(progress), 0);
+        const pid_t writer = fork();
+        QVERIFY(writer >= 0);
+        if (writer == 0) {
+            close(progress[0]);
+            for (int i = 0;; ++i) {
+                const QByteArray value = QByteArray::number(i) + QByteArray(400, 'v');
+                if (kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", value.constData()) != 0
+                    || write(progress[1], "w", 1) != 1)
+                    _exit(1);
+            }
+        }
+        close(progress[1]);
+        char c = 0;
+        QCOMPARE(read(progress[0], &c, 1), ssize_t(1)); // it has written once and goes on
+        QCOMPARE(kill(writer, SIGKILL), 0);
+        int status = 0;
+        QCOMPARE(waitpid(writer, &status, 0), writer);
+        QVERIFY(WIFSIGNALED(status));
+        close(progress[0]);
+    }
+    QCOMPARE(kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Other", "last"), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { "zerv.key" });
+    int rc;
+    QVERIFY(get(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", &rc).endsWith(QByteArray(400, 'v')));
+    QCOMPARE(get(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Other", &rc), QByteArray("last"));
+}
+
+void TestKvRegistry::folderSyncedAfterRename()
+{
+    const QString key = keyPath("HKEY_LOCAL_MACHINE", "software/korvel/zerv.key");
+    struct stat folder;
+    QCOMPARE(stat(QFile::encodeName(QFileInfo(key).path()).constData(), &folder), 0);
+    gFileEvents.clear();
+    gRecordFileEvents = true;
+    const int setRc = kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", "durable");
+    const int delRc = kv_reg_del(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value");
+    gRecordFileEvents = false;
+    QCOMPARE(setRc, 0);
+    QCOMPARE(delRc, 0);
+    const QByteArray renamed = "rename to " + QFile::encodeName(key);
+    const QByteArray synced = "sync folder " + QByteArray::number(qulonglong(folder.st_ino));
+    QCOMPARE(gFileEvents, (QList<QByteArray> { renamed, synced, renamed, synced }));
+}
+
+void TestKvRegistry::ownerKept_data()
+{
+    QTest::addColumn<QByteArray>("owner");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("another account") << QByteArray("nobody") << 0640;
+    QTest::newRow("the writer") << QByteArray() << 0604;
+}
+
+void TestKvRegistry::ownerKept()
+{
+    if (geteuid() != 0)
+        QSKIP("giving a key to another account needs root");
+    QFETCH(QByteArray, owner);
+    QFETCH(int, mode);
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!owner.isEmpty()) {
+        const passwd* pw = getpwnam(owner.constData());
+        if (!pw)
+            QSKIP("no such account here");
+        uid = pw->pw_uid;
+        gid = pw->pw_gid;
+    }
+    const QByteArray key = QFile::encodeName(keyPath("HKEY_LOCAL_MACHINE", "software/korvel/zerv.key"));
+    QCOMPARE(chown(key.constData(), uid, gid), 0);
+    QCOMPARE(chmod(key.constData(), mode_t(mode)), 0);
+    QCOMPARE(kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", "kept"), 0);
+    struct stat st;
+    QCOMPARE(stat(key.constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid);
+    QCOMPARE(st.st_gid, gid);
+    QCOMPARE(int(st.st_mode & 07777), mode);
+    int rc;
+    QCOMPARE(get(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", &rc), QByteArray("kept"));
 }
 
 QTEST_GUILESS_MAIN(TestKvRegistry)

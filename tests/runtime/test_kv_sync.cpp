@@ -1,3 +1,6 @@
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestProcesses.h"
+
 #include <kv/kv.h>
 
 #include <QElapsedTimer>
@@ -8,29 +11,28 @@
 
 #include <atomic>
 #include <climits>
+#include <csignal>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+using korvel::test::exitCodeOf;
+using korvel::test::HangGuard;
+
 namespace {
 
-// A name of this test run, so that runs never share a semaphore.
+// A name of this test run, so that runs never share a lock file.
 QByteArray uniqueName(const char* tag)
 {
     return QByteArray("korvel-test-") + tag + "-" + QByteArray::number(getpid());
 }
 
-// The semaphore file a named mutex lives in (see kv_sync.h).
-QByteArray semaphoreFile(const QByteArray& name)
+// The lock file of a named mutex in a folder (see kv_sync.h).
+QByteArray lockFile(const QByteArray& folder, const QByteArray& name)
 {
-    return "/dev/shm/sem.Global\\kv_mutex_" + QByteArray(name).replace('/', '\\');
-}
-
-void unlinkNamed(const QByteArray& name)
-{
-    sem_unlink(("/Global\\kv_mutex_" + QByteArray(name).replace('/', '\\')).constData());
+    return folder + "/Global\\kv_mutex_" + QByteArray(name).replace('/', '\\');
 }
 
 bool fileExists(const QByteArray& path)
@@ -54,15 +56,32 @@ char readByte(int fd, int ms)
 class TestKvSync : public QObject {
     Q_OBJECT
 
+private:
+    // The lock folder of the named mutexes, one per test.
+    QTemporaryDir* m_run = nullptr;
+    QByteArray runDir() const { return QFile::encodeName(m_run->path()); }
+
 private slots:
+    void init();
+    void cleanup();
     void mutexOwnerRules();
     void mutexHeldByAnotherThread();
     void mutexExcludesThreads();
     void mutexDestroy();
+    void mutexAbandoned_data();
+    void mutexAbandoned();
     void namedMutexNames();
+    void namedMutexLockFolder_data();
+    void namedMutexLockFolder();
+    void namedMutexRefusesOtherFiles_data();
+    void namedMutexRefusesOtherFiles();
     void namedMutexExcludesAnotherProcess();
     void namedMutexCountStaysOne();
     void namedMutexReleaseFailureIsLogged();
+    void namedMutexAbandoned_data();
+    void namedMutexAbandoned();
+    void namedMutexSharedByThreads();
+    void namedMutexInheritedByChild();
     void condSignalBeforeWait();
     void condWakesEveryWaiter();
     void condTimedWait();
@@ -70,6 +89,20 @@ private slots:
     void semaphore();
     void semaphoreAcrossThreads();
 };
+
+void TestKvSync::init()
+{
+    m_run = new QTemporaryDir;
+    QVERIFY(m_run->isValid());
+    qputenv("XDG_RUNTIME_DIR", runDir());
+}
+
+void TestKvSync::cleanup()
+{
+    kv_log_cleanup();
+    delete m_run;
+    m_run = nullptr;
+}
 
 void TestKvSync::mutexOwnerRules()
 {
@@ -151,24 +184,63 @@ void TestKvSync::mutexDestroy()
     QCOMPARE(kv_mutex_init(nullptr), 22);
 }
 
+void TestKvSync::mutexAbandoned_data()
+{
+    QTest::addColumn<bool>("wait");
+    QTest::newRow("wait") << true;
+    QTest::newRow("no wait") << false;
+}
+
+void TestKvSync::mutexAbandoned()
+{
+    QFETCH(bool, wait);
+    kv_mutex_t m;
+    QCOMPARE(kv_mutex_init(&m), 0);
+    int64_t holder = 0;
+    int acquired = -1;
+    std::thread([&] {
+        acquired = kv_mutex_acquire(&m);
+        holder = m.owner;
+    }).join(); // ends holding the mutex
+    QCOMPARE(acquired, 0);
+    QVERIFY(holder != 0);
+    QCOMPARE(kv_mutex_release(&m), KV_ERR_ACCESS_DENIED); // still not this thread's
+    {
+        HangGuard guard;
+        QCOMPARE(wait ? kv_mutex_acquire(&m) : kv_mutex_acquire_nb(&m), KV_ERR_WAIT_ABANDONED);
+    }
+    // The new holder owns it, and it is an ordinary mutex again.
+    QVERIFY(m.owner != 0 && m.owner != holder);
+    QCOMPARE(kv_mutex_acquire(&m), -1);
+    int other = -1;
+    std::thread([&] { other = kv_mutex_acquire_nb(&m); }).join();
+    QCOMPARE(other, KV_ERR_WAIT_TIMEOUT);
+    QCOMPARE(kv_mutex_release(&m), 0);
+    QCOMPARE(kv_mutex_acquire_nb(&m), 0);
+    QCOMPARE(kv_mutex_release(&m), 0);
+    QCOMPARE(kv_mutex_destroy(&m), 0);
+}
+
 void TestKvSync::namedMutexNames()
 {
     const QByteArray name = uniqueName("names");
     kv_named_mutex_t a, b;
     QCOMPARE(kv_named_mutex_init(&a, (name + "\\x").constData()), 0);
-    QVERIFY(fileExists(semaphoreFile(name + "/x")));
+    QVERIFY(fileExists(lockFile(runDir(), name + "/x")));
     // A backslash and a slash in the caller's part name the same mutex.
     QCOMPARE(kv_named_mutex_init(&b, (name + "/x").constData()), 0);
     QCOMPARE(kv_named_mutex_acquire_nb(&a), 0);
     QCOMPARE(kv_named_mutex_acquire_nb(&b), KV_ERR_WAIT_TIMEOUT);
-    QCOMPARE(kv_named_mutex_release(&b), 0); // no owner: anyone may release
-    QCOMPARE(kv_named_mutex_acquire_nb(&a), 0);
+    // Only a handle that holds the mutex releases it; the other changes nothing.
+    QCOMPARE(kv_named_mutex_release(&b), EOVERFLOW);
+    QCOMPARE(kv_named_mutex_acquire_nb(&b), KV_ERR_WAIT_TIMEOUT);
     QCOMPARE(kv_named_mutex_release(&a), 0);
+    QCOMPARE(kv_named_mutex_acquire_nb(&b), 0);
+    QCOMPARE(kv_named_mutex_release(&b), 0);
     QCOMPARE(kv_named_mutex_destroy(&a), 0);
-    QVERIFY(!a.sem);
+    QCOMPARE(a.fd, -1);
     QCOMPARE(kv_named_mutex_acquire(&a), 22);
     QCOMPARE(kv_named_mutex_destroy(&b), 0);
-    unlinkNamed(name + "/x");
 
     kv_named_mutex_t c;
     // Longer than the 520-byte name buffer: refused rather than cut to a shared prefix.
@@ -177,6 +249,81 @@ void TestKvSync::namedMutexNames()
     const QByteArray longName(300, 'n');
     QCOMPARE(kv_named_mutex_init(&c, longName.constData()), KV_ERR_FILENAME_TOO_LONG);
     QCOMPARE(kv_named_mutex_init(&c, nullptr), 22);
+}
+
+void TestKvSync::namedMutexLockFolder_data()
+{
+    QTest::addColumn<bool>("runtimeDir");
+    QTest::addColumn<bool>("tmpDir");
+    QTest::newRow("runtime folder") << true << true;
+    QTest::newRow("temp folder") << false << true;
+    QTest::newRow("relative runtime folder") << false << false;
+}
+
+void TestKvSync::namedMutexLockFolder()
+{
+    QFETCH(bool, runtimeDir);
+    QFETCH(bool, tmpDir);
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    if (!runtimeDir)
+        qputenv("XDG_RUNTIME_DIR", tmpDir ? QByteArray() : QByteArray("relative/run"));
+    if (tmpDir)
+        qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    else
+        qunsetenv("TMPDIR");
+    const QByteArray name = uniqueName("folder");
+    kv_named_mutex_t m;
+    const int rc = kv_named_mutex_init(&m, name.constData());
+    if (savedTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmp);
+    QCOMPARE(rc, 0);
+    const QByteArray folder = runtimeDir ? runDir() : tmpDir ? QFile::encodeName(temp.path()) : QByteArray("/tmp");
+    const QByteArray file = lockFile(folder, name);
+    const bool created = fileExists(file);
+    QCOMPARE(kv_named_mutex_destroy(&m), 0);
+    if (folder == "/tmp")
+        unlink(file.constData());
+    QVERIFY2(created, file.constData());
+}
+
+void TestKvSync::namedMutexRefusesOtherFiles_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<int>("result");
+    QTest::newRow("link to a file") << QByteArray("link") << int(ELOOP);
+    QTest::newRow("dangling link") << QByteArray("dangling") << int(ELOOP);
+    QTest::newRow("fifo") << QByteArray("fifo") << int(EINVAL);
+}
+
+void TestKvSync::namedMutexRefusesOtherFiles()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(int, result);
+    const QByteArray name = uniqueName("planted");
+    const QByteArray file = lockFile(runDir(), name);
+    const QByteArray target = runDir() + "/target";
+    if (kind == "link") {
+        QFile f(QFile::decodeName(target));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write("kept") == 4);
+    }
+    if (kind == "fifo")
+        QCOMPARE(mkfifo(file.constData(), 0600), 0);
+    else
+        QCOMPARE(symlink(target.constData(), file.constData()), 0);
+    kv_named_mutex_t m;
+    {
+        HangGuard guard; // opening a FIFO for writing may block
+        QCOMPARE(kv_named_mutex_init(&m, name.constData()), result);
+    }
+    QCOMPARE(m.fd, -1);
+    // Nothing was created or written through the link.
+    QCOMPARE(korvel::test::readAll(QFile::decodeName(target)), kind == "link" ? QByteArray("kept") : QByteArray());
+    QCOMPARE(fileExists(target), kind == "link");
 }
 
 void TestKvSync::namedMutexExcludesAnotherProcess()
@@ -221,7 +368,6 @@ void TestKvSync::namedMutexExcludesAnotherProcess()
     QCOMPARE(kv_named_mutex_acquire_nb(&m), 0); // the child released it
     QCOMPARE(kv_named_mutex_release(&m), 0);
     QCOMPARE(kv_named_mutex_destroy(&m), 0);
-    unlinkNamed(name);
 }
 
 void TestKvSync::namedMutexCountStaysOne()
@@ -234,7 +380,157 @@ void TestKvSync::namedMutexCountStaysOne()
     QCOMPARE(kv_named_mutex_acquire_nb(&m), KV_ERR_WAIT_TIMEOUT);
     QCOMPARE(kv_named_mutex_release(&m), 0);
     QCOMPARE(kv_named_mutex_destroy(&m), 0);
-    unlinkNamed(name);
+}
+
+void TestKvSync::namedMutexAbandoned_data()
+{
+    QTest::addColumn<QByteArray>("holderEnd");
+    QTest::addColumn<bool>("wait");
+    QTest::newRow("holder exited, wait") << QByteArray("exit") << true;
+    QTest::newRow("holder exited, no wait") << QByteArray("exit") << false;
+    QTest::newRow("holder killed, wait") << QByteArray("kill") << true;
+    QTest::newRow("handle destroyed while held") << QByteArray("destroy") << false;
+}
+
+void TestKvSync::namedMutexAbandoned()
+{
+    QFETCH(QByteArray, holderEnd);
+    QFETCH(bool, wait);
+    QTemporaryDir logDir;
+    QVERIFY(logDir.isValid());
+    const QString logName = logDir.filePath("sync.log");
+    QCOMPARE(kv_log_init(0, QFile::encodeName(logName).constData()), 0);
+    const QByteArray name = uniqueName("abandoned");
+    if (holderEnd == "destroy") {
+        kv_named_mutex_t holder;
+        QCOMPARE(kv_named_mutex_init(&holder, name.constData()), 0);
+        QCOMPARE(kv_named_mutex_acquire(&holder), 0);
+        QCOMPARE(kv_named_mutex_destroy(&holder), 0);
+    } else {
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            kv_named_mutex_t holder;
+            if (kv_named_mutex_init(&holder, name.constData()) != 0 || kv_named_mutex_acquire(&holder) != 0)
+                _exit(2);
+            if (holderEnd == "kill")
+                raise(SIGKILL);
+            _exit(0); // without releasing
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        if (holderEnd == "kill")
+            QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        else
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    kv_named_mutex_t m;
+    QCOMPARE(kv_named_mutex_init(&m, name.constData()), 0);
+    {
+        HangGuard guard;
+        QCOMPARE(wait ? kv_named_mutex_acquire(&m) : kv_named_mutex_acquire_nb(&m), KV_ERR_WAIT_ABANDONED);
+    }
+    // Held now, like after any acquire; released, it is an ordinary mutex again.
+    kv_named_mutex_t other;
+    QCOMPARE(kv_named_mutex_init(&other, name.constData()), 0);
+    QCOMPARE(kv_named_mutex_acquire_nb(&other), KV_ERR_WAIT_TIMEOUT);
+    QCOMPARE(kv_named_mutex_release(&m), 0);
+    QCOMPARE(kv_named_mutex_acquire_nb(&other), 0);
+    QCOMPARE(kv_named_mutex_release(&other), 0);
+    QCOMPARE(kv_named_mutex_acquire(&m), 0);
+    QCOMPARE(kv_named_mutex_release(&m), 0);
+    QCOMPARE(kv_named_mutex_destroy(&other), 0);
+    QCOMPARE(kv_named_mutex_destroy(&m), 0);
+    kv_log_cleanup();
+    const QByteArray text = korvel::test::readAll(logName);
+    const QByteArray expected
+        = wait ? "LOG kv_named_mutex_acquire: wait abandoned\r\n" : "LOG kv_named_mutex_acquire_nb: wait abandoned\r\n";
+    QVERIFY2(text.contains(expected), text.constData());
+    QCOMPARE(text.count("wait abandoned"), 1);
+}
+
+void TestKvSync::namedMutexSharedByThreads()
+{
+    // Threads of one process using one handle exclude each other too, and any
+    // of them may release.
+    const QByteArray name = uniqueName("threads");
+    kv_named_mutex_t m;
+    QCOMPARE(kv_named_mutex_init(&m, name.constData()), 0);
+    QCOMPARE(kv_named_mutex_acquire(&m), 0);
+    int pipeFds[2];
+    QCOMPARE(pipe(pipeFds), 0);
+    std::atomic<int> busy { -1 };
+    std::thread waiter([&] {
+        busy = kv_named_mutex_acquire_nb(&m);
+        if (write(pipeFds[1], "A", 1) != 1)
+            return;
+        const char got = kv_named_mutex_acquire(&m) == 0 ? 'B' : 'X';
+        if (write(pipeFds[1], &got, 1) != 1)
+            return;
+    });
+    QCOMPARE(readByte(pipeFds[0], 10000), 'A');
+    QCOMPARE(busy.load(), KV_ERR_WAIT_TIMEOUT);
+    QCOMPARE(readByte(pipeFds[0], 200), '\0'); // the thread is still waiting
+    QCOMPARE(kv_named_mutex_release(&m), 0);
+    QCOMPARE(readByte(pipeFds[0], 10000), 'B');
+    waiter.join();
+    QCOMPARE(kv_named_mutex_acquire_nb(&m), KV_ERR_WAIT_TIMEOUT); // the thread holds it
+    // Released by another thread than the one that acquired it.
+    QCOMPARE(kv_named_mutex_release(&m), 0);
+    QCOMPARE(kv_named_mutex_release(&m), EOVERFLOW);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    QCOMPARE(kv_named_mutex_destroy(&m), 0);
+}
+
+void TestKvSync::namedMutexInheritedByChild()
+{
+    // A forked child that uses its parent's handle excludes the parent like any
+    // other process, and does not hold what the parent held.
+    const QByteArray name = uniqueName("inherited");
+    kv_named_mutex_t m;
+    QCOMPARE(kv_named_mutex_init(&m, name.constData()), 0);
+    int toParent[2];
+    int toChild[2];
+    QCOMPARE(pipe(toParent), 0);
+    QCOMPARE(pipe(toChild), 0);
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        close(toParent[0]);
+        close(toChild[1]);
+        if (kv_named_mutex_acquire(&m) != 0)
+            _exit(2);
+        if (write(toParent[1], "A", 1) != 1 || readByte(toChild[0], 60000) != 'R')
+            _exit(3);
+        if (kv_named_mutex_release(&m) != 0)
+            _exit(4);
+        _exit(0);
+    }
+    close(toParent[1]);
+    close(toChild[0]);
+    QCOMPARE(readByte(toParent[0], 10000), 'A');
+    QCOMPARE(kv_named_mutex_acquire_nb(&m), KV_ERR_WAIT_TIMEOUT); // the child holds it
+    QCOMPARE(write(toChild[1], "R", 1), ssize_t(1));
+    QCOMPARE(exitCodeOf(child), 0);
+    QCOMPARE(kv_named_mutex_acquire_nb(&m), 0);
+
+    // Held by the parent at the fork: the child does not hold it.
+    const pid_t second = fork();
+    QVERIFY(second >= 0);
+    if (second == 0) {
+        if (kv_named_mutex_release(&m) != EOVERFLOW)
+            _exit(2);
+        if (kv_named_mutex_acquire_nb(&m) != KV_ERR_WAIT_TIMEOUT)
+            _exit(3);
+        _exit(0);
+    }
+    QCOMPARE(exitCodeOf(second), 0);
+    QCOMPARE(kv_named_mutex_release(&m), 0);
+    close(toParent[0]);
+    close(toChild[1]);
+    QCOMPARE(kv_named_mutex_destroy(&m), 0);
 }
 
 // The failure line shows both addresses in hexadecimal with one "0x" each.
@@ -248,7 +544,6 @@ void TestKvSync::namedMutexReleaseFailureIsLogged()
     QCOMPARE(kv_named_mutex_init(&m, name.constData()), 0);
     const int rc = kv_named_mutex_release(&m); // not held: fails
     QCOMPARE(kv_named_mutex_destroy(&m), 0);
-    unlinkNamed(name);
     QCOMPARE(kv_log_cleanup(), 0);
     QVERIFY(rc != 0);
 

@@ -7,9 +7,18 @@
  *   2011-03-04 17:05:09 [1a2c-00000f10] LOG DecryptManager::run()\r\n
  *
  * with the local time, the process id and the calling thread's id (gettid), to
- * a size-limited file that rotates through ten numbered files. For the name
+ * a size-limited file that rotates through ten numbered files. The time is taken
+ * in 64-bit seconds (localtime_r), so lines written after January 2038 carry
+ * their true date; the 32-bit kv_time_localtime is not used here. A forked child
+ * writes its own process and thread id. For the name
  * dir/app.log the lines go to dir/app.N.log (N = 0..9; a name without a dot
- * gives dir/app.N), and dir/app.log is a hard link to the file in use. A line
+ * gives dir/app.N), and dir/app.log is a hard link to the file in use. The
+ * numbered files are opened without following a symbolic link and without
+ * blocking, and must be regular files: a link, FIFO, folder or device under a
+ * numbered name is refused like a file that cannot be opened, at start and at
+ * rotation, so the log never writes into or creates another file through a
+ * planted link and never hangs on a FIFO. The hard link is made to the opened
+ * file itself. A line
  * identical to the one before is not written; the next different line is
  * preceded by "Last message repeated %d times". Lines longer than 4093 bytes
  * are cut. Calls from any number of threads are serialised: each line is
@@ -30,10 +39,12 @@ KV_BEGIN_DECLS
  * only. A name without "/" is placed in <product root>/var/log when that
  * folder exists, else beside the executable (the folder is created when
  * missing). Backslashes in the name become "/".
- * Codes: null name 22; a name of 520 bytes or more KV_ERR_FILENAME_TOO_LONG; a
- * folder that cannot be listed: its errno (after "Error opening log directory
- * %s" on standard error); a file that cannot be opened: 22 (after "Cannot open
- * log file: %s" on standard error).
+ * Codes: null name 22; a name of 520 bytes or more KV_ERR_FILENAME_TOO_LONG; an
+ * empty name, or one that ends in "/" or "\" and so names no file, 22 (such a
+ * name would otherwise make the log write "<folder>.0" beside the folder, or
+ * "/.0"); a folder that cannot be listed: its errno (after "Error opening log
+ * directory %s" on standard error); a file that cannot be opened, or that is not
+ * a regular file: 22 (after "Cannot open log file: %s" on standard error).
  */
 KV_API int kv_log_init(intptr_t reserved, const char* name);
 

@@ -79,9 +79,13 @@ KV_API int kv_process_runas(kv_process_t* process, const kv_credentials_t* crede
  * kv_process_spawn) that cannot be waited for. The three reserved arguments are
  * ignored.
  * As another account the child gets the account's uid, gid and supplementary
- * groups, the caller's environment with HOME, USER, LOGNAME and SHELL taken from
- * the account, its own process group, and as working directory the profile
- * folder when given, else the account's home, else "/" when that home cannot be
+ * groups (getgrouplist), each changed only where it differs from the caller's:
+ * changing them needs root even when nothing would change, so this is how an
+ * account that is not root can start a process as itself. (Groups count as the
+ * same when they are the same set, the effective group included.) The child has
+ * the caller's environment with HOME, USER, LOGNAME and SHELL taken from the
+ * account, its own process group, and as working directory the profile folder
+ * when given, else the account's home, else "/" when that home cannot be
  * entered. The token is -1 again afterwards. Returns 0 or the first error.
  */
 KV_API int kv_process_fork(kv_process_t* process, const char* command_line, const char* profile_dir, void* reserved1,

@@ -27,9 +27,16 @@
  * "expand_sz" (a string with unexpanded %VAR% references) and anything else (not
  * a string). Keys are created by the installer (an empty file is an empty key);
  * kv_reg_set and kv_reg_del change existing keys only. A change rewrites the
- * key into a temporary file beside it and renames it over the key, under an
- * exclusive flock on "<hive folder>/.lock", so readers see the old or the new
- * key whole and two processes writing at once never lose each other's values.
+ * key into a temporary file beside it ("<key file>.XXXXXX", flocked by its
+ * writer until the rename), syncs it, renames it over the key and then syncs the
+ * folder, so that the change survives a power loss; all under an exclusive
+ * flock on "<hive folder>/.lock", so readers see the old or the new key whole
+ * and two processes writing at once never lose each other's values. Each change
+ * first removes the temporaries in the key's folder that no writer holds (left
+ * by writers killed mid-change). The key keeps its permission bits, and its
+ * owner and group when root rewrites it (another writer keeps the group where
+ * it belongs to it). A failed folder sync is returned although the new value is
+ * already in place; a file system that cannot sync folders is accepted.
  *
  * Codes: 0; 22 for a null argument, an unknown hive, or a key path with an empty,
  * "." or ".." name or a "/"; ENOENT (the platform's "file not found") for a

@@ -4,7 +4,7 @@
  * An in-process mutex that knows its owner thread, a system-wide named mutex, a
  * signalling condition, and a counting semaphore. Every object is created by its
  * init, used, and closed by its destroy; after destroy its handle field is -1
- * (null for the named mutex) and every call on it but destroy returns 22. Failures
+ * (fd for the named mutex) and every call on it but destroy returns 22. Failures
  * are logged through kv_log. EINTR is retried inside. This header compiles as C.
  */
 #pragma once
@@ -41,12 +41,16 @@ KV_API int kv_mutex_init_recursive(kv_mutex_t* mutex);
 
 /* Wait without limit. The owner calling again gets -1 at once (no second lock is
  * taken). A failed lock returns the pthread error; on success the caller is
- * recorded as owner and 0 returned. A thread that ends while holding the mutex
- * leaves it held (POSIX has no abandoned state for this mutex). */
+ * recorded as owner and 0 returned. The native mutex is robust: when a thread
+ * ended while holding it, the next acquirer gets KV_ERR_WAIT_ABANDONED
+ * (EOWNERDEAD here) and holds the mutex, now usable again, as its owner; what
+ * the mutex guards may have been left half changed. (A plain pthread mutex would
+ * block every later acquirer for ever.) */
 KV_API int kv_mutex_acquire(kv_mutex_t* mutex);
 
 /* As kv_mutex_acquire without waiting: a mutex held by another thread returns
- * KV_ERR_WAIT_TIMEOUT (ETIMEDOUT here) at once. */
+ * KV_ERR_WAIT_TIMEOUT (ETIMEDOUT here) at once; an abandoned one
+ * KV_ERR_WAIT_ABANDONED, held. */
 KV_API int kv_mutex_acquire_nb(kv_mutex_t* mutex);
 
 /* A caller that is not the owner gets KV_ERR_ACCESS_DENIED (EACCES here) and the
@@ -65,50 +69,77 @@ KV_API int kv_mutex_destroy(kv_mutex_t* mutex);
 #define KV_NAMED_MUTEX_NAME_SIZE 520
 
 /*
- * A system-wide mutex: a POSIX named semaphore (sem_open) with count 1. It has
- * no owner: any thread or process may release it, and the holder must not
- * acquire it twice.
+ * A system-wide mutex. It has no owner thread: any thread of the process that
+ * holds it may release it, and the holder must not acquire it twice (the second
+ * acquire waits for ever, as on a semaphore of count 1).
+ *
+ * Backing: an exclusive flock on a lock file, which the kernel drops when the
+ * holding process ends, however it ends. (A POSIX named semaphore outlives its
+ * processes: one whose holder died stayed taken for ever.) The first byte of the
+ * file is 1 while a holder has the lock and 0 once it released it, so the next
+ * process or handle to get the lock after a holder ended (or destroyed its
+ * handle) without releasing learns of it: its acquire returns
+ * KV_ERR_WAIT_ABANDONED (EOWNERDEAD here) and it holds the mutex, as after any
+ * acquire. Threads of one process sharing one handle queue on a condition of the
+ * handle; waiting never polls.
  *
  * Naming: the caller's name is formatted as "Global\kv_mutex_%s" into
  * KV_NAMED_MUTEX_NAME_SIZE bytes, and every backslash of the caller's part becomes
- * "/" (so "a\b" and "a/b" name the same mutex). POSIX names hold no "/" after the
- * leading one, so the semaphore is opened as "/" followed by that name with each
- * "/" written as a backslash: "x/y" opens "/Global\kv_mutex_x\y" (visible as
- * /dev/shm/sem.Global\kv_mutex_x\y). The semaphore is created with permission
- * 0666 less the umask and outlives the processes that use it, as the name must
- * keep meaning the same semaphore for every process; remove it with sem_unlink
- * when no process needs it any more.
+ * "/" (so "a\b" and "a/b" name the same mutex). As a file name each "/" is then
+ * written as a backslash: "x/y" is the file "Global\kv_mutex_x\y" in the lock
+ * folder, which is $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp (a variable counts
+ * when it holds an absolute path). Processes meet only when they see the same
+ * folder: "system-wide" means the processes of one account's session here. The
+ * file is created with permission 0666 less the umask, is never followed through
+ * a link, must be a regular file, and stays when the last handle closes (removing
+ * it while in use would let two holders in).
+ *
+ * What differs from a semaphore: another process cannot release a mutex held
+ * elsewhere, and neither can another handle of the same process (EOVERFLOW, as
+ * for a free mutex). A forked child that uses a handle inherited from its parent
+ * gets a handle of its own at that first use: it does not hold what the parent
+ * held, and excludes the parent like any other process.
  */
 typedef struct kv_named_mutex_t {
-    sem_t* sem; /* from sem_open; null after destroy */
+    int fd; /* the lock file; -1 after destroy */
+    int state; /* within this process: 0 free, 1 being taken, 2 held through this handle */
+    int pid; /* the process the descriptor was opened for */
+    pthread_mutex_t gate; /* guards state */
+    pthread_cond_t changed; /* signalled when state returns to free */
 } kv_named_mutex_t;
 
 /*
- * Open or create the named semaphore (initial count 1). A name that does not fit
- * KV_NAMED_MUTEX_NAME_SIZE bytes is KV_ENOSPACE; one longer than the system
- * allows is ENAMETOOLONG; a null argument 22. Other failures log
- * "kv_named_mutex_init failed, err=%d" and return errno.
+ * Open or create the lock file. A name that does not fit
+ * KV_NAMED_MUTEX_NAME_SIZE bytes is KV_ENOSPACE; one longer than a file name may
+ * be (255 bytes) is ENAMETOOLONG; a null argument 22. Other failures, such as a
+ * link (ELOOP) or anything else but a regular file (22) under the name, log
+ * "kv_named_mutex_init failed, err=%d" and return the error.
  */
 KV_API int kv_named_mutex_init(kv_named_mutex_t* mutex, const char* name);
 
-/* Wait without limit: 0. A failed wait logs "kv_named_mutex_acquire failed, err=%d"
- * and returns errno. (A semaphore is never abandoned here, so the 128 result and
- * its text do not occur.) */
+/* Wait without limit: 0, or KV_ERR_WAIT_ABANDONED after logging
+ * "kv_named_mutex_acquire: wait abandoned" when the previous holder ended without
+ * releasing (the caller holds the mutex in both cases). A failed wait logs
+ * "kv_named_mutex_acquire failed, err=%d" and returns errno. */
 KV_API int kv_named_mutex_acquire(kv_named_mutex_t* mutex);
 
-/* Without waiting: a mutex held elsewhere logs
+/* Without waiting: a mutex held elsewhere (or through this handle) logs
  * "kv_named_mutex_acquire_nb: unknown err=%d:" with KV_ERR_WAIT_TIMEOUT and returns
- * it (ETIMEDOUT here); other failures log "kv_named_mutex_acquire_nb failed, err=%d". */
+ * it (ETIMEDOUT here); an abandoned one logs "kv_named_mutex_acquire_nb: wait
+ * abandoned" and returns KV_ERR_WAIT_ABANDONED, held; other failures log
+ * "kv_named_mutex_acquire_nb failed, err=%d". */
 KV_API int kv_named_mutex_acquire_nb(kv_named_mutex_t* mutex);
 
-/* Add one to the semaphore. The count never exceeds 1: releasing a free mutex
- * fails with EOVERFLOW. Failure logs
- * "kv_named_mutex_release failed. err=%d &m->sem=0x%llx, m->sem=0x%llx" with the
- * handle's address and value in hexadecimal. (The address is not printed with
- * "%p": glibc's "%p" brings its own "0x", and the line would read "0x0x...".) */
+/* Release a mutex held through this handle. A handle that does not hold it gets
+ * EOVERFLOW and changes nothing, so a release can never let two holders in.
+ * Failure logs "kv_named_mutex_release failed. err=%d &m->sem=0x%" PRIxPTR
+ * ", m->sem=0x%llx" with the address and the value of the descriptor field (one
+ * "0x" each). */
 KV_API int kv_named_mutex_release(kv_named_mutex_t* mutex);
 
-/* Close this process's handle (sem_close) and set it to null. Failure logs
+/* Close this process's handle and set fd to -1; a mutex still held through it is
+ * then free, and counts as abandoned for its next holder. No thread may be
+ * waiting on the handle. Failure logs
  * "kv_named_mutex_destroy, CloseHandle failed, err=%d". */
 KV_API int kv_named_mutex_destroy(kv_named_mutex_t* mutex);
 
