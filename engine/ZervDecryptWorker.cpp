@@ -18,6 +18,9 @@ namespace {
 // How far along the "(decrypted N)" sequence the worker looks for a free name.
 constexpr int kMaxNameAttempts = 100000;
 
+// A failed read and a wrong passphrase report the same result code.
+static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
+
 } // namespace
 
 // The output while a run writes it: a descriptor without a name, or one with a

@@ -400,17 +400,17 @@ unsigned zervcrypto_file_decrypt_open(
 unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buffer, uint32_t* length)
 {
     if (!s || !buffer || !length)
-        return 1;
+        return ZERVCRYPTO_EREAD;
     auto* cipher = static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher);
     if (!cipher) {
         setError(s, "Read failed"); // never opened successfully
-        return 1;
+        return ZERVCRYPTO_EREAD;
     }
 
     if (s->fill == s->consumed) {
         if (s->remaining == 0) {
             *length = 0;
-            return 0;
+            return ZERVCRYPTO_OK;
         }
         // Fill the whole buffer unless the file ends: a short read in the middle
         // of the file must not move the chunk grid.
@@ -418,7 +418,7 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
         if (int rc = readFully(&s->file, s->buffer, ZERVCRYPTO_BUFFER_SIZE, &got); rc != 0) {
             s->fill = s->consumed = 0;
             setSystemError(s, "Cannot read file: ", rc, nullptr);
-            return 1;
+            return ZERVCRYPTO_EREAD;
         }
         s->fill = got;
         // The file must supply the rest of the ciphertext rounded up to a whole
@@ -426,7 +426,7 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
         if (got < ZERVCRYPTO_BUFFER_SIZE && (got < 15 || got - 15 < s->remaining)) {
             s->fill = s->consumed = 0;
             setError(s, "Read failed");
-            return 1;
+            return ZERVCRYPTO_EREAD;
         }
         if (s->fill > s->remaining)
             s->fill = static_cast<uint32_t>(s->remaining);
@@ -440,7 +440,7 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
         std::memcpy(buffer, s->buffer + s->consumed, n);
         s->consumed += n;
         *length = n;
-        return 0;
+        return ZERVCRYPTO_OK;
     }
 
     // Fresh ciphertext.
@@ -448,23 +448,23 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
     if (rounded <= ZERVCRYPTO_PIECE_SIZE) {
         if (!decryptRun(cipher, s->iv, s->position, s->buffer, buffer, rounded / kBlock)) {
             setError(s, "Read failed");
-            return 1;
+            return ZERVCRYPTO_EREAD;
         }
         *length = s->fill;
         s->position += s->fill;
         s->fill = 0;
-        return 0;
+        return ZERVCRYPTO_OK;
     }
     if (!decryptRun(cipher, s->iv, s->position, s->buffer, s->buffer, rounded / kBlock)) {
         s->fill = s->consumed = 0;
         setError(s, "Read failed");
-        return 1;
+        return ZERVCRYPTO_EREAD;
     }
     std::memcpy(buffer, s->buffer, ZERVCRYPTO_PIECE_SIZE);
     s->position += s->fill;
     s->consumed = ZERVCRYPTO_PIECE_SIZE;
     *length = ZERVCRYPTO_PIECE_SIZE;
-    return 0;
+    return ZERVCRYPTO_OK;
 }
 
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)
