@@ -3,12 +3,12 @@
 #include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
 #include "app/CommandLine.h"
-#include "engine/CryptTask.h"
-#include "engine/DecryptManager.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/SettingsDialog.h"
-#include "tasks/TaskManager.h"
 #include "app/WindowIcon.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
+#include "tasks/TaskManager.h"
 
 #include <kv/kv.h>
 
@@ -31,9 +31,6 @@ namespace {
 
 const QString kCurrentDirKey = QStringLiteral("FileDialog/currentDir");
 const QString kUriList = QStringLiteral("text/uri-list");
-// Column 0 items carry the task's source under this role, so that the row index
-// can be rebuilt from the rows that stay when others are removed.
-constexpr int kSourceRole = Qt::UserRole + 1;
 
 QColor statusColour(int status)
 {
@@ -55,6 +52,32 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
     , m_statusTimer(this)
 {
+    setUpForm();
+    setUpTable();
+
+    m_statusTimer.setSingleShot(false);
+    m_statusTimer.setInterval(5000);
+    connect(&m_statusTimer, &QTimer::timeout, this, qOverload<>(&MainWindow::updateStatus));
+
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::onAboutToQuit);
+
+    setWindowIcon(WindowIcon::icon());
+    m_form._decryptBtn->setGeometry(285, 0, 86, 31);
+
+    connectActions();
+    connectDecryptManager();
+    connectTaskManager();
+    connect(m_form._viewComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onViewChanged);
+
+    loadSettings();
+    updateStatus(QStringLiteral("Drag files and folders to start decrypting..."), false);
+    handleCommandLine();
+}
+
+// The form, the status line, the Decrypt button's first state, the passphrase
+// field's actions and the application's style sheet.
+void MainWindow::setUpForm()
+{
     WindowIcon::ensureResources();
     m_form.setupUi(this);
 
@@ -71,14 +94,17 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
             m_form.actionClearFinished, m_form.actionClearFailed, m_form.actionClearPending, m_form.actionClearAll });
 
     qApp->setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black } "));
+}
 
+void MainWindow::setUpTable()
+{
     QTableWidget* table = m_form._messagesTbl;
-    table->setColumnCount(3);
-    table->setColumnWidth(0, 200);
-    table->setColumnWidth(1, 80);
-    table->setColumnWidth(2, 400);
-    table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    table->setColumnCount(ColumnCount);
+    table->setColumnWidth(NameColumn, 200);
+    table->setColumnWidth(ProgressColumn, 80);
+    table->setColumnWidth(StatusColumn, 400);
+    table->horizontalHeader()->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    table->horizontalHeader()->setSectionResizeMode(StatusColumn, QHeaderView::Stretch);
     table->horizontalHeader()->hide();
     table->verticalHeader()->hide();
     table->setShowGrid(false);
@@ -96,16 +122,12 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     // table itself, so the filter watches both.
     table->installEventFilter(this);
     table->viewport()->installEventFilter(this);
+}
 
-    m_statusTimer.setSingleShot(false);
-    m_statusTimer.setInterval(5000);
-    connect(&m_statusTimer, &QTimer::timeout, this, qOverload<>(&MainWindow::updateStatus));
-
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::onAboutToQuit);
-
-    setWindowIcon(WindowIcon::icon());
-    m_form._decryptBtn->setGeometry(285, 0, 86, 31);
-
+// Every action to its slot; while the Decrypt button is down, the actions that
+// change the lists or the settings are disabled.
+void MainWindow::connectActions()
+{
     connect(m_form.actionOpenFiles, &QAction::triggered, this, &MainWindow::onOpenFiles);
     connect(m_form.actionOpenFolder, &QAction::triggered, this, &MainWindow::onOpenFolder);
     connect(m_form.actionExit, &QAction::triggered, this, &MainWindow::onExitTriggered);
@@ -125,7 +147,11 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
              m_form.actionClearPending, m_form.actionSettings }) {
         connect(m_form._decryptBtn, &QPushButton::toggled, action, &QAction::setDisabled);
     }
+}
 
+// The settings dialog's thread count and the decrypt manager's reports.
+void MainWindow::connectDecryptManager()
+{
     SettingsDialog* settings = SettingsDialog::instance();
     DecryptManager* decrypt = DecryptManager::instance();
     connect(settings, &SettingsDialog::numThreadChanged, decrypt, &DecryptManager::onChangeNumThreads);
@@ -139,7 +165,11 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     connect(decrypt, &DecryptManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
 
     decrypt->onChangeNumThreads(settings->getNumThreads());
+}
 
+// The task manager's reports, and the busy dialog that shows while it works.
+void MainWindow::connectTaskManager()
+{
     BusyDialog* busy = BusyDialog::instance();
     TaskManager* tasks = TaskManager::instance();
     connect(
@@ -154,12 +184,6 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
         Qt::QueuedConnection);
     connect(tasks, &TaskManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
     connect(busy, &BusyDialog::cancelled, tasks, &TaskManager::cancel, Qt::QueuedConnection);
-
-    connect(m_form._viewComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onViewChanged);
-
-    loadSettings();
-    updateStatus(QStringLiteral("Drag files and folders to start decrypting..."), false);
-    handleCommandLine();
 }
 
 MainWindow::~MainWindow()
@@ -360,16 +384,16 @@ void MainWindow::onViewChanged(int view)
 {
     DecryptManager* decrypt = DecryptManager::instance();
     switch (view) {
-    case 0:
-        m_view = 0;
+    case LatestView:
+        m_view = LatestView;
         showTasks(decrypt->getCompletedTasks() + decrypt->getFailedTasks() + decrypt->getRunningTasks());
         break;
-    case 1:
-        m_view = 1;
+    case FinishedView:
+        m_view = FinishedView;
         showTasks(decrypt->getCompletedTasks());
         break;
-    case 2:
-        m_view = 2;
+    case FailedView:
+        m_view = FailedView;
         showTasks(decrypt->getFailedTasks());
         break;
     default:
@@ -525,78 +549,91 @@ void MainWindow::uncheckAndDisableDecrypt()
 
 void MainWindow::updateTaskRow(const CryptTask* task)
 {
-    if (!task) {
-        return;
-    }
-    const int status = task->status();
-    if ((m_view == 1 && status != Task::FINISHED) || (m_view == 2 && status != Task::FAILED)) {
+    if (!task || !inView(task->status())) {
         return;
     }
     QTableWidget* table = m_form._messagesTbl;
     if (table->rowCount() > m_rowLimit) {
         clearTable();
     }
-    const int n = table->rowCount();
     const QString source = task->source();
-
     if (task->renameSourceOnSuccess) {
-        const auto loaded = m_rowIndex.find(task->loadedSource());
-        if (loaded != m_rowIndex.end()) {
-            QTableWidgetItem* item = loaded.value();
-            m_rowIndex.erase(loaded);
-            m_rowIndex.insert(source, item);
-            item->setData(kSourceRole, source);
-        }
+        // The row was made under the name the source had when it was loaded.
+        m_rowIndex.rename(task->loadedSource(), source);
     }
 
-    QTableWidgetItem* items[3] = {};
-    const auto known = m_rowIndex.find(source);
-    if (known != m_rowIndex.end()) {
-        const int row = known.value()->row();
-        if (row < 0 || row >= n) {
-            m_rowIndex.erase(known);
-            return;
-        }
-        for (int column = 0; column < 3; ++column) {
+    QTableWidgetItem* items[ColumnCount] = {};
+    const int row = m_rowIndex.find(source);
+    if (row != TaskRowIndex::NoRow) {
+        for (int column = 0; column < ColumnCount; ++column) {
             items[column] = table->item(row, column);
         }
+        fillRow(task, source, items);
     } else {
         for (auto& item : items) {
             item = new QTableWidgetItem();
         }
-        items[0]->setData(kSourceRole, source);
+        fillRow(task, source, items);
+        insertRow(source, items);
     }
+    showRow(items);
+}
 
-    if (items[0]) {
-        items[0]->setText(QFileInfo(source).fileName());
+bool MainWindow::inView(int status) const
+{
+    switch (m_view) {
+    case FinishedView:
+        return status == Task::FINISHED;
+    case FailedView:
+        return status == Task::FAILED;
+    default:
+        return true;
     }
-    if (items[1]) {
-        items[1]->setText(QString::number(double(task->progress()) * 100.0, 'f', 1) + QLatin1Char('%'));
-    }
-    if (items[2]) {
-        items[2]->setText(task->statusText());
-        items[2]->setData(Qt::UserRole, status);
-        items[2]->setForeground(statusColour(status));
-    }
+}
 
-    if (known == m_rowIndex.end()) {
-        // With sorting on, placing an item in the sort column moves its row to
-        // its sorted place; the sort column's item goes in last, so that the
-        // other two are already in the row that moves.
-        table->insertRow(n);
-        const int sortColumn = table->isSortingEnabled() ? table->horizontalHeader()->sortIndicatorSection() : -1;
-        for (int column = 0; column < 3; ++column) {
-            if (column != sortColumn) {
-                table->setItem(n, column, items[column]);
-            }
+void MainWindow::fillRow(const CryptTask* task, const QString& source, QTableWidgetItem* const items[ColumnCount])
+{
+    const int status = task->status();
+    if (QTableWidgetItem* name = items[NameColumn]) {
+        name->setText(QFileInfo(source).fileName());
+    }
+    if (QTableWidgetItem* progress = items[ProgressColumn]) {
+        progress->setText(QString::number(double(task->progress()) * 100.0, 'f', 1) + QLatin1Char('%'));
+    }
+    if (QTableWidgetItem* statusItem = items[StatusColumn]) {
+        statusItem->setText(task->statusText());
+        statusItem->setData(StatusRole, status);
+        statusItem->setForeground(statusColour(status));
+    }
+}
+
+void MainWindow::insertRow(const QString& source, QTableWidgetItem* const items[ColumnCount])
+{
+    // With sorting on, placing an item in the sort column moves its row to its
+    // sorted place; the sort column's item goes in last, so that the others are
+    // already in the row that moves.
+    QTableWidget* table = m_form._messagesTbl;
+    const int n = table->rowCount();
+    table->insertRow(n);
+    const int sortColumn = table->isSortingEnabled() ? table->horizontalHeader()->sortIndicatorSection() : -1;
+    for (int column = 0; column < ColumnCount; ++column) {
+        if (column != sortColumn) {
+            table->setItem(n, column, items[column]);
         }
-        if (sortColumn >= 0 && sortColumn < 3) {
-            table->setItem(n, sortColumn, items[sortColumn]);
-        }
-        m_rowIndex.insert(source, items[0]);
     }
+    if (sortColumn >= 0 && sortColumn < ColumnCount) {
+        table->setItem(n, sortColumn, items[sortColumn]);
+    }
+    m_rowIndex.add(source, table->model()->index(items[NameColumn]->row(), NameColumn));
+}
 
-    const QTableWidgetItem* anchor = items[0] ? items[0] : (items[1] ? items[1] : items[2]);
+void MainWindow::showRow(const QTableWidgetItem* const items[ColumnCount])
+{
+    QTableWidget* table = m_form._messagesTbl;
+    const QTableWidgetItem* anchor = items[NameColumn];
+    for (int column = NameColumn + 1; !anchor && column < ColumnCount; ++column) {
+        anchor = items[column];
+    }
     if (anchor && anchor->row() >= 0) {
         table->resizeRowToContents(anchor->row());
     }
@@ -626,10 +663,9 @@ void MainWindow::clearRowsByStatus(Task::STATUS status, bool justTable)
         clearTable();
     } else {
         QTableWidget* table = m_form._messagesTbl;
-        m_rowIndex.clear();
         for (int row = 0; row < table->rowCount();) {
-            const QTableWidgetItem* statusItem = table->item(row, 2);
-            const int rowStatus = statusItem ? statusItem->data(Qt::UserRole).toInt() : -1;
+            const QTableWidgetItem* statusItem = table->item(row, StatusColumn);
+            const int rowStatus = statusItem ? statusItem->data(StatusRole).toInt() : -1;
             if (rowStatus == status || (status == Task::FAILED && rowStatus == Task::CANCELLED)) {
                 table->removeRow(row);
             } else {
@@ -639,11 +675,7 @@ void MainWindow::clearRowsByStatus(Task::STATUS status, bool justTable)
         // The rows that stay keep their index entries: a later update of one of
         // their tasks (a source deleted on request, say) must land on its row,
         // not add a second row for the same file.
-        for (int row = 0; row < table->rowCount(); ++row) {
-            if (QTableWidgetItem* nameItem = table->item(row, 0)) {
-                m_rowIndex.insert(nameItem->data(kSourceRole).toString(), nameItem);
-            }
-        }
+        m_rowIndex.removeLost();
     }
     if (!justTable) {
         TaskManager::instance()->clearStatus(status);

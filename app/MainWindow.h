@@ -10,11 +10,11 @@
 
 #include "ui_MainWindow.h"
 
+#include "app/TaskRowIndex.h"
 #include "engine/Task.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <QMap>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -29,6 +29,13 @@ class MainWindow : public QMainWindow {
     Q_DISABLE_COPY_MOVE(MainWindow)
 
 public:
+    // The entries of the view selector, in its order.
+    enum View { LatestView = 0, FinishedView = 1, FailedView = 2 };
+    // The columns of the task table.
+    enum Column { NameColumn = 0, ProgressColumn = 1, StatusColumn = 2, ColumnCount = 3 };
+    // The status column's items carry the task's status as an int under this role.
+    static constexpr int StatusRole = Qt::UserRole;
+
     explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
     ~MainWindow() override;
 
@@ -80,6 +87,19 @@ public slots:
     void onAboutToQuit();
 
 private:
+    // The steps of construction, in their order.
+    void setUpForm();
+    void setUpTable();
+    void connectActions();
+    void connectDecryptManager();
+    void connectTaskManager();
+
+    // The steps of updateTaskRow().
+    bool inView(int status) const;
+    void fillRow(const CryptTask* task, const QString& source, QTableWidgetItem* const items[ColumnCount]);
+    void insertRow(const QString& source, QTableWidgetItem* const items[ColumnCount]);
+    void showRow(const QTableWidgetItem* const items[ColumnCount]);
+
     void uncheckAndDisableDecrypt();
     // Stops both managers once; later calls (the destructor after quitting) do nothing.
     void shutdownManagers();
@@ -89,11 +109,9 @@ private:
     QString m_currentFolder;
     QLabel* m_statusLabel = nullptr;
     int m_rowLimit = 1000;
-    // Task key (its source) to the item in column 0 of its row. Rows are found
-    // through the item, not by a remembered number, because the table keeps
-    // itself sorted and moves rows when it does.
-    QMap<QString, QTableWidgetItem*> m_rowIndex;
+    // Task key (its source) to its row in the table.
+    TaskRowIndex m_rowIndex;
     QTimer m_statusTimer;
-    int m_view = 0;
+    int m_view = LatestView;
     bool m_managersDown = false;
 };

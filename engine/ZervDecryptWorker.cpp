@@ -18,7 +18,31 @@ namespace {
 // How far along the "(decrypted N)" sequence the worker looks for a free name.
 constexpr int kMaxNameAttempts = 100000;
 
+// A failed read and a wrong passphrase report the same result code.
+static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
+
 } // namespace
+
+// The output while a run writes it: a descriptor without a name, or one with a
+// hidden temporary name, and the file that writes through it.
+struct ZervDecryptWorker::OutputFile {
+    QFile file;
+    int fd = -1;
+    QString temporary; // empty for an unnamed file
+    bool published = false; // it has its final name
+
+    // Closes the descriptor; output that never got its final name goes with it.
+    void close()
+    {
+        if (file.isOpen())
+            file.close();
+        else if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        if (!published && !temporary.isEmpty())
+            QFile::remove(temporary);
+    }
+};
 
 ZervDecryptWorker::ZervDecryptWorker(int id, QObject* parent)
     : QThread(parent)
@@ -48,7 +72,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         QMutexLocker locker(&m_mutex);
         m_task = task;
         if (!task) {
-            m_resultCode = -3;
+            m_resultCode = InvalidSource;
             m_message = QStringLiteral("Invalid file");
             return;
         }
@@ -73,7 +97,7 @@ void ZervDecryptWorker::reset()
     }
     QMutexLocker locker(&m_mutex);
     m_cancelled.store(false);
-    m_resultCode = 0;
+    m_resultCode = Success;
     m_totalBytes.store(0);
     m_doneBytes.store(0);
     m_passphrase = QString();
@@ -88,11 +112,11 @@ QString ZervDecryptWorker::errorText() const
     QMutexLocker locker(&m_mutex);
     const QString code = QString::number(m_resultCode);
     switch (m_resultCode) {
-    case 0:
+    case Success:
         return QString();
-    case -1:
+    case DestinationUnwritable:
         return QStringLiteral("Could not write to destination.") + QStringLiteral(" - Code: ") + code;
-    case 2:
+    case EnvelopeCorrupt:
         return QStringLiteral("Input file is corrupted or not encrypted.") + QStringLiteral(" Code: ") + code;
     default:
         return m_message + QStringLiteral(" Code: ") + code;
@@ -144,99 +168,101 @@ bool ZervDecryptWorker::publish(const QString& temporary, int fd)
             }
         }
     }
-    if (error != 0 && !temporary.isEmpty())
-        QFile::remove(temporary);
     return error == 0;
+}
+
+void ZervDecryptWorker::fail(int code, const QString& message)
+{
+    m_resultCode = code;
+    m_message = message;
 }
 
 void ZervDecryptWorker::run()
 {
     emit started(this);
     kv_log("ZervDecryptWorker::run()");
+    OutputFile out;
+    if (checkSource() && openDecryptor() && openOutput(&out))
+        finishOutput(&out, produce(&out));
+    // The one clean-up path, whichever step ended the run.
+    closeDecryptor();
+    out.close();
+}
 
+bool ZervDecryptWorker::checkSource()
+{
     const QFileInfo sourceInfo(m_source);
     if (!sourceInfo.exists()) {
-        m_resultCode = -3;
-        m_message = QStringLiteral("Source file does not exist.");
-        return;
+        fail(InvalidSource, QStringLiteral("Source file does not exist."));
+        return false;
     }
     if (!sourceInfo.isFile()) {
-        m_resultCode = -3;
-        m_message = QStringLiteral("Source is not a file.");
-        return;
+        fail(InvalidSource, QStringLiteral("Source is not a file."));
+        return false;
     }
     m_totalBytes.fetch_add(static_cast<uint64_t>(sourceInfo.size()));
+    return true;
+}
 
+bool ZervDecryptWorker::openDecryptor()
+{
     m_decryptor = zervcrypto_file_decrypt_init();
     if (!m_decryptor) {
         kv_log("zervcrypto_file_decrypt_init returned NULL");
-        m_resultCode = -2;
-        m_message = QStringLiteral("Could not initialize decrypter.");
-        return;
+        fail(DecrypterUnavailable, QStringLiteral("Could not initialize decrypter."));
+        return false;
     }
     kv_log("ZervDecryptWorker::run() - passed init");
 
-    const unsigned opened = zervcrypto_file_decrypt_open(
-        m_decryptor, m_passphrase.toUtf8().constData(), m_source.toUtf8().constData(), nullptr);
-    if (opened != 0) {
+    QByteArray passphrase = m_passphrase.toUtf8();
+    const unsigned opened
+        = zervcrypto_file_decrypt_open(m_decryptor, passphrase.constData(), m_source.toUtf8().constData(), nullptr);
+    OPENSSL_cleanse(passphrase.data(), static_cast<size_t>(passphrase.size()));
+    if (opened != ZERVCRYPTO_OK) {
         kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
-        m_resultCode = static_cast<int>(opened);
-        m_message = QString::fromUtf8(m_decryptor->error_text);
-        closeDecryptor();
-        return;
+        fail(static_cast<int>(opened), QString::fromUtf8(m_decryptor->error_text));
+        return false;
     }
     kv_log("ZervDecryptWorker::run() - passed open");
+    return true;
+}
 
+bool ZervDecryptWorker::openOutput(OutputFile* out)
+{
     // The plaintext grows in a file without a name (or, where the file system has
     // no unnamed files, under a hidden one) beside its destination, and only gets
     // the destination name once it is complete (or kept after a read failure).
     const QString folder = QFileInfo(m_destination).absolutePath();
-    QString temporary;
-    int fd = SafeFile::createUnnamed(folder);
-    if (fd < 0)
-        fd = SafeFile::createTemporary(folder, &temporary);
-    QFile out;
-    const auto discard = [&] {
-        out.close();
-        if (!temporary.isEmpty())
-            QFile::remove(temporary);
-    };
-    if (fd < 0 || !out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0) {
-            ::close(fd);
-            if (!temporary.isEmpty())
-                QFile::remove(temporary);
-        }
-        m_resultCode = -1;
-        closeDecryptor();
-        return;
+    out->fd = SafeFile::createUnnamed(folder);
+    if (out->fd < 0)
+        out->fd = SafeFile::createTemporary(folder, &out->temporary);
+    if (out->fd < 0 || !out->file.open(out->fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        m_resultCode = DestinationUnwritable; // its text is fixed; the message stays as it is
+        return false;
     }
     kv_log("ZervDecryptWorker::run() - passed outfile");
+    return true;
+}
 
+ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
+{
     uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
     uint32_t length = 0;
+    Produced produced = Produced::Stopped;
     for (;;) {
         kv_log("ZervDecryptWorker::run() - producing loop: %d ", static_cast<int>(length));
         const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, buffer, &length);
-        if (result != 0) {
-            m_message = QString::fromUtf8(m_decryptor->error_text);
-            m_resultCode = static_cast<int>(result);
-            closeDecryptor();
-            // The plaintext read so far is kept, under the destination name.
-            if (out.flush() && publish(temporary, fd))
-                out.close();
-            else
-                discard();
-            return;
+        if (result != ZERVCRYPTO_OK) {
+            fail(static_cast<int>(result), QString::fromUtf8(m_decryptor->error_text));
+            produced = Produced::ReadFailed;
+            break;
         }
         if (length == 0)
             break;
-        if (out.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
-            m_resultCode = -5;
-            m_message = QStringLiteral("Could not write out to device.");
-            closeDecryptor();
-            discard();
-            return;
+        if (out->file.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
+            fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+            produced = Produced::WriteFailed;
+            break;
         }
         m_doneBytes.fetch_add(length);
         if (CryptTask* task = m_task)
@@ -244,30 +270,36 @@ void ZervDecryptWorker::run()
         if (m_cancelled.load())
             break;
     }
+    OPENSSL_cleanse(buffer, sizeof buffer);
+    return produced;
+}
 
-    closeDecryptor();
+void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
+{
+    if (produced == Produced::ReadFailed) {
+        // The plaintext read so far is kept, under the destination name.
+        out->published = out->file.flush() && publish(out->temporary, out->fd);
+        return;
+    }
+    if (produced == Produced::WriteFailed)
+        return;
     if (m_cancelled.load()) {
-        m_message = QStringLiteral("Cancelled by user");
-        discard();
-        m_resultCode = -5;
+        fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
         return;
     }
     // A buffered write may only fail when it reaches the disk.
-    if (!out.flush()) {
-        m_resultCode = -5;
-        m_message = QStringLiteral("Could not write out to device.");
-        discard();
+    if (!out->file.flush()) {
+        fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
         return;
     }
     // An unnamed file is linked while its descriptor is still open.
-    const bool published = publish(temporary, fd);
-    out.close();
-    if (!published) {
-        m_resultCode = -1;
+    out->published = publish(out->temporary, out->fd);
+    if (!out->published) {
+        m_resultCode = DestinationUnwritable;
         return;
     }
     kv_log("ZervDecryptWorker::run() - exit");
-    m_resultCode = 0;
+    m_resultCode = Success;
 }
 
 void ZervDecryptWorker::onFinished()
@@ -279,13 +311,13 @@ void ZervDecryptWorker::onFinished()
         code = m_resultCode;
     }
     CryptTask* task = m_task;
-    if (code != 0 && m_cancelled.load()) {
+    if (code != Success && m_cancelled.load()) {
         if (task) {
             task->setStatus(Task::CANCELLED);
             task->setProgress(progressFraction());
         }
         emit failed(this);
-    } else if (code != 0) {
+    } else if (code != Success) {
         if (task) {
             task->setMessage(errorText());
             task->setStatus(Task::FAILED);

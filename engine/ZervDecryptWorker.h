@@ -8,6 +8,8 @@
 // under the destination name; the final name never replaces an existing file.
 #pragma once
 
+#include "engine/zervcrypto.h"
+
 #include <QMutex>
 #include <QString>
 #include <QThread>
@@ -15,7 +17,6 @@
 #include <atomic>
 #include <cstdint>
 
-struct zervcrypto_file_decrypt_t;
 class CryptTask;
 
 class ZervDecryptWorker : public QThread {
@@ -23,6 +24,19 @@ class ZervDecryptWorker : public QThread {
     Q_DISABLE_COPY_MOVE(ZervDecryptWorker)
 
 public:
+    // Result codes of a run: 0, the worker's own negative codes, or the
+    // decryptor's codes passed through when it fails to open or read the envelope.
+    enum ResultCode : int {
+        Success = 0,
+        DestinationUnwritable = -1, // the output cannot be created or given its name
+        DecrypterUnavailable = -2, // no memory for the decryptor's state
+        InvalidSource = -3, // the source is missing or no regular file, or no task was given
+        OutputDiscarded = -5, // writing failed, or the run was cancelled; the output is removed
+        PassphraseOrReadFailed = ZERVCRYPTO_EPASSPHRASE,
+        EnvelopeCorrupt = ZERVCRYPTO_ECORRUPT,
+        EnvelopeUnreadable = ZERVCRYPTO_ESYSTEM,
+    };
+
     explicit ZervDecryptWorker(int id, QObject* parent = nullptr);
     // Cancels a running decryption and waits for the thread to end before the
     // object goes away.
@@ -32,7 +46,7 @@ public:
     // The bound task; null when idle.
     CryptTask* task() const;
     // Binds the task and starts the thread at low priority; a null task sets
-    // result code -3 ("Invalid file") and starts nothing.
+    // InvalidSource ("Invalid file") and starts nothing.
     void setTask(CryptTask* task);
     // Back to the state after construction (apart from the id); waits for a
     // thread that is still ending.
@@ -58,6 +72,21 @@ public slots:
     void onFinished();
 
 private:
+    struct OutputFile;
+    // How the producing loop ended: at the end of the plaintext or on the cancel
+    // flag, or on a failure that already set the result.
+    enum class Produced { Stopped, ReadFailed, WriteFailed };
+
+    // The steps of run(); each that fails sets the result and returns false.
+    bool checkSource();
+    bool openDecryptor();
+    bool openOutput(OutputFile* out);
+    Produced produce(OutputFile* out);
+    // Settles the result and whether the output is kept under its final name.
+    void finishOutput(OutputFile* out, Produced produced);
+    // Sets the result code and the message errorText() shows with it.
+    void fail(int code, const QString& message);
+
     // Gives the temporary file its final name without replacing anything: the
     // task's destination, or the next free name of its "(decrypted)" sequence.
     bool publish(const QString& temporary, int fd);

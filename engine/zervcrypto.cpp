@@ -199,6 +199,170 @@ bool decryptRun(
     return true;
 }
 
+// ------------------------------------------------------------------ open, step by step
+
+// What one step of open reports: success, or the code to fail with and its text
+// (a prefix for the system's text when a system call failed with err).
+struct Outcome {
+    unsigned code = ZERVCRYPTO_OK;
+    const char* text = nullptr;
+    int err = 0;
+
+    bool ok() const { return code == ZERVCRYPTO_OK; }
+};
+
+constexpr Outcome kSuccess {};
+
+Outcome corrupt()
+{
+    return { ZERVCRYPTO_ECORRUPT, "Input file is corrupt", 0 };
+}
+
+Outcome systemFailure(const char* prefix, int err)
+{
+    return { ZERVCRYPTO_ESYSTEM, prefix, err };
+}
+
+// Where the trailer lies in the tail window (offsets into the state's buffer).
+struct Trailer {
+    uint32_t end = 0; // bytes in the window
+    uint32_t header = 0; // start of the header record
+    uint32_t keys[kMaxKeyRecords]; // starts of the key records, nearest the end first
+    unsigned keyCount = 0;
+};
+
+// The one way open fails: the error text is written, the code returned.
+unsigned finishOpen(zervcrypto_file_decrypt_t* s, const Outcome& outcome, int* sysError)
+{
+    if (outcome.ok())
+        return ZERVCRYPTO_OK;
+    if (outcome.err != 0)
+        setSystemError(s, outcome.text, outcome.err, sysError);
+    else
+        setError(s, outcome.text);
+    return outcome.code;
+}
+
+// Opens the file and learns its size; a file no larger than a header record is
+// no envelope.
+Outcome openFile(zervcrypto_file_decrypt_t* s, const char* passphrase, const char* path)
+{
+    if (!passphrase || !path)
+        return systemFailure("Cannot open file: ", EINVAL);
+    if (int rc = kv_file_openread(path, &s->file); rc != 0)
+        return systemFailure("Cannot open file: ", rc);
+    if (int rc = kv_file_fstat(&s->file, &s->file_status); rc != 0)
+        return systemFailure("Cannot examine file: ", rc);
+    if (s->file_status.size <= kHeaderLength)
+        return corrupt();
+    return kSuccess;
+}
+
+// Reads the tail window, the last 8192 bytes, where the trailer lies.
+Outcome readTail(zervcrypto_file_decrypt_t* s, uint32_t* end)
+{
+    const uint64_t size = s->file_status.size;
+    const uint64_t start = size > kTailWindow ? size - kTailWindow : 0;
+    if (int rc = kv_file_seek(&s->file, static_cast<int64_t>(start), 0); rc != 0)
+        return systemFailure("Cannot seek in file: ", rc);
+    uint32_t got = 0;
+    if (int rc = readFully(&s->file, s->buffer, static_cast<uint32_t>(size - start), &got); rc != 0)
+        return systemFailure("Cannot read file: ", rc);
+    if (got != size - start)
+        return corrupt();
+    *end = got;
+    return kSuccess;
+}
+
+// Walks the records backwards from the end of the window until the header
+// record, noting every key record on the way.
+Outcome walkRecords(const uint8_t* w, Trailer* trailer)
+{
+    const uint32_t end = trailer->end;
+    uint32_t p = end;
+    int type = -1;
+    while (p > kFooterLength) {
+        if (type == kHeaderType)
+            break;
+        if (std::memcmp(w + p - 4, kMagic, 4) != 0)
+            break;
+        type = be16(w + p - kFooterLength);
+        const uint32_t length = be16(w + p - kFooterLength + 2) & 0x7FFFu;
+        // A record must at least hold its footer, and fit in what lies before it.
+        if (length < kFooterLength || length > p)
+            return corrupt();
+        p -= length;
+        if (type == kKeyType) {
+            if (trailer->keyCount == kMaxKeyRecords)
+                return corrupt();
+            trailer->keys[trailer->keyCount++] = p;
+        }
+    }
+    if (p == end || end - p < kHeaderLength)
+        return corrupt();
+    trailer->header = p;
+    return kSuccess;
+}
+
+// Copies the record at h into the header and checks that it is a 120-byte
+// header record.
+Outcome parseHeader(const uint8_t* h, zervcrypto_header_t* hdr)
+{
+    uint64_t sizeBE;
+    std::memcpy(&sizeBE, h, 8);
+    hdr->plaintext_size = kv_ntohll(sizeBE);
+    std::memcpy(hdr->iv, h + 8, 16);
+    std::memcpy(hdr->wrapped_key, h + 24, 16);
+    std::memcpy(hdr->key_digest, h + 40, 16);
+    std::memcpy(hdr->salt, h + 56, 16);
+    std::memcpy(hdr->reserved, h + 72, 32);
+    for (int i = 0; i < 4; ++i)
+        hdr->reserved16[i] = be16(h + 104 + 2 * i);
+    if (be16(h + 112) != kHeaderType || (be16(h + 114) & 0x7FFFu) != kHeaderLength
+        || std::memcmp(h + 116, kMagic, 4) != 0)
+        return corrupt();
+    return kSuccess;
+}
+
+// Unwraps the candidates until one gives a data key with the stored digest: the
+// header's own wrapped key, then the key records from the one nearest the header
+// to the one nearest the end of the file. The data key is left in the state.
+Outcome findDataKey(zervcrypto_file_decrypt_t* s, const char* passphrase, const Trailer& trailer)
+{
+    const zervcrypto_header_t& hdr = s->header;
+    uint8_t passKey[16];
+    if (!md5(hdr.salt, reinterpret_cast<const uint8_t*>(passphrase), std::strlen(passphrase), passKey))
+        return systemFailure("Cannot open file: ", ENOMEM);
+    std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter> unwrap(newEcb(passKey, false));
+    OPENSSL_cleanse(passKey, sizeof passKey);
+    if (!unwrap)
+        return systemFailure("Cannot open file: ", ENOMEM);
+    const int keyCount = static_cast<int>(trailer.keyCount);
+    for (int i = keyCount; i >= 0; --i) {
+        const uint8_t* wrapped = i == keyCount ? hdr.wrapped_key : s->buffer + trailer.keys[i];
+        uint8_t digest[16];
+        if (!ecb(unwrap.get(), wrapped, s->data_key, 16) || !md5(hdr.salt, s->data_key, 16, digest))
+            return systemFailure("Cannot open file: ", ENOMEM);
+        if (std::memcmp(digest, hdr.key_digest, 16) == 0)
+            return kSuccess;
+    }
+    return { ZERVCRYPTO_EPASSPHRASE, "Passphrase doesn't match", 0 };
+}
+
+// Sets up the data cipher and goes back to the start of the ciphertext.
+Outcome prepareCipher(zervcrypto_file_decrypt_t* s)
+{
+    EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher));
+    s->key_schedule.cipher = newEcb(s->data_key, true);
+    if (!s->key_schedule.cipher)
+        return systemFailure("Cannot open file: ", ENOMEM);
+    s->remaining = s->header.plaintext_size;
+    std::memcpy(s->iv, s->header.iv, 16);
+    if (int rc = kv_file_seek(&s->file, 0, 0); rc != 0)
+        return systemFailure("Cannot seek in file: ", rc);
+    return kSuccess;
+}
+
 static_assert(kBatchBlocks % 8 == 0);
 
 } // namespace
@@ -218,152 +382,35 @@ unsigned zervcrypto_file_decrypt_open(
 {
     if (!s)
         return ZERVCRYPTO_ESYSTEM;
-    if (!passphrase || !path) {
-        setSystemError(s, "Cannot open file: ", EINVAL, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-
-    if (int rc = kv_file_openread(path, &s->file); rc != 0) {
-        setSystemError(s, "Cannot open file: ", rc, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    if (int rc = kv_file_fstat(&s->file, &s->file_status); rc != 0) {
-        setSystemError(s, "Cannot examine file: ", rc, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    const uint64_t size = s->file_status.size;
-    if (size <= kHeaderLength) {
-        setError(s, "Input file is corrupt");
-        return ZERVCRYPTO_ECORRUPT;
-    }
-
-    // The trailer lies in the last 8192 bytes.
-    const uint64_t start = size > kTailWindow ? size - kTailWindow : 0;
-    if (int rc = kv_file_seek(&s->file, static_cast<int64_t>(start), 0); rc != 0) {
-        setSystemError(s, "Cannot seek in file: ", rc, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    uint32_t got = 0;
-    if (int rc = readFully(&s->file, s->buffer, static_cast<uint32_t>(size - start), &got); rc != 0) {
-        setSystemError(s, "Cannot read file: ", rc, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    if (got != size - start) {
-        setError(s, "Input file is corrupt");
-        return ZERVCRYPTO_ECORRUPT;
-    }
-
-    // Walk the records backwards from the end of the window.
-    const uint8_t* w = s->buffer;
-    const uint32_t end = got;
-    uint32_t p = end;
-    int type = -1;
-    uint32_t candidates[kMaxKeyRecords + 1];
-    unsigned keyCount = 0;
-    while (p > kFooterLength) {
-        if (type == kHeaderType)
-            break;
-        if (std::memcmp(w + p - 4, kMagic, 4) != 0)
-            break;
-        type = be16(w + p - kFooterLength);
-        const uint32_t length = be16(w + p - kFooterLength + 2) & 0x7FFFu;
-        // A record must at least hold its footer, and fit in what lies before it.
-        if (length < kFooterLength || length > p) {
-            setError(s, "Input file is corrupt");
-            return ZERVCRYPTO_ECORRUPT;
-        }
-        p -= length;
-        if (type == kKeyType) {
-            if (keyCount == kMaxKeyRecords) {
-                setError(s, "Input file is corrupt");
-                return ZERVCRYPTO_ECORRUPT;
-            }
-            candidates[keyCount++] = p;
-        }
-    }
-    if (p == end || end - p < kHeaderLength) {
-        setError(s, "Input file is corrupt");
-        return ZERVCRYPTO_ECORRUPT;
-    }
-
-    // The record at p must be the 120-byte header record.
-    const uint8_t* h = w + p;
-    zervcrypto_header_t& hdr = s->header;
-    uint64_t sizeBE;
-    std::memcpy(&sizeBE, h, 8);
-    hdr.plaintext_size = kv_ntohll(sizeBE);
-    std::memcpy(hdr.iv, h + 8, 16);
-    std::memcpy(hdr.wrapped_key, h + 24, 16);
-    std::memcpy(hdr.key_digest, h + 40, 16);
-    std::memcpy(hdr.salt, h + 56, 16);
-    std::memcpy(hdr.reserved, h + 72, 32);
-    for (int i = 0; i < 4; ++i)
-        hdr.reserved16[i] = be16(h + 104 + 2 * i);
-    if (be16(h + 112) != kHeaderType || (be16(h + 114) & 0x7FFFu) != kHeaderLength
-        || std::memcmp(h + 116, kMagic, 4) != 0) {
-        setError(s, "Input file is corrupt");
-        return ZERVCRYPTO_ECORRUPT;
-    }
-
-    // Candidates: the header's own wrapped key, then the key records from the one
-    // nearest the header to the one nearest the end of the file.
-    const size_t passLength = std::strlen(passphrase);
-    uint8_t passKey[16];
-    if (!md5(hdr.salt, reinterpret_cast<const uint8_t*>(passphrase), passLength, passKey)) {
-        setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter> unwrap(newEcb(passKey, false));
-    OPENSSL_cleanse(passKey, sizeof passKey);
-    if (!unwrap) {
-        setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    bool matched = false;
-    for (int i = static_cast<int>(keyCount); i >= 0 && !matched; --i) {
-        const uint8_t* wrapped = i == static_cast<int>(keyCount) ? hdr.wrapped_key : w + candidates[i];
-        uint8_t digest[16];
-        if (!ecb(unwrap.get(), wrapped, s->data_key, 16) || !md5(hdr.salt, s->data_key, 16, digest)) {
-            setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
-            return ZERVCRYPTO_ESYSTEM;
-        }
-        matched = std::memcmp(digest, hdr.key_digest, 16) == 0;
-    }
-    if (!matched) {
-        setError(s, "Passphrase doesn't match");
-        return ZERVCRYPTO_EPASSPHRASE;
-    }
-
-    EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher));
-    s->key_schedule.cipher = newEcb(s->data_key, true);
-    if (!s->key_schedule.cipher) {
-        setSystemError(s, "Cannot open file: ", ENOMEM, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    s->remaining = hdr.plaintext_size;
-    std::memcpy(s->iv, hdr.iv, 16);
-
-    if (int rc = kv_file_seek(&s->file, 0, 0); rc != 0) {
-        setSystemError(s, "Cannot seek in file: ", rc, sysError);
-        return ZERVCRYPTO_ESYSTEM;
-    }
-    return ZERVCRYPTO_OK;
+    Trailer trailer;
+    Outcome outcome = openFile(s, passphrase, path);
+    if (outcome.ok())
+        outcome = readTail(s, &trailer.end);
+    if (outcome.ok())
+        outcome = walkRecords(s->buffer, &trailer);
+    if (outcome.ok())
+        outcome = parseHeader(s->buffer + trailer.header, &s->header);
+    if (outcome.ok())
+        outcome = findDataKey(s, passphrase, trailer);
+    if (outcome.ok())
+        outcome = prepareCipher(s);
+    return finishOpen(s, outcome, sysError);
 }
 
 unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buffer, uint32_t* length)
 {
     if (!s || !buffer || !length)
-        return 1;
+        return ZERVCRYPTO_EREAD;
     auto* cipher = static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher);
     if (!cipher) {
         setError(s, "Read failed"); // never opened successfully
-        return 1;
+        return ZERVCRYPTO_EREAD;
     }
 
     if (s->fill == s->consumed) {
         if (s->remaining == 0) {
             *length = 0;
-            return 0;
+            return ZERVCRYPTO_OK;
         }
         // Fill the whole buffer unless the file ends: a short read in the middle
         // of the file must not move the chunk grid.
@@ -371,7 +418,7 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
         if (int rc = readFully(&s->file, s->buffer, ZERVCRYPTO_BUFFER_SIZE, &got); rc != 0) {
             s->fill = s->consumed = 0;
             setSystemError(s, "Cannot read file: ", rc, nullptr);
-            return 1;
+            return ZERVCRYPTO_EREAD;
         }
         s->fill = got;
         // The file must supply the rest of the ciphertext rounded up to a whole
@@ -379,7 +426,7 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
         if (got < ZERVCRYPTO_BUFFER_SIZE && (got < 15 || got - 15 < s->remaining)) {
             s->fill = s->consumed = 0;
             setError(s, "Read failed");
-            return 1;
+            return ZERVCRYPTO_EREAD;
         }
         if (s->fill > s->remaining)
             s->fill = static_cast<uint32_t>(s->remaining);
@@ -393,7 +440,7 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
         std::memcpy(buffer, s->buffer + s->consumed, n);
         s->consumed += n;
         *length = n;
-        return 0;
+        return ZERVCRYPTO_OK;
     }
 
     // Fresh ciphertext.
@@ -401,23 +448,23 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
     if (rounded <= ZERVCRYPTO_PIECE_SIZE) {
         if (!decryptRun(cipher, s->iv, s->position, s->buffer, buffer, rounded / kBlock)) {
             setError(s, "Read failed");
-            return 1;
+            return ZERVCRYPTO_EREAD;
         }
         *length = s->fill;
         s->position += s->fill;
         s->fill = 0;
-        return 0;
+        return ZERVCRYPTO_OK;
     }
     if (!decryptRun(cipher, s->iv, s->position, s->buffer, s->buffer, rounded / kBlock)) {
         s->fill = s->consumed = 0;
         setError(s, "Read failed");
-        return 1;
+        return ZERVCRYPTO_EREAD;
     }
     std::memcpy(buffer, s->buffer, ZERVCRYPTO_PIECE_SIZE);
     s->position += s->fill;
     s->consumed = ZERVCRYPTO_PIECE_SIZE;
     *length = ZERVCRYPTO_PIECE_SIZE;
-    return 0;
+    return ZERVCRYPTO_OK;
 }
 
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)

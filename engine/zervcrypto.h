@@ -20,11 +20,12 @@
 extern "C" {
 #endif
 
-/* Result codes of open and read. */
-#define ZERVCRYPTO_OK 0
-#define ZERVCRYPTO_EPASSPHRASE 1 /* open: passphrase does not match; read: any failure */
-#define ZERVCRYPTO_ECORRUPT 2 /* open: the file is not a valid envelope */
-#define ZERVCRYPTO_ESYSTEM 3 /* open: a system call failed, or no state */
+/* Result codes of open and read, of the functions' unsigned type. */
+#define ZERVCRYPTO_OK 0u
+#define ZERVCRYPTO_EPASSPHRASE 1u /* open: passphrase does not match */
+#define ZERVCRYPTO_EREAD 1u /* read: any failure, or no state */
+#define ZERVCRYPTO_ECORRUPT 2u /* open: the file is not a valid envelope */
+#define ZERVCRYPTO_ESYSTEM 3u /* open: a system call failed, or no state */
 
 /* Largest piece zervcrypto_file_decrypt_read hands out; its buffer must hold this. */
 #define ZERVCRYPTO_PIECE_SIZE 1024
@@ -75,8 +76,8 @@ unsigned zervcrypto_file_decrypt_open(
 
 /*
  * The next piece of plaintext: 1 to 1024 bytes into buffer (which holds at least
- * 1024), its length into *length; length 0 at the end of the plaintext. Returns 0,
- * or 1 with state->error_text set.
+ * 1024), its length into *length; length 0 at the end of the plaintext. Returns
+ * ZERVCRYPTO_OK, or ZERVCRYPTO_EREAD with state->error_text set.
  */
 unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* state, uint8_t* buffer, uint32_t* length);
 

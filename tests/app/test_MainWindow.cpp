@@ -3,12 +3,12 @@
 // the row limit, sorting, the passphrase field, the busy dialog's Cancel and
 // the command line.
 #include "app/BusyDialog.h"
-#include "engine/CryptTask.h"
-#include "engine/DecryptManager.h"
-#include "tests/support/EnvelopeWriter.h"
 #include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
 #include "tasks/TaskManager.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -89,7 +89,7 @@ private:
     {
         QList<int> statuses;
         for (int row = 0; row < table()->rowCount(); ++row) {
-            statuses << table()->item(row, 2)->data(Qt::UserRole).toInt();
+            statuses << table()->item(row, MainWindow::StatusColumn)->data(MainWindow::StatusRole).toInt();
         }
         std::sort(statuses.begin(), statuses.end());
         return statuses;
@@ -193,20 +193,21 @@ private slots:
         if (accept) {
             QTRY_COMPARE(decrypt->getNumPending(), 1);
             QCOMPARE(decrypt->getNumFailed(), 0);
-            QCOMPARE(rowStatuses(), (QList<int> { 1, 1, 1 }));
+            QCOMPARE(rowStatuses(), (QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED }));
             QTRY_VERIFY(decryptButton()->isEnabled());
         } else {
             QCOMPARE(decrypt->getNumFailed(), 1);
             QCOMPARE(decrypt->getNumPending(), 0);
-            QCOMPARE(rowStatuses(), (QList<int> { 1, 1, 1, 2 }));
+            QCOMPARE(rowStatuses(), (QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED, Task::FAILED }));
             const int bad = rowOf(QStringLiteral("bad.txt.korvel-env"));
             QVERIFY(bad >= 0);
-            QVERIFY(table()->item(bad, 2)->text().startsWith(QStringLiteral("Error (")));
-            QCOMPARE(table()->item(bad, 2)->foreground().color(), QColor(QStringLiteral("red")));
+            QVERIFY(table()->item(bad, MainWindow::StatusColumn)->text().startsWith(QStringLiteral("Error (")));
+            QCOMPARE(table()->item(bad, MainWindow::StatusColumn)->foreground().color(), QColor(QStringLiteral("red")));
             const int good = rowOf(QStringLiteral("a.txt.korvel-env"));
-            QCOMPARE(table()->item(good, 1)->text(), QStringLiteral("100.0%"));
-            QCOMPARE(table()->item(good, 2)->text(), QStringLiteral("Finished"));
-            QCOMPARE(table()->item(good, 2)->foreground().color(), QColor(QStringLiteral("green")));
+            QCOMPARE(table()->item(good, MainWindow::ProgressColumn)->text(), QStringLiteral("100.0%"));
+            QCOMPARE(table()->item(good, MainWindow::StatusColumn)->text(), QStringLiteral("Finished"));
+            QCOMPARE(
+                table()->item(good, MainWindow::StatusColumn)->foreground().color(), QColor(QStringLiteral("green")));
             QTRY_COMPARE(status(), QStringLiteral("   3 finished, 1 failed, 0 pending, 4 total"));
             QCOMPARE(child<QLabel>("_progressLbl")->text(), QStringLiteral("100%"));
         }
@@ -216,20 +217,21 @@ private slots:
     {
         runWithOneFailure();
         auto* view = child<QComboBox>("_viewComboBox");
-        view->setCurrentIndex(1);
-        QCOMPARE(rowStatuses(), (QList<int> { 1, 1, 1 }));
-        view->setCurrentIndex(2);
-        QCOMPARE(rowStatuses(), (QList<int> { 2 }));
-        view->setCurrentIndex(0);
-        QCOMPARE(rowStatuses(), (QList<int> { 1, 1, 1, 2 }));
+        view->setCurrentIndex(MainWindow::FinishedView);
+        QCOMPARE(rowStatuses(), (QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED }));
+        view->setCurrentIndex(MainWindow::FailedView);
+        QCOMPARE(rowStatuses(), (QList<int> { Task::FAILED }));
+        view->setCurrentIndex(MainWindow::LatestView);
+        QCOMPARE(rowStatuses(), (QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED, Task::FAILED }));
 
         CryptTask cancelled(m_dir->filePath(QStringLiteral("stopped.korvel-env")));
         cancelled.setStatus(Task::CANCELLED);
         m_window->updateTaskRow(&cancelled);
-        QCOMPARE(rowStatuses(), (QList<int> { 1, 1, 1, 2, 3 }));
+        QCOMPARE(rowStatuses(),
+            (QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED, Task::FAILED, Task::CANCELLED }));
 
         child<QAction>("actionClearFailed")->trigger();
-        QCOMPARE(rowStatuses(), (QList<int> { 1, 1, 1 }));
+        QCOMPARE(rowStatuses(), (QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED }));
         QTRY_COMPARE(DecryptManager::instance()->getNumFailed(), 0);
         QTRY_COMPARE(status(), QStringLiteral("   All failed tasks cleared."));
 
@@ -288,8 +290,8 @@ private slots:
         tasks[5]->setProgress(0.375f);
         m_window->updateTaskRow(tasks[5].get());
         QCOMPARE(table()->rowCount(), 1);
-        QCOMPARE(table()->item(0, 0)->text(), QStringLiteral("file0005.korvel-env"));
-        QCOMPARE(table()->item(0, 1)->text(), QStringLiteral("37.5%"));
+        QCOMPARE(table()->item(0, MainWindow::NameColumn)->text(), QStringLiteral("file0005.korvel-env"));
+        QCOMPARE(table()->item(0, MainWindow::ProgressColumn)->text(), QStringLiteral("37.5%"));
     }
 
     void sortingKeepsEachTaskOnItsRow()
@@ -301,20 +303,20 @@ private slots:
             m_window->updateTaskRow(t);
         }
         QCOMPARE(table()->rowCount(), 3);
-        table()->sortItems(0, Qt::AscendingOrder);
-        QCOMPARE(table()->item(0, 0)->text(), QStringLiteral("a.korvel-env"));
+        table()->sortItems(MainWindow::NameColumn, Qt::AscendingOrder);
+        QCOMPARE(table()->item(0, MainWindow::NameColumn)->text(), QStringLiteral("a.korvel-env"));
 
         b.setStatus(Task::DECRYPTING);
         b.setProgress(0.5f);
         m_window->updateTaskRow(&b);
         QCOMPARE(table()->rowCount(), 3);
-        QCOMPARE(table()->item(rowOf("b.korvel-env"), 1)->text(), QStringLiteral("50.0%"));
-        QCOMPARE(table()->item(rowOf("b.korvel-env"), 2)->text(), QStringLiteral("Decrypting"));
-        QCOMPARE(table()->item(rowOf("a.korvel-env"), 2)->text(), QStringLiteral("Waiting"));
-        QCOMPARE(table()->item(rowOf("c.korvel-env"), 1)->text(), QStringLiteral("0.0%"));
+        QCOMPARE(table()->item(rowOf("b.korvel-env"), MainWindow::ProgressColumn)->text(), QStringLiteral("50.0%"));
+        QCOMPARE(table()->item(rowOf("b.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Decrypting"));
+        QCOMPARE(table()->item(rowOf("a.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Waiting"));
+        QCOMPARE(table()->item(rowOf("c.korvel-env"), MainWindow::ProgressColumn)->text(), QStringLiteral("0.0%"));
 
         // Sorted by status, an update moves its row; the next update still finds it.
-        table()->sortItems(2, Qt::DescendingOrder);
+        table()->sortItems(MainWindow::StatusColumn, Qt::DescendingOrder);
         c.setStatus(Task::FINISHED);
         c.setProgress(1.0f);
         m_window->updateTaskRow(&c);
@@ -324,12 +326,12 @@ private slots:
         CryptTask d(QStringLiteral("/in/d.korvel-env"));
         m_window->updateTaskRow(&d);
         QCOMPARE(table()->rowCount(), 4);
-        QCOMPARE(table()->item(rowOf("c.korvel-env"), 2)->text(), QStringLiteral("Finished"));
-        QCOMPARE(table()->item(rowOf("c.korvel-env"), 1)->text(), QStringLiteral("100.0%"));
-        QCOMPARE(table()->item(rowOf("a.korvel-env"), 2)->text(), QStringLiteral("Error (bad)"));
-        QCOMPARE(table()->item(rowOf("b.korvel-env"), 2)->text(), QStringLiteral("Decrypting"));
-        QCOMPARE(table()->item(rowOf("d.korvel-env"), 2)->text(), QStringLiteral("Waiting"));
-        QCOMPARE(table()->item(rowOf("d.korvel-env"), 1)->text(), QStringLiteral("0.0%"));
+        QCOMPARE(table()->item(rowOf("c.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Finished"));
+        QCOMPARE(table()->item(rowOf("c.korvel-env"), MainWindow::ProgressColumn)->text(), QStringLiteral("100.0%"));
+        QCOMPARE(table()->item(rowOf("a.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Error (bad)"));
+        QCOMPARE(table()->item(rowOf("b.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Decrypting"));
+        QCOMPARE(table()->item(rowOf("d.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Waiting"));
+        QCOMPARE(table()->item(rowOf("d.korvel-env"), MainWindow::ProgressColumn)->text(), QStringLiteral("0.0%"));
     }
 
     void showPassphrase()

@@ -1,9 +1,9 @@
 // The decrypt worker driven directly with task records and envelopes from the
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
 #include "engine/CryptTask.h"
+#include "engine/ZervDecryptWorker.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
-#include "engine/ZervDecryptWorker.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(task->status(), Task::FINISHED);
         QCOMPARE(task->progress(), 1.0f);
         QCOMPARE(task->workerId.load(), 5);
-        QCOMPARE(worker.resultCode(), 0);
+        QCOMPARE(worker.resultCode(), ZervDecryptWorker::Success);
         QVERIFY(worker.errorText().isEmpty());
         QCOMPARE(readAll(path(QStringLiteral("doc.txt"))), toBytes(plain));
         QVERIFY(!task->destinationTagged);
@@ -95,14 +95,18 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("outputKept");
-        QTest::newRow("missing source") << "missing" << -3 << "Source file does not exist. Code: -3" << false;
-        QTest::newRow("folder source") << "folder" << -3 << "Source is not a file. Code: -3" << false;
-        QTest::newRow("wrong passphrase") << "passphrase" << 1 << "Passphrase doesn't match Code: 1" << false;
-        QTest::newRow("not an envelope") << "garbage" << 2 << "Input file is corrupted or not encrypted. Code: 2"
-                                         << false;
-        QTest::newRow("unwritable destination")
-            << "nofolder" << -1 << "Could not write to destination. - Code: -1" << false;
-        QTest::newRow("read failure keeps partial output") << "short" << 1 << "Read failed Code: 1" << true;
+        QTest::newRow("missing source") << "missing" << int(ZervDecryptWorker::InvalidSource)
+                                        << "Source file does not exist. Code: -3" << false;
+        QTest::newRow("folder source") << "folder" << int(ZervDecryptWorker::InvalidSource)
+                                       << "Source is not a file. Code: -3" << false;
+        QTest::newRow("wrong passphrase") << "passphrase" << int(ZervDecryptWorker::PassphraseOrReadFailed)
+                                          << "Passphrase doesn't match Code: 1" << false;
+        QTest::newRow("not an envelope") << "garbage" << int(ZervDecryptWorker::EnvelopeCorrupt)
+                                         << "Input file is corrupted or not encrypted. Code: 2" << false;
+        QTest::newRow("unwritable destination") << "nofolder" << int(ZervDecryptWorker::DestinationUnwritable)
+                                                << "Could not write to destination. - Code: -1" << false;
+        QTest::newRow("read failure keeps partial output")
+            << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true;
     }
 
     void failures()
@@ -168,10 +172,10 @@ private slots:
         ZervDecryptWorker worker(1);
         worker.setTask(nullptr);
         QVERIFY(!worker.isRunning());
-        QCOMPARE(worker.resultCode(), -3);
+        QCOMPARE(worker.resultCode(), ZervDecryptWorker::InvalidSource);
         QCOMPARE(worker.errorText(), QStringLiteral("Invalid file Code: -3"));
         worker.reset();
-        QCOMPARE(worker.resultCode(), 0);
+        QCOMPARE(worker.resultCode(), ZervDecryptWorker::Success);
         QVERIFY(worker.errorText().isEmpty());
     }
 
@@ -192,7 +196,7 @@ private slots:
         QCOMPARE(task->status(), Task::CANCELLED);
         QCOMPARE(task->statusText(), QStringLiteral("Cancelled"));
         QVERIFY(task->message().isEmpty());
-        QCOMPARE(worker.resultCode(), -5);
+        QCOMPARE(worker.resultCode(), ZervDecryptWorker::OutputDiscarded);
         QCOMPARE(worker.message(), QStringLiteral("Cancelled by user"));
         const float reached = 1024.0f / QFileInfo(source).size();
         QCOMPARE(task->progress(), reached);

@@ -1,6 +1,6 @@
+#include "engine/zervcrypto.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
-#include "engine/zervcrypto.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -34,12 +34,12 @@ Result decrypt(const QString& path, const char* passphrase)
     if (!s)
         return r;
     r.openCode = zervcrypto_file_decrypt_open(s, passphrase, path.toUtf8().constData(), &r.sysError);
-    if (r.openCode == 0) {
+    if (r.openCode == ZERVCRYPTO_OK) {
         uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
         for (;;) {
             uint32_t length = 0xFFFF;
             r.readCode = zervcrypto_file_decrypt_read(s, buffer, &length);
-            if (r.readCode != 0 || length == 0)
+            if (r.readCode != ZERVCRYPTO_OK || length == 0)
                 break;
             r.pieces.append(length);
             r.plaintext.insert(r.plaintext.end(), buffer, buffer + length);
@@ -134,8 +134,8 @@ void TestZervcrypto::roundTrip()
     if (size == 0)
         options.gapBytes = 1; // a bare 120-byte header is too short to be an envelope
     const Result r = decrypt(write(plaintext, options), "secret");
-    QCOMPARE(r.openCode, 0u);
-    QCOMPARE(r.readCode, 0u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
+    QCOMPARE(r.readCode, ZERVCRYPTO_OK);
     QCOMPARE(r.plaintext.size(), plaintext.size());
     QVERIFY(r.plaintext == plaintext);
     QCOMPARE(r.pieces, expectedPieces(size));
@@ -162,7 +162,7 @@ void TestZervcrypto::piecesOfKnownSizes()
     QFETCH(qulonglong, size);
     QFETCH(QList<uint32_t>, pieces);
     const Result r = decrypt(write(korvel::test::patternBytes(size)), "secret");
-    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
     QCOMPARE(r.pieces, pieces);
 }
 
@@ -195,10 +195,10 @@ void TestZervcrypto::passphrases()
     const Bytes plaintext = korvel::test::patternBytes(3000);
     const Result r = decrypt(write(plaintext, options), typed.toUtf8().constData());
     if (opens) {
-        QCOMPARE(r.openCode, 0u);
+        QCOMPARE(r.openCode, ZERVCRYPTO_OK);
         QVERIFY(r.plaintext == plaintext);
     } else {
-        QCOMPARE(r.openCode, 1u);
+        QCOMPARE(r.openCode, ZERVCRYPTO_EPASSPHRASE);
         QCOMPARE(r.error, QByteArray("Passphrase doesn't match"));
     }
 }
@@ -216,7 +216,7 @@ void TestZervcrypto::trailerRecordsAreSteppedOver()
     options.gapBytes = 333;
     const Bytes plaintext = korvel::test::patternBytes(5000, 5);
     const Result r = decrypt(write(plaintext, options), "two");
-    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
     QVERIFY(r.plaintext == plaintext);
 }
 
@@ -228,7 +228,7 @@ void TestZervcrypto::stateHoldsHeader()
     options.reserved16 = { 1, 0x0203, 0xFFFE, 0x8000 };
     EnvelopeKeys keys;
     const Result r = decrypt(write(korvel::test::patternBytes(10), options, &keys), "secret");
-    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
     QCOMPARE(r.header.plaintext_size, uint64_t(10));
     QVERIFY(std::memcmp(r.header.iv, keys.iv.data(), 16) == 0);
     QVERIFY(std::memcmp(r.header.salt, keys.salt.data(), 16) == 0);
@@ -249,45 +249,45 @@ void TestZervcrypto::corruptTrailers_data()
     const Bytes empty = korvel::test::makeEnvelope({});
     const QByteArray headerOnly(reinterpret_cast<const char*>(empty.data()), static_cast<qsizetype>(empty.size()));
 
-    QTest::newRow("intact") << goodBytes << 0u;
-    QTest::newRow("header alone: 120 bytes") << headerOnly << 2u;
-    QTest::newRow("header plus one byte") << (QByteArray(1, 'x') + headerOnly) << 0u;
-    QTest::newRow("empty file") << QByteArray() << 2u;
+    QTest::newRow("intact") << goodBytes << ZERVCRYPTO_OK;
+    QTest::newRow("header alone: 120 bytes") << headerOnly << ZERVCRYPTO_ECORRUPT;
+    QTest::newRow("header plus one byte") << (QByteArray(1, 'x') + headerOnly) << ZERVCRYPTO_OK;
+    QTest::newRow("empty file") << QByteArray() << ZERVCRYPTO_ECORRUPT;
     QByteArray badMagic = goodBytes;
     badMagic[badMagic.size() - 1] = 0x0C;
-    QTest::newRow("last byte of magic") << badMagic << 2u;
-    QTest::newRow("trailing garbage") << (goodBytes + "junk") << 2u;
-    QTest::newRow("last bytes cut") << goodBytes.left(goodBytes.size() - 3) << 2u;
+    QTest::newRow("last byte of magic") << badMagic << ZERVCRYPTO_ECORRUPT;
+    QTest::newRow("trailing garbage") << (goodBytes + "junk") << ZERVCRYPTO_ECORRUPT;
+    QTest::newRow("last bytes cut") << goodBytes.left(goodBytes.size() - 3) << ZERVCRYPTO_ECORRUPT;
     QByteArray longRecord = goodBytes;
     longRecord[longRecord.size() - 6] = char(0x7F); // length 0x7F78: more than the file holds
-    QTest::newRow("record longer than the file") << longRecord << 2u;
+    QTest::newRow("record longer than the file") << longRecord << ZERVCRYPTO_ECORRUPT;
     QByteArray zeroLength = goodBytes;
     zeroLength[zeroLength.size() - 6] = 0;
     zeroLength[zeroLength.size() - 5] = 0;
-    QTest::newRow("record length 0") << zeroLength << 2u;
+    QTest::newRow("record length 0") << zeroLength << ZERVCRYPTO_ECORRUPT;
     QByteArray shortLength = goodBytes;
     shortLength[shortLength.size() - 6] = 0;
     shortLength[shortLength.size() - 5] = 4;
-    QTest::newRow("record length shorter than a footer") << shortLength << 2u;
+    QTest::newRow("record length shorter than a footer") << shortLength << ZERVCRYPTO_ECORRUPT;
     QByteArray flagged = goodBytes;
     flagged[flagged.size() - 6] = char(0x80); // bit 15 set: ignored
-    QTest::newRow("length flag bit") << flagged << 0u;
+    QTest::newRow("length flag bit") << flagged << ZERVCRYPTO_OK;
     QByteArray wrongType = goodBytes;
     wrongType[wrongType.size() - 7] = 0x07; // 0x8107: a key record, then nothing before it
-    QTest::newRow("header typed as key record") << wrongType << 2u;
+    QTest::newRow("header typed as key record") << wrongType << ZERVCRYPTO_ECORRUPT;
     QByteArray headerLength = goodBytes;
     headerLength[headerLength.size() - 5] = 112; // walk lands 8 bytes into the header
-    QTest::newRow("header length 112") << headerLength << 2u;
+    QTest::newRow("header length 112") << headerLength << ZERVCRYPTO_ECORRUPT;
 
     // The header must lie within the last 8192 bytes.
     EnvelopeOptions farAway;
     farAway.extraRecords = { ExtraRecord { 0x9000, Bytes(8100, 0), false } };
     const Bytes far = korvel::test::makeEnvelope(plain, farAway);
-    QTest::newRow("header outside the tail window") << korvel::test::toBytes(far) << 2u;
+    QTest::newRow("header outside the tail window") << korvel::test::toBytes(far) << ZERVCRYPTO_ECORRUPT;
     EnvelopeOptions nearEnough;
     nearEnough.extraRecords = { ExtraRecord { 0x9000, Bytes(8192 - 120 - 8, 0), false } };
     const Bytes nearly = korvel::test::makeEnvelope(plain, nearEnough);
-    QTest::newRow("header at the window's first byte") << korvel::test::toBytes(nearly) << 0u;
+    QTest::newRow("header at the window's first byte") << korvel::test::toBytes(nearly) << ZERVCRYPTO_OK;
 
     // A key record at the very end with no header before it: the walk ends on a
     // record too short to be a header.
@@ -296,7 +296,7 @@ void TestZervcrypto::corruptTrailers_data()
     const uint8_t keyFooter[] = { 0x81, 0x07, 0x00, 0x18, 0xB1, 0x0B, 0xB1, 0x0B };
     lone.insert(lone.end(), 16, 0x22);
     lone.insert(lone.end(), keyFooter, keyFooter + 8);
-    QTest::newRow("key record without header") << korvel::test::toBytes(lone) << 2u;
+    QTest::newRow("key record without header") << korvel::test::toBytes(lone) << ZERVCRYPTO_ECORRUPT;
 }
 
 void TestZervcrypto::corruptTrailers()
@@ -320,13 +320,13 @@ void TestZervcrypto::keyRecordLimit()
     options.passphrases.back() = "last";
     const Bytes plaintext = korvel::test::patternBytes(100);
     Result r = decrypt(write(plaintext, options), "last");
-    QCOMPARE(r.openCode, 0u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
     QVERIFY(r.plaintext == plaintext);
 
     // One more is refused as corrupt rather than written past the candidate list.
     options.passphrases.push_back("extra");
     r = decrypt(write(plaintext, options), "head");
-    QCOMPARE(r.openCode, 2u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_ECORRUPT);
     QCOMPARE(r.error, QByteArray("Input file is corrupt"));
 }
 
@@ -338,8 +338,8 @@ void TestZervcrypto::truncatedData()
     options.declaredSize = 200000;
     const Bytes plaintext = korvel::test::patternBytes(100000);
     const Result r = decrypt(write(plaintext, options), "secret");
-    QCOMPARE(r.openCode, 0u);
-    QCOMPARE(r.readCode, 1u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
+    QCOMPARE(r.readCode, ZERVCRYPTO_EREAD);
     QCOMPARE(r.error, QByteArray("Read failed"));
     QCOMPARE(r.plaintext.size(), size_t(65536));
     QVERIFY(std::equal(r.plaintext.begin(), r.plaintext.end(), plaintext.begin()));
@@ -353,8 +353,8 @@ void TestZervcrypto::declaredSizeNearTheTop()
         EnvelopeOptions options;
         options.declaredSize = declared;
         const Result r = decrypt(write(korvel::test::patternBytes(100), options), "secret");
-        QCOMPARE(r.openCode, 0u);
-        QCOMPARE(r.readCode, 1u);
+        QCOMPARE(r.openCode, ZERVCRYPTO_OK);
+        QCOMPARE(r.readCode, ZERVCRYPTO_EREAD);
         QCOMPARE(r.error, QByteArray("Read failed"));
         QVERIFY(r.plaintext.empty());
     }
@@ -366,8 +366,8 @@ void TestZervcrypto::shorterDeclaredSize()
     options.declaredSize = 1500;
     const Bytes plaintext = korvel::test::patternBytes(4000);
     const Result r = decrypt(write(plaintext, options), "secret");
-    QCOMPARE(r.openCode, 0u);
-    QCOMPARE(r.readCode, 0u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_OK);
+    QCOMPARE(r.readCode, ZERVCRYPTO_OK);
     QCOMPARE(r.plaintext.size(), size_t(1500));
     QVERIFY(std::equal(r.plaintext.begin(), r.plaintext.end(), plaintext.begin()));
 }
@@ -375,7 +375,7 @@ void TestZervcrypto::shorterDeclaredSize()
 void TestZervcrypto::systemErrors()
 {
     Result r = decrypt(m_dir.filePath("does-not-exist"), "secret");
-    QCOMPARE(r.openCode, 3u);
+    QCOMPARE(r.openCode, ZERVCRYPTO_ESYSTEM);
     QCOMPARE(r.sysError, ENOENT);
     QCOMPARE(r.error, QByteArray("Cannot open file: No such file or directory"));
 
@@ -384,25 +384,27 @@ void TestZervcrypto::systemErrors()
     QFile filler(m_dir.filePath("folder/f"));
     QVERIFY(filler.open(QIODevice::WriteOnly));
     r = decrypt(m_dir.filePath("folder"), "secret");
-    QVERIFY(r.openCode == 3u || r.openCode == 2u); // a folder's size may be reported as 120 or less
-    if (r.openCode == 3u) {
+    QVERIFY(r.openCode == ZERVCRYPTO_ESYSTEM
+        || r.openCode == ZERVCRYPTO_ECORRUPT); // a folder's size may be reported as 120 or less
+    if (r.openCode == ZERVCRYPTO_ESYSTEM) {
         QCOMPARE(r.sysError, EISDIR);
         QCOMPARE(r.error, QByteArray("Cannot read file: Is a directory"));
     }
 
     // The out-parameter is optional.
     zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
-    QCOMPARE(zervcrypto_file_decrypt_open(s, "x", m_dir.filePath("nope").toUtf8().constData(), nullptr), 3u);
+    QCOMPARE(
+        zervcrypto_file_decrypt_open(s, "x", m_dir.filePath("nope").toUtf8().constData(), nullptr), ZERVCRYPTO_ESYSTEM);
     zervcrypto_file_decrypt_close(&s);
     QVERIFY(!s);
 }
 
 void TestZervcrypto::nullArguments()
 {
-    QCOMPARE(zervcrypto_file_decrypt_open(nullptr, "x", "y", nullptr), 3u);
+    QCOMPARE(zervcrypto_file_decrypt_open(nullptr, "x", "y", nullptr), ZERVCRYPTO_ESYSTEM);
     uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
     uint32_t length = 0;
-    QCOMPARE(zervcrypto_file_decrypt_read(nullptr, buffer, &length), 1u);
+    QCOMPARE(zervcrypto_file_decrypt_read(nullptr, buffer, &length), ZERVCRYPTO_EREAD);
     zervcrypto_file_decrypt_close(nullptr);
     zervcrypto_file_decrypt_t* none = nullptr;
     zervcrypto_file_decrypt_close(&none);
@@ -411,7 +413,7 @@ void TestZervcrypto::nullArguments()
     zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
     QVERIFY(s);
     QVERIFY(!kv_file_valid(&s->file));
-    QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), 1u); // never opened
+    QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), ZERVCRYPTO_EREAD); // never opened
     zervcrypto_file_decrypt_close(&s);
     QVERIFY(!s);
 }
