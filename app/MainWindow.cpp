@@ -6,6 +6,7 @@
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
 #include "app/ReloadFailedDialog.h"
+#include "app/ResourceImage.h"
 #include "app/SettingsDialog.h"
 #include "tasks/TaskManager.h"
 #include "app/WindowIcon.h"
@@ -57,6 +58,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
 {
     WindowIcon::ensureResources();
     m_form.setupUi(this);
+    ResourceImage::show(m_form._phraseLbl, QStringLiteral(":/crypt/key32.png"));
 
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("_statusLbl"));

@@ -1,9 +1,13 @@
 // The about, busy and reload-failed dialogs: forms, flags, the version text and
-// the busy dialog's cancel paths.
+// the busy dialog's cancel paths; the compiled-in images at both scales.
 #include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
 #include "app/ReloadFailedDialog.h"
+#include "app/ResourceImage.h"
+#include "app/WindowIcon.h"
 
+#include <QFile>
+#include <QImageReader>
 #include <QMovie>
 #include <QSignalSpy>
 #include <QtTest>
@@ -161,6 +165,114 @@ private slots:
             }
         });
         QCOMPARE(dialog->exec(), result);
+    }
+
+    // Every image the window may name, as the build renders it from its drawing.
+    void compiledInImages_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        const QList<QPair<const char*, int>> squares = { { "crypt.png", 64 }, { "CryptIcon48.png", 48 },
+            { "key32.png", 32 }, { "key48.png", 48 }, { "key64.png", 64 }, { "lock_open48.png", 48 },
+            { "openfiles64.png", 64 }, { "openfolder64.png", 64 }, { "cleanList64.png", 64 }, { "cleanDone64.png", 64 },
+            { "cleanFailed64.png", 64 }, { "cleanWaiting64.png", 64 }, { "deletelocked48.png", 48 },
+            { "deletelocked.png", 32 }, { "settings32.png", 32 }, { "decrypt128.png", 128 }, { "eye40.png", 40 },
+            { "shell-windows.png", 48 }, { "keyhole64.png", 64 } };
+        for (const auto& [name, side] : squares) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QSize(side, side);
+        }
+        QTest::newRow("drophere.png") << "drophere.png" << QSize(256, 160);
+    }
+
+    void compiledInImages()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        WindowIcon::ensureResources();
+        const QString path = QStringLiteral(":/crypt/") + name;
+        const QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QCOMPARE(image.size(), size);
+        QVERIFY(image.hasAlphaChannel());
+        // Drawn, not blank: some pixels are transparent and some opaque.
+        const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+        int opaque = 0;
+        for (int y = 0; y < argb.height(); ++y) {
+            for (int x = 0; x < argb.width(); ++x) {
+                opaque += qAlpha(argb.pixel(x, y)) == 255 ? 1 : 0;
+            }
+        }
+        QVERIFY2(opaque > 0 && opaque < argb.width() * argb.height(), qPrintable(QString::number(opaque)));
+
+        // The twin for screens at 200% is the drawing at twice the size, and
+        // it is what a label gets there.
+        const QString twin = ResourceImage::twinPath(path);
+        QCOMPARE(twin, QStringLiteral(":/crypt/") + QFileInfo(name).completeBaseName() + QStringLiteral("@2x.png"));
+        const QImage twice(twin);
+        QCOMPARE(twice.size(), size * 2);
+        const QPixmap sharp = ResourceImage::pixmap(path, 2.0);
+        QCOMPARE(sharp.devicePixelRatio(), 2.0);
+        QCOMPARE(sharp.size(), size * 2);
+        // Pixmaps keep premultiplied pixels: compare in that form.
+        QCOMPARE(sharp.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            twice.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        const QPixmap plain = ResourceImage::pixmap(path, 1.0);
+        QCOMPARE(plain.devicePixelRatio(), 1.0);
+        QCOMPARE(plain.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        // At 150% the twin is scaled down, not the image up.
+        const QPixmap between = ResourceImage::pixmap(path, 1.5);
+        QCOMPARE(between.devicePixelRatio(), 1.5);
+        QCOMPARE(between.size(), (QSizeF(size) * 1.5).toSize());
+    }
+
+    void keyTwinIsTheLargerKey()
+    {
+        WindowIcon::ensureResources();
+        // Both are the key drawing rendered at 64 pixels; the twin says it is
+        // meant for twice the scale.
+        QImage twin(QStringLiteral(":/crypt/key32@2x.png"));
+        QCOMPARE(twin.devicePixelRatio(), 2.0);
+        twin.setDevicePixelRatio(1.0);
+        QCOMPARE(twin, QImage(QStringLiteral(":/crypt/key64.png")));
+    }
+
+    void iconFileHoldsEverySize()
+    {
+        WindowIcon::ensureResources();
+        QImageReader reader(QStringLiteral(":/crypt/CryptIcon.ico"));
+        QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+        QList<int> sizes;
+        for (int i = 0; i < reader.imageCount(); ++i) {
+            QVERIFY(reader.jumpToImage(i));
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+            QCOMPARE(image.width(), image.height());
+            QVERIFY(image.hasAlphaChannel());
+            sizes << image.width();
+        }
+        std::sort(sizes.begin(), sizes.end());
+        QCOMPARE(sizes, (QList<int> { 16, 24, 32, 48, 64, 128, 256 }));
+    }
+
+    void loaderAnimation()
+    {
+        WindowIcon::ensureResources();
+        QMovie movie(QStringLiteral(":/crypt/loaderAnimated.gif"));
+        QVERIFY(movie.isValid());
+        QCOMPARE(movie.frameCount(), 12);
+        QList<QImage> frames;
+        for (int i = 0; i < movie.frameCount(); ++i) {
+            QVERIFY(movie.jumpToFrame(i));
+            QCOMPARE(movie.currentImage().size(), QSize(220, 20));
+            QVERIFY(movie.currentImage().hasAlphaChannel());
+            QCOMPARE(movie.nextFrameDelay(), 80);
+            frames << movie.currentImage();
+        }
+        // The pulse moves: no two frames in a row are the same.
+        for (int i = 1; i < frames.size(); ++i) {
+            QVERIFY2(frames[i] != frames[i - 1], qPrintable(QString::number(i)));
+        }
     }
 };
 
