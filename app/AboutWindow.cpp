@@ -29,7 +29,7 @@ AboutWindow::AboutWindow()
     connect(_okButton, &QPushButton::clicked, this, &QWidget::close);
     setWindowIcon(WindowIcon::icon());
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
-    setWindowTitle(QStringLiteral("About"));
+    setWindowTitle(tr("About"));
     versionLbl->setText(displayVersion(fullVersion()));
 }
 

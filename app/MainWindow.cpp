@@ -160,7 +160,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     connect(m_form._viewComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onViewChanged);
 
     loadSettings();
-    updateStatus(QStringLiteral("Drag files and folders to start decrypting..."), false);
+    updateStatus(tr("Drag files and folders to start decrypting..."), false);
     handleCommandLine();
 }
 
@@ -432,11 +432,8 @@ void MainWindow::updateStatus(QString msg, bool persist)
     }
     const int failed = decrypt->getNumFailed();
     m_form.statusBar->clearMessage();
-    m_statusLabel->setText(QStringLiteral("   %1 finished, %2 failed, %3 pending, %4 total")
-                               .arg(completed)
-                               .arg(failed)
-                               .arg(pending)
-                               .arg(total));
+    m_statusLabel->setText(QStringLiteral("   ")
+        + tr("%1 finished, %2 failed, %3 pending, %4 total").arg(completed).arg(failed).arg(pending).arg(total));
 }
 
 void MainWindow::updateStatus(QString msg)
@@ -470,7 +467,7 @@ void MainWindow::onDecryptManagerFinished()
     const int failed = decrypt->getNumFailed();
     if (failed > 0) {
         ReloadFailedDialog* dialog = ReloadFailedDialog::instance();
-        dialog->setMessage(QStringLiteral("%1 tasks have failed. Do you want to reload? ").arg(failed));
+        dialog->setMessage(tr("%1 tasks have failed. Do you want to reload? ").arg(failed));
         if (dialog->exec() == QDialog::Accepted) {
             onReloadFailed();
         }

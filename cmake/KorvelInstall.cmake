@@ -128,6 +128,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${KORVEL_PACKAGING_DIR}/debian/triggers)
 if(TARGET korvelcrypt)
   # Qt loads its display plugins at run time, so no linked library names them.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  # The window's own texts are compiled in; the toolkit's (standard buttons)
+  # come in the user's language from Debian's catalogues.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()
 
 set(CPACK_SOURCE_IGNORE_FILES "/build[^/]*/" "/\\\\.git" "/\\\\.cache/")

@@ -116,6 +116,7 @@ if [ "$have_app" = 1 ]; then
   for package in libqt6widgets6 qt6-qpa-plugins libssl3; do
     echo "$depends" | grep -qw "$package" || fail "Depends lacks $package"
   done
+  dpkg-deb -f "$deb" Recommends | grep -qw qt6-translations-l10n || fail "Recommends lacks qt6-translations-l10n"
 else
   missing+=(korvelcrypt)
 fi
