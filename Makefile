@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps configure build run test sanitize fuzz bench package clean
+.PHONY: all deps configure build run test sanitize fuzz bench package translations clean
 
 all: build
 
@@ -52,6 +52,10 @@ bench: build
 # The Debian package, korvelcrypt_<version>_<arch>.deb, in $(BUILD).
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# lupdate over the window's sources: new and changed texts into translations/*.ts.
+translations: configure
+	cmake --build $(BUILD) --target translations
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

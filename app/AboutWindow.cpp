@@ -1,5 +1,6 @@
 #include "app/AboutWindow.h"
 
+#include "app/ResourceImage.h"
 #include "app/WindowIcon.h"
 #include "engine/Version.h"
 
@@ -23,11 +24,12 @@ AboutWindow::AboutWindow()
 {
     WindowIcon::ensureResources();
     setupUi(this);
+    ResourceImage::show(label_2, QStringLiteral(":/crypt/CryptIcon48.png"));
     setModal(true);
     connect(_okButton, &QPushButton::clicked, this, &QWidget::close);
     setWindowIcon(WindowIcon::icon());
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
-    setWindowTitle(QStringLiteral("About"));
+    setWindowTitle(tr("About"));
     versionLbl->setText(displayVersion(fullVersion()));
 }
 

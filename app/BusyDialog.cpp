@@ -29,7 +29,7 @@ BusyDialog::BusyDialog()
     connect(this, &QDialog::rejected, this, &BusyDialog::onCancel);
     setWindowIcon(WindowIcon::icon());
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::FramelessWindowHint | Qt::WindowTitleHint);
-    setWindowTitle(QStringLiteral("Processing"));
+    setWindowTitle(tr("Processing"));
 }
 
 BusyDialog::~BusyDialog()

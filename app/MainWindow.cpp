@@ -4,6 +4,7 @@
 #include "app/BusyDialog.h"
 #include "app/CommandLine.h"
 #include "app/ReloadFailedDialog.h"
+#include "app/ResourceImage.h"
 #include "app/SettingsDialog.h"
 #include "app/WindowIcon.h"
 #include "engine/CryptTask.h"
@@ -70,7 +71,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     connect(m_form._viewComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onViewChanged);
 
     loadSettings();
-    updateStatus(QStringLiteral("Drag files and folders to start decrypting..."), false);
+    updateStatus(tr("Drag files and folders to start decrypting..."), false);
     handleCommandLine();
 }
 
@@ -80,6 +81,7 @@ void MainWindow::setUpForm()
 {
     WindowIcon::ensureResources();
     m_form.setupUi(this);
+    ResourceImage::show(m_form._phraseLbl, QStringLiteral(":/crypt/key32.png"));
 
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("_statusLbl"));
@@ -454,11 +456,8 @@ void MainWindow::updateStatus(QString msg, bool persist)
     }
     const int failed = decrypt->getNumFailed();
     m_form.statusBar->clearMessage();
-    m_statusLabel->setText(QStringLiteral("   %1 finished, %2 failed, %3 pending, %4 total")
-                               .arg(completed)
-                               .arg(failed)
-                               .arg(pending)
-                               .arg(total));
+    m_statusLabel->setText(QStringLiteral("   ")
+        + tr("%1 finished, %2 failed, %3 pending, %4 total").arg(completed).arg(failed).arg(pending).arg(total));
 }
 
 void MainWindow::updateStatus(QString msg)
@@ -492,7 +491,7 @@ void MainWindow::onDecryptManagerFinished()
     const int failed = decrypt->getNumFailed();
     if (failed > 0) {
         ReloadFailedDialog* dialog = ReloadFailedDialog::instance();
-        dialog->setMessage(QStringLiteral("%1 tasks have failed. Do you want to reload? ").arg(failed));
+        dialog->setMessage(tr("%1 tasks have failed. Do you want to reload? ").arg(failed));
         if (dialog->exec() == QDialog::Accepted) {
             onReloadFailed();
         }

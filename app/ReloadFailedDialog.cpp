@@ -20,7 +20,7 @@ ReloadFailedDialog::ReloadFailedDialog()
     setModal(true);
     setWindowIcon(WindowIcon::icon());
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
-    setWindowTitle(QStringLiteral("Reload Failed Tasks"));
+    setWindowTitle(tr("Reload Failed Tasks"));
 }
 
 ReloadFailedDialog::~ReloadFailedDialog()

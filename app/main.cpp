@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/Translations.h"
 
 #include <kv/kv.h>
 
@@ -22,6 +23,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     QApplication app(argc, argv);
+    const Translations translations(QLocale::system());
     auto* window = new MainWindow();
     window->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);

@@ -60,10 +60,18 @@ install(FILES ${PROJECT_SOURCE_DIR}/engine/zervcrypto.h DESTINATION ${CMAKE_INST
 if(TARGET korvelcrypt)
   install(TARGETS korvelcrypt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${KORVEL_PACKAGING_DIR}/korvelcrypt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # The icon is the drawing itself, for any size, and rendered at the sizes
+  # that desktops without SVG support look for.
+  include(${CMAKE_CURRENT_LIST_DIR}/KorvelImages.cmake)
+  korvel_add_desktop_icons(${KORVEL_PACKAGING_OUT}/icons/hicolor)
   foreach(size ${KORVEL_ICON_SIZES})
-    install(FILES ${KORVEL_PACKAGING_DIR}/icons/hicolor/${size}x${size}/apps/korvelcrypt.png
+    install(FILES ${KORVEL_PACKAGING_OUT}/icons/hicolor/${size}x${size}/apps/korvelcrypt.png
       DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
   endforeach()
+  install(FILES ${KORVEL_SVG_DIR}/crypt.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+    RENAME korvelcrypt.svg)
+  # What software centres show: summary, description, screenshot, releases.
+  install(FILES ${KORVEL_PACKAGING_DIR}/${KORVEL_APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${KORVEL_PACKAGING_DIR}/mime/korvelcrypt.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
   korvel_install_manpage(korvelcrypt)
 endif()
@@ -120,6 +128,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${KORVEL_PACKAGING_DIR}/debian/triggers)
 if(TARGET korvelcrypt)
   # Qt loads its display plugins at run time, so no linked library names them.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  # The window's own texts are compiled in; the toolkit's (standard buttons)
+  # come in the user's language from Debian's catalogues.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()
 
 set(CPACK_SOURCE_IGNORE_FILES "/build[^/]*/" "/\\\\.git" "/\\\\.cache/")

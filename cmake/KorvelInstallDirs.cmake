@@ -1,7 +1,11 @@
-# Install folders, shared by the install rules and the tests that check them.
-# GNUInstallDirs sets some of its folders (DATADIR, MANDIR) in the including scope
-# only, so it is included every time; the rest once.
+# Install folders and names, shared by the install rules and the tests that check
+# them. GNUInstallDirs sets some of its folders (DATADIR, MANDIR) in the including
+# scope only, so it is included every time, and so is every plain variable; the
+# rest once.
 include(GNUInstallDirs)
+# The AppStream component id, reverse-DNS of the project's domain; it names the
+# metainfo file, whose launchable is the desktop entry korvelcrypt.desktop.
+set(KORVEL_APPSTREAM_ID dev.korvel.crypt)
 include_guard(GLOBAL)
 
 # Debian searches the multiarch library folder under /usr and /usr/local alike.

@@ -2,10 +2,13 @@
 # Starts the real program under Xvfb with a folder of envelopes, types the
 # passphrase and presses Decrypt with synthesized X input, waits for every
 # plaintext, saves a screenshot, asks the window to close as a window manager
-# would, and checks the exit code and the saved settings.
+# would, and checks the exit code and the saved settings. Then once more on a
+# screen scaled to 200%, for a second screenshot (<screenshot>-2x.png).
 #
 #   smoke_test.sh <korvelcrypt> <smoke_helper> <screenshot.png>
 set -euo pipefail
+# The texts as written, whatever the language of the machine running the test.
+export LC_ALL=C.UTF-8 LANGUAGE=
 app=$1
 helper=$2
 screenshot=$3
@@ -85,4 +88,46 @@ settings=$XDG_CONFIG_HOME/Korvel/Crypt.conf
 [ -f "$settings" ] || fail "settings not saved"
 grep -q '^\[FileDialog\]' "$settings" || fail "no FileDialog group in $settings"
 grep -q '^currentDir=' "$settings" || fail "no currentDir in $settings"
-echo "smoke: $count files decrypted, exit 0, settings saved, screenshot $screenshot"
+# The window at 200% (QT_SCALE_FACTOR=2), on a second X server large enough for
+# it, after a run: its images come from their twice-sized renderings and its
+# text from scaled fonts, so the picture is as sharp as the first one.
+screenshot2x=${screenshot%.png}-2x.png
+kill "$xvfb_pid" 2>/dev/null || true
+wait "$xvfb_pid" 2>/dev/null || true
+Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display2x" 2>"$work/xvfb2x.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display2x" ] && break; sleep 0.1; done
+[ -s "$work/display2x" ] || fail "the second Xvfb did not start"
+export DISPLAY=:$(head -n1 "$work/display2x")
+mkdir -p "$work/envelopes2x" "$work/expected2x"
+"$helper" envelopes "$work/envelopes2x" "$work/expected2x" 3 secret
+QT_SCALE_FACTOR=2 "$app" "$work/envelopes2x" >"$work/app2x.log" 2>&1 &
+app_pid=$!
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Korvel Crypt$' | head -n1) || fail "no window at 200%"
+sleep 1
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^Processing$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+sleep 0.5
+xdotool windowfocus "$wid"
+sleep 0.3
+xdotool type --delay 30 secret
+xdotool key Tab space
+decrypted2x() {
+  for i in 0 1 2; do cmp -s "$work/envelopes2x/file$i.txt" "$work/expected2x/file$i.txt" || return 1; done
+}
+for _ in $(seq 300); do decrypted2x && break; sleep 0.1; done
+decrypted2x || { cat "$work/app2x.log" >&2; fail "not every file was decrypted at 200%"; }
+sleep 1.5
+width=$(xwininfo -id "$wid" | sed -n 's/^ *Width: *//p')
+[ "$width" -ge 1136 ] || fail "the window at 200% is $width pixels wide, not twice 568 or more"
+"$helper" shot "$wid" "$screenshot2x" || fail "no screenshot at 200%"
+"$helper" close "$wid" || fail "close request not sent at 200%"
+for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+status=0
+wait "$app_pid" || status=$?
+app_pid=""
+[ "$status" = 0 ] || { cat "$work/app2x.log" >&2; fail "exit code $status at 200%"; }
+
+echo "smoke: $count files decrypted, exit 0, settings saved, screenshots $screenshot and $screenshot2x"

@@ -1,12 +1,83 @@
 // The about, busy and reload-failed dialogs: forms, flags, the version text and
-// the busy dialog's cancel paths.
+// the busy dialog's cancel paths; the compiled-in images at both scales; and
+// the window's languages.
 #include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
+#include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
+#include "app/ResourceImage.h"
+#include "app/SettingsDialog.h"
+#include "app/Translations.h"
+#include "app/WindowIcon.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QImageReader>
+#include <QMenu>
 #include <QMovie>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTableWidget>
+#include <QXmlStreamReader>
 #include <QtTest>
+
+namespace {
+
+// One message of a Qt Linguist catalogue.
+struct CatalogueEntry {
+    QString context;
+    QString source;
+    QString translation;
+    QString type; // "unfinished", "vanished", "obsolete" or empty when done
+};
+
+QList<CatalogueEntry> readCatalogue(const QString& path, QString* language)
+{
+    QList<CatalogueEntry> entries;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return entries;
+    }
+    QXmlStreamReader xml(&file);
+    QString context;
+    CatalogueEntry entry;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement()) {
+            continue;
+        }
+        if (xml.name() == QLatin1String("TS")) {
+            *language = xml.attributes().value(QLatin1String("language")).toString();
+        } else if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("message")) {
+            entry = CatalogueEntry { context, {}, {}, {} };
+        } else if (xml.name() == QLatin1String("source")) {
+            entry.source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            entry.type = xml.attributes().value(QLatin1String("type")).toString();
+            entry.translation = xml.readElementText();
+            entries << entry;
+        }
+    }
+    return xml.hasError() ? QList<CatalogueEntry>() : entries;
+}
+
+QStringList placeholders(const QString& text)
+{
+    QStringList found;
+    static const QRegularExpression marker(QStringLiteral("%\\d+"));
+    for (const auto& match : marker.globalMatch(text)) {
+        found << match.captured();
+    }
+    found.sort();
+    return found;
+}
+
+} // namespace
 
 class TestDialogs : public QObject {
     Q_OBJECT
@@ -161,6 +232,276 @@ private slots:
             }
         });
         QCOMPARE(dialog->exec(), result);
+    }
+
+    // Every image the window may name, as the build renders it from its drawing.
+    void compiledInImages_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        const QList<QPair<const char*, int>> squares = { { "crypt.png", 64 }, { "CryptIcon48.png", 48 },
+            { "key32.png", 32 }, { "key48.png", 48 }, { "key64.png", 64 }, { "lock_open48.png", 48 },
+            { "openfiles64.png", 64 }, { "openfolder64.png", 64 }, { "cleanList64.png", 64 }, { "cleanDone64.png", 64 },
+            { "cleanFailed64.png", 64 }, { "cleanWaiting64.png", 64 }, { "deletelocked48.png", 48 },
+            { "deletelocked.png", 32 }, { "settings32.png", 32 }, { "decrypt128.png", 128 }, { "eye40.png", 40 },
+            { "shell-windows.png", 48 }, { "keyhole64.png", 64 } };
+        for (const auto& [name, side] : squares) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QSize(side, side);
+        }
+        QTest::newRow("drophere.png") << "drophere.png" << QSize(256, 160);
+    }
+
+    void compiledInImages()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        WindowIcon::ensureResources();
+        const QString path = QStringLiteral(":/crypt/") + name;
+        const QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QCOMPARE(image.size(), size);
+        QVERIFY(image.hasAlphaChannel());
+        // Drawn, not blank: some pixels are transparent and some opaque.
+        const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+        int opaque = 0;
+        for (int y = 0; y < argb.height(); ++y) {
+            for (int x = 0; x < argb.width(); ++x) {
+                opaque += qAlpha(argb.pixel(x, y)) == 255 ? 1 : 0;
+            }
+        }
+        QVERIFY2(opaque > 0 && opaque < argb.width() * argb.height(), qPrintable(QString::number(opaque)));
+
+        // The twin for screens at 200% is the drawing at twice the size, and
+        // it is what a label gets there.
+        const QString twin = ResourceImage::twinPath(path);
+        QCOMPARE(twin, QStringLiteral(":/crypt/") + QFileInfo(name).completeBaseName() + QStringLiteral("@2x.png"));
+        const QImage twice(twin);
+        QCOMPARE(twice.size(), size * 2);
+        const QPixmap sharp = ResourceImage::pixmap(path, 2.0);
+        QCOMPARE(sharp.devicePixelRatio(), 2.0);
+        QCOMPARE(sharp.size(), size * 2);
+        // Pixmaps keep premultiplied pixels: compare in that form.
+        QCOMPARE(sharp.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            twice.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        const QPixmap plain = ResourceImage::pixmap(path, 1.0);
+        QCOMPARE(plain.devicePixelRatio(), 1.0);
+        QCOMPARE(plain.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        // At 150% the twin is scaled down, not the image up.
+        const QPixmap between = ResourceImage::pixmap(path, 1.5);
+        QCOMPARE(between.devicePixelRatio(), 1.5);
+        QCOMPARE(between.size(), (QSizeF(size) * 1.5).toSize());
+    }
+
+    void keyTwinIsTheLargerKey()
+    {
+        WindowIcon::ensureResources();
+        // Both are the key drawing rendered at 64 pixels; the twin says it is
+        // meant for twice the scale.
+        QImage twin(QStringLiteral(":/crypt/key32@2x.png"));
+        QCOMPARE(twin.devicePixelRatio(), 2.0);
+        twin.setDevicePixelRatio(1.0);
+        QCOMPARE(twin, QImage(QStringLiteral(":/crypt/key64.png")));
+    }
+
+    void iconFileHoldsEverySize()
+    {
+        WindowIcon::ensureResources();
+        QImageReader reader(QStringLiteral(":/crypt/CryptIcon.ico"));
+        QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+        QList<int> sizes;
+        for (int i = 0; i < reader.imageCount(); ++i) {
+            QVERIFY(reader.jumpToImage(i));
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+            QCOMPARE(image.width(), image.height());
+            QVERIFY(image.hasAlphaChannel());
+            sizes << image.width();
+        }
+        std::sort(sizes.begin(), sizes.end());
+        QCOMPARE(sizes, (QList<int> { 16, 24, 32, 48, 64, 128, 256 }));
+    }
+
+    void loaderAnimation()
+    {
+        WindowIcon::ensureResources();
+        QImageReader reader(QStringLiteral(":/crypt/loaderAnimated.gif"));
+        QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+        QVERIFY(reader.supportsAnimation());
+        QCOMPARE(reader.imageCount(), 12);
+        QCOMPARE(reader.loopCount(), -1); // for ever
+        QList<QImage> frames;
+        for (int i = 0; i < 12; ++i) {
+            const QImage frame = reader.read();
+            QVERIFY2(!frame.isNull(), qPrintable(reader.errorString()));
+            // The delay the file stores for the frame just read, in ms.
+            QCOMPARE(reader.nextImageDelay(), 80);
+            QCOMPARE(frame.size(), QSize(220, 20));
+            QVERIFY(frame.hasAlphaChannel());
+            frames << frame;
+        }
+        // The pulse moves: no two frames in a row are the same.
+        for (int i = 1; i < frames.size(); ++i) {
+            QVERIFY2(frames[i] != frames[i - 1], qPrintable(QString::number(i)));
+        }
+    }
+
+    // The window, its dialogs and menus in the language of the locale: German
+    // where the locale asks for it, and otherwise exactly the texts as written.
+    void languages_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("C") << "C"
+                           << "";
+        QTest::newRow("en_US") << "en_US"
+                               << "";
+        QTest::newRow("en_GB") << "en_GB"
+                               << "";
+        QTest::newRow("de_DE") << "de_DE"
+                               << "de";
+        QTest::newRow("de_AT") << "de_AT"
+                               << "de";
+        QTest::newRow("de_CH") << "de_CH"
+                               << "de";
+        // No catalogue for French: the texts stay as written.
+        QTest::newRow("fr_FR") << "fr_FR"
+                               << "";
+    }
+
+    void languages()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, language);
+        const Translations translations { QLocale(locale) };
+        QCOMPARE(translations.language(), language);
+        const bool german = language == QLatin1String("de");
+        const auto text = [german](const char* english, const char* deutsch) {
+            return QString::fromUtf8(german ? deutsch : english);
+        };
+
+        // Built after the catalogue is in, as main() does.
+        SettingsDialog::destroyInstance();
+        MainWindow window;
+        const auto action = [&window](const char* name) { return window.findChild<QAction*>(name); };
+        QCOMPARE(window.windowTitle(), QStringLiteral("Korvel Crypt"));
+        QCOMPARE(window.findChild<QCheckBox*>("_showPassCheck")->text(), text("Show passphrase", "Klartext zeigen"));
+        QCOMPARE(window.findChild<QPushButton*>("_decryptBtn")->text(), text("Decrypt", "Entsperren"));
+        auto* view = window.findChild<QComboBox*>("_viewComboBox");
+        QCOMPARE(view->itemText(0), text("Latest", "Neueste"));
+        QCOMPARE(view->itemText(2), text("Failed", "Fehlerhafte"));
+        QCOMPARE(window.findChild<QMenu*>("menuFile")->title(), text("File", "Datei"));
+        QCOMPARE(window.findChild<QMenu*>("menuCommands")->title(), text("Options", "Optionen"));
+        QCOMPARE(window.findChild<QMenu*>("menuAbout")->title(), text("About", "Info"));
+        QCOMPARE(action("actionOpenFiles")->text(), text("Open Files...", "Dateien öffnen..."));
+        QCOMPARE(action("actionOpenFiles")->toolTip(),
+            text("Select file(s) to decrypt ", "Datei(en) zum Entschlüsseln auswählen "));
+        QCOMPARE(action("actionOpenFiles")->shortcut(), QKeySequence(QStringLiteral("Alt+O")));
+        QCOMPARE(action("actionExit")->text(), text("Exit", "Beenden"));
+        QCOMPARE(action("actionClearAll")->text(), text("Clear All", "Alle entfernen"));
+        QCOMPARE(action("actionClearAll")->shortcut(), QKeySequence(QStringLiteral("Alt+5")));
+        QCOMPARE(action("actionAbout")->text(), text("About...", "Über Korvel Crypt..."));
+        QCOMPARE(window.findChild<QTableWidget*>("_messagesTbl")->horizontalHeaderItem(0)->text(),
+            text("filename", "Dateiname"));
+        QCOMPARE(window.findChild<QLabel*>("_statusLbl")->text(),
+            text("   Drag files and folders to start decrypting...",
+                "   Dateien und Ordner hierher ziehen, um mit dem Entschlüsseln zu beginnen..."));
+
+        SettingsDialog* settings = SettingsDialog::instance();
+        QCOMPARE(settings->windowTitle(), text("Settings", "Einstellungen"));
+        QCOMPARE(settings->findChild<QCheckBox*>("_deleteEncryptedCheck")->text(),
+            text("Delete encrypted files when finished", "Verschlüsselte Datei nach Erfolg löschen"));
+        // The standard buttons come from the toolkit's own catalogue.
+        QCOMPARE(settings->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->text(),
+            text("Cancel", "Abbrechen"));
+
+        AboutWindow::destroy();
+        AboutWindow* about = AboutWindow::instance();
+        QCOMPARE(about->windowTitle(), text("About", "Über Korvel Crypt"));
+        QCOMPARE(about->findChild<QLabel*>("versionLbl")->text(), QStringLiteral("1.1.0"));
+        AboutWindow::destroy();
+
+        // The busy and reload dialogs live for the whole run; their texts are
+        // looked up the same way when they are built.
+        QCOMPARE(
+            QCoreApplication::translate("BusyDialog", "Processing..."), text("Processing...", "Wird verarbeitet..."));
+        QCOMPARE(QCoreApplication::translate("BusyDialog", "Cancel"), text("Cancel", "Abbrechen"));
+        QCOMPARE(QCoreApplication::translate("ReloadFailedDialog", "Reload Failed Tasks"),
+            text("Reload Failed Tasks", "Fehlgeschlagene Aufgaben"));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "%1 finished, %2 failed, %3 pending, %4 total"),
+            text("%1 finished, %2 failed, %3 pending, %4 total",
+                "%1 fertig, %2 fehlgeschlagen, %3 wartend, %4 insgesamt"));
+    }
+
+    void languagesEndWithTheTranslations()
+    {
+        {
+            const Translations translations { QLocale(QStringLiteral("de_DE")) };
+            QCOMPARE(QCoreApplication::translate("MainWindow", "Exit"), QStringLiteral("Beenden"));
+        }
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Exit"), QStringLiteral("Exit"));
+    }
+
+    void languagePreferences_data()
+    {
+        QTest::addColumn<QStringList>("preferred");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("German") << QStringList { "de-DE", "de" } << "de";
+        QTest::newRow("French, then German") << QStringList { "fr-FR", "fr", "de-DE" } << "de";
+        // English, the language of the texts, ends the search.
+        QTest::newRow("English, then German") << QStringList { "en-US", "en", "de-DE" } << "";
+        QTest::newRow("C, then German") << QStringList { "C", "de-DE" } << "";
+        QTest::newRow("none we speak") << QStringList { "fr-FR", "ja-JP" } << "";
+        QTest::newRow("nothing") << QStringList {} << "";
+    }
+
+    void languagePreferences()
+    {
+        QFETCH(QStringList, preferred);
+        QFETCH(QString, language);
+        const Translations translations(preferred);
+        QCOMPARE(translations.language(), language);
+        QCOMPARE(QCoreApplication::translate("SettingsDialog", "Settings"),
+            language.isEmpty() ? QStringLiteral("Settings") : QStringLiteral("Einstellungen"));
+    }
+
+    // Each translation covers exactly the template's texts, every one of them
+    // finished, with the same placeholders.
+    void catalogues_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("German") << "korvelcrypt_de.ts"
+                                << "de";
+    }
+
+    void catalogues()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, language);
+        const QString folder = QStringLiteral(KORVEL_TRANSLATIONS_DIR);
+        QString templateLanguage;
+        const QList<CatalogueEntry> texts
+            = readCatalogue(folder + QStringLiteral("/korvelcrypt.ts"), &templateLanguage);
+        QVERIFY(!texts.isEmpty());
+        QVERIFY(templateLanguage.isEmpty());
+        QString catalogueLanguage;
+        const QList<CatalogueEntry> translated = readCatalogue(folder + QLatin1Char('/') + file, &catalogueLanguage);
+        QCOMPARE(catalogueLanguage, language);
+
+        QStringList wanted;
+        for (const CatalogueEntry& entry : texts) {
+            wanted << entry.context + QLatin1Char('|') + entry.source;
+        }
+        QStringList have;
+        for (const CatalogueEntry& entry : translated) {
+            const QString key = entry.context + QLatin1Char('|') + entry.source;
+            have << key;
+            QVERIFY2(entry.type.isEmpty(), qPrintable(key + QStringLiteral(": ") + entry.type));
+            QVERIFY2(!entry.translation.isEmpty(), qPrintable(key));
+            QCOMPARE(placeholders(entry.translation), placeholders(entry.source));
+        }
+        QCOMPARE(have, wanted);
     }
 };
 

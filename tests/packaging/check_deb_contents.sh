@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# check_deb_contents.sh SOURCE OUT LIBDIR SONAME HAVE_APP HAVE_CLI
+# check_deb_contents.sh SOURCE OUT LIBDIR SONAME HAVE_APP HAVE_CLI BUILD APPSTREAM_ID
 # Unpacks the package built into OUT and checks that it holds what a user and a
 # developer need: both programs, libkv under its SONAME, the decryptor's archive,
 # the headers as they stand
-# in SOURCE, the desktop entry, icons, MIME definition, manual pages and the
-# Debian documents; that no binary carries a library search path or debugging
+# in SOURCE, the desktop entry, icons (the drawing and its renderings in BUILD),
+# the AppStream metadata, MIME definition, manual pages and the Debian documents; that no binary carries a library search path or debugging
 # symbols; and that the control data holds computed dependencies and the version
 # of the changelog's latest entry. Exits 77 (skipped) after every other check when
 # a program is not built in this tree yet.
@@ -15,6 +15,8 @@ libdir=$3
 soname=$4
 have_app=$5
 have_cli=$6
+build=$7
+appstream_id=$8
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -45,6 +47,12 @@ elf_clean() {
   sections=$(readelf -S "$root/$1")
   ! grep -qE '\((RPATH|RUNPATH)\)' <<<"$dynamic" || fail "/$1 carries a library search path"
   ! grep -qE '\.(symtab|debug_info)' <<<"$sections" || fail "/$1 is not stripped"
+}
+# "WIDTH HEIGHT" of a PNG file, from its header.
+png_size() {
+  local bytes
+  bytes=($(od -An -tu1 -j16 -N8 "$root/$1"))
+  echo "$(((bytes[0] << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3])) $(((bytes[4] << 24) | (bytes[5] << 16) | (bytes[6] << 8) | bytes[7]))"
 }
 manual_page() {
   local page=usr/share/man/man1/$1.1.gz text warnings
@@ -90,14 +98,25 @@ if [ "$have_app" = 1 ]; then
   elf_clean usr/bin/korvelcrypt
   same_file "$source/packaging/korvelcrypt.desktop" usr/share/applications/korvelcrypt.desktop
   for size in 16 32 48 64 128 256; do
-    same_file "$source/packaging/icons/hicolor/${size}x${size}/apps/korvelcrypt.png" \
-      "usr/share/icons/hicolor/${size}x${size}/apps/korvelcrypt.png"
+    icon=usr/share/icons/hicolor/${size}x${size}/apps/korvelcrypt.png
+    same_file "$build/packaging/icons/hicolor/${size}x${size}/apps/korvelcrypt.png" "$icon"
+    if has_file "$icon"; then
+      [ "$(png_size "$icon")" = "$size $size" ] || fail "/$icon is not $size x $size pixels"
+    fi
   done
+  same_file "$source/resources/svg/crypt.svg" usr/share/icons/hicolor/scalable/apps/korvelcrypt.svg
+  metainfo=usr/share/metainfo/$appstream_id.metainfo.xml
+  same_file "$source/packaging/$appstream_id.metainfo.xml" "$metainfo"
+  # As a software centre reads the installed tree: the metadata, and the desktop
+  # entry it names as its launchable.
+  remarks=$(appstreamcli validate-tree --no-net --pedantic "$root" 2>&1) || fail "appstreamcli: $remarks"
+  ! grep -qE '^ *[EWIP]: ' <<<"$remarks" || fail "appstreamcli: $remarks"
   same_file "$source/packaging/mime/korvelcrypt.xml" usr/share/mime/packages/korvelcrypt.xml
   manual_page korvelcrypt KORVELCRYPT
   for package in libqt6widgets6 qt6-qpa-plugins libssl3; do
     echo "$depends" | grep -qw "$package" || fail "Depends lacks $package"
   done
+  dpkg-deb -f "$deb" Recommends | grep -qw qt6-translations-l10n || fail "Recommends lacks qt6-translations-l10n"
 else
   missing+=(korvelcrypt)
 fi

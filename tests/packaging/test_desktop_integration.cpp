@@ -1,8 +1,10 @@
 // The installed desktop files, seen the way a file manager sees them: the MIME
 // database built in the install prefix gives envelope files our type, the desktop
 // database names our entry as that type's handler, and the entry starts the
-// installed program with the chosen files and shows an icon at every theme size.
-// The prefix is installed and its caches built by the packaging_install fixture.
+// installed program with the chosen files and shows an icon at every theme size
+// and as a drawing for any size; the AppStream metadata names that entry, that
+// file type and this version. The prefix is installed and its caches built by
+// the packaging_install fixture.
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <QImage>
 #include <QMimeDatabase>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {
@@ -74,6 +77,8 @@ private slots:
     void entryOpensFilesWithInstalledProgram();
     void iconAtEveryThemeSize_data();
     void iconAtEveryThemeSize();
+    void scalableIcon();
+    void appStreamComponent();
 };
 
 void TestDesktopIntegration::initTestCase()
@@ -165,6 +170,87 @@ void TestDesktopIntegration::iconAtEveryThemeSize()
     QVERIFY2(!image.isNull(), qPrintable(path));
     QCOMPARE(image.size(), QSize(size, size));
     QVERIFY(image.hasAlphaChannel());
+}
+
+void TestDesktopIntegration::scalableIcon()
+{
+    const QString path = prefix()
+        + QStringLiteral("/share/icons/hicolor/scalable/apps/%1.svg").arg(entryValue(QStringLiteral("Icon")));
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+    QXmlStreamReader svg(&file);
+    QVERIFY(svg.readNextStartElement());
+    QCOMPARE(svg.name(), QLatin1String("svg"));
+    QCOMPARE(svg.namespaceUri(), QLatin1String("http://www.w3.org/2000/svg"));
+    // Square, as a theme's app icons are.
+    const QStringList box = svg.attributes().value(QLatin1String("viewBox")).toString().split(QLatin1Char(' '));
+    QCOMPARE(box.size(), 4);
+    QCOMPARE(box[2], box[3]);
+    while (!svg.atEnd()) {
+        svg.readNext();
+    }
+    QVERIFY2(!svg.hasError(), qPrintable(svg.errorString()));
+}
+
+void TestDesktopIntegration::appStreamComponent()
+{
+    const QString id = qEnvironmentVariable("KORVEL_APPSTREAM_ID");
+    const QString path = prefix() + QStringLiteral("/share/metainfo/%1.metainfo.xml").arg(id);
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+    QXmlStreamReader xml(&file);
+    QString componentId;
+    QString componentType;
+    QStringList launchables;
+    QStringList mediaTypes;
+    QStringList binaries;
+    QStringList releases;
+    QStringList screenshots;
+    bool rated = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement()) {
+            continue;
+        }
+        const auto name = xml.name();
+        if (name == QLatin1String("component")) {
+            componentType = xml.attributes().value(QLatin1String("type")).toString();
+        } else if (name == QLatin1String("id")) {
+            componentId = xml.readElementText();
+        } else if (name == QLatin1String("launchable")) {
+            QCOMPARE(xml.attributes().value(QLatin1String("type")), QLatin1String("desktop-id"));
+            launchables << xml.readElementText();
+        } else if (name == QLatin1String("mediatype")) {
+            mediaTypes << xml.readElementText();
+        } else if (name == QLatin1String("binary")) {
+            binaries << xml.readElementText();
+        } else if (name == QLatin1String("release")) {
+            releases << xml.attributes().value(QLatin1String("version")).toString();
+        } else if (name == QLatin1String("image")) {
+            screenshots << xml.readElementText();
+        } else if (name == QLatin1String("content_rating")) {
+            rated = xml.attributes().value(QLatin1String("type")).startsWith(QLatin1String("oars-"));
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(componentId, id);
+    QCOMPARE(componentType, QStringLiteral("desktop-application"));
+    // The entry it launches is the one installed, and it opens the same type.
+    QCOMPARE(launchables, QStringList { kEntryName });
+    QCOMPARE(mediaTypes, QStringList { kEnvelopeType });
+    QVERIFY(listValue(entryValue(QStringLiteral("MimeType"))).contains(kEnvelopeType));
+    for (const QString& binary : binaries) {
+        QVERIFY2(QFileInfo(prefix() + QStringLiteral("/bin/") + binary).isExecutable(), qPrintable(binary));
+    }
+    QVERIFY(binaries.contains(entryValue(QStringLiteral("Exec")).section(QLatin1Char(' '), 0, 0)));
+    // The newest release comes first and is this version.
+    QVERIFY(!releases.isEmpty());
+    QCOMPARE(releases.first(), qEnvironmentVariable("KORVEL_VERSION"));
+    QVERIFY(!screenshots.isEmpty());
+    for (const QString& url : screenshots) {
+        QVERIFY2(url.startsWith(QLatin1String("https://korvel.dev/")), qPrintable(url));
+    }
+    QVERIFY(rated);
 }
 
 QTEST_GUILESS_MAIN(TestDesktopIntegration)

@@ -1,0 +1,303 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>AboutWindow</name>
+    <message>
+        <source>Form</source>
+        <translation>Formular</translation>
+    </message>
+    <message>
+        <source>Korvel Crypt</source>
+        <translation>Korvel Crypt</translation>
+    </message>
+    <message>
+        <source>1.1</source>
+        <translation>1.1</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Über Korvel Crypt</translation>
+    </message>
+</context>
+<context>
+    <name>BusyDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Processing...</source>
+        <translation>Wird verarbeitet...</translation>
+    </message>
+    <message>
+        <source>Processing</source>
+        <translation>Verarbeitung</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Korvel Crypt</source>
+        <translation>Korvel Crypt</translation>
+    </message>
+    <message>
+        <source>0%</source>
+        <translation>0%</translation>
+    </message>
+    <message>
+        <source>Show passphrase</source>
+        <translation>Klartext zeigen</translation>
+    </message>
+    <message>
+        <source>Decrypt</source>
+        <translation>Entsperren</translation>
+    </message>
+    <message>
+        <source>Latest</source>
+        <translation>Neueste</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>Fertige</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlerhafte</translation>
+    </message>
+    <message>
+        <source>View:</source>
+        <translation>Filter:</translation>
+    </message>
+    <message>
+        <source>filename</source>
+        <translation>Dateiname</translation>
+    </message>
+    <message>
+        <source>progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Options</source>
+        <translation>Optionen</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Info</translation>
+    </message>
+    <message>
+        <source>toolBar</source>
+        <translation>Werkzeugleiste</translation>
+    </message>
+    <message>
+        <source>Open Files...</source>
+        <translation>Dateien öffnen...</translation>
+    </message>
+    <message>
+        <source>Select file(s) to decrypt </source>
+        <translation>Datei(en) zum Entschlüsseln auswählen </translation>
+    </message>
+    <message>
+        <source>Alt+O</source>
+        <translation>Alt+O</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Decrypts all files and folders in selected folder</source>
+        <translation>Entschlüsselt alle Dateien und Ordner im gewählten Ordner</translation>
+    </message>
+    <message>
+        <source>Alt+F</source>
+        <translation>Alt+F</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Opens Settings dialog</source>
+        <translation>Öffnet die Einstellungen</translation>
+    </message>
+    <message>
+        <source>Alt+S</source>
+        <translation>Alt+S</translation>
+    </message>
+    <message>
+        <source>Reload Failed</source>
+        <translation>Fehlerhafte neu laden</translation>
+    </message>
+    <message>
+        <source>Reload failed tasks and resets status to Pending</source>
+        <translation>Lädt fehlgeschlagene Aufgaben neu und setzt sie auf Wartend zurück</translation>
+    </message>
+    <message>
+        <source>Alt+1</source>
+        <translation>Alt+1</translation>
+    </message>
+    <message>
+        <source>Clear Finished</source>
+        <translation>Fertige entfernen</translation>
+    </message>
+    <message>
+        <source>Clears finished tasks</source>
+        <translation>Entfernt fertige Aufgaben</translation>
+    </message>
+    <message>
+        <source>Alt+2</source>
+        <translation>Alt+2</translation>
+    </message>
+    <message>
+        <source>Clear Failed</source>
+        <translation>Fehlerhafte entfernen</translation>
+    </message>
+    <message>
+        <source>Clears failed tasks</source>
+        <translation>Entfernt fehlgeschlagene Aufgaben</translation>
+    </message>
+    <message>
+        <source>Alt+3</source>
+        <translation>Alt+3</translation>
+    </message>
+    <message>
+        <source>Clear Pending</source>
+        <translation>Wartende entfernen</translation>
+    </message>
+    <message>
+        <source>Clears pending tasks</source>
+        <translation>Entfernt wartende Aufgaben</translation>
+    </message>
+    <message>
+        <source>Alt+4</source>
+        <translation>Alt+4</translation>
+    </message>
+    <message>
+        <source>Clear All</source>
+        <translation>Alle entfernen</translation>
+    </message>
+    <message>
+        <source>Clears all tasks</source>
+        <translation>Entfernt alle Aufgaben</translation>
+    </message>
+    <message>
+        <source>Alt+5</source>
+        <translation>Alt+5</translation>
+    </message>
+    <message>
+        <source>Delete Encrypted</source>
+        <translation>Verschlüsselte löschen</translation>
+    </message>
+    <message>
+        <source>Deletes encrypted files from finished tasks</source>
+        <translation>Löscht die verschlüsselten Dateien fertiger Aufgaben</translation>
+    </message>
+    <message>
+        <source>Alt+D</source>
+        <translation>Alt+D</translation>
+    </message>
+    <message>
+        <source>About...</source>
+        <translation>Über Korvel Crypt...</translation>
+    </message>
+    <message>
+        <source>Opens About dialog</source>
+        <translation>Zeigt Version und Herkunft</translation>
+    </message>
+    <message>
+        <source>Drag files and folders to start decrypting...</source>
+        <translation>Dateien und Ordner hierher ziehen, um mit dem Entschlüsseln zu beginnen...</translation>
+    </message>
+    <message>
+        <source>Open Encrypted files</source>
+        <translation>Verschlüsselte Dateien öffnen</translation>
+    </message>
+    <message>
+        <source>Encrypted Files (*.%1);;All Files (*)</source>
+        <translation>Verschlüsselte Dateien (*.%1);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>Open Directory</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Do you want to delete encrypted source files from finished tasks?</source>
+        <translation>Sollen die verschlüsselten Quelldateien fertiger Aufgaben gelöscht werden?</translation>
+    </message>
+    <message>
+        <source>%1 finished, %2 failed, %3 pending, %4 total</source>
+        <translation>%1 fertig, %2 fehlgeschlagen, %3 wartend, %4 insgesamt</translation>
+    </message>
+    <message>
+        <source>%1 tasks have failed. Do you want to reload? </source>
+        <translation>%1 Aufgaben sind fehlgeschlagen. Neu laden? </translation>
+    </message>
+</context>
+<context>
+    <name>ReloadFailedDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source># files failed, do you want to reload?</source>
+        <translation># Dateien fehlgeschlagen. Neu laden?</translation>
+    </message>
+    <message>
+        <source>Reload Failed Tasks</source>
+        <translation>Fehlgeschlagene Aufgaben</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>1</source>
+        <translation>1</translation>
+    </message>
+    <message>
+        <source>2</source>
+        <translation>2</translation>
+    </message>
+    <message>
+        <source>4</source>
+        <translation>4</translation>
+    </message>
+    <message>
+        <source>8</source>
+        <translation>8</translation>
+    </message>
+    <message>
+        <source>Delete encrypted files when finished</source>
+        <translation>Verschlüsselte Datei nach Erfolg löschen</translation>
+    </message>
+    <message>
+        <source>Number of concurrent threads for decryption</source>
+        <translation>Anzahl gleichzeitig entschlüsselter Dateien</translation>
+    </message>
+</context>
+</TS>
