@@ -5,10 +5,9 @@
 #include "tasks/FileLoadTask.h"
 #include "tasks/ReloadFailedTask.h"
 
-#include <kv/kv.h>
+#include "engine/FileLoading.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <kv/kv.h>
 
 TaskManager* TaskManager::s_instance = nullptr;
 
@@ -167,28 +166,5 @@ void TaskManager::run()
 
 QStringList TaskManager::walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const
 {
-    QStringList result;
-    const QDir dir(folder);
-    const QStringList files = dir.entryList(
-        QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QString& name : files) {
-        if (isCancelled()) {
-            return {};
-        }
-        const QString path = folder + QLatin1Char('/') + name;
-        if (QFileInfo(path).isFile()) {
-            result.append(path);
-        }
-    }
-    const QStringList folders = dir.entryList(
-        QStringList { QStringLiteral("*") }, QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-    if (recursive) {
-        for (const QString& name : folders) {
-            if (isCancelled()) {
-                return {};
-            }
-            result.append(walkDirectory(folder + QLatin1Char('/') + name, QStringLiteral("*"), true));
-        }
-    }
-    return result;
+    return FileLoading::walkDirectory(folder, nameFilter, recursive, [this] { return isCancelled(); });
 }

@@ -37,10 +37,8 @@ public:
     // it at the points where they may stop.
     bool isCancelled() const;
 
-    // The files under folder whose names match nameFilter: the folder's own files
-    // first (no symbolic links, no hidden entries, in the order the file system
-    // lists them), then, when recursive, those of each subfolder depth first.
-    // Returns an empty list as soon as the cancel flag is seen set.
+    // FileLoading::walkDirectory with this manager's cancel flag: an empty list as
+    // soon as the flag is seen set.
     QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const;
 
     // The background task the thread runs or last ran (null when none).
