@@ -1,9 +1,5 @@
 #include "tasks/FileLoadTask.h"
 
-#include "engine/DecryptManager.h"
-#include "engine/FileLoading.h"
-#include "tasks/TaskManager.h"
-
 FileLoadTask::FileLoadTask(const QStringList& paths)
     : m_paths(paths)
 { }
@@ -32,16 +28,16 @@ bool FileLoadTask::equals(const Task* other) const
     return load && load->m_paths == m_paths;
 }
 
-void FileLoadTask::run(TaskManager& manager)
+BackgroundTask::Report FileLoadTask::run(DecryptManager& decrypt, const FileLoading::CancelCheck& cancelled)
 {
     QStringList inputs;
     inputs.reserve(count());
     for (qsizetype i = 0; i < count(); ++i) {
         inputs.append(path(i)); // a URL that names no local file gives "", which names nothing
     }
-    const FileLoading::Result result
-        = FileLoading::load(inputs, *DecryptManager::instance(), [&manager] { return manager.isCancelled(); });
-    if (!result.cancelled) {
-        emit manager.filesLoaded(result.summary());
+    const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled);
+    if (result.cancelled) {
+        return {};
     }
+    return { Channel::FilesLoaded, result.summary() };
 }

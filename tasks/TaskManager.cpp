@@ -5,6 +5,7 @@
 #include "tasks/FileLoadTask.h"
 #include "tasks/ReloadFailedTask.h"
 
+#include "engine/DecryptManager.h"
 #include "engine/FileLoading.h"
 
 #include <kv/kv.h>
@@ -72,12 +73,13 @@ bool TaskManager::refuseWhileRunning()
     return true;
 }
 
-void TaskManager::startTask(Task* task)
+void TaskManager::startTask(BackgroundTask* task)
 {
     if (m_currentTask) {
         m_currentTask->deleteLater();
     }
     m_currentTask = task;
+    m_decryptManager = DecryptManager::instance();
     start(QThread::LowPriority);
 }
 
@@ -152,16 +154,34 @@ void TaskManager::onFinished()
 void TaskManager::run()
 {
     kv_log("TaskManager::run()");
-    if (auto* load = dynamic_cast<FileLoadTask*>(m_currentTask)) {
-        load->run(*this);
-    } else if (auto* clear = dynamic_cast<ClearStatusTask*>(m_currentTask)) {
-        clear->run(*this);
-    } else if (auto* reload = dynamic_cast<ReloadFailedTask*>(m_currentTask)) {
-        reload->run(*this);
-    } else if (auto* remove = dynamic_cast<DeleteEncryptedTask*>(m_currentTask)) {
-        remove->run(*this);
+    if (m_currentTask && m_decryptManager) {
+        const QString announcement = m_currentTask->announcement();
+        if (!announcement.isEmpty()) {
+            emit started(announcement, true);
+        }
+        send(m_currentTask->run(*m_decryptManager, [this] { return isCancelled(); }));
     }
     kv_log("TaskManager::run() - loop exit");
+}
+
+void TaskManager::send(const BackgroundTask::Report& report)
+{
+    switch (report.channel) {
+    case BackgroundTask::Channel::None:
+        break;
+    case BackgroundTask::Channel::FilesLoaded:
+        emit filesLoaded(report.text);
+        break;
+    case BackgroundTask::Channel::StatusCleared:
+        emit statusCleared(report.text);
+        break;
+    case BackgroundTask::Channel::StatusReloadFailedTask:
+        emit statusReloadFailedTask(report.text);
+        break;
+    case BackgroundTask::Channel::StatusMessage:
+        emit statusMessage(report.text, false);
+        break;
+    }
 }
 
 QStringList TaskManager::walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const

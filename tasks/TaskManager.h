@@ -6,11 +6,15 @@
 // There is one manager per process (instance()). Its slots, onFinished() and
 // shutdown() run on the main thread; run() and the background task steps run on
 // the manager's thread. The lock guards only the cancel flag; the current-task
-// pointer is written on the main thread while the thread is not running and read
-// by run() after start(), so it needs none.
+// and decrypt-manager pointers are written on the main thread while the thread
+// is not running and read by run() after start(), so they need none.
+//
+// The manager owns its signals: a task's step announces nothing and emits
+// nothing itself, it answers a report that run() sends on.
 #pragma once
 
 #include "engine/Task.h"
+#include "tasks/BackgroundTask.h"
 
 #include <QList>
 #include <QReadWriteLock>
@@ -18,6 +22,8 @@
 #include <QStringList>
 #include <QThread>
 #include <QUrl>
+
+class DecryptManager;
 
 class TaskManager : public QThread {
     Q_OBJECT
@@ -72,11 +78,16 @@ private:
     // Emits the refusal and answers true while an operation runs.
     bool refuseWhileRunning();
     // Installs the task (releasing the one held before) and starts the thread.
-    void startTask(Task* task);
+    void startTask(BackgroundTask* task);
+    // Sends a step's result line through the signal it names.
+    void send(const BackgroundTask::Report& report);
 
     mutable QReadWriteLock m_lock;
-    Task* m_currentTask = nullptr;
+    BackgroundTask* m_currentTask = nullptr;
     bool m_cancel = false;
+    // The decrypt manager the steps work on, looked up on the main thread when a
+    // task starts, so that the manager's thread never builds one.
+    DecryptManager* m_decryptManager = nullptr;
 
     static TaskManager* s_instance;
 };
