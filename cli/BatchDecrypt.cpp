@@ -49,7 +49,8 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
 BatchDecrypt::~BatchDecrypt()
 {
     delete m_watcher;
-    m_manager->shutdown();
+    // The batch owns the decrypt manager it built; nothing else uses it.
+    DecryptManager::destroyInstance();
     // The records were released with deleteLater(); no event loop runs any more.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

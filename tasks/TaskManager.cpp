@@ -7,22 +7,18 @@
 
 #include "engine/DecryptManager.h"
 #include "engine/FileLoading.h"
+#include "engine/SingleInstance.h"
 
 #include <kv/kv.h>
 
-TaskManager* TaskManager::s_instance = nullptr;
-
 TaskManager* TaskManager::instance()
 {
-    if (!s_instance) {
-        s_instance = new TaskManager();
-    }
-    return s_instance;
+    return SingleInstance<TaskManager>::get();
 }
 
-bool TaskManager::exists()
+void TaskManager::destroyInstance()
 {
-    return s_instance != nullptr;
+    SingleInstance<TaskManager>::destroy();
 }
 
 TaskManager::TaskManager()
@@ -33,29 +29,21 @@ TaskManager::TaskManager()
 
 TaskManager::~TaskManager()
 {
-    // Never destroy a running thread: shutdown() has waited already, this is for
-    // a manager deleted some other way.
-    wait();
+    // Never destroy a running thread.
+    TaskManager::shutdown();
     if (m_currentTask) {
         m_currentTask->deleteLater();
         m_currentTask = nullptr;
-    }
-    if (s_instance == this) {
-        s_instance = nullptr;
     }
 }
 
 void TaskManager::shutdown()
 {
-    if (s_instance != this) {
-        return;
-    }
     cancel();
     if (isRunning()) {
         kv_log("TaskManager::shutdown() - waiting for the running task");
         wait();
     }
-    delete this;
 }
 
 bool TaskManager::isCancelled() const

@@ -24,19 +24,21 @@
 #include <QUrl>
 
 class DecryptManager;
+template <typename T> class SingleInstance;
 
 class TaskManager : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TaskManager)
 
 public:
-    // The single manager, constructed (without parent) on first call.
+    // The single manager, constructed (without parent) on the first call, which
+    // must come from the main thread.
     static TaskManager* instance();
-    // Whether instance() has built a manager that shutdown() has not destroyed.
-    static bool exists();
+    // Deletes the single manager (cancelling and waiting for a running operation);
+    // the next instance() builds a new one. Called by the owner only.
+    static void destroyInstance();
 
-    // Cancels, waits for a running operation to end, deletes the single manager
-    // and forgets it. Does nothing when no manager exists.
+    // Cancels and waits for a running operation to end; the manager stays.
     virtual void shutdown();
 
     // Reads the cancel flag under the read lock; the background task steps call
@@ -72,6 +74,7 @@ protected:
     void run() override;
 
 private:
+    friend class SingleInstance<TaskManager>;
     TaskManager();
     ~TaskManager() override;
 
@@ -88,6 +91,4 @@ private:
     // The decrypt manager the steps work on, looked up on the main thread when a
     // task starts, so that the manager's thread never builds one.
     DecryptManager* m_decryptManager = nullptr;
-
-    static TaskManager* s_instance;
 };

@@ -1,14 +1,15 @@
 // The task manager and its background tasks: file loading and folder walks,
 // clearing by status, reload and delete results, the one-at-a-time rule and
 // cancellation.
-#include "tasks/ClearStatusTask.h"
 #include "engine/DecryptManager.h"
+#include "tasks/ClearStatusTask.h"
 #include "tasks/FileLoadTask.h"
 #include "tasks/ReloadFailedTask.h"
 #include "tasks/TaskManager.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -97,12 +98,13 @@ private slots:
 
     void cleanup()
     {
-        m_manager->shutdown();
-        QVERIFY(!TaskManager::exists());
+        const QPointer<TaskManager> manager(m_manager);
+        TaskManager::destroyInstance();
+        QVERIFY(manager.isNull());
         delete m_dir;
     }
 
-    void cleanupTestCase() { DecryptManager::instance()->shutdown(); }
+    void cleanupTestCase() { DecryptManager::destroyInstance(); }
 
     void loadSummary_data()
     {
@@ -341,8 +343,9 @@ private slots:
         }
         Recorder recorder(m_manager);
         m_manager->loadFiles({ path("big") });
-        m_manager->shutdown();
-        QVERIFY(!TaskManager::exists());
+        const QPointer<TaskManager> manager(m_manager);
+        TaskManager::destroyInstance();
+        QVERIFY(manager.isNull());
         // Cancelled or finished: either way nothing runs any more and a new
         // manager starts clean.
         m_manager = TaskManager::instance();
