@@ -2,21 +2,17 @@
 
 #include "app/ResourceImage.h"
 #include "app/WindowIcon.h"
+#include "engine/SingleInstance.h"
 #include "engine/Version.h"
-
-AboutWindow* AboutWindow::s_instance = nullptr;
 
 AboutWindow* AboutWindow::instance()
 {
-    if (!s_instance) {
-        s_instance = new AboutWindow();
-    }
-    return s_instance;
+    return SingleInstance<AboutWindow>::get();
 }
 
-void AboutWindow::destroy()
+void AboutWindow::destroyInstance()
 {
-    delete s_instance;
+    SingleInstance<AboutWindow>::destroy();
 }
 
 AboutWindow::AboutWindow()
@@ -33,12 +29,7 @@ AboutWindow::AboutWindow()
     versionLbl->setText(displayVersion(fullVersion()));
 }
 
-AboutWindow::~AboutWindow()
-{
-    if (s_instance == this) {
-        s_instance = nullptr;
-    }
-}
+AboutWindow::~AboutWindow() = default;
 
 QString AboutWindow::fullVersion()
 {

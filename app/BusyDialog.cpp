@@ -1,19 +1,20 @@
 #include "app/BusyDialog.h"
 
 #include "app/WindowIcon.h"
+#include "engine/SingleInstance.h"
 
 #include <QCloseEvent>
 #include <QDebug>
 #include <QMovie>
 
-BusyDialog* BusyDialog::s_instance = nullptr;
-
 BusyDialog* BusyDialog::instance()
 {
-    if (!s_instance) {
-        s_instance = new BusyDialog();
-    }
-    return s_instance;
+    return SingleInstance<BusyDialog>::get();
+}
+
+void BusyDialog::destroyInstance()
+{
+    SingleInstance<BusyDialog>::destroy();
 }
 
 BusyDialog::BusyDialog()
@@ -34,9 +35,6 @@ BusyDialog::BusyDialog()
 
 BusyDialog::~BusyDialog()
 {
-    if (s_instance == this) {
-        s_instance = nullptr;
-    }
     delete _movie;
 }
 

@@ -5,16 +5,22 @@
 #include <QDialog>
 
 class QMovie;
+template <typename T> class SingleInstance;
 
 // The modal box shown while a background task runs: a message, a running
 // animation and, when the task can be interrupted, a Cancel button. One
-// instance lives until the process ends; it is hidden between uses.
+// instance lives for the whole run; it is hidden between uses.
 class BusyDialog : public QDialog, public Ui::BusyDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BusyDialog)
 
 public:
+    // The single dialog, constructed on the first call, which must come from the
+    // main thread.
     static BusyDialog* instance();
+    // Deletes the single dialog; the next instance() builds a new one. Called by
+    // main() only, after the main window is gone.
+    static void destroyInstance();
 
     using QDialog::exec;
 
@@ -32,11 +38,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class SingleInstance<BusyDialog>;
     BusyDialog();
     ~BusyDialog() override;
 
     // Kept for the whole run, whether the dialog shows or not.
     QMovie* _movie = nullptr;
-
-    static BusyDialog* s_instance;
 };

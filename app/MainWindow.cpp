@@ -191,8 +191,11 @@ void MainWindow::connectTaskManager()
 MainWindow::~MainWindow()
 {
     shutdownManagers();
+    // The two dialogs that live as long as the window go after both managers,
+    // whose threads have ended by now. The busy and reload-failed dialogs live for
+    // the whole run; main() destroys them.
     SettingsDialog::destroyInstance();
-    AboutWindow::destroy();
+    AboutWindow::destroyInstance();
 }
 
 void MainWindow::shutdownManagers()
@@ -202,10 +205,11 @@ void MainWindow::shutdownManagers()
     }
     m_managersDown = true;
     m_statusTimer.stop();
-    if (TaskManager::exists()) {
-        TaskManager::instance()->shutdown();
-    }
-    DecryptManager::instance()->shutdown();
+    // The task manager first: its background tasks call into the decrypt manager,
+    // so it is cancelled and its thread waited for while the decrypt manager still
+    // stands. The decrypt manager then stops its dispatch thread and workers.
+    TaskManager::destroyInstance();
+    DecryptManager::destroyInstance();
 }
 
 QMenu* MainWindow::createPopupMenu()
@@ -527,9 +531,8 @@ void MainWindow::onAboutToQuit()
     if (m_managersDown) {
         return;
     }
-    if (TaskManager::exists()) {
-        TaskManager::instance()->cancel();
-    }
+    // Both managers stand until shutdownManagers() (guarded above).
+    TaskManager::instance()->cancel();
     DecryptManager::instance()->cancel();
     shutdownManagers();
     if (m_statusLabel) {

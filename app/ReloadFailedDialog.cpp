@@ -1,15 +1,16 @@
 #include "app/ReloadFailedDialog.h"
 
 #include "app/WindowIcon.h"
-
-ReloadFailedDialog* ReloadFailedDialog::s_instance = nullptr;
+#include "engine/SingleInstance.h"
 
 ReloadFailedDialog* ReloadFailedDialog::instance()
 {
-    if (!s_instance) {
-        s_instance = new ReloadFailedDialog();
-    }
-    return s_instance;
+    return SingleInstance<ReloadFailedDialog>::get();
+}
+
+void ReloadFailedDialog::destroyInstance()
+{
+    SingleInstance<ReloadFailedDialog>::destroy();
 }
 
 ReloadFailedDialog::ReloadFailedDialog()
@@ -23,12 +24,7 @@ ReloadFailedDialog::ReloadFailedDialog()
     setWindowTitle(tr("Reload Failed Tasks"));
 }
 
-ReloadFailedDialog::~ReloadFailedDialog()
-{
-    if (s_instance == this) {
-        s_instance = nullptr;
-    }
-}
+ReloadFailedDialog::~ReloadFailedDialog() = default;
 
 void ReloadFailedDialog::setMessage(const QString& message)
 {

@@ -1,6 +1,7 @@
 #include "app/SettingsDialog.h"
 
 #include "engine/DecryptManager.h"
+#include "engine/SingleInstance.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,8 +10,6 @@
 #include <QOperatingSystemVersion>
 
 namespace {
-
-SettingsDialog* g_instance = nullptr;
 
 const QString kDeleteEncryptedKey = QStringLiteral("settings/deleteEncrypted");
 const QString kThreadIndexKey = QStringLiteral("settings/threadIndex");
@@ -26,14 +25,12 @@ bool isWindows7()
 
 SettingsDialog* SettingsDialog::instance()
 {
-    if (!g_instance)
-        g_instance = new SettingsDialog();
-    return g_instance;
+    return SingleInstance<SettingsDialog>::get();
 }
 
 void SettingsDialog::destroyInstance()
 {
-    delete g_instance;
+    SingleInstance<SettingsDialog>::destroy();
 }
 
 SettingsDialog::SettingsDialog()
@@ -54,11 +51,7 @@ SettingsDialog::SettingsDialog()
     pushDeleteFlag(_deleteEncryptedCheck->isChecked());
 }
 
-SettingsDialog::~SettingsDialog()
-{
-    if (g_instance == this)
-        g_instance = nullptr;
-}
+SettingsDialog::~SettingsDialog() = default;
 
 int SettingsDialog::getNumThreads() const
 {

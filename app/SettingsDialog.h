@@ -13,17 +13,19 @@
 #include <QSettings>
 #include <QString>
 
+template <typename T> class SingleInstance;
+
 class SettingsDialog : public QDialog, public Ui::SettingsDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SettingsDialog)
 
 public:
-    // The single dialog, constructed on first call.
+    // The single dialog, constructed on the first call, which must come from the
+    // main thread.
     static SettingsDialog* instance();
-    // Deletes the single dialog (the main window does this in its destructor).
+    // Deletes the single dialog; the next instance() builds a new one. Called by
+    // the main window only, in the order it states.
     static void destroyInstance();
-
-    ~SettingsDialog() override;
 
     // The current item's text of the thread combo box as a number (0 when none).
     int getNumThreads() const;
@@ -41,7 +43,9 @@ public slots:
     void loadSettings();
 
 private:
+    friend class SingleInstance<SettingsDialog>;
     SettingsDialog();
+    ~SettingsDialog() override;
 
     void pushDeleteFlag(bool checked);
 

@@ -1,5 +1,7 @@
+#include "app/BusyDialog.h"
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/ReloadFailedDialog.h"
 #include "app/Translations.h"
 
 #include <kv/kv.h>
@@ -28,6 +30,12 @@ int main(int argc, char* argv[])
     window->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
     const int result = app.exec();
+    // The window stops and destroys both managers and its settings and about
+    // dialogs. The busy and reload-failed dialogs live for the whole run and go
+    // after it, when nothing can show them any more; every widget goes before the
+    // application object.
     delete window;
+    BusyDialog::destroyInstance();
+    ReloadFailedDialog::destroyInstance();
     return result;
 }

@@ -154,7 +154,7 @@ int main(int argc, char** argv)
         std::printf("CPU/wall, 1 thread     %8.3f   (target <= 1.2)\n", cpu / wall);
     }
 
-    manager->shutdown();
+    DecryptManager::destroyInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QDir(root).removeRecursively();
     return 0;

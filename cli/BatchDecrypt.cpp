@@ -1,10 +1,10 @@
 #include "cli/BatchDecrypt.h"
 
-#include "engine/CryptTask.h"
-#include "engine/DecryptManager.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/ProgressLine.h"
-#include "tasks/TaskManager.h"
+#include "engine/CryptTask.h"
+#include "engine/DecryptManager.h"
+#include "engine/FileLoading.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,15 +18,6 @@ namespace {
 
 // At most ten redraws a second.
 constexpr int kProgressIntervalMs = 100;
-
-// A folder named with trailing slashes ("photos/", as shells complete it) would
-// give every file under it a doubled slash ("photos//a.jpg").
-QString withoutTrailingSlashes(QString path)
-{
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
 
 double roundedSeconds(qint64 ms)
 {
@@ -58,46 +49,34 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
 BatchDecrypt::~BatchDecrypt()
 {
     delete m_watcher;
-    m_manager->shutdown();
-    if (TaskManager::exists())
-        TaskManager::instance()->shutdown();
+    // The batch owns the decrypt manager it built; nothing else uses it.
+    DecryptManager::destroyInstance();
     // The records were released with deleteLater(); no event loop runs any more.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 int BatchDecrypt::load(const QStringList& paths)
 {
-    // The walk is the file-load task's own (TaskManager::walkDirectory); it runs
-    // here rather than on the task manager's thread because the batch needs the
-    // list itself, for the sizes behind the progress line and the byte counts.
-    const TaskManager* walker = TaskManager::instance();
-    QStringList found;
-    for (const QString& given : paths) {
-        const QString path = withoutTrailingSlashes(given);
-        const QFileInfo info(path);
-        if (info.isFile()) {
-            found.append(path);
-        } else if (info.isDir()) {
-            found.append(walker->walkDirectory(path, QStringLiteral("*"), true));
-        } else {
-            ++m_missing;
-            printErr(info.exists() ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(given)
-                                   : QStringLiteral("cannot access '%1': No such file or directory").arg(given));
-        }
+    // The window's file-load task follows the same rules; the batch runs the load
+    // here because it needs the found list itself, for the sizes behind the
+    // progress line and the byte counts.
+    const FileLoading::Result loaded = FileLoading::load(paths, *m_manager);
+    for (const FileLoading::Skipped& skipped : loaded.skipped) {
+        ++m_missing;
+        printErr(skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
+                                : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input));
     }
-    for (const QString& path : std::as_const(found)) {
+    for (const QString& path : loaded.found) {
         if (!m_sizes.contains(path)) {
             const qint64 size = QFileInfo(path).size();
             m_sizes.insert(path, size);
             m_totalBytes += size;
         }
     }
-    const int added = m_manager->addFiles(found);
-    m_total += added;
-    if (added != found.size() && !m_settings.quiet && !m_settings.json) {
-        printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(found.size() - added));
-    }
-    return added;
+    m_total += loaded.added;
+    if (loaded.duplicates() > 0 && !m_settings.quiet && !m_settings.json)
+        printErr(loaded.summary());
+    return loaded.added;
 }
 
 int BatchDecrypt::run(const QString& passphrase)

@@ -38,7 +38,7 @@ public:
     };
 
     BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObject* parent = nullptr);
-    // Shuts the decrypt manager down: waits for its threads, releases its records.
+    // Destroys the decrypt manager: waits for its threads, releases its records.
     ~BatchDecrypt() override;
 
     // Files are taken as they are, folders are walked recursively (no hidden

@@ -2,6 +2,7 @@
 
 #include "engine/CryptTask.h"
 #include "engine/SafeFile.h"
+#include "engine/SingleInstance.h"
 #include "engine/ZervDecryptWorker.h"
 
 #include <kv/kv_core.h>
@@ -17,9 +18,6 @@
 #include <new>
 
 namespace {
-
-QMutex g_instanceLock;
-DecryptManager* g_instance = nullptr;
 
 QByteArray utf8(const QString& text)
 {
@@ -40,24 +38,18 @@ void releaseRecords(QList<CryptTask*>& records)
 
 DecryptManager* DecryptManager::instance()
 {
-    QMutexLocker locker(&g_instanceLock);
-    if (!g_instance)
-        g_instance = new DecryptManager();
-    return g_instance;
+    return SingleInstance<DecryptManager>::get();
+}
+
+void DecryptManager::destroyInstance()
+{
+    SingleInstance<DecryptManager>::destroy();
 }
 
 void DecryptManager::shutdown()
 {
-    DecryptManager* manager;
-    {
-        QMutexLocker locker(&g_instanceLock);
-        manager = g_instance;
-        g_instance = nullptr;
-    }
-    if (!manager)
-        return;
-    manager->cancel();
-    delete manager;
+    cancel();
+    wait(); // the stop flag ends the dispatch loop at its next pass
 }
 
 DecryptManager::DecryptManager()

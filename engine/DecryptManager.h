@@ -21,16 +21,21 @@
 
 class CryptTask;
 class ZervDecryptWorker;
+template <typename T> class SingleInstance;
 
 class DecryptManager : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DecryptManager)
 
 public:
-    // The single manager, constructed on first call (on the thread that should own it).
+    // The single manager, constructed on the first call, which must come from the
+    // main thread (the manager and its workers belong to that thread).
     static DecryptManager* instance();
+    // Deletes the single manager (cancelling and waiting for every thread it runs);
+    // the next instance() builds a new one. Called by the owner only.
+    static void destroyInstance();
 
-    // Cancels, deletes the single manager and forgets it; the next instance() builds a new one.
+    // Cancels decryption and waits for the dispatch loop to end; the manager stays.
     virtual void shutdown();
 
     void startDecrypt(const QString& passphrase);
@@ -91,6 +96,7 @@ protected:
     void run() override;
 
 private:
+    friend class SingleInstance<DecryptManager>;
     DecryptManager();
     ~DecryptManager() override;
 

@@ -1,7 +1,43 @@
 #include "tasks/ClearStatusTask.h"
 
 #include "engine/DecryptManager.h"
-#include "tasks/TaskManager.h"
+
+namespace {
+
+// What a clear of one status announces, calls and answers.
+struct Clear {
+    const char* announce;
+    bool (DecryptManager::*operation)();
+    const char* done;
+    const char* notDone;
+};
+
+const Clear* clearFor(Task::STATUS status)
+{
+    static const Clear finished { "Clearing finished tasks...", &DecryptManager::clearFinished,
+        "All finished tasks cleared.", "Could not clear finished tasks." };
+    static const Clear failed { "Clearing failed tasks...", &DecryptManager::clearFailed, "All failed tasks cleared.",
+        "Could not clear failed tasks." };
+    static const Clear pending { "Clearing pending tasks...", &DecryptManager::clearPending,
+        "All pending tasks cleared.", "Could not clear pending tasks." };
+    static const Clear all { "Clearing all tasks...", &DecryptManager::clearAll, "All tasks cleared",
+        "Could not clear all tasks." };
+    switch (status) {
+    case Task::FINISHED:
+        return &finished;
+    case Task::FAILED:
+        return &failed;
+    case Task::CANCELLED:
+    case Task::WAITING:
+        return &pending;
+    case Task::CLEARED:
+        return &all;
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
 
 ClearStatusTask::ClearStatusTask(Task::STATUS status)
     : m_status(status)
@@ -13,43 +49,17 @@ bool ClearStatusTask::equals(const Task* other) const
     return clear && clear->m_status == m_status;
 }
 
-void ClearStatusTask::run(TaskManager& manager)
+QString ClearStatusTask::announcement() const
 {
-    DecryptManager* decrypt = DecryptManager::instance();
-    QString announce;
-    QString done;
-    QString notDone;
-    bool (DecryptManager::*clear)() = nullptr;
-    switch (m_status) {
-    case Task::FINISHED:
-        announce = QStringLiteral("Clearing finished tasks...");
-        clear = &DecryptManager::clearFinished;
-        done = QStringLiteral("All finished tasks cleared.");
-        notDone = QStringLiteral("Could not clear finished tasks.");
-        break;
-    case Task::FAILED:
-        announce = QStringLiteral("Clearing failed tasks...");
-        clear = &DecryptManager::clearFailed;
-        done = QStringLiteral("All failed tasks cleared.");
-        notDone = QStringLiteral("Could not clear failed tasks.");
-        break;
-    case Task::CANCELLED:
-    case Task::WAITING:
-        announce = QStringLiteral("Clearing pending tasks...");
-        clear = &DecryptManager::clearPending;
-        done = QStringLiteral("All pending tasks cleared.");
-        notDone = QStringLiteral("Could not clear pending tasks.");
-        break;
-    case Task::CLEARED:
-        announce = QStringLiteral("Clearing all tasks...");
-        clear = &DecryptManager::clearAll;
-        done = QStringLiteral("All tasks cleared");
-        notDone = QStringLiteral("Could not clear all tasks.");
-        break;
-    default:
-        emit manager.statusCleared(QStringLiteral("No files cleared for unknown status."));
-        return;
-    }
-    emit manager.started(announce, true);
-    emit manager.statusCleared((decrypt->*clear)() ? done : notDone);
+    const Clear* clear = clearFor(m_status);
+    return clear ? QString::fromLatin1(clear->announce) : QString();
+}
+
+BackgroundTask::Report ClearStatusTask::run(DecryptManager& decrypt, const FileLoading::CancelCheck&)
+{
+    const Clear* clear = clearFor(m_status);
+    if (!clear)
+        return { Channel::StatusCleared, QStringLiteral("No files cleared for unknown status.") };
+    return { Channel::StatusCleared,
+        QString::fromLatin1((decrypt.*clear->operation)() ? clear->done : clear->notDone) };
 }

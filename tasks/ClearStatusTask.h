@@ -1,11 +1,9 @@
 #pragma once
 
-#include "engine/Task.h"
-
-class TaskManager;
+#include "tasks/BackgroundTask.h"
 
 // Clears the decrypt manager's tasks of one status (CLEARED means all of them).
-class ClearStatusTask : public Task {
+class ClearStatusTask : public BackgroundTask {
     Q_OBJECT
 
 public:
@@ -16,7 +14,10 @@ public:
     // Another clear of the same status.
     bool equals(const Task* other) const override;
 
-    void run(TaskManager& manager);
+    // "Clearing ... tasks..." for a status it can clear; nothing otherwise.
+    QString announcement() const override;
+    // Runs to its end once started, whatever the cancel flag says.
+    Report run(DecryptManager& decrypt, const FileLoading::CancelCheck& cancelled) override;
 
 private:
     Task::STATUS m_status;

@@ -1,10 +1,5 @@
 #include "tasks/FileLoadTask.h"
 
-#include "engine/DecryptManager.h"
-#include "tasks/TaskManager.h"
-
-#include <QFileInfo>
-
 FileLoadTask::FileLoadTask(const QStringList& paths)
     : m_paths(paths)
 { }
@@ -33,41 +28,16 @@ bool FileLoadTask::equals(const Task* other) const
     return load && load->m_paths == m_paths;
 }
 
-void FileLoadTask::run(TaskManager& manager)
+BackgroundTask::Report FileLoadTask::run(DecryptManager& decrypt, const FileLoading::CancelCheck& cancelled)
 {
-    const qsizetype n = count();
-    if (n == 0) {
-        emit manager.filesLoaded(QStringLiteral("No files found."));
-        return;
+    QStringList inputs;
+    inputs.reserve(count());
+    for (qsizetype i = 0; i < count(); ++i) {
+        inputs.append(path(i)); // a URL that names no local file gives "", which names nothing
     }
-    QStringList found;
-    for (qsizetype i = 0; i < n; ++i) {
-        if (manager.isCancelled()) {
-            return;
-        }
-        const QString p = path(i);
-        if (p.isEmpty()) {
-            continue; // a URL that names no local file
-        }
-        const QFileInfo info(p);
-        if (!info.exists()) {
-            continue;
-        }
-        if (info.isFile()) {
-            found.append(p);
-        } else if (info.isDir()) {
-            found.append(manager.walkDirectory(p, QStringLiteral("*"), true));
-        }
+    const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled);
+    if (result.cancelled) {
+        return {};
     }
-    if (manager.isCancelled()) {
-        return;
-    }
-    const int added = DecryptManager::instance()->addFiles(found);
-    const qsizetype total = found.size();
-    if (added == total) {
-        emit manager.filesLoaded(QStringLiteral("%1 files loaded successfully.").arg(added));
-    } else {
-        emit manager.filesLoaded(
-            QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(total - added));
-    }
+    return { Channel::FilesLoaded, result.summary() };
 }

@@ -1,16 +1,14 @@
 #pragma once
 
-#include "engine/Task.h"
+#include "tasks/BackgroundTask.h"
 
 #include <QList>
 #include <QStringList>
 #include <QUrl>
 
-class TaskManager;
-
 // Loads files and folders (paths, or URLs from a drop) into the decrypt
 // manager's pending list; folders are searched recursively.
-class FileLoadTask : public Task {
+class FileLoadTask : public BackgroundTask {
     Q_OBJECT
 
 public:
@@ -25,8 +23,9 @@ public:
     // Same path list (URL lists are not compared).
     bool equals(const Task* other) const override;
 
-    // The step the task manager's thread runs.
-    void run(TaskManager& manager);
+    // The load (the task manager announces it when it starts the task). Answers
+    // the summary line, or nothing when cancelled.
+    Report run(DecryptManager& decrypt, const FileLoading::CancelCheck& cancelled) override;
 
 private:
     QStringList m_paths;

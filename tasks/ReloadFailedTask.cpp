@@ -1,20 +1,20 @@
 #include "tasks/ReloadFailedTask.h"
 
 #include "engine/DecryptManager.h"
-#include "tasks/TaskManager.h"
 
 bool ReloadFailedTask::equals(const Task*) const
 {
     return true;
 }
 
-void ReloadFailedTask::run(TaskManager& manager)
+QString ReloadFailedTask::announcement() const
 {
-    emit manager.started(QStringLiteral("Reloading failed tasks..."), true);
-    DecryptManager* decrypt = DecryptManager::instance();
-    if (decrypt->reloadFailed()) {
-        emit manager.statusReloadFailedTask(QStringLiteral("Failed Tasks reloaded."));
-    } else {
-        emit manager.statusReloadFailedTask(decrypt->lastError());
-    }
+    return QStringLiteral("Reloading failed tasks...");
+}
+
+BackgroundTask::Report ReloadFailedTask::run(DecryptManager& decrypt, const FileLoading::CancelCheck&)
+{
+    if (decrypt.reloadFailed())
+        return { Channel::StatusReloadFailedTask, QStringLiteral("Failed Tasks reloaded.") };
+    return { Channel::StatusReloadFailedTask, decrypt.lastError() };
 }

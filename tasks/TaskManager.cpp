@@ -5,24 +5,20 @@
 #include "tasks/FileLoadTask.h"
 #include "tasks/ReloadFailedTask.h"
 
+#include "engine/DecryptManager.h"
+#include "engine/FileLoading.h"
+#include "engine/SingleInstance.h"
+
 #include <kv/kv.h>
-
-#include <QDir>
-#include <QFileInfo>
-
-TaskManager* TaskManager::s_instance = nullptr;
 
 TaskManager* TaskManager::instance()
 {
-    if (!s_instance) {
-        s_instance = new TaskManager();
-    }
-    return s_instance;
+    return SingleInstance<TaskManager>::get();
 }
 
-bool TaskManager::exists()
+void TaskManager::destroyInstance()
 {
-    return s_instance != nullptr;
+    SingleInstance<TaskManager>::destroy();
 }
 
 TaskManager::TaskManager()
@@ -33,29 +29,21 @@ TaskManager::TaskManager()
 
 TaskManager::~TaskManager()
 {
-    // Never destroy a running thread: shutdown() has waited already, this is for
-    // a manager deleted some other way.
-    wait();
+    // Never destroy a running thread.
+    TaskManager::shutdown();
     if (m_currentTask) {
         m_currentTask->deleteLater();
         m_currentTask = nullptr;
-    }
-    if (s_instance == this) {
-        s_instance = nullptr;
     }
 }
 
 void TaskManager::shutdown()
 {
-    if (s_instance != this) {
-        return;
-    }
     cancel();
     if (isRunning()) {
         kv_log("TaskManager::shutdown() - waiting for the running task");
         wait();
     }
-    delete this;
 }
 
 bool TaskManager::isCancelled() const
@@ -73,12 +61,13 @@ bool TaskManager::refuseWhileRunning()
     return true;
 }
 
-void TaskManager::startTask(Task* task)
+void TaskManager::startTask(BackgroundTask* task)
 {
     if (m_currentTask) {
         m_currentTask->deleteLater();
     }
     m_currentTask = task;
+    m_decryptManager = DecryptManager::instance();
     start(QThread::LowPriority);
 }
 
@@ -153,42 +142,37 @@ void TaskManager::onFinished()
 void TaskManager::run()
 {
     kv_log("TaskManager::run()");
-    if (auto* load = dynamic_cast<FileLoadTask*>(m_currentTask)) {
-        load->run(*this);
-    } else if (auto* clear = dynamic_cast<ClearStatusTask*>(m_currentTask)) {
-        clear->run(*this);
-    } else if (auto* reload = dynamic_cast<ReloadFailedTask*>(m_currentTask)) {
-        reload->run(*this);
-    } else if (auto* remove = dynamic_cast<DeleteEncryptedTask*>(m_currentTask)) {
-        remove->run(*this);
+    if (m_currentTask && m_decryptManager) {
+        const QString announcement = m_currentTask->announcement();
+        if (!announcement.isEmpty()) {
+            emit started(announcement, true);
+        }
+        send(m_currentTask->run(*m_decryptManager, [this] { return isCancelled(); }));
     }
     kv_log("TaskManager::run() - loop exit");
 }
 
+void TaskManager::send(const BackgroundTask::Report& report)
+{
+    switch (report.channel) {
+    case BackgroundTask::Channel::None:
+        break;
+    case BackgroundTask::Channel::FilesLoaded:
+        emit filesLoaded(report.text);
+        break;
+    case BackgroundTask::Channel::StatusCleared:
+        emit statusCleared(report.text);
+        break;
+    case BackgroundTask::Channel::StatusReloadFailedTask:
+        emit statusReloadFailedTask(report.text);
+        break;
+    case BackgroundTask::Channel::StatusMessage:
+        emit statusMessage(report.text, false);
+        break;
+    }
+}
+
 QStringList TaskManager::walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const
 {
-    QStringList result;
-    const QDir dir(folder);
-    const QStringList files = dir.entryList(
-        QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QString& name : files) {
-        if (isCancelled()) {
-            return {};
-        }
-        const QString path = folder + QLatin1Char('/') + name;
-        if (QFileInfo(path).isFile()) {
-            result.append(path);
-        }
-    }
-    const QStringList folders = dir.entryList(
-        QStringList { QStringLiteral("*") }, QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-    if (recursive) {
-        for (const QString& name : folders) {
-            if (isCancelled()) {
-                return {};
-            }
-            result.append(walkDirectory(folder + QLatin1Char('/') + name, QStringLiteral("*"), true));
-        }
-    }
-    return result;
+    return FileLoading::walkDirectory(folder, nameFilter, recursive, [this] { return isCancelled(); });
 }

@@ -6,11 +6,15 @@
 // There is one manager per process (instance()). Its slots, onFinished() and
 // shutdown() run on the main thread; run() and the background task steps run on
 // the manager's thread. The lock guards only the cancel flag; the current-task
-// pointer is written on the main thread while the thread is not running and read
-// by run() after start(), so it needs none.
+// and decrypt-manager pointers are written on the main thread while the thread
+// is not running and read by run() after start(), so they need none.
+//
+// The manager owns its signals: a task's step announces nothing and emits
+// nothing itself, it answers a report that run() sends on.
 #pragma once
 
 #include "engine/Task.h"
+#include "tasks/BackgroundTask.h"
 
 #include <QList>
 #include <QReadWriteLock>
@@ -19,28 +23,30 @@
 #include <QThread>
 #include <QUrl>
 
+class DecryptManager;
+template <typename T> class SingleInstance;
+
 class TaskManager : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TaskManager)
 
 public:
-    // The single manager, constructed (without parent) on first call.
+    // The single manager, constructed (without parent) on the first call, which
+    // must come from the main thread.
     static TaskManager* instance();
-    // Whether instance() has built a manager that shutdown() has not destroyed.
-    static bool exists();
+    // Deletes the single manager (cancelling and waiting for a running operation);
+    // the next instance() builds a new one. Called by the owner only.
+    static void destroyInstance();
 
-    // Cancels, waits for a running operation to end, deletes the single manager
-    // and forgets it. Does nothing when no manager exists.
+    // Cancels and waits for a running operation to end; the manager stays.
     virtual void shutdown();
 
     // Reads the cancel flag under the read lock; the background task steps call
     // it at the points where they may stop.
     bool isCancelled() const;
 
-    // The files under folder whose names match nameFilter: the folder's own files
-    // first (no symbolic links, no hidden entries, in the order the file system
-    // lists them), then, when recursive, those of each subfolder depth first.
-    // Returns an empty list as soon as the cancel flag is seen set.
+    // FileLoading::walkDirectory with this manager's cancel flag: an empty list as
+    // soon as the flag is seen set.
     QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const;
 
     // The background task the thread runs or last ran (null when none).
@@ -68,17 +74,21 @@ protected:
     void run() override;
 
 private:
+    friend class SingleInstance<TaskManager>;
     TaskManager();
     ~TaskManager() override;
 
     // Emits the refusal and answers true while an operation runs.
     bool refuseWhileRunning();
     // Installs the task (releasing the one held before) and starts the thread.
-    void startTask(Task* task);
+    void startTask(BackgroundTask* task);
+    // Sends a step's result line through the signal it names.
+    void send(const BackgroundTask::Report& report);
 
     mutable QReadWriteLock m_lock;
-    Task* m_currentTask = nullptr;
+    BackgroundTask* m_currentTask = nullptr;
     bool m_cancel = false;
-
-    static TaskManager* s_instance;
+    // The decrypt manager the steps work on, looked up on the main thread when a
+    // task starts, so that the manager's thread never builds one.
+    DecryptManager* m_decryptManager = nullptr;
 };

@@ -131,7 +131,7 @@ private slots:
         QVERIFY(about->isVisible());
         QTest::mouseClick(about->findChild<QPushButton*>("_okButton"), Qt::LeftButton);
         QVERIFY(!about->isVisible());
-        AboutWindow::destroy();
+        AboutWindow::destroyInstance();
     }
 
     void busyDialogForm()

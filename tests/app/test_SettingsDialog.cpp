@@ -41,7 +41,7 @@ private slots:
     void cleanup()
     {
         SettingsDialog::destroyInstance();
-        DecryptManager::instance()->shutdown();
+        DecryptManager::destroyInstance();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 

@@ -162,7 +162,7 @@ private slots:
 
     void cleanup()
     {
-        m_manager->shutdown();
+        DecryptManager::destroyInstance();
         m_manager = nullptr;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // Whatever a test left decrypting, no partial output stays beside the big envelope.
@@ -614,7 +614,7 @@ private slots:
         m_manager->addFiles(copies);
         m_manager->startDecrypt(QStringLiteral("secret"));
         QVERIFY(waitForStart(m_big));
-        m_manager->shutdown();
+        DecryptManager::destroyInstance();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // No temporary file is left, and a new manager starts empty.
         for (const QString& name : entries(m_dir->path()))

@@ -1,0 +1,92 @@
+#include "engine/FileLoading.h"
+
+#include "engine/DecryptManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+bool isCancelled(const FileLoading::CancelCheck& cancelled)
+{
+    return cancelled && cancelled();
+}
+
+// A folder named with trailing slashes ("photos/", as shells complete it) would
+// give every file under it a doubled slash ("photos//a.jpg"), and the same file
+// a second name that the duplicate test cannot see.
+QString withoutTrailingSlashes(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+namespace FileLoading {
+
+QString Result::summary() const
+{
+    if (inputs == 0)
+        return QStringLiteral("No files found.");
+    if (duplicates() == 0)
+        return QStringLiteral("%1 files loaded successfully.").arg(added);
+    return QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates());
+}
+
+QStringList walkDirectory(
+    const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled)
+{
+    QStringList result;
+    const QDir dir(folder);
+    const QStringList files = dir.entryList(
+        QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : files) {
+        if (isCancelled(cancelled))
+            return {};
+        const QString path = folder + QLatin1Char('/') + name;
+        if (QFileInfo(path).isFile())
+            result.append(path);
+    }
+    if (!recursive)
+        return result;
+    const QStringList folders = dir.entryList(
+        QStringList { QStringLiteral("*") }, QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : folders) {
+        if (isCancelled(cancelled))
+            return {};
+        result.append(walkDirectory(folder + QLatin1Char('/') + name, QStringLiteral("*"), true, cancelled));
+    }
+    return result;
+}
+
+Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled)
+{
+    Result result;
+    result.inputs = inputs.size();
+    if (inputs.isEmpty())
+        return result;
+    for (const QString& given : inputs) {
+        if (isCancelled(cancelled)) {
+            result.cancelled = true;
+            return result;
+        }
+        const QString path = withoutTrailingSlashes(given);
+        const QFileInfo info(path);
+        if (info.isFile())
+            result.found.append(path);
+        else if (info.isDir())
+            result.found.append(walkDirectory(path, QStringLiteral("*"), true, cancelled));
+        else
+            result.skipped.append({ given, info.exists() });
+    }
+    if (isCancelled(cancelled)) {
+        result.cancelled = true;
+        return result;
+    }
+    result.added = manager.addFiles(result.found);
+    return result;
+}
+
+} // namespace FileLoading

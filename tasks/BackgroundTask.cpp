@@ -1,0 +1,6 @@
+#include "tasks/BackgroundTask.h"
+
+QString BackgroundTask::announcement() const
+{
+    return {};
+}
