@@ -415,11 +415,11 @@ private slots:
         QCOMPARE(settings->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->text(),
             text("Cancel", "Abbrechen"));
 
-        AboutWindow::destroy();
+        AboutWindow::destroyInstance();
         AboutWindow* about = AboutWindow::instance();
         QCOMPARE(about->windowTitle(), text("About", "Über Korvel Crypt"));
         QCOMPARE(about->findChild<QLabel*>("versionLbl")->text(), QStringLiteral("1.1.0"));
-        AboutWindow::destroy();
+        AboutWindow::destroyInstance();
 
         // The busy and reload dialogs live for the whole run; their texts are
         // looked up the same way when they are built.
