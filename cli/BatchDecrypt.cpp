@@ -60,7 +60,10 @@ int BatchDecrypt::load(const QStringList& paths)
     // The window's file-load task follows the same rules; the batch runs the load
     // here because it needs the found list itself, for the sizes behind the
     // progress line and the byte counts.
-    const FileLoading::Result loaded = FileLoading::load(paths, *m_manager);
+    FileLoading::LoadOptions options;
+    options.envelopesOnly = !m_settings.allFiles;
+    const FileLoading::Result loaded = FileLoading::load(paths, *m_manager, {}, options);
+    m_skipped += loaded.notEnvelopes;
     for (const FileLoading::Skipped& skipped : loaded.skipped) {
         ++m_missing;
         printErr(skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
@@ -281,6 +284,7 @@ void BatchDecrypt::printSummary(double seconds)
         object.insert(QStringLiteral("cancelled"), notDone);
         object.insert(QStringLiteral("total"), m_total);
         object.insert(QStringLiteral("missing"), m_missing);
+        object.insert(QStringLiteral("skipped"), m_skipped);
         object.insert(QStringLiteral("bytes"), m_totalBytes);
         object.insert(QStringLiteral("seconds"), seconds);
         object.insert(QStringLiteral("interrupted"), m_signal != 0);
@@ -291,6 +295,8 @@ void BatchDecrypt::printSummary(double seconds)
     if (m_settings.quiet)
         return;
     QString line = QStringLiteral("%1 finished, %2 failed, %3 total").arg(m_finished).arg(m_failed).arg(m_total);
+    if (m_skipped > 0)
+        line += QStringLiteral(", %1 skipped").arg(m_skipped);
     if (m_signal != 0)
         line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
     printOut(line.toUtf8());

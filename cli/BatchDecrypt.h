@@ -33,6 +33,8 @@ public:
         bool deleteEncrypted = false;
         bool quiet = false;
         bool json = false;
+        // Take every file found in folders, not only those that may be envelopes.
+        bool allFiles = false;
         // Draw the live progress line on err (only when it is a terminal).
         bool progress = false;
     };
@@ -42,8 +44,9 @@ public:
     ~BatchDecrypt() override;
 
     // Files are taken as they are, folders are walked recursively (no hidden
-    // entries, no symbolic links); every found path goes to the manager, which
-    // skips duplicates. A path that does not exist is reported on err and makes the
+    // entries, no symbolic links) for the files that may be envelopes (every file
+    // with Settings::allFiles; the others are counted as skipped); every found
+    // path goes to the manager, which skips duplicates. A path that does not exist is reported on err and makes the
     // run end with status 1. Returns the number of tasks queued.
     int load(const QStringList& paths);
 
@@ -83,6 +86,7 @@ private:
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;
+    int m_skipped = 0; // files in folders that are no envelopes
     int m_problems = 0; // sources that could not be renamed or deleted, and other manager errors
 
     QHash<const CryptTask*, QElapsedTimer> m_started; // first notification per record

@@ -5,7 +5,6 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
-
 CliOptions::CliOptions(const QStringList& arguments, int processors)
     : m_threads(defaultThreads(processors))
 {
@@ -18,11 +17,12 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     const QCommandLineOption deleteEncrypted(QStringLiteral("delete-encrypted"));
     const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") });
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption allFiles(QStringLiteral("all-files"));
 
     QCommandLineParser parser;
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    parser.addOptions({ help, version, threads, fd, file, deleteEncrypted, quiet, json });
+    parser.addOptions({ help, version, threads, fd, file, deleteEncrypted, quiet, json, allFiles });
 
     auto usageError = [this](const QString& text) {
         m_action = Action::UsageError;
@@ -72,6 +72,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     m_deleteEncrypted = parser.isSet(deleteEncrypted);
     m_quiet = parser.isSet(quiet);
     m_json = parser.isSet(json);
+    m_allFiles = parser.isSet(allFiles);
 
     m_paths = parser.positionalArguments();
     if (m_paths.isEmpty())
@@ -94,8 +95,10 @@ QString CliOptions::helpText(int defaultThreads)
     return QStringLiteral("Usage: korvelcrypt-cli [OPTION]... PATH...\n"
                           "Decrypts files encrypted with Korvel's security envelope, without a window.\n"
                           "\n"
-                          "Files are taken as they are; folders are searched recursively (hidden files\n"
-                          "and symbolic links are skipped). Each plaintext is written next to its source\n"
+                          "Files named are taken as they are; folders are searched recursively (hidden\n"
+                          "files and symbolic links are skipped) for envelopes: files named *.korvel-env\n"
+                          "and files that end in an envelope's record marker. Other files there are\n"
+                          "counted as skipped. Each plaintext is written next to its source\n"
                           "under the source's name without \".korvel-env\", with \"(decrypted)\" inserted\n"
                           "when that name is taken; an existing file is never replaced. A source that\n"
                           "lacks the extension gets it appended once its plaintext is written.\n"
@@ -109,6 +112,7 @@ QString CliOptions::helpText(int defaultThreads)
                           "  -t, --threads N          decrypt N files at once: 1, 2, 4 or 8\n"
                           "                           (default: processors rounded down, here %1)\n"
                           "      --delete-encrypted   delete each source once its plaintext is on disk\n"
+                          "      --all-files          take every file found in folders, as the window does\n"
                           "  -q, --quiet              print only failures, no summary and no progress\n"
                           "                           line (--json output stays complete)\n"
                           "      --json               one JSON object per task on standard output (source,\n"

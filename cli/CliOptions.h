@@ -31,6 +31,8 @@ public:
     bool deleteEncrypted() const { return m_deleteEncrypted; }
     bool quiet() const { return m_quiet; }
     bool json() const { return m_json; }
+    // Take every file found in folders, not only those that may be envelopes.
+    bool allFiles() const { return m_allFiles; }
 
     // The largest of 1, 2, 4 and 8 that does not exceed processors (1 when below 1).
     static int defaultThreads(int processors);
@@ -48,4 +50,5 @@ private:
     bool m_deleteEncrypted = false;
     bool m_quiet = false;
     bool m_json = false;
+    bool m_allFiles = false;
 };

@@ -70,6 +70,7 @@ int CliRunner::run(const QStringList& arguments)
     settings.deleteEncrypted = options.deleteEncrypted();
     settings.quiet = options.quiet();
     settings.json = options.json();
+    settings.allFiles = options.allFiles();
     settings.progress = isatty(STDERR_FILENO) == 1;
 
     BatchDecrypt batch(settings, stdout, stderr);

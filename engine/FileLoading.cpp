@@ -1,6 +1,8 @@
 #include "engine/FileLoading.h"
 
+#include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/zervcrypto.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,7 +63,17 @@ QStringList walkDirectory(
     return result;
 }
 
-Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled)
+bool mayBeEnvelope(const QString& path)
+{
+    // The name alone decides for an envelope's own extension, so that a folder of
+    // envelopes costs no read; anything else gets one look at its last bytes.
+    if (QFileInfo(path).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) == 0)
+        return true;
+    return zervcrypto_file_has_record_marker(path.toUtf8().constData()) == 1;
+}
+
+Result load(
+    const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
 {
     Result result;
     result.inputs = inputs.size();
@@ -76,9 +88,15 @@ Result load(const QStringList& inputs, DecryptManager& manager, const CancelChec
         const QFileInfo info(path);
         if (info.isFile())
             result.found.append(path);
-        else if (info.isDir())
-            result.found.append(walkDirectory(path, QStringLiteral("*"), true, cancelled));
-        else
+        else if (info.isDir()) {
+            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
+            if (options.envelopesOnly) {
+                const qsizetype before = files.size();
+                files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
+                result.notEnvelopes += static_cast<int>(before - files.size());
+            }
+            result.found.append(files);
+        } else
             result.skipped.append({ given, info.exists() });
     }
     if (isCancelled(cancelled)) {

@@ -22,6 +22,14 @@ namespace FileLoading {
 // Answers true once the caller wants the work to stop; an empty one never does.
 using CancelCheck = std::function<bool()>;
 
+// How a load chooses among the files it finds in folders.
+struct LoadOptions {
+    // Take from folders only the files that may be envelopes (mayBeEnvelope());
+    // the others are counted in Result::notEnvelopes. Files named as inputs are
+    // always taken. Off, every file found is taken, as the window does.
+    bool envelopesOnly = false;
+};
+
 // An input that contributed nothing.
 struct Skipped {
     QString input; // as given
@@ -35,6 +43,7 @@ struct Result {
     QStringList found; // every file found, in input order, repeats included
     QList<Skipped> skipped; // in input order
     int added = 0; // paths the decrypt manager took into its pending list
+    int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
 
     qsizetype duplicates() const { return found.size() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
@@ -51,10 +60,15 @@ struct Result {
 QStringList walkDirectory(
     const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
 
+// Whether a file may be an envelope, judged without a passphrase: its name ends
+// in ".korvel-env" (in any case), or its last bytes are a trailer record's marker.
+bool mayBeEnvelope(const QString& path);
+
 // Collects the files named by inputs (trailing slashes of a folder name are
 // dropped, so that "photos/" gives "photos/a.jpg") and hands them to the decrypt
 // manager's addFiles(). When cancelled answers true the load ends at once and
 // adds nothing.
-Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {});
+Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {},
+    const LoadOptions& options = {});
 
 } // namespace FileLoading

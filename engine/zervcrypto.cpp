@@ -467,6 +467,25 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
     return ZERVCRYPTO_OK;
 }
 
+int zervcrypto_file_has_record_marker(const char* path)
+{
+    if (!path)
+        return 0;
+    kv_file_t file;
+    kv_file_init(&file);
+    if (kv_file_openread(path, &file) != 0)
+        return 0;
+    kv_stat_t status {};
+    uint8_t last[4] = {};
+    uint32_t got = 0;
+    const bool marked = kv_file_fstat(&file, &status) == 0 && status.size > kHeaderLength
+        && kv_file_seek(&file, static_cast<int64_t>(status.size - sizeof last), 0) == 0
+        && readFully(&file, last, sizeof last, &got) == 0 && got == sizeof last
+        && std::memcmp(last, kMagic, sizeof last) == 0;
+    kv_file_close(&file);
+    return marked ? 1 : 0;
+}
+
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)
 {
     if (!slot || !*slot)

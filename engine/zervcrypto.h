@@ -84,6 +84,14 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* state, uint8_t*
 /* Close the file, free the state and set *slot to null. Null slot or *slot: nothing. */
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot);
 
+/*
+ * A cheap look, without a passphrase, at whether the file at path (UTF-8) may be
+ * an envelope: it is larger than a header record and its last four bytes are
+ * the record marker B1 0B B1 0B that ends every trailer record. Reads at most
+ * four bytes. 1 when it may be one, 0 when it is not (or cannot be read).
+ */
+int zervcrypto_file_has_record_marker(const char* path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -21,7 +21,7 @@ void TestCliOptions::parse_data()
     QTest::addColumn<int>("threads"); // with 6 processors the default is 4
     QTest::addColumn<int>("fd");
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("flags"); // d = delete-encrypted, q = quiet, j = json
+    QTest::addColumn<QString>("flags"); // d = delete-encrypted, q = quiet, j = json, a = all-files
     QTest::addColumn<QString>("error"); // part of the usage error
 
     const int run = int(CliOptions::Action::Run);
@@ -30,9 +30,9 @@ void TestCliOptions::parse_data()
                                 << ""
                                 << "";
     QTest::newRow("every option") << QStringList { "--threads", "8", "--passphrase-fd", "3", "--passphrase-file", "pw",
-        "--delete-encrypted", "--quiet", "--json", "x" }
+        "--delete-encrypted", "--quiet", "--json", "--all-files", "x" }
                                   << run << QStringList { "x" } << 8 << 3 << "pw"
-                                  << "dqj"
+                                  << "dqja"
                                   << "";
     QTest::newRow("short forms, compacted")
         << QStringList { "-qt", "2", "x" } << run << QStringList { "x" } << 2 << -1 << ""
@@ -110,6 +110,7 @@ void TestCliOptions::parse()
     QCOMPARE(options.deleteEncrypted(), flags.contains('d'));
     QCOMPARE(options.quiet(), flags.contains('q'));
     QCOMPARE(options.json(), flags.contains('j'));
+    QCOMPARE(options.allFiles(), flags.contains('a'));
 }
 
 void TestCliOptions::defaultThreads_data()
@@ -135,7 +136,7 @@ void TestCliOptions::helpExplainsEveryOption()
     const QString help = CliOptions::helpText(4);
     QVERIFY(help.count('\n') < 40);
     for (const char* option : { "--passphrase-fd", "--passphrase-file", "--threads", "--delete-encrypted", "--quiet",
-             "--json", "--help", "--version", "130" }) {
+             "--json", "--all-files", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));

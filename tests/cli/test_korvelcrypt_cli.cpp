@@ -132,6 +132,8 @@ private slots:
     void failures_data();
     void failures();
     void mixedFolder();
+    void onlyEnvelopesFromFolders_data();
+    void onlyEnvelopesFromFolders();
     void passphraseSources_data();
     void passphraseSources();
     void passphraseMissing_data();
@@ -310,11 +312,11 @@ void TestKorvelcryptCli::mixedFolder()
         dir);
     QCOMPARE(result.status, 1);
     QList<QByteArray> lines = result.lines();
-    QCOMPARE(lines.size(), 5);
-    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 2 failed, 4 total"));
+    QCOMPARE(lines.size(), 4);
+    // The folder's plain file is no envelope: skipped, neither tried nor a failure.
+    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 1 failed, 3 total, 1 skipped"));
     std::sort(lines.begin(), lines.end());
     const QList<QByteArray> expected {
-        "FAILED\tmixed/readme.txt\tInput file is corrupted or not encrypted. Code: 2",
         "FAILED\tmixed/three.txt.korvel-env\tPassphrase doesn't match Code: 1",
         "OK\tmixed/deeper/two.txt.korvel-env\t" + QDir(dir).absoluteFilePath("mixed/deeper/two.txt").toUtf8(),
         "OK\tmixed/one.txt.korvel-env\t" + QDir(dir).absoluteFilePath("mixed/one.txt").toUtf8(),
@@ -323,8 +325,82 @@ void TestKorvelcryptCli::mixedFolder()
     QCOMPARE(readAll(dir + "/mixed/one.txt"), QByteArray("first plaintext"));
     QCOMPARE(readAll(dir + "/mixed/deeper/two.txt"), QByteArray("second plaintext"));
     QVERIFY(!QFileInfo::exists(dir + "/mixed/three.txt"));
-    // A failed source that lacks the extension is not renamed.
-    QVERIFY(QFileInfo::exists(dir + "/mixed/readme.txt"));
+    QCOMPARE(readAll(dir + "/mixed/readme.txt"), QByteArray("just text"));
+}
+
+void TestKorvelcryptCli::onlyEnvelopesFromFolders_data()
+{
+    QTest::addColumn<QStringList>("args"); // before the passphrase options
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QList<QByteArray>>("lines"); // per-task lines, sorted, then the summary
+    QTest::addColumn<QStringList>("after"); // the folder's files afterwards
+
+    const QByteArray corrupt = "Input file is corrupted or not encrypted. Code: 2";
+    QTest::newRow("rerun over a half-done folder")
+        << QStringList { "half" } << 0
+        << QList<QByteArray> { "OK\thalf/sub/todo.txt.korvel-env\tDIR/half/sub/todo.txt",
+               "1 finished, 0 failed, 1 total, 3 skipped" }
+        << QStringList { "half/done.txt", "half/notes", "half/sub", "half/sub/photo.jpg", "half/sub/todo.txt",
+               "half/sub/todo.txt.korvel-env" };
+    QTest::newRow("--all-files: the window's rule")
+        << QStringList { "--all-files", "half" } << 1
+        << QList<QByteArray> { "FAILED\thalf/done.txt\t" + corrupt, "FAILED\thalf/notes\t" + corrupt,
+               "FAILED\thalf/sub/photo.jpg\t" + corrupt, "OK\thalf/sub/todo.txt.korvel-env\tDIR/half/sub/todo.txt",
+               "1 finished, 3 failed, 4 total" }
+        << QStringList { "half/done.txt", "half/notes", "half/sub", "half/sub/photo.jpg", "half/sub/todo.txt",
+               "half/sub/todo.txt.korvel-env" };
+    QTest::newRow("named files are always tried")
+        << QStringList { "half/done.txt", "half/sub/todo.txt.korvel-env" } << 1
+        << QList<QByteArray> { "FAILED\thalf/done.txt\t" + corrupt,
+               "OK\thalf/sub/todo.txt.korvel-env\tDIR/half/sub/todo.txt", "1 finished, 1 failed, 2 total" }
+        << QStringList { "half/done.txt", "half/notes", "half/sub", "half/sub/photo.jpg", "half/sub/todo.txt",
+               "half/sub/todo.txt.korvel-env" };
+    QTest::newRow("an envelope without its extension is found by its marker")
+        << QStringList { "renamed" } << 0
+        << QList<QByteArray> { "OK\trenamed/scan\tDIR/renamed/scan(decrypted)", "1 finished, 0 failed, 1 total" }
+        << QStringList { "renamed/scan(decrypted)", "renamed/scan.korvel-env" };
+}
+
+void TestKorvelcryptCli::onlyEnvelopesFromFolders()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(QStringList, after);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    // A folder half decrypted by an earlier run that deleted its sources.
+    QVERIFY(writePlain(dir + "/half/done.txt", "decrypted by an earlier run"));
+    QVERIFY(writePlain(dir + "/half/notes", QByteArray(4096, 'n')));
+    QVERIFY(writePlain(dir + "/half/sub/photo.jpg", QByteArray(100, '\xB1')));
+    QVERIFY(writeEnvelope(dir + "/half/sub/todo.txt.korvel-env", "still to do"));
+    QVERIFY(writeEnvelope(dir + "/renamed/scan", "an envelope under another name"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << args, dir);
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QList<QByteArray> seen = result.lines();
+    QVERIFY(!seen.isEmpty());
+    std::sort(seen.begin(), seen.end() - 1);
+    for (QByteArray& line : lines)
+        line.replace("DIR", QFile::encodeName(dir));
+    QCOMPARE(seen, lines);
+    const QString folder = args.last().section(QLatin1Char('/'), 0, 0);
+    QStringList files = tree(dir + '/' + folder);
+    for (QString& file : files)
+        file.prepend(folder + '/');
+    QCOMPARE(files, after);
+    QCOMPARE(readAll(dir + "/half/done.txt"), QByteArray("decrypted by an earlier run"));
+
+    // Once more, as JSON: the plaintext the first run wrote is skipped as well.
+    if (args == QStringList { "half" }) {
+        const Result json = runCli(passphraseFileArgs(dir) << "--json" << args, dir);
+        QCOMPARE(json.status, 0);
+        const QJsonObject summary = QJsonDocument::fromJson(json.lines().last()).object();
+        QCOMPARE(summary.value("skipped").toInt(), 4);
+        QCOMPARE(summary.value("total").toInt(), 1);
+    }
 }
 
 void TestKorvelcryptCli::passphraseSources_data()

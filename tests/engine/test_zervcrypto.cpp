@@ -115,6 +115,8 @@ private slots:
     void shorterDeclaredSize();
     void systemErrors();
     void nullArguments();
+    void recordMarker_data();
+    void recordMarker();
 };
 
 void TestZervcrypto::roundTrip_data()
@@ -416,6 +418,50 @@ void TestZervcrypto::nullArguments()
     QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), ZERVCRYPTO_EREAD); // never opened
     zervcrypto_file_decrypt_close(&s);
     QVERIFY(!s);
+}
+
+void TestZervcrypto::recordMarker_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("marked");
+
+    const Bytes good = korvel::test::makeEnvelope(korvel::test::patternBytes(300));
+    const QByteArray goodBytes = korvel::test::toBytes(good);
+    const QByteArray headerOnly = korvel::test::toBytes(korvel::test::makeEnvelope({}));
+    const QByteArray marker("\xB1\x0B\xB1\x0B", 4);
+
+    QTest::newRow("envelope") << goodBytes << 1;
+    QTest::newRow("header plus one byte") << (QByteArray(1, 'x') + headerOnly) << 1;
+    // Only a look at the last bytes: a damaged trailer that still ends in the marker may be one.
+    QTest::newRow("anything ending in the marker") << (QByteArray(200, 'j') + marker) << 1;
+    QTest::newRow("header alone: 120 bytes") << headerOnly << 0;
+    QTest::newRow("121 bytes, marker") << (QByteArray(117, 'j') + marker) << 1;
+    QTest::newRow("120 bytes, marker") << (QByteArray(116, 'j') + marker) << 0;
+    QTest::newRow("empty") << QByteArray() << 0;
+    QTest::newRow("text") << QByteArray("just some words in a file that is no envelope\n").repeated(10) << 0;
+    QTest::newRow("trailing garbage") << (goodBytes + "junk") << 0;
+    QTest::newRow("last bytes cut") << goodBytes.left(goodBytes.size() - 3) << 0;
+    QByteArray badMagic = goodBytes;
+    badMagic[badMagic.size() - 1] = 0x0C;
+    QTest::newRow("last byte of marker") << badMagic << 0;
+}
+
+void TestZervcrypto::recordMarker()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, marked);
+    const QString path = m_dir.filePath(QStringLiteral("probe%1").arg(++m_counter));
+    writeBytes(path, file);
+    QCOMPARE(zervcrypto_file_has_record_marker(path.toUtf8().constData()), marked);
+    // The look never changes the file.
+    QFile check(path);
+    QVERIFY(check.open(QIODevice::ReadOnly));
+    QCOMPARE(check.readAll(), file);
+
+    // What cannot be read is no envelope.
+    QCOMPARE(zervcrypto_file_has_record_marker(m_dir.filePath(QStringLiteral("missing")).toUtf8().constData()), 0);
+    QCOMPARE(zervcrypto_file_has_record_marker(m_dir.path().toUtf8().constData()), 0);
+    QCOMPARE(zervcrypto_file_has_record_marker(nullptr), 0);
 }
 
 QTEST_GUILESS_MAIN(TestZervcrypto)

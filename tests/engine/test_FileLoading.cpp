@@ -1,0 +1,123 @@
+// The one set of loading rules the window and the command-line tool share:
+// which files a load takes from the inputs and folders it is given.
+#include "engine/DecryptManager.h"
+#include "engine/FileLoading.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+bool writeEnvelope(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return korvel::test::writeEnvelope(path.toStdString(), korvel::test::patternBytes(500, qHash(path)));
+}
+
+} // namespace
+
+class TestFileLoading : public QObject {
+    Q_OBJECT
+
+private:
+    QScopedPointer<QTemporaryDir> m_dir;
+    DecryptManager* m_manager = nullptr;
+
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(m_dir->isValid());
+        m_manager = DecryptManager::instance();
+    }
+
+    void cleanup()
+    {
+        DecryptManager::destroyInstance();
+        m_manager = nullptr;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void mayBeEnvelope_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content"); // empty: an envelope
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("envelope") << "a.txt.korvel-env" << QByteArray() << true;
+        QTest::newRow("extension in capitals, any content") << "b.KORVEL-ENV" << QByteArray("words") << true;
+        QTest::newRow("envelope without its extension") << "renamed.pdf" << QByteArray() << true;
+        QTest::newRow("plaintext") << "readme.txt" << QByteArray("just text").repeated(40) << false;
+        QTest::newRow("tiny file") << "tiny" << QByteArray("abc") << false;
+        QTest::newRow("extension inside the name only")
+            << "x.korvel-env.bak" << QByteArray("old copy").repeated(40) << false;
+    }
+
+    void mayBeEnvelope()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, expected);
+        const QString file = path(name);
+        QVERIFY(content.isEmpty() ? writeEnvelope(file) : writeFile(file, content));
+        QCOMPARE(FileLoading::mayBeEnvelope(file), expected);
+    }
+
+    void envelopesOnlyFromFolders_data()
+    {
+        QTest::addColumn<bool>("envelopesOnly");
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<int>("notEnvelopes");
+        // Files named as inputs are taken either way; the folder's plain files only
+        // under the window's rule.
+        QTest::newRow("every file (the window's rule)")
+            << false
+            << QStringList { "direct.txt", "in/a.korvel-env", "in/plain.txt", "in/sub/B.KORVEL-ENV", "in/sub/renamed",
+                   "in/sub/tiny" }
+            << 0;
+        QTest::newRow("only envelopes from folders")
+            << true << QStringList { "direct.txt", "in/a.korvel-env", "in/sub/B.KORVEL-ENV", "in/sub/renamed" } << 2;
+    }
+
+    void envelopesOnlyFromFolders()
+    {
+        QFETCH(bool, envelopesOnly);
+        QFETCH(QStringList, found);
+        QFETCH(int, notEnvelopes);
+        QVERIFY(writeEnvelope(path("in/a.korvel-env")));
+        QVERIFY(writeFile(path("in/plain.txt"), QByteArray("plaintext of an earlier run").repeated(20)));
+        QVERIFY(writeEnvelope(path("in/sub/B.KORVEL-ENV")));
+        QVERIFY(writeEnvelope(path("in/sub/renamed")));
+        QVERIFY(writeFile(path("in/sub/tiny"), "x"));
+        QVERIFY(writeFile(path("direct.txt"), QByteArray("named on purpose").repeated(20)));
+
+        FileLoading::LoadOptions options;
+        options.envelopesOnly = envelopesOnly;
+        const FileLoading::Result result
+            = FileLoading::load({ path("direct.txt"), path("in") }, *m_manager, {}, options);
+        QStringList relative;
+        for (const QString& file : result.found)
+            relative.append(QDir(m_dir->path()).relativeFilePath(file));
+        relative.sort();
+        QCOMPARE(relative, found);
+        QCOMPARE(result.notEnvelopes, notEnvelopes);
+        QCOMPARE(result.added, static_cast<int>(found.size()));
+        QCOMPARE(m_manager->getNumPending(), static_cast<int>(found.size()));
+        QVERIFY(result.skipped.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileLoading)
+#include "test_FileLoading.moc"
