@@ -82,13 +82,13 @@ int BatchDecrypt::load(const QStringList& paths)
     return loaded.added;
 }
 
-int BatchDecrypt::run(const QString& passphrase)
+int BatchDecrypt::run(const QStringList& passphrases)
 {
     m_clock.start();
     if (m_total > 0) {
         m_watcher = new InterruptWatcher();
         connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
-        m_manager->startDecrypt(passphrase);
+        m_manager->startDecrypt(passphrases);
         if (m_settings.progress && !m_settings.quiet) {
             m_progressTimer.start();
         }
@@ -176,6 +176,11 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
         object.insert(QStringLiteral("message"), message);
         object.insert(QStringLiteral("bytes"), bytes);
         object.insert(QStringLiteral("seconds"), seconds);
+        // The candidate that opened the envelope, by its position (1 for the first);
+        // never the passphrase itself.
+        const int matched = task->passphraseIndex.load();
+        object.insert(
+            QStringLiteral("passphrase"), matched < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(matched + 1));
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
         return;
     }

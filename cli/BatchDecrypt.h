@@ -53,7 +53,9 @@ public:
     // Decrypts what load() queued and returns the exit status: 0 when every task
     // finished, 1 when any failed (or a path was missing, or a source could not be
     // renamed or deleted), 128 + the signal number after SIGINT or SIGTERM.
-    int run(const QString& passphrase);
+    // Each envelope is opened with the first of the candidate passphrases (in their
+    // order) that matches it.
+    int run(const QStringList& passphrases);
 
 private slots:
     void onTaskChanged(const CryptTask* task);

@@ -14,6 +14,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
         QStringList { QStringLiteral("t"), QStringLiteral("threads") }, QString(), QStringLiteral("N"));
     const QCommandLineOption fd(QStringLiteral("passphrase-fd"), QString(), QStringLiteral("N"));
     const QCommandLineOption file(QStringLiteral("passphrase-file"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption list(QStringLiteral("passphrase-list"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption deleteEncrypted(QStringLiteral("delete-encrypted"));
     const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") });
     const QCommandLineOption json(QStringLiteral("json"));
@@ -22,7 +23,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     QCommandLineParser parser;
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    parser.addOptions({ help, version, threads, fd, file, deleteEncrypted, quiet, json, allFiles });
+    parser.addOptions({ help, version, threads, fd, file, list, deleteEncrypted, quiet, json, allFiles });
 
     auto usageError = [this](const QString& text) {
         m_action = Action::UsageError;
@@ -52,22 +53,40 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
         }
         m_threads = value;
     }
-    if (parser.isSet(fd)) {
-        const QString text = parser.value(fd);
-        bool ok = false;
-        const int value = text.toInt(&ok);
-        if (!ok || value < 0) {
-            usageError(QStringLiteral("--passphrase-fd needs a file descriptor number, not '%1'.").arg(text));
+    // The passphrase options may be repeated; their candidates are tried in the
+    // order the options stand on the command line.
+    const QStringList fdValues = parser.values(fd);
+    const QStringList fileValues = parser.values(file);
+    const QStringList listValues = parser.values(list);
+    qsizetype fdsSeen = 0;
+    qsizetype filesSeen = 0;
+    qsizetype listsSeen = 0;
+    for (const QString& name : parser.optionNames()) {
+        PassphraseSource source;
+        if (name == fd.names().first() && fdsSeen < fdValues.size()) {
+            const QString text = fdValues.at(fdsSeen++);
+            bool ok = false;
+            const int value = text.toInt(&ok);
+            if (!ok || value < 0) {
+                usageError(QStringLiteral("--passphrase-fd needs a file descriptor number, not '%1'.").arg(text));
+                return;
+            }
+            source.kind = PassphraseSource::Kind::Fd;
+            source.fd = value;
+        } else if (name == file.names().first() && filesSeen < fileValues.size()) {
+            source.kind = PassphraseSource::Kind::File;
+            source.path = fileValues.at(filesSeen++);
+        } else if (name == list.names().first() && listsSeen < listValues.size()) {
+            source.kind = PassphraseSource::Kind::List;
+            source.path = listValues.at(listsSeen++);
+        } else {
+            continue;
+        }
+        if (source.kind != PassphraseSource::Kind::Fd && source.path.isEmpty()) {
+            usageError(QStringLiteral("--%1 needs a file name.").arg(name));
             return;
         }
-        m_passphraseFd = value;
-    }
-    if (parser.isSet(file)) {
-        m_passphraseFile = parser.value(file);
-        if (m_passphraseFile.isEmpty()) {
-            usageError(QStringLiteral("--passphrase-file needs a file name."));
-            return;
-        }
+        m_passphraseSources.append(source);
     }
     m_deleteEncrypted = parser.isSet(deleteEncrypted);
     m_quiet = parser.isSet(quiet);
@@ -103,10 +122,12 @@ QString CliOptions::helpText(int defaultThreads)
                           "when that name is taken; an existing file is never replaced. A source that\n"
                           "lacks the extension gets it appended once its plaintext is written.\n"
                           "\n"
-                          "Passphrase (never on the command line; the first of these that is given):\n"
-                          "      --passphrase-fd N    read one line from file descriptor N\n"
-                          "      --passphrase-file F  read the first line of file F\n"
-                          "                           otherwise ask on the terminal, without echo\n"
+                          "Passphrases (never on the command line). The options may be repeated: each\n"
+                          "envelope is opened with the first candidate, in the order given, that matches.\n"
+                          "      --passphrase-fd N    one line from file descriptor N\n"
+                          "      --passphrase-file F  the first line of file F\n"
+                          "      --passphrase-list F  every line of file F, one passphrase a line\n"
+                          "                           with none of these: ask on the terminal, no echo\n"
                           "\n"
                           "Options:\n"
                           "  -t, --threads N          decrypt N files at once: 1, 2, 4 or 8\n"
@@ -116,7 +137,8 @@ QString CliOptions::helpText(int defaultThreads)
                           "  -q, --quiet              print only failures, no summary and no progress\n"
                           "                           line (--json output stays complete)\n"
                           "      --json               one JSON object per task on standard output (source,\n"
-                          "                           destination, status, message, bytes, seconds), then\n"
+                          "                           destination, status, message, bytes, seconds, and\n"
+                          "                           passphrase: the matching candidate's position), then\n"
                           "                           a summary object\n"
                           "  -h, --help               show this help and exit\n"
                           "  -v, --version            show the version and exit\n"

@@ -3,6 +3,7 @@
 // passphrase itself; that is PassphraseReader's job once the options are known.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,12 +23,23 @@ public:
     Action action() const { return m_action; }
     QString error() const { return m_error; }
 
+    // Where one or more candidate passphrases come from.
+    struct PassphraseSource {
+        enum class Kind {
+            Fd, // one line from a file descriptor
+            File, // the first line of a file
+            List, // every line of a file
+        };
+        Kind kind = Kind::Fd;
+        int fd = -1; // Kind::Fd
+        QString path; // Kind::File, Kind::List
+    };
+
     QStringList paths() const { return m_paths; }
     int threads() const { return m_threads; }
-    // -1 when not given.
-    int passphraseFd() const { return m_passphraseFd; }
-    // Empty when not given.
-    QString passphraseFile() const { return m_passphraseFile; }
+    // In the order the options were given, which is the order the candidates are
+    // tried in; empty when none was given (then the terminal is asked).
+    QList<PassphraseSource> passphraseSources() const { return m_passphraseSources; }
     bool deleteEncrypted() const { return m_deleteEncrypted; }
     bool quiet() const { return m_quiet; }
     bool json() const { return m_json; }
@@ -45,8 +57,7 @@ private:
     QString m_error;
     QStringList m_paths;
     int m_threads = 1;
-    int m_passphraseFd = -1;
-    QString m_passphraseFile;
+    QList<PassphraseSource> m_passphraseSources;
     bool m_deleteEncrypted = false;
     bool m_quiet = false;
     bool m_json = false;

@@ -26,13 +26,48 @@ int usageError(const QString& message)
     return CliRunner::kUsageError;
 }
 
-PassphraseReader::Result readPassphrase(const CliOptions& options, QString* passphrase, QString* error)
+// Every candidate from the sources the options name, in their order; the
+// terminal is asked only when none is named.
+PassphraseReader::Result readPassphrases(const CliOptions& options, QStringList* passphrases, QString* error)
 {
-    if (options.passphraseFd() >= 0)
-        return PassphraseReader::fromFd(options.passphraseFd(), passphrase, error);
-    if (!options.passphraseFile().isEmpty())
-        return PassphraseReader::fromFile(options.passphraseFile(), passphrase, error);
-    return PassphraseReader::fromTerminal(QStringLiteral("Passphrase: "), passphrase, error);
+    const QList<CliOptions::PassphraseSource> sources = options.passphraseSources();
+    if (sources.isEmpty()) {
+        QString passphrase;
+        const PassphraseReader::Result result
+            = PassphraseReader::fromTerminal(QStringLiteral("Passphrase: "), &passphrase, error);
+        if (result == PassphraseReader::Result::Ok)
+            passphrases->append(passphrase);
+        passphrase.fill(QLatin1Char('\0'));
+        return result;
+    }
+    for (const CliOptions::PassphraseSource& source : sources) {
+        QString passphrase;
+        PassphraseReader::Result result = PassphraseReader::Result::Ok;
+        switch (source.kind) {
+        case CliOptions::PassphraseSource::Kind::Fd:
+            result = PassphraseReader::fromFd(source.fd, &passphrase, error);
+            break;
+        case CliOptions::PassphraseSource::Kind::File:
+            result = PassphraseReader::fromFile(source.path, &passphrase, error);
+            break;
+        case CliOptions::PassphraseSource::Kind::List:
+            result = PassphraseReader::fromList(source.path, passphrases, error);
+            break;
+        }
+        if (result != PassphraseReader::Result::Ok)
+            return result;
+        if (source.kind != CliOptions::PassphraseSource::Kind::List)
+            passphrases->append(passphrase);
+        passphrase.fill(QLatin1Char('\0'));
+    }
+    return PassphraseReader::Result::Ok;
+}
+
+void wipe(QStringList& passphrases)
+{
+    for (QString& passphrase : passphrases)
+        passphrase.fill(QLatin1Char('\0'));
+    passphrases.clear();
 }
 
 } // namespace
@@ -60,10 +95,12 @@ int CliRunner::run(const QStringList& arguments)
 
     // The passphrase comes first, so that a prompt does not wait behind a long
     // folder walk, and a missing one stops the command before anything happens.
-    QString passphrase;
+    QStringList passphrases;
     QString error;
-    if (readPassphrase(options, &passphrase, &error) != PassphraseReader::Result::Ok)
+    if (readPassphrases(options, &passphrases, &error) != PassphraseReader::Result::Ok) {
+        wipe(passphrases);
         return usageError(error);
+    }
 
     BatchDecrypt::Settings settings;
     settings.threads = options.threads();
@@ -75,7 +112,7 @@ int CliRunner::run(const QStringList& arguments)
 
     BatchDecrypt batch(settings, stdout, stderr);
     batch.load(options.paths());
-    const int status = batch.run(passphrase);
-    passphrase.fill(QLatin1Char('\0'));
+    const int status = batch.run(passphrases);
+    wipe(passphrases);
     return status;
 }

@@ -31,9 +31,10 @@ CryptTask::CryptTask(const CryptTask& other)
     , destinationTagged(other.destinationTagged.load())
     , renameSourceOnSuccess(other.renameSourceOnSuccess.load())
     , sourceDeleted(other.sourceDeleted.load())
+    , passphraseIndex(other.passphraseIndex.load())
 {
     QMutexLocker locker(&other.m_lock);
-    m_passphrase = other.m_passphrase;
+    m_passphrases = other.m_passphrases;
     m_source = other.m_source;
     m_destination = other.m_destination;
     m_loadedSource = other.m_loadedSource;
@@ -65,7 +66,13 @@ bool CryptTask::equals(const Task* other) const
 QString CryptTask::passphrase() const
 {
     QMutexLocker locker(&m_lock);
-    return m_passphrase;
+    return m_passphrases.value(0);
+}
+
+QStringList CryptTask::passphrases() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_passphrases;
 }
 
 QString CryptTask::source() const
@@ -95,7 +102,13 @@ void CryptTask::setSource(const QString& source)
 void CryptTask::setPassphrase(const QString& passphrase)
 {
     QMutexLocker locker(&m_lock);
-    m_passphrase = passphrase;
+    m_passphrases = QStringList { passphrase };
+}
+
+void CryptTask::setPassphrases(const QStringList& passphrases)
+{
+    QMutexLocker locker(&m_lock);
+    m_passphrases = passphrases;
 }
 
 void CryptTask::setDestination(const QString& destination)

@@ -11,6 +11,7 @@
 #include <QMetaType>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -24,13 +25,18 @@ public:
     QString statusText() const override;
     bool equals(const Task* other) const override;
 
+    // The first of the candidate passphrases (empty when there is none).
     QString passphrase() const;
+    // The candidate passphrases, tried in this order when the envelope is opened.
+    QStringList passphrases() const;
     QString source() const;
     QString loadedSource() const;
     QString destination() const;
 
     void setSource(const QString& source);
+    // One candidate only.
     void setPassphrase(const QString& passphrase);
+    void setPassphrases(const QStringList& passphrases);
     void setDestination(const QString& destination);
 
     // "korvel-env", compared case-insensitively with a file's suffix.
@@ -53,12 +59,14 @@ public:
     std::atomic<bool> renameSourceOnSuccess { false };
     // The manager deleted the envelope source after the file was decrypted.
     std::atomic<bool> sourceDeleted { false };
+    // Index of the candidate passphrase that opened the envelope; -1 while none has.
+    std::atomic<int> passphraseIndex { -1 };
 
 private:
     CryptTask& operator=(const CryptTask&) = delete;
 
     mutable QMutex m_lock;
-    QString m_passphrase;
+    QStringList m_passphrases;
     QString m_source;
     QString m_loadedSource;
     QString m_destination;

@@ -121,6 +121,11 @@ bool DecryptManager::refuseWhileDecrypting()
 
 void DecryptManager::startDecrypt(const QString& passphrase)
 {
+    startDecrypt(QStringList { passphrase });
+}
+
+void DecryptManager::startDecrypt(const QStringList& passphrases)
+{
     if (isDecrypting()) {
         reportError(QStringLiteral("Decryption already in progress."));
         return;
@@ -130,7 +135,7 @@ void DecryptManager::startDecrypt(const QString& passphrase)
     {
         QWriteLocker locker(&m_lock);
         m_stop = false;
-        m_passphrase = passphrase;
+        m_passphrases = passphrases;
         m_runAnnounced = false;
     }
     emit started(getNumPending());
@@ -213,7 +218,16 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
-    task->setPassphrase(passphrase.isEmpty() ? this->passphrase() : passphrase);
+    // A given passphrase takes the first candidate's place (the dispatch loop passes
+    // that very one); the other stored candidates follow it.
+    QStringList candidates = passphrases();
+    if (!passphrase.isEmpty()) {
+        if (candidates.isEmpty())
+            candidates.append(passphrase);
+        else
+            candidates.first() = passphrase;
+    }
+    task->setPassphrases(candidates);
     return task;
 }
 
@@ -636,5 +650,11 @@ QList<CryptTask*> DecryptManager::getRunningTasks() const
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrase;
+    return m_passphrases.value(0);
+}
+
+QStringList DecryptManager::passphrases() const
+{
+    QReadLocker locker(&m_lock);
+    return m_passphrases;
 }

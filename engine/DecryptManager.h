@@ -39,6 +39,10 @@ public:
     virtual void shutdown();
 
     void startDecrypt(const QString& passphrase);
+    // Several candidate passphrases: each envelope is opened with the first of them
+    // (in this order) that passes its key check; "Passphrase doesn't match" only
+    // when none does. A single one is the same as startDecrypt(passphrase).
+    void startDecrypt(const QStringList& passphrases);
     void cancel();
     bool isDecrypting() const;
 
@@ -64,7 +68,9 @@ public:
     QList<CryptTask*> getCompletedTasks() const;
     QList<CryptTask*> getFailedTasks() const;
     QList<CryptTask*> getRunningTasks() const;
+    // The first of the stored candidate passphrases.
     QString passphrase() const;
+    QStringList passphrases() const;
 
     // Whether the encrypted source is deleted as soon as its decryption succeeds.
     // The settings dialog pushes its check box state here at construction and on
@@ -128,7 +134,7 @@ private:
     int m_numThreads = 1;
     int m_totalCount = 0;
     bool m_stop = false;
-    QString m_passphrase;
+    QStringList m_passphrases; // candidates, in the order they are tried
     bool m_deleteOnSuccess = false;
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set

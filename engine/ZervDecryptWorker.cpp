@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -80,7 +81,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         task->setStatus(Task::DECRYPTING);
         m_source = task->source();
         m_destination = task->destination();
-        m_passphrase = task->passphrase();
+        m_passphrases = task->passphrases();
     }
     // A thread that has reported but not yet returned cannot be started again.
     wait();
@@ -100,7 +101,7 @@ void ZervDecryptWorker::reset()
     m_resultCode = Success;
     m_totalBytes.store(0);
     m_doneBytes.store(0);
-    m_passphrase = QString();
+    m_passphrases = QStringList();
     m_source = QString();
     m_destination = QString();
     m_task = nullptr;
@@ -214,10 +215,22 @@ bool ZervDecryptWorker::openDecryptor()
     }
     kv_log("ZervDecryptWorker::run() - passed init");
 
-    QByteArray passphrase = m_passphrase.toUtf8();
-    const unsigned opened
-        = zervcrypto_file_decrypt_open(m_decryptor, passphrase.constData(), m_source.toUtf8().constData(), nullptr);
-    OPENSSL_cleanse(passphrase.data(), static_cast<size_t>(passphrase.size()));
+    // Every candidate is checked against the key records before any plaintext
+    // exists: one that does not match costs no output at all.
+    QList<QByteArray> encoded;
+    std::vector<const char*> candidates;
+    encoded.reserve(m_passphrases.size());
+    for (const QString& passphrase : std::as_const(m_passphrases))
+        encoded.append(passphrase.toUtf8());
+    for (const QByteArray& bytes : std::as_const(encoded))
+        candidates.push_back(bytes.constData());
+    unsigned matched = 0;
+    const unsigned opened = zervcrypto_file_decrypt_open_any(m_decryptor, candidates.data(),
+        static_cast<unsigned>(candidates.size()), m_source.toUtf8().constData(), &matched, nullptr);
+    for (QByteArray& bytes : encoded)
+        OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size()));
+    if (opened == ZERVCRYPTO_OK && m_task)
+        m_task->passphraseIndex.store(static_cast<int>(matched));
     if (opened != ZERVCRYPTO_OK) {
         kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
         fail(static_cast<int>(opened), QString::fromUtf8(m_decryptor->error_text));

@@ -12,6 +12,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
@@ -96,7 +97,7 @@ private:
     CryptTask* m_task = nullptr;
     QString m_source;
     QString m_destination;
-    QString m_passphrase;
+    QStringList m_passphrases; // candidates, tried in order
     std::atomic<uint64_t> m_totalBytes { 0 };
     std::atomic<uint64_t> m_doneBytes { 0 };
     int m_resultCode = 0;

@@ -75,6 +75,17 @@ unsigned zervcrypto_file_decrypt_open(
     zervcrypto_file_decrypt_t* state, const char* passphrase, const char* path, int* sys_error);
 
 /*
+ * Open as zervcrypto_file_decrypt_open does, with count candidate passphrases
+ * (each NUL-terminated) tried in the given order: the first that passes the key
+ * check against the header and the key records opens the envelope, and its
+ * index goes to *matched when matched is non-null. The trailer is read once;
+ * a candidate that fails costs one key check and produces no plaintext. None
+ * passing (or count 0) gives ZERVCRYPTO_EPASSPHRASE, "Passphrase doesn't match".
+ */
+unsigned zervcrypto_file_decrypt_open_any(zervcrypto_file_decrypt_t* state, const char* const* passphrases,
+    unsigned count, const char* path, unsigned* matched, int* sys_error);
+
+/*
  * The next piece of plaintext: 1 to 1024 bytes into buffer (which holds at least
  * 1024), its length into *length; length 0 at the end of the plaintext. Returns
  * ZERVCRYPTO_OK, or ZERVCRYPTO_EREAD with state->error_text set.

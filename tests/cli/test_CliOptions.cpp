@@ -2,6 +2,29 @@
 
 #include <QTest>
 
+namespace {
+
+QString describe(const QList<CliOptions::PassphraseSource>& sources)
+{
+    QStringList parts;
+    for (const CliOptions::PassphraseSource& source : sources) {
+        switch (source.kind) {
+        case CliOptions::PassphraseSource::Kind::Fd:
+            parts.append(QStringLiteral("fd:%1").arg(source.fd));
+            break;
+        case CliOptions::PassphraseSource::Kind::File:
+            parts.append(QStringLiteral("file:") + source.path);
+            break;
+        case CliOptions::PassphraseSource::Kind::List:
+            parts.append(QStringLiteral("list:") + source.path);
+            break;
+        }
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
 class TestCliOptions : public QObject {
     Q_OBJECT
 
@@ -19,67 +42,73 @@ void TestCliOptions::parse_data()
     QTest::addColumn<int>("action");
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<int>("threads"); // with 6 processors the default is 4
-    QTest::addColumn<int>("fd");
-    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("sources"); // the passphrase sources in order, as describe() writes them
     QTest::addColumn<QString>("flags"); // d = delete-encrypted, q = quiet, j = json, a = all-files
     QTest::addColumn<QString>("error"); // part of the usage error
 
     const int run = int(CliOptions::Action::Run);
     const int usage = int(CliOptions::Action::UsageError);
-    QTest::newRow("paths only") << QStringList { "a", "b/" } << run << QStringList { "a", "b/" } << 4 << -1 << ""
+    QTest::newRow("paths only") << QStringList { "a", "b/" } << run << QStringList { "a", "b/" } << 4 << ""
                                 << ""
                                 << "";
     QTest::newRow("every option") << QStringList { "--threads", "8", "--passphrase-fd", "3", "--passphrase-file", "pw",
         "--delete-encrypted", "--quiet", "--json", "--all-files", "x" }
-                                  << run << QStringList { "x" } << 8 << 3 << "pw"
+                                  << run << QStringList { "x" } << 8 << "fd:3 file:pw"
                                   << "dqja"
                                   << "";
-    QTest::newRow("short forms, compacted")
-        << QStringList { "-qt", "2", "x" } << run << QStringList { "x" } << 2 << -1 << ""
-        << "q"
-        << "";
+    QTest::newRow("short forms, compacted") << QStringList { "-qt", "2", "x" } << run << QStringList { "x" } << 2 << ""
+                                            << "q"
+                                            << "";
     QTest::newRow("option after path, = form")
-        << QStringList { "x", "--threads=1" } << run << QStringList { "x" } << 1 << -1 << ""
+        << QStringList { "x", "--threads=1" } << run << QStringList { "x" } << 1 << ""
         << ""
         << "";
-    QTest::newRow("-- ends options") << QStringList { "--", "--json" } << run << QStringList { "--json" } << 4 << -1
-                                     << ""
+    QTest::newRow("-- ends options") << QStringList { "--", "--json" } << run << QStringList { "--json" } << 4 << ""
                                      << ""
                                      << "";
     QTest::newRow("help wins") << QStringList { "--threads", "3", "--help" } << int(CliOptions::Action::Help)
-                               << QStringList() << 4 << -1 << ""
+                               << QStringList() << 4 << ""
                                << ""
                                << "";
-    QTest::newRow("version") << QStringList { "-v" } << int(CliOptions::Action::Version) << QStringList() << 4 << -1
-                             << ""
+    QTest::newRow("version") << QStringList { "-v" } << int(CliOptions::Action::Version) << QStringList() << 4 << ""
                              << ""
                              << "";
-    QTest::newRow("no paths") << QStringList { "--json" } << usage << QStringList() << 4 << -1 << ""
+    QTest::newRow("no paths") << QStringList { "--json" } << usage << QStringList() << 4 << ""
                               << ""
                               << "no files or folders";
     for (const char* bad : { "0", "3", "16", "-1", "two", "" }) {
-        QTest::addRow("threads '%s'", bad)
-            << QStringList { "--threads", bad, "x" } << usage << QStringList() << 4 << -1 << ""
-            << ""
-            << "--threads must be 1, 2, 4 or 8";
+        QTest::addRow("threads '%s'", bad) << QStringList { "--threads", bad, "x" } << usage << QStringList() << 4 << ""
+                                           << ""
+                                           << "--threads must be 1, 2, 4 or 8";
     }
-    QTest::newRow("threads without value")
-        << QStringList { "x", "--threads" } << usage << QStringList() << 4 << -1 << ""
-        << ""
-        << "Missing value";
-    QTest::newRow("fd negative") << QStringList { "--passphrase-fd", "-2", "x" } << usage << QStringList() << 4 << -1
-                                 << ""
+    QTest::newRow("threads without value") << QStringList { "x", "--threads" } << usage << QStringList() << 4 << ""
+                                           << ""
+                                           << "Missing value";
+    QTest::newRow("fd negative") << QStringList { "--passphrase-fd", "-2", "x" } << usage << QStringList() << 4 << ""
                                  << ""
                                  << "file descriptor number";
     QTest::newRow("fd not a number") << QStringList { "--passphrase-fd", "stdin", "x" } << usage << QStringList() << 4
-                                     << -1 << ""
+                                     << ""
                                      << ""
                                      << "file descriptor number";
-    QTest::newRow("file empty") << QStringList { "--passphrase-file=", "x" } << usage << QStringList() << 4 << -1 << ""
+    QTest::newRow("file empty") << QStringList { "--passphrase-file=", "x" } << usage << QStringList() << 4 << ""
                                 << ""
                                 << "needs a file name";
+    QTest::newRow("passphrase sources repeated, in their order")
+        << QStringList { "--passphrase-list", "old.txt", "--passphrase-fd", "3", "--passphrase-file=a", "x",
+               "--passphrase-fd=0", "--passphrase-file", "b", "--passphrase-list", "new.txt" }
+        << run << QStringList { "x" } << 4 << "list:old.txt fd:3 file:a fd:0 file:b list:new.txt"
+        << ""
+        << "";
+    QTest::newRow("list empty") << QStringList { "--passphrase-list=", "x" } << usage << QStringList() << 4 << ""
+                                << ""
+                                << "--passphrase-list needs a file name";
+    QTest::newRow("second fd bad") << QStringList { "--passphrase-fd", "3", "--passphrase-fd", "x", "y" } << usage
+                                   << QStringList() << 4 << ""
+                                   << ""
+                                   << "not 'x'";
     QTest::newRow("passphrase on the command line")
-        << QStringList { "--passphrase", "secret", "x" } << usage << QStringList() << 4 << -1 << ""
+        << QStringList { "--passphrase", "secret", "x" } << usage << QStringList() << 4 << ""
         << ""
         << "Unknown option";
 }
@@ -90,8 +119,7 @@ void TestCliOptions::parse()
     QFETCH(int, action);
     QFETCH(QStringList, paths);
     QFETCH(int, threads);
-    QFETCH(int, fd);
-    QFETCH(QString, file);
+    QFETCH(QString, sources);
     QFETCH(QString, flags);
     QFETCH(QString, error);
 
@@ -105,8 +133,7 @@ void TestCliOptions::parse()
         return;
     QCOMPARE(options.paths(), paths);
     QCOMPARE(options.threads(), threads);
-    QCOMPARE(options.passphraseFd(), fd);
-    QCOMPARE(options.passphraseFile(), file);
+    QCOMPARE(describe(options.passphraseSources()), sources);
     QCOMPARE(options.deleteEncrypted(), flags.contains('d'));
     QCOMPARE(options.quiet(), flags.contains('q'));
     QCOMPARE(options.json(), flags.contains('j'));
@@ -134,9 +161,12 @@ void TestCliOptions::defaultThreads()
 void TestCliOptions::helpExplainsEveryOption()
 {
     const QString help = CliOptions::helpText(4);
-    QVERIFY(help.count('\n') < 40);
-    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--threads", "--delete-encrypted", "--quiet",
-             "--json", "--all-files", "--help", "--version", "130" }) {
+    // It fits a terminal: lines of at most 80 columns, and one screenful or two.
+    QVERIFY(help.count('\n') < 100);
+    for (const QString& line : help.split(QLatin1Char('\n')))
+        QVERIFY2(line.size() <= 80, qPrintable(line));
+    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
+             "--delete-encrypted", "--quiet", "--json", "--all-files", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));

@@ -136,6 +136,7 @@ private slots:
     void onlyEnvelopesFromFolders();
     void passphraseSources_data();
     void passphraseSources();
+    void severalPassphrases();
     void passphraseMissing_data();
     void passphraseMissing();
     void terminalPrompt();
@@ -420,8 +421,11 @@ void TestKorvelcryptCli::passphraseSources_data()
                           << QByteArray();
     QTest::newRow("file, first line") << QStringList { "--passphrase-file", "PASSFILE" } << QByteArray() << QByteArray()
                                       << QByteArray("secret\nnot this one\n");
-    QTest::newRow("fd preferred to file") << QStringList { "--passphrase-file", "PASSFILE", "--passphrase-fd", "0" }
-                                          << QByteArray("secret\n") << QByteArray() << QByteArray("wrong\n");
+    QTest::newRow("file and fd, both candidates")
+        << QStringList { "--passphrase-file", "PASSFILE", "--passphrase-fd", "0" } << QByteArray("secret\n")
+        << QByteArray() << QByteArray("wrong\n");
+    QTest::newRow("list") << QStringList { "--passphrase-list", "PASSFILE" } << QByteArray() << QByteArray()
+                          << QByteArray("old\r\n\nsecret\r\n");
 }
 
 void TestKorvelcryptCli::passphraseSources()
@@ -451,6 +455,71 @@ void TestKorvelcryptCli::passphraseSources()
     QCOMPARE(readAll(dir + "/x"), QByteArray("plain"));
 }
 
+void TestKorvelcryptCli::severalPassphrases()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/in/2019.txt.korvel-env", "from 2019", "rotated-2019"));
+    QVERIFY(writeEnvelope(dir + "/in/2021.txt.korvel-env", "from 2021", "rotated-2021"));
+    QVERIFY(writeEnvelope(dir + "/in/2023.txt.korvel-env", "from 2023", "current"));
+    QVERIFY(writeEnvelope(dir + "/in/lost.txt.korvel-env", "no one knows", "forgotten"));
+    // Opened through a key record, not the header's own key.
+    QVERIFY(QDir().mkpath(dir + "/in/shared"));
+    korvel::test::EnvelopeOptions shared;
+    shared.passphrases = { "someone else's", "rotated-2021" };
+    QVERIFY(korvel::test::writeEnvelope((dir + "/in/shared/s.txt.korvel-env").toStdString(),
+        korvel::test::Bytes { 's', 'h', 'a', 'r', 'e', 'd' }, shared));
+    const QString current = base.filePath(QStringLiteral("current"));
+    const QString list = base.filePath(QStringLiteral("old-passphrases"));
+    QVERIFY(writePlain(current, "current\n"));
+    QVERIFY(writePlain(list, "rotated-2017\r\nrotated-2019\r\n\r\nrotated-2021\r\n"));
+
+    // Candidates: 1 current, 2 to 5 the list (an empty line is the empty passphrase), 6 from standard input.
+    const Result result = runCli({ "--json", "--threads", "2", "--passphrase-file", current, "--passphrase-list", list,
+                                     "--passphrase-fd", "0", "in" },
+        dir, "typed-2024\n");
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QHash<QString, QJsonObject> tasks;
+    for (const QByteArray& line : result.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("type").toString() == QLatin1String("task"))
+            tasks.insert(object.value("source").toString(), object);
+        // The JSON names a candidate only by its position.
+        for (const char* secret : { "current", "rotated", "typed-2024" })
+            QVERIFY2(!line.contains(secret), line.constData());
+    }
+    const QHash<QString, int> expected { { "in/2019.txt.korvel-env", 3 }, { "in/2021.txt.korvel-env", 5 },
+        { "in/2023.txt.korvel-env", 1 }, { "in/shared/s.txt.korvel-env", 5 } };
+    QCOMPARE(tasks.size(), 5);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QJsonObject task = tasks.value(it.key());
+        QCOMPARE(task.value("status").toString(), QStringLiteral("finished"));
+        QCOMPARE(task.value("passphrase").toInt(), it.value());
+    }
+    const QJsonObject lost = tasks.value("in/lost.txt.korvel-env");
+    QCOMPARE(lost.value("status").toString(), QStringLiteral("failed"));
+    QCOMPARE(lost.value("message").toString(), QStringLiteral("Passphrase doesn't match Code: 1"));
+    QVERIFY(lost.value("passphrase").isNull());
+    QCOMPARE(readAll(dir + "/in/2019.txt"), QByteArray("from 2019"));
+    QCOMPARE(readAll(dir + "/in/2021.txt"), QByteArray("from 2021"));
+    QCOMPARE(readAll(dir + "/in/2023.txt"), QByteArray("from 2023"));
+    QCOMPARE(readAll(dir + "/in/shared/s.txt"), QByteArray("shared"));
+    QVERIFY(!QFileInfo::exists(dir + "/in/lost.txt"));
+
+    // Text lines are those of a single passphrase.
+    const Result text = runCli(
+        { "--passphrase-list", list, "--passphrase-file", current, "in/lost.txt.korvel-env", "in/2019.txt.korvel-env" },
+        dir);
+    QCOMPARE(text.status, 1);
+    const QList<QByteArray> lines {
+        "FAILED\tin/lost.txt.korvel-env\tPassphrase doesn't match Code: 1",
+        "OK\tin/2019.txt.korvel-env\t" + QFile::encodeName(dir) + "/in/2019(decrypted).txt",
+        "1 finished, 1 failed, 2 total",
+    };
+    QCOMPARE(text.lines(), lines);
+}
+
 void TestKorvelcryptCli::passphraseMissing_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -464,6 +533,12 @@ void TestKorvelcryptCli::passphraseMissing_data()
                                        << QByteArray("cannot read the passphrase from file descriptor 47");
     QTest::newRow("missing file") << QStringList { "--passphrase-file", "/nonexistent/passphrase" } << QByteArray()
                                   << QByteArray("cannot open passphrase file '/nonexistent/passphrase'");
+    // Every named source must be readable, even when an earlier one would do.
+    QTest::newRow("second source missing")
+        << QStringList { "--passphrase-fd", "0", "--passphrase-list", "/nonexistent/list" } << QByteArray("secret\n")
+        << QByteArray("cannot open passphrase list '/nonexistent/list'");
+    QTest::newRow("empty list") << QStringList { "--passphrase-list", "/dev/null" } << QByteArray()
+                                << QByteArray("passphrase list '/dev/null' is empty");
 }
 
 void TestKorvelcryptCli::passphraseMissing()

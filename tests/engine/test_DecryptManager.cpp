@@ -102,10 +102,12 @@ private:
     }
 
     // Starts a run and waits for its end; the slot that announced it has returned.
-    bool runToEnd(const QString& passphrase = QStringLiteral("secret"))
+    bool runToEnd(const QString& passphrase = QStringLiteral("secret")) { return runToEnd(QStringList { passphrase }); }
+
+    bool runToEnd(const QStringList& passphrases)
     {
         QSignalSpy finished(m_manager, &DecryptManager::allFinished);
-        m_manager->startDecrypt(passphrase);
+        m_manager->startDecrypt(passphrases);
         if (!finished.wait(120000))
             return false;
         settle();
@@ -537,6 +539,35 @@ private slots:
         QCOMPARE(started.count(), 0);
         QVERIFY(!m_manager->isRunning());
         QVERIFY(m_manager->passphrase().isEmpty());
+    }
+
+    void candidatePassphrases()
+    {
+        const QString a = envelope(QStringLiteral("a.korvel-env"), 3000, "first");
+        const QString b = envelope(QStringLiteral("b.korvel-env"), 3000, "second");
+        const QString c = envelope(QStringLiteral("c.korvel-env"), 3000, "third");
+        const QString none = envelope(QStringLiteral("none.korvel-env"), 3000, "unknown");
+        m_manager->onChangeNumThreads(4);
+        m_manager->addFiles({ a, b, c, none });
+        const QStringList candidates { "third", "first", "second" };
+        QVERIFY(runToEnd(candidates));
+        QCOMPARE(m_manager->passphrases(), candidates);
+        QCOMPARE(m_manager->passphrase(), QStringLiteral("third"));
+
+        const QHash<QString, int> expected { { a, 1 }, { b, 2 }, { c, 0 } };
+        QCOMPARE(m_manager->getNumCompleted(), 3);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            CryptTask* task = finishedFor(it.key());
+            QVERIFY(task);
+            QCOMPARE(task->passphraseIndex.load(), it.value());
+            QCOMPARE(task->passphrases(), candidates);
+            QCOMPARE(readAll(task->destination()), m_plain.value(it.key()));
+        }
+        QCOMPARE(sources(m_manager->getFailedTasks()), QStringList { none });
+        const CryptTask* failed = m_manager->getFailedTasks().first();
+        QCOMPARE(failed->message(), QStringLiteral("Passphrase doesn't match Code: 1"));
+        QCOMPARE(failed->passphraseIndex.load(), -1);
+        QVERIFY(!QFile::exists(path(QStringLiteral("none"))));
     }
 
     void allFinishedOncePerRun()

@@ -106,12 +106,23 @@ private slots:
         QCOMPARE(copy.source(), QStringLiteral("/x/notes.korvel-env"));
         QCOMPARE(copy.destination(), QStringLiteral("/x/notes(decrypted)"));
         QCOMPARE(copy.passphrase(), QStringLiteral("pw"));
+        QCOMPARE(copy.passphrases(), QStringList { QStringLiteral("pw") });
         QCOMPARE(copy.status(), Task::FAILED);
         QCOMPARE(copy.message(), QStringLiteral("boom"));
         QCOMPARE(copy.progress(), 0.5f);
         QCOMPARE(copy.workerId.load(), 3);
         QVERIFY(copy.renameSourceOnSuccess && copy.destinationTagged && copy.sourceDeleted);
         QVERIFY(copy.parent() == nullptr);
+
+        // Several candidates travel in their order, with the one that matched.
+        task.setPassphrases({ QStringLiteral("one"), QString(), QStringLiteral("three") });
+        task.passphraseIndex = 2;
+        const CryptTask second(task);
+        QCOMPARE(second.passphrases(), (QStringList { QStringLiteral("one"), QString(), QStringLiteral("three") }));
+        QCOMPARE(second.passphrase(), QStringLiteral("one"));
+        QCOMPARE(second.passphraseIndex.load(), 2);
+        QCOMPARE(CryptTask(QStringLiteral("/x/new")).passphraseIndex.load(), -1);
+        QVERIFY(CryptTask(QStringLiteral("/x/new")).passphrase().isEmpty());
     }
 
     void metaTypeCopies()

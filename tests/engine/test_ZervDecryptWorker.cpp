@@ -16,6 +16,19 @@ using korvel::test::entries;
 using korvel::test::readAll;
 using korvel::test::toBytes;
 
+namespace {
+
+// Bytes this process has handed to write() so far (/proc/self/io).
+qint64 processBytesWritten()
+{
+    for (const QByteArray& line : readAll(QStringLiteral("/proc/self/io")).split('\n'))
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
+} // namespace
+
 class TestZervDecryptWorker : public QObject {
     Q_OBJECT
 
@@ -269,6 +282,52 @@ private slots:
             QCOMPARE(readAll(path(name)), QByteArray("mine"));
         for (const QString& name : links)
             QVERIFY(QFileInfo(path(name)).isSymLink());
+    }
+
+    // Each candidate passphrase is tried on the key records alone: the one that
+    // matches is the only one that decrypts anything.
+    void candidatePassphrases_data()
+    {
+        QTest::addColumn<QStringList>("candidates");
+        QTest::addColumn<int>("matched"); // -1: none
+        QTest::newRow("first of two") << QStringList { "secret", "other" } << 0;
+        QTest::newRow("after seven wrong ones") << QStringList { "a", "b", "c", "d", "e", "f", "g", "second" } << 7;
+        QTest::newRow("a key record's passphrase") << QStringList { "nope", "second" } << 1;
+        QTest::newRow("none") << QStringList { "nope", "neither", "" } << -1;
+    }
+
+    void candidatePassphrases()
+    {
+        QFETCH(QStringList, candidates);
+        QFETCH(int, matched);
+        const Bytes plain = korvel::test::patternBytes(1 << 20, 21);
+        const QString source = path(QStringLiteral("doc.bin.korvel-env"));
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { "secret", "second" };
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+
+        ZervDecryptWorker worker(3);
+        QScopedPointer<CryptTask> task(new CryptTask(source));
+        task->setDestination(path(QStringLiteral("doc.bin")));
+        task->setPassphrases(candidates);
+        const qint64 writtenBefore = processBytesWritten();
+        runTask(worker, *task);
+        const qint64 written = processBytesWritten() - writtenBefore;
+
+        QCOMPARE(task->passphraseIndex.load(), matched);
+        if (matched < 0) {
+            QCOMPARE(task->status(), Task::FAILED);
+            QCOMPARE(task->message(), QStringLiteral("Passphrase doesn't match Code: 1"));
+            QCOMPARE(entries(m_dir.path()), QStringList { "doc.bin.korvel-env" });
+            QVERIFY2(written < 4096, qPrintable(QString::number(written)));
+            return;
+        }
+        QCOMPARE(task->status(), Task::FINISHED);
+        QCOMPARE(readAll(path(QStringLiteral("doc.bin"))), toBytes(plain));
+        QCOMPARE(entries(m_dir.path()), (QStringList { "doc.bin", "doc.bin.korvel-env" }));
+        // One plaintext's worth of writes, whatever the number of wrong candidates.
+        QVERIFY2(written >= qint64(plain.size()) && written < qint64(plain.size()) + 65536,
+            qPrintable(QString::number(written)));
     }
 
     void destructionWaitsForTheThread()

@@ -117,6 +117,8 @@ private slots:
     void nullArguments();
     void recordMarker_data();
     void recordMarker();
+    void candidatePassphrases_data();
+    void candidatePassphrases();
 };
 
 void TestZervcrypto::roundTrip_data()
@@ -462,6 +464,84 @@ void TestZervcrypto::recordMarker()
     QCOMPARE(zervcrypto_file_has_record_marker(m_dir.filePath(QStringLiteral("missing")).toUtf8().constData()), 0);
     QCOMPARE(zervcrypto_file_has_record_marker(m_dir.path().toUtf8().constData()), 0);
     QCOMPARE(zervcrypto_file_has_record_marker(nullptr), 0);
+}
+
+void TestZervcrypto::candidatePassphrases_data()
+{
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<QStringList>("candidates");
+    QTest::addColumn<int>("matched"); // -1: none opens it
+
+    QTest::newRow("the first") << QStringList { "alpha" } << QStringList { "alpha", "beta" } << 0;
+    QTest::newRow("the second") << QStringList { "alpha" } << QStringList { "wrong", "alpha" } << 1;
+    // The candidates' order decides, not the order of the key records.
+    QTest::newRow("a key record's passphrase first")
+        << QStringList { "alpha", "beta" } << QStringList { "x", "beta", "alpha" } << 1;
+    QTest::newRow("the last of many") << QStringList { "a", "b", "c" }
+                                      << QStringList { "1", "2", "3", "4", "5", "6", "7", "c" } << 7;
+    QTest::newRow("empty passphrase") << QStringList { "" } << QStringList { "x", "" } << 1;
+    QTest::newRow("none matches") << QStringList { "alpha", "beta" } << QStringList { "gamma", "delta" } << -1;
+    QTest::newRow("no candidates") << QStringList { "alpha" } << QStringList {} << -1;
+}
+
+void TestZervcrypto::candidatePassphrases()
+{
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, candidates);
+    QFETCH(int, matched);
+    EnvelopeOptions options;
+    options.passphrases.clear();
+    for (const QString& p : written)
+        options.passphrases.push_back(p.toStdString());
+    const Bytes plaintext = korvel::test::patternBytes(5000);
+    EnvelopeKeys keys;
+    const QString path = write(plaintext, options, &keys);
+
+    QList<QByteArray> bytes;
+    std::vector<const char*> pointers;
+    for (const QString& candidate : candidates)
+        bytes.append(candidate.toUtf8());
+    for (const QByteArray& b : bytes)
+        pointers.push_back(b.constData());
+
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    QVERIFY(s);
+    unsigned index = 99;
+    int sysError = 0;
+    const unsigned code = zervcrypto_file_decrypt_open_any(
+        s, pointers.data(), static_cast<unsigned>(pointers.size()), path.toUtf8().constData(), &index, &sysError);
+    if (matched < 0) {
+        QCOMPARE(code, ZERVCRYPTO_EPASSPHRASE);
+        QCOMPARE(QByteArray(s->error_text), QByteArray("Passphrase doesn't match"));
+        QCOMPARE(index, 99u);
+        zervcrypto_file_decrypt_close(&s);
+        return;
+    }
+    QCOMPARE(code, ZERVCRYPTO_OK);
+    QCOMPARE(index, static_cast<unsigned>(matched));
+    QVERIFY(std::memcmp(s->data_key, keys.dataKey.data(), 16) == 0);
+    Bytes out;
+    uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+    uint32_t length = 0;
+    while (zervcrypto_file_decrypt_read(s, buffer, &length) == ZERVCRYPTO_OK && length > 0)
+        out.insert(out.end(), buffer, buffer + length);
+    zervcrypto_file_decrypt_close(&s);
+    QVERIFY(out == plaintext);
+
+    // The index is optional; a missing candidate is a bad argument, the file left unopened.
+    s = zervcrypto_file_decrypt_init();
+    QCOMPARE(zervcrypto_file_decrypt_open_any(s, pointers.data(), static_cast<unsigned>(pointers.size()),
+                 path.toUtf8().constData(), nullptr, nullptr),
+        ZERVCRYPTO_OK);
+    zervcrypto_file_decrypt_close(&s);
+    s = zervcrypto_file_decrypt_init();
+    const char* withNull[] = { "alpha", nullptr };
+    sysError = 0;
+    QCOMPARE(zervcrypto_file_decrypt_open_any(s, withNull, 2, path.toUtf8().constData(), &index, &sysError),
+        ZERVCRYPTO_ESYSTEM);
+    QCOMPARE(sysError, EINVAL);
+    QVERIFY(!kv_file_valid(&s->file));
+    zervcrypto_file_decrypt_close(&s);
 }
 
 QTEST_GUILESS_MAIN(TestZervcrypto)
