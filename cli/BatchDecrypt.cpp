@@ -35,6 +35,7 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
 {
     m_manager->onChangeNumThreads(settings.threads);
     m_manager->setDeleteEncryptedOnSuccess(settings.deleteEncrypted);
+    m_manager->setVerifyOnly(settings.verifyOnly);
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -66,8 +67,7 @@ int BatchDecrypt::load(const QStringList& paths)
     m_skipped += loaded.notEnvelopes;
     for (const FileLoading::Skipped& skipped : loaded.skipped) {
         ++m_missing;
-        printErr(skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
-                                : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input));
+        printErr(skippedMessage(skipped));
     }
     for (const QString& path : loaded.found) {
         if (!m_sizes.contains(path)) {
@@ -80,6 +80,12 @@ int BatchDecrypt::load(const QStringList& paths)
     if (loaded.duplicates() > 0 && !m_settings.quiet && !m_settings.json)
         printErr(loaded.summary());
     return loaded.added;
+}
+
+QString BatchDecrypt::skippedMessage(const FileLoading::Skipped& skipped)
+{
+    return skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
+                          : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input);
 }
 
 int BatchDecrypt::run(const QStringList& passphrases)
@@ -186,8 +192,11 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
     }
     switch (outcome) {
     case Outcome::Finished:
+        // A test has no destination to name.
         if (!m_settings.quiet)
-            printOut((QStringLiteral("OK\t") + source + QLatin1Char('\t') + destination).toUtf8());
+            printOut((
+                QStringLiteral("OK\t") + source + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + destination))
+                         .toUtf8());
         break;
     case Outcome::Failed:
         printOut((QStringLiteral("FAILED\t") + source + QLatin1Char('\t') + message).toUtf8());
@@ -293,6 +302,7 @@ void BatchDecrypt::printSummary(double seconds)
         object.insert(QStringLiteral("bytes"), m_totalBytes);
         object.insert(QStringLiteral("seconds"), seconds);
         object.insert(QStringLiteral("interrupted"), m_signal != 0);
+        object.insert(QStringLiteral("test"), m_settings.verifyOnly);
         object.insert(QStringLiteral("exitStatus"), exitStatus());
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
         return;

@@ -8,6 +8,8 @@
 // deleted its source.
 #pragma once
 
+#include "engine/FileLoading.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
@@ -35,6 +37,8 @@ public:
         bool json = false;
         // Take every file found in folders, not only those that may be envelopes.
         bool allFiles = false;
+        // Decrypt every envelope to its end and write nothing (--test).
+        bool verifyOnly = false;
         // Draw the live progress line on err (only when it is a terminal).
         bool progress = false;
     };
@@ -49,6 +53,9 @@ public:
     // path goes to the manager, which skips duplicates. A path that does not exist is reported on err and makes the
     // run end with status 1. Returns the number of tasks queued.
     int load(const QStringList& paths);
+
+    // The message for an input that contributed nothing.
+    static QString skippedMessage(const FileLoading::Skipped& skipped);
 
     // Decrypts what load() queued and returns the exit status: 0 when every task
     // finished, 1 when any failed (or a path was missing, or a source could not be

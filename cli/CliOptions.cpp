@@ -4,6 +4,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QSet>
 
 CliOptions::CliOptions(const QStringList& arguments, int processors)
     : m_threads(defaultThreads(processors))
@@ -19,11 +20,13 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") });
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption allFiles(QStringLiteral("all-files"));
+    const QCommandLineOption test(QStringLiteral("test"));
+    const QCommandLineOption info(QStringLiteral("info"));
 
     QCommandLineParser parser;
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    parser.addOptions({ help, version, threads, fd, file, list, deleteEncrypted, quiet, json, allFiles });
+    parser.addOptions({ help, version, threads, fd, file, list, deleteEncrypted, quiet, json, allFiles, test, info });
 
     auto usageError = [this](const QString& text) {
         m_action = Action::UsageError;
@@ -93,9 +96,50 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     m_json = parser.isSet(json);
     m_allFiles = parser.isSet(allFiles);
 
+    if (parser.isSet(test))
+        m_mode = Mode::Test;
+    if (parser.isSet(info))
+        m_mode = Mode::Info;
+    // Each option given, by its long name.
+    QSet<QString> given;
+    for (const QCommandLineOption& option :
+        { threads, fd, file, list, deleteEncrypted, quiet, json, allFiles, test, info })
+        if (parser.isSet(option))
+            given.insert(option.names().constLast());
+    if (!checkCombinations(given))
+        return;
+
     m_paths = parser.positionalArguments();
     if (m_paths.isEmpty())
         usageError(QStringLiteral("no files or folders given."));
+}
+
+bool CliOptions::checkCombinations(const QSet<QString>& given)
+{
+    struct Conflict {
+        const char* first;
+        const char* second;
+        const char* why;
+    };
+    static const Conflict kConflicts[] = {
+        { "test", "delete-encrypted", "a test writes no plaintext, so it deletes no source" },
+        { "info", "test", "choose one" },
+        { "info", "delete-encrypted", "--info decrypts nothing" },
+        { "info", "passphrase-fd", "--info needs no passphrase" },
+        { "info", "passphrase-file", "--info needs no passphrase" },
+        { "info", "passphrase-list", "--info needs no passphrase" },
+    };
+    for (const Conflict& conflict : kConflicts) {
+        const QString first = QLatin1String(conflict.first);
+        const QString second = QLatin1String(conflict.second);
+        if (given.contains(first) && given.contains(second)) {
+            m_action = Action::UsageError;
+            m_error = QStringLiteral("--%1 cannot be combined with --%2: %3.")
+                          .arg(first, second, QLatin1String(conflict.why));
+            return false;
+        }
+    }
+    return true;
 }
 
 int CliOptions::defaultThreads(int processors)
@@ -134,6 +178,9 @@ QString CliOptions::helpText(int defaultThreads)
                           "                           (default: processors rounded down, here %1)\n"
                           "      --delete-encrypted   delete each source once its plaintext is on disk\n"
                           "      --all-files          take every file found in folders, as the window does\n"
+                          "      --test               decrypt every envelope to its end and write nothing,\n"
+                          "                           to check an archive and its passphrases\n"
+                          "      --info               no passphrase, no decryption: describe each file\n"
                           "  -q, --quiet              print only failures, no summary and no progress\n"
                           "                           line (--json output stays complete)\n"
                           "      --json               one JSON object per task on standard output (source,\n"
@@ -144,8 +191,10 @@ QString CliOptions::helpText(int defaultThreads)
                           "  -v, --version            show the version and exit\n"
                           "\n"
                           "Output: \"OK<tab>SOURCE<tab>DESTINATION\" or \"FAILED<tab>SOURCE<tab>MESSAGE\"\n"
-                          "per task, then \"N finished, N failed, N total\". While standard error is a\n"
-                          "terminal it shows a live progress line.\n"
+                          "per task (\"OK<tab>SOURCE\" with --test), then \"N finished, N failed, N total\".\n"
+                          "While standard error is a terminal it shows a live progress line. --info\n"
+                          "prints \"ENVELOPE<tab>SOURCE<tab>PLAINTEXT-SIZE<tab>KEY-RECORDS<tab>TRAILER-SIZE\"\n"
+                          "or \"NOT-ENVELOPE<tab>SOURCE<tab>REASON\" and exits 1 when a file is no envelope.\n"
                           "\n"
                           "Exit status: 0 when every task finished; 1 when a task failed, a path was\n"
                           "missing or a source could not be renamed or deleted; 2 for a usage error;\n"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -20,7 +21,15 @@ public:
     // processors is the number the default thread count is derived from.
     CliOptions(const QStringList& arguments, int processors);
 
+    // What a Run does with the files.
+    enum class Mode {
+        Decrypt, // write each plaintext to disk
+        Test, // --test: decrypt every envelope to its end, write nothing
+        Info, // --info: describe each file's trailer; no passphrase
+    };
+
     Action action() const { return m_action; }
+    Mode mode() const { return m_mode; }
     QString error() const { return m_error; }
 
     // Where one or more candidate passphrases come from.
@@ -53,7 +62,12 @@ public:
     static QString versionText();
 
 private:
+    // Refuses options that make no sense together (a usage error); false then.
+    // given holds the long names of the options that were set.
+    bool checkCombinations(const QSet<QString>& given);
+
     Action m_action = Action::Run;
+    Mode m_mode = Mode::Decrypt;
     QString m_error;
     QStringList m_paths;
     int m_threads = 1;

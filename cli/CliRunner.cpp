@@ -2,8 +2,10 @@
 
 #include "cli/BatchDecrypt.h"
 #include "cli/CliOptions.h"
+#include "cli/InfoReport.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/PassphraseReader.h"
+#include "engine/FileLoading.h"
 
 #include <QThread>
 
@@ -93,6 +95,15 @@ int CliRunner::run(const QStringList& arguments)
         break;
     }
 
+    if (options.mode() == CliOptions::Mode::Info) {
+        FileLoading::LoadOptions load;
+        load.envelopesOnly = !options.allFiles();
+        InfoReport::Settings settings;
+        settings.quiet = options.quiet();
+        settings.json = options.json();
+        return InfoReport(settings, stdout, stderr).run(FileLoading::find(options.paths(), {}, load));
+    }
+
     // The passphrase comes first, so that a prompt does not wait behind a long
     // folder walk, and a missing one stops the command before anything happens.
     QStringList passphrases;
@@ -108,6 +119,7 @@ int CliRunner::run(const QStringList& arguments)
     settings.quiet = options.quiet();
     settings.json = options.json();
     settings.allFiles = options.allFiles();
+    settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
     settings.progress = isatty(STDERR_FILENO) == 1;
 
     BatchDecrypt batch(settings, stdout, stderr);

@@ -31,6 +31,7 @@ CryptTask::CryptTask(const CryptTask& other)
     , destinationTagged(other.destinationTagged.load())
     , renameSourceOnSuccess(other.renameSourceOnSuccess.load())
     , sourceDeleted(other.sourceDeleted.load())
+    , verifyOnly(other.verifyOnly.load())
     , passphraseIndex(other.passphraseIndex.load())
 {
     QMutexLocker locker(&other.m_lock);

@@ -59,6 +59,9 @@ public:
     std::atomic<bool> renameSourceOnSuccess { false };
     // The manager deleted the envelope source after the file was decrypted.
     std::atomic<bool> sourceDeleted { false };
+    // Decrypted to its end to test it, with no output written and the source left
+    // alone; the destination stays empty.
+    std::atomic<bool> verifyOnly { false };
     // Index of the candidate passphrase that opened the envelope; -1 while none has.
     std::atomic<int> passphraseIndex { -1 };
 

@@ -197,6 +197,13 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         return nullptr;
     }
 
+    // A test names no destination; the candidates still go with the task.
+    if (verifyOnly()) {
+        task->verifyOnly.store(true);
+        task->setPassphrases(candidatePassphrases(passphrase));
+        return task;
+    }
+
     const QFileInfo info(path);
     if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
         task->renameSourceOnSuccess.store(true);
@@ -218,6 +225,12 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
+    task->setPassphrases(candidatePassphrases(passphrase));
+    return task;
+}
+
+QStringList DecryptManager::candidatePassphrases(const QString& passphrase) const
+{
     // A given passphrase takes the first candidate's place (the dispatch loop passes
     // that very one); the other stored candidates follow it.
     QStringList candidates = passphrases();
@@ -227,8 +240,7 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         else
             candidates.first() = passphrase;
     }
-    task->setPassphrases(candidates);
-    return task;
+    return candidates;
 }
 
 void DecryptManager::onStart(ZervDecryptWorker* worker)
@@ -310,6 +322,9 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
     if (!task)
         return;
     emit statsChanged(task);
+    // A test leaves its source as it found it.
+    if (task->verifyOnly.load())
+        return;
 
     if (task->renameSourceOnSuccess.load()) {
         const QString source = task->source();
@@ -402,6 +417,18 @@ void DecryptManager::cancel()
     }
     locker.unlock();
     wait(5);
+}
+
+void DecryptManager::setVerifyOnly(bool enabled)
+{
+    QWriteLocker locker(&m_lock);
+    m_verifyOnly = enabled;
+}
+
+bool DecryptManager::verifyOnly() const
+{
+    QReadLocker locker(&m_lock);
+    return m_verifyOnly;
 }
 
 void DecryptManager::setDeleteEncryptedOnSuccess(bool enabled)
@@ -557,7 +584,8 @@ bool DecryptManager::deleteEncrypted()
     bool ok = true;
     QReadLocker locker(&m_lock);
     for (CryptTask* task : std::as_const(m_finished)) {
-        if (!task)
+        // A tested envelope has no plaintext on disk: it is never deleted.
+        if (!task || task->verifyOnly.load())
             continue;
         const QString source = task->source();
         QString reason;

@@ -72,6 +72,12 @@ public:
     QString passphrase() const;
     QStringList passphrases() const;
 
+    // Test mode: every task decrypts its envelope to the end and writes nothing;
+    // no destination is named and no source is renamed or deleted. Applies to the
+    // tasks dispatched from then on.
+    void setVerifyOnly(bool enabled);
+    bool verifyOnly() const;
+
     // Whether the encrypted source is deleted as soon as its decryption succeeds.
     // The settings dialog pushes its check box state here at construction and on
     // every change, so a completed task sees the box's live state.
@@ -108,6 +114,8 @@ private:
 
     ZervDecryptWorker* createDecryptWorker(int id);
     CryptTask* createTask(const QString& path, const QString& passphrase);
+    // The stored candidates, the given passphrase (when not empty) in the first place.
+    QStringList candidatePassphrases(const QString& passphrase) const;
 
     void reportError(const QString& text);
     bool refuseWhileDecrypting();
@@ -136,6 +144,7 @@ private:
     bool m_stop = false;
     QStringList m_passphrases; // candidates, in the order they are tried
     bool m_deleteOnSuccess = false;
+    bool m_verifyOnly = false;
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
     mutable QMutex m_errorLock;

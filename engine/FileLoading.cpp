@@ -72,8 +72,7 @@ bool mayBeEnvelope(const QString& path)
     return zervcrypto_file_has_record_marker(path.toUtf8().constData()) == 1;
 }
 
-Result load(
-    const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
+Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadOptions& options)
 {
     Result result;
     result.inputs = inputs.size();
@@ -99,11 +98,16 @@ Result load(
         } else
             result.skipped.append({ given, info.exists() });
     }
-    if (isCancelled(cancelled)) {
+    if (isCancelled(cancelled))
         result.cancelled = true;
-        return result;
-    }
-    result.added = manager.addFiles(result.found);
+    return result;
+}
+
+Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
+{
+    Result result = find(inputs, cancelled, options);
+    if (!result.cancelled)
+        result.added = manager.addFiles(result.found);
     return result;
 }
 

@@ -65,9 +65,12 @@ QStringList walkDirectory(
 bool mayBeEnvelope(const QString& path);
 
 // Collects the files named by inputs (trailing slashes of a folder name are
-// dropped, so that "photos/" gives "photos/a.jpg") and hands them to the decrypt
-// manager's addFiles(). When cancelled answers true the load ends at once and
-// adds nothing.
+// dropped, so that "photos/" gives "photos/a.jpg") without handing them to
+// anyone: Result::added stays 0. When cancelled answers true it ends at once.
+Result find(const QStringList& inputs, const CancelCheck& cancelled = {}, const LoadOptions& options = {});
+
+// find(), then the found files go to the decrypt manager's addFiles(). When
+// cancelled answers true the load ends at once and adds nothing.
 Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {},
     const LoadOptions& options = {});
 

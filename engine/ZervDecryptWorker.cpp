@@ -82,6 +82,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         m_source = task->source();
         m_destination = task->destination();
         m_passphrases = task->passphrases();
+        m_verifyOnly = task->verifyOnly.load();
     }
     // A thread that has reported but not yet returned cannot be started again.
     wait();
@@ -102,6 +103,7 @@ void ZervDecryptWorker::reset()
     m_totalBytes.store(0);
     m_doneBytes.store(0);
     m_passphrases = QStringList();
+    m_verifyOnly = false;
     m_source = QString();
     m_destination = QString();
     m_task = nullptr;
@@ -183,8 +185,12 @@ void ZervDecryptWorker::run()
     emit started(this);
     kv_log("ZervDecryptWorker::run()");
     OutputFile out;
-    if (checkSource() && openDecryptor() && openOutput(&out))
-        finishOutput(&out, produce(&out));
+    if (checkSource() && openDecryptor()) {
+        if (m_verifyOnly)
+            finishTest(produce(nullptr));
+        else if (openOutput(&out))
+            finishOutput(&out, produce(&out));
+    }
     // The one clean-up path, whichever step ended the run.
     closeDecryptor();
     out.close();
@@ -272,7 +278,8 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         }
         if (length == 0)
             break;
-        if (out->file.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
+        // A test (no output) only reads the plaintext to its end.
+        if (out && out->file.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
             fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
             produced = Produced::WriteFailed;
             break;
@@ -312,6 +319,17 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
         return;
     }
     kv_log("ZervDecryptWorker::run() - exit");
+    m_resultCode = Success;
+}
+
+void ZervDecryptWorker::finishTest(Produced produced)
+{
+    if (produced != Produced::Stopped)
+        return;
+    if (m_cancelled.load()) {
+        fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
+        return;
+    }
     m_resultCode = Success;
 }
 

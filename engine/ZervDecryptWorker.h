@@ -85,6 +85,8 @@ private:
     Produced produce(OutputFile* out);
     // Settles the result and whether the output is kept under its final name.
     void finishOutput(OutputFile* out, Produced produced);
+    // Settles the result of a test, which produced no output.
+    void finishTest(Produced produced);
     // Sets the result code and the message errorText() shows with it.
     void fail(int code, const QString& message);
 
@@ -98,6 +100,7 @@ private:
     QString m_source;
     QString m_destination;
     QStringList m_passphrases; // candidates, tried in order
+    bool m_verifyOnly = false; // decrypt to the end, write nothing
     std::atomic<uint64_t> m_totalBytes { 0 };
     std::atomic<uint64_t> m_doneBytes { 0 };
     int m_resultCode = 0;

@@ -353,6 +353,20 @@ Outcome tryPassphrase(zervcrypto_file_decrypt_t* s, const char* passphrase, cons
     return kSuccess;
 }
 
+// Opens the file and finds its trailer: the header record, parsed into the
+// state, and the key records after it.
+Outcome readTrailer(zervcrypto_file_decrypt_t* s, const char* path, Trailer* trailer)
+{
+    Outcome outcome = openFile(s, path);
+    if (outcome.ok())
+        outcome = readTail(s, &trailer->end);
+    if (outcome.ok())
+        outcome = walkRecords(s->buffer, trailer);
+    if (outcome.ok())
+        outcome = parseHeader(s->buffer + trailer->header, &s->header);
+    return outcome;
+}
+
 // Tries the candidate passphrases in order until one passes the key check.
 Outcome findDataKey(zervcrypto_file_decrypt_t* s, const char* const* passphrases, unsigned count,
     const Trailer& trailer, unsigned* matched)
@@ -415,13 +429,7 @@ unsigned zervcrypto_file_decrypt_open_any(zervcrypto_file_decrypt_t* s, const ch
         if (!passphrases[i])
             return finishOpen(s, systemFailure("Cannot open file: ", EINVAL), sysError);
     Trailer trailer;
-    Outcome outcome = openFile(s, path);
-    if (outcome.ok())
-        outcome = readTail(s, &trailer.end);
-    if (outcome.ok())
-        outcome = walkRecords(s->buffer, &trailer);
-    if (outcome.ok())
-        outcome = parseHeader(s->buffer + trailer.header, &s->header);
+    Outcome outcome = readTrailer(s, path, &trailer);
     if (outcome.ok())
         outcome = findDataKey(s, passphrases, count, trailer, matched);
     if (outcome.ok())
@@ -497,6 +505,24 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
     s->consumed = ZERVCRYPTO_PIECE_SIZE;
     *length = ZERVCRYPTO_PIECE_SIZE;
     return ZERVCRYPTO_OK;
+}
+
+unsigned zervcrypto_file_inspect(
+    zervcrypto_file_decrypt_t* s, const char* path, zervcrypto_envelope_info_t* info, int* sysError)
+{
+    if (!s)
+        return ZERVCRYPTO_ESYSTEM;
+    if (!info)
+        return finishOpen(s, systemFailure("Cannot open file: ", EINVAL), sysError);
+    Trailer trailer;
+    const Outcome outcome = readTrailer(s, path, &trailer);
+    if (outcome.ok()) {
+        info->file_size = s->file_status.size;
+        info->plaintext_size = s->header.plaintext_size;
+        info->key_records = trailer.keyCount;
+        info->trailer_size = trailer.end - trailer.header;
+    }
+    return finishOpen(s, outcome, sysError);
 }
 
 int zervcrypto_file_has_record_marker(const char* path)

@@ -95,6 +95,24 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* state, uint8_t*
 /* Close the file, free the state and set *slot to null. Null slot or *slot: nothing. */
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot);
 
+/* What an envelope's trailer declares, as zervcrypto_file_inspect finds it. */
+typedef struct zervcrypto_envelope_info_t {
+    uint64_t file_size;
+    uint64_t plaintext_size; /* as the header record declares it */
+    uint32_t key_records; /* key records after the header: further passphrases that open it */
+    uint32_t trailer_size; /* bytes from the header record's first byte to the end of the file */
+} zervcrypto_envelope_info_t;
+
+/*
+ * Reads and checks the trailer of the envelope at path as open does, without a
+ * passphrase and without preparing to decrypt, and describes it in *info.
+ * Returns ZERVCRYPTO_OK, ZERVCRYPTO_ECORRUPT (no envelope) or ZERVCRYPTO_ESYSTEM,
+ * with state->error_text set on failure. The state keeps the parsed header; it
+ * cannot be read from afterwards. Close it as after open.
+ */
+unsigned zervcrypto_file_inspect(
+    zervcrypto_file_decrypt_t* state, const char* path, zervcrypto_envelope_info_t* info, int* sys_error);
+
 /*
  * A cheap look, without a passphrase, at whether the file at path (UTF-8) may be
  * an envelope: it is larger than a header record and its last four bytes are

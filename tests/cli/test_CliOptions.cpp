@@ -33,6 +33,8 @@ private slots:
     void parse();
     void defaultThreads_data();
     void defaultThreads();
+    void modesAndRefusals_data();
+    void modesAndRefusals();
     void helpExplainsEveryOption();
 };
 
@@ -158,6 +160,47 @@ void TestCliOptions::defaultThreads()
     QCOMPARE(CliOptions(QStringList { "korvelcrypt-cli", "x" }, processors).threads(), threads);
 }
 
+void TestCliOptions::modesAndRefusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("mode"); // -1: refused
+    QTest::addColumn<QString>("error"); // part of the refusal
+
+    const int decrypt = int(CliOptions::Mode::Decrypt);
+    const int test = int(CliOptions::Mode::Test);
+    const int info = int(CliOptions::Mode::Info);
+    QTest::newRow("decrypt") << QStringList { "x" } << decrypt << "";
+    QTest::newRow("test") << QStringList { "--test", "x" } << test << "";
+    QTest::newRow("test with its usual company")
+        << QStringList { "--test", "--json", "-t", "2", "--passphrase-list", "l", "--all-files", "x" } << test << "";
+    QTest::newRow("info") << QStringList { "--info", "x" } << info << "";
+    QTest::newRow("info as JSON, quiet, every file")
+        << QStringList { "--info", "--json", "-q", "--all-files", "x" } << info << "";
+    QTest::newRow("test and delete") << QStringList { "--delete-encrypted", "--test", "x" } << -1
+                                     << "--test cannot be combined with --delete-encrypted: a test writes no plaintext";
+    QTest::newRow("info and test") << QStringList { "--test", "--info", "x" } << -1
+                                   << "--info cannot be combined with --test";
+    QTest::newRow("info and delete") << QStringList { "--info", "--delete-encrypted", "x" } << -1
+                                     << "--info cannot be combined with --delete-encrypted";
+    for (const char* option : { "--passphrase-fd=3", "--passphrase-file=p", "--passphrase-list=l" })
+        QTest::addRow("info and %s", option) << QStringList { "--info", option, "x" } << -1 << "needs no passphrase";
+}
+
+void TestCliOptions::modesAndRefusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, mode);
+    QFETCH(QString, error);
+    const CliOptions options(QStringList { "korvelcrypt-cli" } + args, 4);
+    if (mode < 0) {
+        QCOMPARE(options.action(), CliOptions::Action::UsageError);
+        QVERIFY2(options.error().contains(error), qPrintable(options.error()));
+        return;
+    }
+    QCOMPARE(options.action(), CliOptions::Action::Run);
+    QCOMPARE(int(options.mode()), mode);
+}
+
 void TestCliOptions::helpExplainsEveryOption()
 {
     const QString help = CliOptions::helpText(4);
@@ -165,8 +208,9 @@ void TestCliOptions::helpExplainsEveryOption()
     QVERIFY(help.count('\n') < 100);
     for (const QString& line : help.split(QLatin1Char('\n')))
         QVERIFY2(line.size() <= 80, qPrintable(line));
-    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
-             "--delete-encrypted", "--quiet", "--json", "--all-files", "--help", "--version", "130" }) {
+    for (const char* option :
+        { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads", "--delete-encrypted", "--quiet",
+            "--json", "--all-files", "--test", "--info", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));

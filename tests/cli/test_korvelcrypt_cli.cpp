@@ -3,6 +3,7 @@
 // objects and exit statuses.
 #include "tests/support/EnvelopeWriter.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -137,6 +138,8 @@ private slots:
     void passphraseSources_data();
     void passphraseSources();
     void severalPassphrases();
+    void testWritesNothing();
+    void infoDescribesTrailers();
     void passphraseMissing_data();
     void passphraseMissing();
     void terminalPrompt();
@@ -508,8 +511,8 @@ void TestKorvelcryptCli::severalPassphrases()
     QVERIFY(!QFileInfo::exists(dir + "/in/lost.txt"));
 
     // Text lines are those of a single passphrase.
-    const Result text = runCli(
-        { "--passphrase-list", list, "--passphrase-file", current, "in/lost.txt.korvel-env", "in/2019.txt.korvel-env" },
+    const Result text = runCli({ "--threads", "1", "--passphrase-list", list, "--passphrase-file", current,
+                                   "in/lost.txt.korvel-env", "in/2019.txt.korvel-env" },
         dir);
     QCOMPARE(text.status, 1);
     const QList<QByteArray> lines {
@@ -518,6 +521,127 @@ void TestKorvelcryptCli::severalPassphrases()
         "1 finished, 1 failed, 2 total",
     };
     QCOMPARE(text.lines(), lines);
+}
+
+void TestKorvelcryptCli::testWritesNothing()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/archive/good.txt.korvel-env", plaintextFor("good")));
+    QVERIFY(writeEnvelope(dir + "/archive/sub/older.txt.korvel-env", plaintextFor("older"), "rotated"));
+    QVERIFY(writeEnvelope(dir + "/archive/noext", plaintextFor("noext")));
+    QVERIFY(writePlain(dir + "/archive/earlier-plaintext.txt", "skipped"));
+    // Declares more plaintext than it holds: the test reads to the end and finds it.
+    korvel::test::EnvelopeOptions cut;
+    cut.declaredSize = 1 << 20;
+    const QByteArray cutPlain = plaintextFor("cut");
+    QVERIFY(korvel::test::writeEnvelope((dir + "/archive/sub/cut.bin.korvel-env").toStdString(),
+        korvel::test::Bytes(cutPlain.begin(), cutPlain.end()), cut));
+    const QStringList before = tree(dir);
+    QHash<QString, QPair<QByteArray, QDateTime>> files;
+    for (const QString& name : before)
+        if (QFileInfo(dir + '/' + name).isFile())
+            files.insert(name, { readAll(dir + '/' + name), QFileInfo(dir + '/' + name).lastModified() });
+
+    Result result = runCli(passphraseFileArgs(dir) << "--test"
+                                                   << "archive",
+        dir);
+    QCOMPARE(result.status, 1);
+    QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 2 failed, 4 total, 1 skipped"));
+    std::sort(lines.begin(), lines.end());
+    const QList<QByteArray> expected {
+        "FAILED\tarchive/sub/cut.bin.korvel-env\tRead failed Code: 1",
+        "FAILED\tarchive/sub/older.txt.korvel-env\tPassphrase doesn't match Code: 1",
+        "OK\tarchive/good.txt.korvel-env",
+        "OK\tarchive/noext",
+    };
+    QCOMPARE(lines, expected);
+
+    // With the rotated passphrase as a second candidate, as JSON.
+    const QString list = base.filePath(QStringLiteral("list"));
+    QVERIFY(writePlain(list, "secret\nrotated\n"));
+    result = runCli({ "--test", "--json", "--passphrase-list", list, "archive/sub/older.txt.korvel-env",
+                        "archive/good.txt.korvel-env" },
+        dir);
+    QCOMPARE(result.status, 0);
+    for (const QByteArray& line : result.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("type").toString() == QLatin1String("summary")) {
+            QCOMPARE(object.value("test").toBool(), true);
+            QCOMPARE(object.value("finished").toInt(), 2);
+            continue;
+        }
+        QCOMPARE(object.value("status").toString(), QStringLiteral("finished"));
+        QVERIFY(object.value("destination").isNull());
+        QCOMPARE(object.value("passphrase").toInt(), object.value("source").toString().contains("older") ? 2 : 1);
+    }
+
+    // Nothing was written, renamed or touched.
+    QCOMPARE(tree(dir), before);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QCOMPARE(readAll(dir + '/' + it.key()), it.value().first);
+        QCOMPARE(QFileInfo(dir + '/' + it.key()).lastModified(), it.value().second);
+    }
+}
+
+void TestKorvelcryptCli::infoDescribesTrailers()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/in/one.korvel-env", QByteArray(5000, 'a')));
+    korvel::test::EnvelopeOptions three;
+    three.passphrases = { "a", "b", "c" };
+    three.extraRecords = { korvel::test::ExtraRecord { 0x9000, korvel::test::Bytes(40, 0), false } };
+    QVERIFY(QDir().mkpath(dir + "/in/sub"));
+    QVERIFY(korvel::test::writeEnvelope((dir + "/in/sub/three").toStdString(), korvel::test::Bytes(12345, 'b'), three));
+    QVERIFY(writePlain(dir + "/in/readme.txt", "no envelope"));
+    QVERIFY(writePlain(dir + "/in/broken.korvel-env", QByteArray(300, 'x')));
+    QVERIFY(writePlain(dir + "/plain.txt", QByteArray(300, 'p')));
+
+    // No passphrase is asked for, and there is no terminal to ask on.
+    Result result = runCli({ "--info", "in" }, dir);
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.takeLast(), QByteArray("2 envelopes, 1 not envelopes, 3 total, 1 skipped"));
+    std::sort(lines.begin(), lines.end());
+    const QList<QByteArray> expected {
+        "ENVELOPE\tin/one.korvel-env\t5000\t0\t120",
+        "ENVELOPE\tin/sub/three\t12345\t2\t" + QByteArray::number(120 + 2 * 24 + 48),
+        "NOT-ENVELOPE\tin/broken.korvel-env\tInput file is corrupted or not encrypted.",
+    };
+    QCOMPARE(lines, expected);
+
+    result = runCli({ "--info", "--json", "in/one.korvel-env", "plain.txt", "missing" }, dir);
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains("cannot access 'missing'"), result.err.constData());
+    lines = result.lines();
+    QCOMPARE(lines.size(), 3);
+    const QJsonObject one = QJsonDocument::fromJson(lines[0]).object();
+    QCOMPARE(one.value("type").toString(), QStringLiteral("info"));
+    QCOMPARE(one.value("source").toString(), QStringLiteral("in/one.korvel-env"));
+    QCOMPARE(one.value("envelope").toBool(), true);
+    QCOMPARE(one.value("plaintextSize").toInteger(), 5000);
+    QCOMPARE(one.value("keyRecords").toInteger(), 0);
+    QCOMPARE(one.value("trailerSize").toInteger(), 120);
+    const QJsonObject plain = QJsonDocument::fromJson(lines[1]).object();
+    QCOMPARE(plain.value("envelope").toBool(), false);
+    QCOMPARE(plain.value("message").toString(), QStringLiteral("Input file is corrupted or not encrypted."));
+    const QJsonObject summary = QJsonDocument::fromJson(lines[2]).object();
+    QCOMPARE(summary.value("envelopes").toInt(), 1);
+    QCOMPARE(summary.value("notEnvelopes").toInt(), 1);
+    QCOMPARE(summary.value("missing").toInt(), 1);
+    QCOMPARE(summary.value("exitStatus").toInt(), 1);
+
+    // Only envelopes: exit 0; --quiet prints nothing then.
+    result = runCli({ "--info", "--quiet", "in/one.korvel-env", "in/sub" }, dir);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.isEmpty(), result.out.constData());
+    // Nothing was written anywhere.
+    QCOMPARE(tree(dir),
+        (QStringList { "in", "in/broken.korvel-env", "in/one.korvel-env", "in/readme.txt", "in/sub", "in/sub/three",
+            "plain.txt" }));
 }
 
 void TestKorvelcryptCli::passphraseMissing_data()
@@ -705,6 +829,10 @@ void TestKorvelcryptCli::usageAndStatuses_data()
     QTest::newRow("quiet failure") << QStringList { "--quiet", "--passphrase-fd", "0", "bad" } << 1
                                    << QByteArray("FAILED\tbad/y.korvel-env\tPassphrase doesn't match Code: 1")
                                    << QByteArray();
+    QTest::newRow("test and delete refused") << QStringList { "--test", "--delete-encrypted", "--passphrase-fd", "0",
+        "one" } << 2 << QByteArray() << QByteArray("--test cannot be combined with --delete-encrypted");
+    QTest::newRow("info with a passphrase refused") << QStringList { "--info", "--passphrase-fd", "0", "one" } << 2
+                                                    << QByteArray() << QByteArray("--info needs no passphrase");
     QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
                                    << QByteArray();
 }

@@ -570,6 +570,40 @@ private slots:
         QVERIFY(!QFile::exists(path(QStringLiteral("none"))));
     }
 
+    void verifyOnlyLeavesEverythingAsItWas()
+    {
+        const QString good = envelope(QStringLiteral("good.txt.korvel-env"));
+        const QString plainName = envelope(QStringLiteral("notes"));
+        const QString wrong = envelope(QStringLiteral("wrong.korvel-env"), 3000, "other");
+        const QStringList before = entries(m_dir->path());
+        m_manager->setVerifyOnly(true);
+        QVERIFY(m_manager->verifyOnly());
+        m_manager->setDeleteEncryptedOnSuccess(true);
+        m_manager->addFiles({ good, plainName, wrong });
+        QVERIFY(runToEnd());
+
+        QCOMPARE(m_manager->getNumCompleted(), 2);
+        QCOMPARE(sources(m_manager->getFailedTasks()), QStringList { wrong });
+        for (CryptTask* task : m_manager->getCompletedTasks()) {
+            QVERIFY(task->verifyOnly.load());
+            QVERIFY(task->destination().isEmpty());
+            QVERIFY(!task->renameSourceOnSuccess.load());
+            QVERIFY(!task->sourceDeleted.load());
+            QCOMPARE(task->statusText(), QStringLiteral("Finished"));
+            QCOMPARE(task->passphraseIndex.load(), 0);
+        }
+        // Nothing written, renamed or deleted, not even on request.
+        QVERIFY(m_manager->deleteEncrypted());
+        QCOMPARE(entries(m_dir->path()), before);
+
+        // Back to decrypting: the next run writes plaintexts again.
+        m_manager->setVerifyOnly(false);
+        m_manager->setDeleteEncryptedOnSuccess(false);
+        m_manager->addFiles({ good });
+        QVERIFY(runToEnd());
+        QCOMPARE(readAll(path(QStringLiteral("good.txt"))), m_plain.value(good));
+    }
+
     void allFinishedOncePerRun()
     {
         m_manager->onChangeNumThreads(8);

@@ -116,6 +116,17 @@ private slots:
         QCOMPARE(result.added, static_cast<int>(found.size()));
         QCOMPARE(m_manager->getNumPending(), static_cast<int>(found.size()));
         QVERIFY(result.skipped.isEmpty());
+
+        // find() follows the same rules and hands nothing to the manager.
+        m_manager->clearPending();
+        const FileLoading::Result seen
+            = FileLoading::find({ path("direct.txt"), path("in"), path("missing") }, {}, options);
+        QCOMPARE(seen.found.size(), found.size());
+        QCOMPARE(seen.notEnvelopes, notEnvelopes);
+        QCOMPARE(seen.added, 0);
+        QCOMPARE(seen.skipped.size(), 1);
+        QCOMPARE(seen.skipped.first().input, path("missing"));
+        QCOMPARE(m_manager->getNumPending(), 0);
     }
 };
 

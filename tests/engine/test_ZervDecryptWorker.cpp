@@ -330,6 +330,51 @@ private slots:
             qPrintable(QString::number(written)));
     }
 
+    // A test decrypts to the end and writes nothing, whatever its outcome.
+    void verifyOnlyWritesNothing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("sound") << "sound" << int(Task::FINISHED) << "";
+        QTest::newRow("wrong passphrase") << "passphrase" << int(Task::FAILED) << "Passphrase doesn't match Code: 1";
+        QTest::newRow("data cut short") << "short" << int(Task::FAILED) << "Read failed Code: 1";
+        QTest::newRow("cancelled") << "cancel" << int(Task::CANCELLED) << "";
+    }
+
+    void verifyOnlyWritesNothing()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const Bytes plain = korvel::test::patternBytes(300 * 1024, 8);
+        const QString source = path(QStringLiteral("t.bin.korvel-env"));
+        korvel::test::EnvelopeOptions options;
+        if (kind == QLatin1String("short"))
+            options.declaredSize = 1u << 20;
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+        const QByteArray before = readAll(source);
+
+        ZervDecryptWorker worker(4);
+        QScopedPointer<CryptTask> task(new CryptTask(source));
+        task->verifyOnly = true;
+        task->setPassphrase(kind == QLatin1String("passphrase") ? QStringLiteral("wrong") : QStringLiteral("secret"));
+        if (kind == QLatin1String("cancel"))
+            worker.setCancelled(true);
+        const qint64 writtenBefore = processBytesWritten();
+        runTask(worker, *task);
+        const qint64 written = processBytesWritten() - writtenBefore;
+
+        QCOMPARE(int(task->status()), status);
+        QCOMPARE(task->message(), message);
+        if (status == Task::FINISHED)
+            QCOMPARE(task->progress(), 1.0f);
+        QVERIFY(task->destination().isEmpty());
+        QCOMPARE(entries(m_dir.path()), QStringList { "t.bin.korvel-env" });
+        QCOMPARE(readAll(source), before);
+        QVERIFY2(written < 4096, qPrintable(QString::number(written)));
+    }
+
     void destructionWaitsForTheThread()
     {
         const QString source = path(QStringLiteral("big.korvel-env"));

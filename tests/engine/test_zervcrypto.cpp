@@ -119,6 +119,8 @@ private slots:
     void recordMarker();
     void candidatePassphrases_data();
     void candidatePassphrases();
+    void inspect_data();
+    void inspect();
 };
 
 void TestZervcrypto::roundTrip_data()
@@ -542,6 +544,82 @@ void TestZervcrypto::candidatePassphrases()
     QCOMPARE(sysError, EINVAL);
     QVERIFY(!kv_file_valid(&s->file));
     zervcrypto_file_decrypt_close(&s);
+}
+
+
+void TestZervcrypto::inspect_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<unsigned>("code");
+    QTest::addColumn<qulonglong>("plaintextSize");
+    QTest::addColumn<uint>("keyRecords");
+    QTest::addColumn<uint>("trailerSize");
+
+    const Bytes plain = korvel::test::patternBytes(5000);
+    QTest::newRow("one passphrase") << korvel::test::toBytes(korvel::test::makeEnvelope(plain)) << ZERVCRYPTO_OK
+                                    << 5000ull << 0u << 120u;
+    EnvelopeOptions three;
+    three.passphrases = { "a", "b", "c" };
+    QTest::newRow("two key records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, three))
+                                     << ZERVCRYPTO_OK << 5000ull << 2u << 120u + 2 * 24u;
+    // Records after the header belong to the trailer, those before it do not.
+    EnvelopeOptions records;
+    records.leadingRecords = { ExtraRecord { 0x9100, Bytes(40, 1), false } };
+    records.extraRecords = { ExtraRecord { 0x9000, Bytes(100, 0), false } };
+    records.gapBytes = 77;
+    QTest::newRow("other records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, records))
+                                   << ZERVCRYPTO_OK << 5000ull << 0u << 120u + 108u;
+    EnvelopeOptions declared;
+    declared.declaredSize = 1ull << 40;
+    QTest::newRow("declared size as written")
+        << korvel::test::toBytes(korvel::test::makeEnvelope(plain, declared)) << ZERVCRYPTO_OK << (1ull << 40) << 0u
+        << 120u;
+    QTest::newRow("empty plaintext, two key records")
+        << korvel::test::toBytes(korvel::test::makeEnvelope({}, three)) << ZERVCRYPTO_OK << 0ull << 2u << 168u;
+    QTest::newRow("not an envelope") << QByteArray("plain words").repeated(30) << ZERVCRYPTO_ECORRUPT << 0ull << 0u
+                                     << 0u;
+    QTest::newRow("header alone") << korvel::test::toBytes(korvel::test::makeEnvelope({})) << ZERVCRYPTO_ECORRUPT
+                                  << 0ull << 0u << 0u;
+}
+
+void TestZervcrypto::inspect()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(unsigned, code);
+    QFETCH(qulonglong, plaintextSize);
+    QFETCH(uint, keyRecords);
+    QFETCH(uint, trailerSize);
+    const QString path = m_dir.filePath(QStringLiteral("inspect%1").arg(++m_counter));
+    writeBytes(path, file);
+
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    QVERIFY(s);
+    zervcrypto_envelope_info_t info {};
+    int sysError = 0;
+    QCOMPARE(zervcrypto_file_inspect(s, path.toUtf8().constData(), &info, &sysError), code);
+    if (code == ZERVCRYPTO_OK) {
+        QCOMPARE(info.file_size, static_cast<uint64_t>(file.size()));
+        QCOMPARE(info.plaintext_size, static_cast<uint64_t>(plaintextSize));
+        QCOMPARE(info.key_records, keyRecords);
+        QCOMPARE(info.trailer_size, trailerSize);
+        QCOMPARE(s->header.plaintext_size, static_cast<uint64_t>(plaintextSize));
+        // Looked at, not opened: nothing can be read from it.
+        uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+        uint32_t length = 0;
+        QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), ZERVCRYPTO_EREAD);
+    } else {
+        QCOMPARE(QByteArray(s->error_text), QByteArray("Input file is corrupt"));
+    }
+    zervcrypto_file_decrypt_close(&s);
+
+    s = zervcrypto_file_decrypt_init();
+    QCOMPARE(zervcrypto_file_inspect(s, m_dir.filePath("nothing").toUtf8().constData(), &info, &sysError),
+        ZERVCRYPTO_ESYSTEM);
+    QCOMPARE(sysError, ENOENT);
+    QCOMPARE(QByteArray(s->error_text), QByteArray("Cannot open file: No such file or directory"));
+    QCOMPARE(zervcrypto_file_inspect(s, path.toUtf8().constData(), nullptr, nullptr), ZERVCRYPTO_ESYSTEM);
+    zervcrypto_file_decrypt_close(&s);
+    QCOMPARE(zervcrypto_file_inspect(nullptr, path.toUtf8().constData(), &info, nullptr), ZERVCRYPTO_ESYSTEM);
 }
 
 QTEST_GUILESS_MAIN(TestZervcrypto)
