@@ -22,11 +22,15 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     const QCommandLineOption allFiles(QStringLiteral("all-files"));
     const QCommandLineOption test(QStringLiteral("test"));
     const QCommandLineOption info(QStringLiteral("info"));
+    const QCommandLineOption toStdout(QStringLiteral("stdout"));
+    const QCommandLineOption force(QStringLiteral("force"));
 
     QCommandLineParser parser;
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    parser.addOptions({ help, version, threads, fd, file, list, deleteEncrypted, quiet, json, allFiles, test, info });
+    const QList<QCommandLineOption> all { help, version, threads, fd, file, list, deleteEncrypted, quiet, json,
+        allFiles, test, info, toStdout, force };
+    parser.addOptions(all);
 
     auto usageError = [this](const QString& text) {
         m_action = Action::UsageError;
@@ -100,10 +104,12 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
         m_mode = Mode::Test;
     if (parser.isSet(info))
         m_mode = Mode::Info;
+    if (parser.isSet(toStdout))
+        m_mode = Mode::Stdout;
+    m_force = parser.isSet(force);
     // Each option given, by its long name.
     QSet<QString> given;
-    for (const QCommandLineOption& option :
-        { threads, fd, file, list, deleteEncrypted, quiet, json, allFiles, test, info })
+    for (const QCommandLineOption& option : all)
         if (parser.isSet(option))
             given.insert(option.names().constLast());
     if (!checkCombinations(given))
@@ -112,6 +118,9 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     m_paths = parser.positionalArguments();
     if (m_paths.isEmpty())
         usageError(QStringLiteral("no files or folders given."));
+    else if (m_mode == Mode::Stdout && m_paths.size() > 1)
+        usageError(QStringLiteral("--stdout writes the plaintext of exactly one envelope, not of %1 files.")
+                       .arg(m_paths.size()));
 }
 
 bool CliOptions::checkCombinations(const QSet<QString>& given)
@@ -128,7 +137,16 @@ bool CliOptions::checkCombinations(const QSet<QString>& given)
         { "info", "passphrase-fd", "--info needs no passphrase" },
         { "info", "passphrase-file", "--info needs no passphrase" },
         { "info", "passphrase-list", "--info needs no passphrase" },
+        { "stdout", "test", "choose one" },
+        { "stdout", "info", "choose one" },
+        { "stdout", "delete-encrypted", "the plaintext is not kept on disk, so its source must stay" },
+        { "stdout", "json", "standard output carries the plaintext" },
     };
+    if (given.contains(QStringLiteral("force")) && !given.contains(QStringLiteral("stdout"))) {
+        m_action = Action::UsageError;
+        m_error = QStringLiteral("--force only lets --stdout write to a terminal; it replaces no file.");
+        return false;
+    }
     for (const Conflict& conflict : kConflicts) {
         const QString first = QLatin1String(conflict.first);
         const QString second = QLatin1String(conflict.second);
@@ -181,6 +199,11 @@ QString CliOptions::helpText(int defaultThreads)
                           "      --test               decrypt every envelope to its end and write nothing,\n"
                           "                           to check an archive and its passphrases\n"
                           "      --info               no passphrase, no decryption: describe each file\n"
+                          "      --stdout             write the plaintext of one envelope to standard\n"
+                          "                           output, nothing to disk (not to a terminal unless\n"
+                          "                           --force); after a failure part-way, what was\n"
+                          "                           written stays written\n"
+                          "      --force              let --stdout write to a terminal\n"
                           "  -q, --quiet              print only failures, no summary and no progress\n"
                           "                           line (--json output stays complete)\n"
                           "      --json               one JSON object per task on standard output (source,\n"

@@ -26,6 +26,7 @@ public:
         Decrypt, // write each plaintext to disk
         Test, // --test: decrypt every envelope to its end, write nothing
         Info, // --info: describe each file's trailer; no passphrase
+        Stdout, // --stdout: one envelope's plaintext to standard output, nothing on disk
     };
 
     Action action() const { return m_action; }
@@ -54,6 +55,8 @@ public:
     bool json() const { return m_json; }
     // Take every file found in folders, not only those that may be envelopes.
     bool allFiles() const { return m_allFiles; }
+    // --force: write plaintext to standard output even when it is a terminal.
+    bool force() const { return m_force; }
 
     // The largest of 1, 2, 4 and 8 that does not exceed processors (1 when below 1).
     static int defaultThreads(int processors);
@@ -76,4 +79,5 @@ private:
     bool m_quiet = false;
     bool m_json = false;
     bool m_allFiles = false;
+    bool m_force = false;
 };

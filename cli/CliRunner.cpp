@@ -5,8 +5,10 @@
 #include "cli/InfoReport.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/PassphraseReader.h"
+#include "cli/StdoutDecrypt.h"
 #include "engine/FileLoading.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -104,6 +106,15 @@ int CliRunner::run(const QStringList& arguments)
         return InfoReport(settings, stdout, stderr).run(FileLoading::find(options.paths(), {}, load));
     }
 
+    if (options.mode() == CliOptions::Mode::Stdout) {
+        if (isatty(STDOUT_FILENO) == 1 && !options.force())
+            return usageError(QStringLiteral("standard output is a terminal; redirect it, or add --force to "
+                                             "write the plaintext there."));
+        if (QFileInfo(options.paths().constFirst()).isDir())
+            return usageError(
+                QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(options.paths().constFirst()));
+    }
+
     // The passphrase comes first, so that a prompt does not wait behind a long
     // folder walk, and a missing one stops the command before anything happens.
     QStringList passphrases;
@@ -111,6 +122,13 @@ int CliRunner::run(const QStringList& arguments)
     if (readPassphrases(options, &passphrases, &error) != PassphraseReader::Result::Ok) {
         wipe(passphrases);
         return usageError(error);
+    }
+
+    if (options.mode() == CliOptions::Mode::Stdout) {
+        std::fflush(stdout);
+        const int status = StdoutDecrypt::run(options.paths().constFirst(), passphrases, STDOUT_FILENO, stderr);
+        wipe(passphrases);
+        return status;
     }
 
     BatchDecrypt::Settings settings;

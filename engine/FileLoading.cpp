@@ -103,7 +103,8 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
     return result;
 }
 
-Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
+Result load(
+    const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
 {
     Result result = find(inputs, cancelled, options);
     if (!result.cancelled)

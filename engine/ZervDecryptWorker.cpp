@@ -1,6 +1,7 @@
 #include "engine/ZervDecryptWorker.h"
 
 #include "engine/CryptTask.h"
+#include "engine/EncodedPassphrases.h"
 #include "engine/SafeFile.h"
 #include "engine/zervcrypto.h"
 
@@ -12,7 +13,6 @@
 
 #include <cerrno>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -223,18 +223,10 @@ bool ZervDecryptWorker::openDecryptor()
 
     // Every candidate is checked against the key records before any plaintext
     // exists: one that does not match costs no output at all.
-    QList<QByteArray> encoded;
-    std::vector<const char*> candidates;
-    encoded.reserve(m_passphrases.size());
-    for (const QString& passphrase : std::as_const(m_passphrases))
-        encoded.append(passphrase.toUtf8());
-    for (const QByteArray& bytes : std::as_const(encoded))
-        candidates.push_back(bytes.constData());
     unsigned matched = 0;
-    const unsigned opened = zervcrypto_file_decrypt_open_any(m_decryptor, candidates.data(),
-        static_cast<unsigned>(candidates.size()), m_source.toUtf8().constData(), &matched, nullptr);
-    for (QByteArray& bytes : encoded)
-        OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size()));
+    const EncodedPassphrases candidates(m_passphrases);
+    const unsigned opened = zervcrypto_file_decrypt_open_any(
+        m_decryptor, candidates.data(), candidates.count(), m_source.toUtf8().constData(), &matched, nullptr);
     if (opened == ZERVCRYPTO_OK && m_task)
         m_task->passphraseIndex.store(static_cast<int>(matched));
     if (opened != ZERVCRYPTO_OK) {

@@ -184,6 +184,23 @@ void TestCliOptions::modesAndRefusals_data()
                                      << "--info cannot be combined with --delete-encrypted";
     for (const char* option : { "--passphrase-fd=3", "--passphrase-file=p", "--passphrase-list=l" })
         QTest::addRow("info and %s", option) << QStringList { "--info", option, "x" } << -1 << "needs no passphrase";
+
+    const int toStdout = int(CliOptions::Mode::Stdout);
+    QTest::newRow("stdout") << QStringList { "--stdout", "x" } << toStdout << "";
+    QTest::newRow("stdout forced, several passphrases")
+        << QStringList { "--force", "--stdout", "--passphrase-fd", "3", "--passphrase-list", "l", "-q", "x" }
+        << toStdout << "";
+    QTest::newRow("stdout, two files") << QStringList { "--stdout", "x", "y" } << -1
+                                       << "--stdout writes the plaintext of exactly one envelope, not of 2 files";
+    QTest::newRow("stdout and delete") << QStringList { "--stdout", "--delete-encrypted", "x" } << -1
+                                       << "--stdout cannot be combined with --delete-encrypted";
+    QTest::newRow("stdout and json") << QStringList { "--json", "--stdout", "x" } << -1
+                                     << "--stdout cannot be combined with --json: standard output carries";
+    QTest::newRow("stdout and test") << QStringList { "--stdout", "--test", "x" } << -1
+                                     << "--stdout cannot be combined with --test";
+    QTest::newRow("stdout and info") << QStringList { "--stdout", "--info", "x" } << -1
+                                     << "--stdout cannot be combined with --info";
+    QTest::newRow("force alone") << QStringList { "--force", "x" } << -1 << "--force only lets --stdout";
 }
 
 void TestCliOptions::modesAndRefusals()
@@ -210,7 +227,7 @@ void TestCliOptions::helpExplainsEveryOption()
         QVERIFY2(line.size() <= 80, qPrintable(line));
     for (const char* option :
         { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads", "--delete-encrypted", "--quiet",
-            "--json", "--all-files", "--test", "--info", "--help", "--version", "130" }) {
+            "--json", "--all-files", "--test", "--info", "--stdout", "--force", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));

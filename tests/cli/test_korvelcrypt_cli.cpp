@@ -3,6 +3,7 @@
 // objects and exit statuses.
 #include "tests/support/EnvelopeWriter.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,6 +24,7 @@
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -140,6 +142,9 @@ private slots:
     void severalPassphrases();
     void testWritesNothing();
     void infoDescribesTrailers();
+    void stdoutPipes_data();
+    void stdoutPipes();
+    void stdoutRefusesATerminal();
     void passphraseMissing_data();
     void passphraseMissing();
     void terminalPrompt();
@@ -642,6 +647,155 @@ void TestKorvelcryptCli::infoDescribesTrailers()
     QCOMPARE(tree(dir),
         (QStringList { "in", "in/broken.korvel-env", "in/one.korvel-env", "in/readme.txt", "in/sub", "in/sub/three",
             "plain.txt" }));
+}
+
+void TestKorvelcryptCli::stdoutPipes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("pipeline"); // run by bash -o pipefail; $CLI, $PASS, $FILE are set
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("err"); // a text standard error holds (empty: it is empty)
+
+    // The plaintext goes through the pipe byte for byte.
+    QTest::newRow("into sha256sum") << "whole"
+                                    << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" | sha256sum" << 0
+                                    << QByteArray();
+    QTest::newRow("second candidate")
+        << "whole"
+        << "printf 'old\\n' | \"$CLI\" --stdout --passphrase-fd 0 --passphrase-file \"$PASS\" \"$FILE\" | sha256sum"
+        << 0 << QByteArray();
+    // A reader that has enough ends the run quietly, not with a success.
+    QTest::newRow("reader closes early")
+        << "early"
+        << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}"
+        << 141 << QByteArray();
+    // Part-way: what was written stays written, and the reason follows.
+    QTest::newRow("data cut short") << "cut"
+                                    << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                                    << QByteArray("Read failed (the plaintext before this point was written)");
+    QTest::newRow("wrong passphrase") << "wrong"
+                                      << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                                      << QByteArray("Passphrase doesn't match");
+    QTest::newRow("not an envelope") << "plain"
+                                     << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                                     << QByteArray("Input file is corrupted or not encrypted.");
+    QTest::newRow("missing") << "missing"
+                             << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                             << QByteArray("cannot access");
+    QTest::newRow("a folder") << "folder"
+                              << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 2
+                              << QByteArray("--stdout takes one file, and");
+}
+
+void TestKorvelcryptCli::stdoutPipes()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, pipeline);
+    QFETCH(int, status);
+    QFETCH(QByteArray, err);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(dir));
+    const korvel::test::Bytes plain = korvel::test::patternBytes((8 << 20) + 77, 31);
+    const QByteArray plaintext(reinterpret_cast<const char*>(plain.data()), static_cast<qsizetype>(plain.size()));
+    QString file = dir + "/data.bin.korvel-env";
+    korvel::test::EnvelopeOptions options;
+    options.passphrases = { kind == "wrong" ? "other" : "secret", "old" };
+    if (kind == "cut")
+        options.declaredSize = plain.size() + (1 << 20);
+    if (kind == "plain")
+        QVERIFY(writePlain(file, plaintext.left(5000)));
+    else if (kind == "folder")
+        file = dir;
+    else if (kind == "missing")
+        file = dir + "/nothing.korvel-env";
+    else
+        QVERIFY(korvel::test::writeEnvelope(file.toStdString(), plain, options));
+    const QStringList before = tree(dir);
+    const QString passFile = base.filePath(QStringLiteral("pass"));
+    QVERIFY(writePlain(passFile, kind == "whole" && pipeline.contains("printf") ? "wrong\n" : "secret\n"));
+
+    QProcess shell;
+    shell.setWorkingDirectory(base.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CLI", kCli);
+    env.insert("PASS", passFile);
+    env.insert("FILE", file);
+    shell.setProcessEnvironment(env);
+    shell.setChildProcessModifier([] { ::setsid(); });
+    shell.start("bash", { "-o", "pipefail", "-c", pipeline });
+    QVERIFY(shell.waitForFinished(120000));
+    QCOMPARE(shell.exitStatus(), QProcess::NormalExit);
+    const QByteArray out = shell.readAllStandardOutput();
+    const QByteArray errText = shell.readAllStandardError();
+    QCOMPARE(shell.exitCode(), status);
+    if (err.isEmpty())
+        QVERIFY2(errText.isEmpty(), errText.constData());
+    else
+        QVERIFY2(errText.contains(err), errText.constData());
+
+    if (kind == "whole") {
+        const QByteArray digest = QCryptographicHash::hash(plaintext, QCryptographicHash::Sha256).toHex();
+        QCOMPARE(out, digest + "  -\n");
+    } else if (kind == "cut") {
+        // Every piece before the end of the data came out, and nothing else.
+        const QByteArray written = readAll(base.filePath("out"));
+        QVERIFY2(written.size() >= plaintext.size() - 65536 - 15, QByteArray::number(written.size()).constData());
+        QCOMPARE(written, plaintext.left(written.size()));
+    } else if (kind != "early") {
+        QCOMPARE(readAll(base.filePath("out")), QByteArray());
+    }
+    // Nothing on disk beside the source.
+    QCOMPARE(tree(dir), before);
+}
+
+void TestKorvelcryptCli::stdoutRefusesATerminal()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/x.korvel-env", "shown on the terminal"));
+    const QString passFile = base.filePath(QStringLiteral("pass"));
+    QVERIFY(writePlain(passFile, "secret\n"));
+
+    for (const bool force : { false, true }) {
+        QList<QByteArray> args { QFile::encodeName(kCli), "--stdout", "--passphrase-file", QFile::encodeName(passFile),
+            QFile::encodeName(dir + "/x.korvel-env") };
+        if (force)
+            args.insert(1, "--force");
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (QByteArray& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        QByteArray seen;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break; // EIO once the child has gone
+            seen.append(buffer, n);
+        }
+        ::close(master);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status));
+        if (force) {
+            QCOMPARE(WEXITSTATUS(status), 0);
+            QVERIFY2(seen.contains("shown on the terminal"), seen.constData());
+        } else {
+            QCOMPARE(WEXITSTATUS(status), 2);
+            QVERIFY2(seen.contains("standard output is a terminal"), seen.constData());
+            QVERIFY2(!seen.contains("shown on the terminal"), seen.constData());
+        }
+    }
+    QCOMPARE(tree(dir), QStringList { "x.korvel-env" });
 }
 
 void TestKorvelcryptCli::passphraseMissing_data()
