@@ -36,6 +36,7 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     m_manager->onChangeNumThreads(settings.threads);
     m_manager->setDeleteEncryptedOnSuccess(settings.deleteEncrypted);
     m_manager->setVerifyOnly(settings.verifyOnly);
+    m_manager->setOutputRoot(settings.outputRoot);
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -69,7 +70,7 @@ int BatchDecrypt::load(const QStringList& paths)
         ++m_missing;
         printErr(skippedMessage(skipped));
     }
-    for (const QString& path : loaded.found) {
+    for (const QString& path : loaded.files()) {
         if (!m_sizes.contains(path)) {
             const qint64 size = QFileInfo(path).size();
             m_sizes.insert(path, size);

@@ -37,6 +37,8 @@ public:
         bool json = false;
         // Take every file found in folders, not only those that may be envelopes.
         bool allFiles = false;
+        // The folder every plaintext goes below (-o); empty: next to each source.
+        QString outputRoot;
         // Decrypt every envelope to its end and write nothing (--test).
         bool verifyOnly = false;
         // Draw the live progress line on err (only when it is a terminal).

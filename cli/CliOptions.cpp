@@ -24,12 +24,14 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     const QCommandLineOption info(QStringLiteral("info"));
     const QCommandLineOption toStdout(QStringLiteral("stdout"));
     const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption outputDir(
+        QStringList { QStringLiteral("o"), QStringLiteral("output-dir") }, QString(), QStringLiteral("DIR"));
 
     QCommandLineParser parser;
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QList<QCommandLineOption> all { help, version, threads, fd, file, list, deleteEncrypted, quiet, json,
-        allFiles, test, info, toStdout, force };
+        allFiles, test, info, toStdout, force, outputDir };
     parser.addOptions(all);
 
     auto usageError = [this](const QString& text) {
@@ -107,6 +109,13 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     if (parser.isSet(toStdout))
         m_mode = Mode::Stdout;
     m_force = parser.isSet(force);
+    if (parser.isSet(outputDir)) {
+        m_outputDir = parser.value(outputDir);
+        if (m_outputDir.isEmpty()) {
+            usageError(QStringLiteral("--output-dir needs a folder name."));
+            return;
+        }
+    }
     // Each option given, by its long name.
     QSet<QString> given;
     for (const QCommandLineOption& option : all)
@@ -141,6 +150,9 @@ bool CliOptions::checkCombinations(const QSet<QString>& given)
         { "stdout", "info", "choose one" },
         { "stdout", "delete-encrypted", "the plaintext is not kept on disk, so its source must stay" },
         { "stdout", "json", "standard output carries the plaintext" },
+        { "stdout", "output-dir", "choose one place for the plaintext" },
+        { "test", "output-dir", "a test writes nothing" },
+        { "info", "output-dir", "--info writes nothing" },
     };
     if (given.contains(QStringLiteral("force")) && !given.contains(QStringLiteral("stdout"))) {
         m_action = Action::UsageError;
@@ -179,7 +191,7 @@ QString CliOptions::helpText(int defaultThreads)
                           "Files named are taken as they are; folders are searched recursively (hidden\n"
                           "files and symbolic links are skipped) for envelopes: files named *.korvel-env\n"
                           "and files that end in an envelope's record marker. Other files there are\n"
-                          "counted as skipped. Each plaintext is written next to its source\n"
+                          "counted as skipped. Each plaintext is written next to its source (or below -o)\n"
                           "under the source's name without \".korvel-env\", with \"(decrypted)\" inserted\n"
                           "when that name is taken; an existing file is never replaced. A source that\n"
                           "lacks the extension gets it appended once its plaintext is written.\n"
@@ -194,6 +206,10 @@ QString CliOptions::helpText(int defaultThreads)
                           "Options:\n"
                           "  -t, --threads N          decrypt N files at once: 1, 2, 4 or 8\n"
                           "                           (default: processors rounded down, here %1)\n"
+                          "  -o, --output-dir DIR     write every plaintext below DIR instead: a file found\n"
+                          "                           in a folder keeps its path from that folder (whose\n"
+                          "                           own name is kept, as cp -r does), a file named\n"
+                          "                           lands in DIR; no source is renamed or written\n"
                           "      --delete-encrypted   delete each source once its plaintext is on disk\n"
                           "      --all-files          take every file found in folders, as the window does\n"
                           "      --test               decrypt every envelope to its end and write nothing,\n"

@@ -55,6 +55,8 @@ public:
     bool json() const { return m_json; }
     // Take every file found in folders, not only those that may be envelopes.
     bool allFiles() const { return m_allFiles; }
+    // -o: the folder every plaintext is written below; empty: next to each source.
+    QString outputDir() const { return m_outputDir; }
     // --force: write plaintext to standard output even when it is a terminal.
     bool force() const { return m_force; }
 
@@ -80,4 +82,5 @@ private:
     bool m_json = false;
     bool m_allFiles = false;
     bool m_force = false;
+    QString m_outputDir;
 };

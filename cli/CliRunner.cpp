@@ -115,6 +115,12 @@ int CliRunner::run(const QStringList& arguments)
                 QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(options.paths().constFirst()));
     }
 
+    if (!options.outputDir().isEmpty()) {
+        const QFileInfo folder(options.outputDir());
+        if (folder.exists() && !folder.isDir())
+            return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
+    }
+
     // The passphrase comes first, so that a prompt does not wait behind a long
     // folder walk, and a missing one stops the command before anything happens.
     QStringList passphrases;
@@ -138,6 +144,8 @@ int CliRunner::run(const QStringList& arguments)
     settings.json = options.json();
     settings.allFiles = options.allFiles();
     settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
+    if (!options.outputDir().isEmpty())
+        settings.outputRoot = QFileInfo(options.outputDir()).absoluteFilePath();
     settings.progress = isatty(STDERR_FILENO) == 1;
 
     BatchDecrypt batch(settings, stdout, stderr);

@@ -21,7 +21,7 @@ int InfoReport::run(const FileLoading::Result& found)
         std::fflush(m_err);
     }
     QSet<QString> seen;
-    for (const QString& path : found.found) {
+    for (const QString& path : found.files()) {
         if (seen.contains(path))
             continue;
         seen.insert(path);

@@ -39,6 +39,7 @@ CryptTask::CryptTask(const CryptTask& other)
     m_source = other.m_source;
     m_destination = other.m_destination;
     m_loadedSource = other.m_loadedSource;
+    m_outputBase = other.m_outputBase;
 }
 
 CryptTask::~CryptTask() = default;
@@ -94,6 +95,18 @@ QString CryptTask::destination() const
     return m_destination;
 }
 
+QString CryptTask::outputBase() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_outputBase;
+}
+
+void CryptTask::setOutputBase(const QString& outputBase)
+{
+    QMutexLocker locker(&m_lock);
+    m_outputBase = outputBase;
+}
+
 void CryptTask::setSource(const QString& source)
 {
     QMutexLocker locker(&m_lock);
@@ -125,9 +138,14 @@ QString CryptTask::envelopeExtension()
 
 QString CryptTask::untaggedDestination(const QString& source)
 {
+    return untaggedDestination(source, QFileInfo(source).absolutePath());
+}
+
+QString CryptTask::untaggedDestination(const QString& source, const QString& folder)
+{
     const QFileInfo info(source);
     const QString suffix = info.suffix();
-    QString destination = info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
+    QString destination = folder + QLatin1Char('/') + info.completeBaseName();
     if (suffix.toLower() != envelopeExtension().toLower() && !suffix.isEmpty())
         destination += QLatin1Char('.') + suffix;
     return destination;

@@ -32,12 +32,16 @@ public:
     QString source() const;
     QString loadedSource() const;
     QString destination() const;
+    // Where the plaintext keeps its layout below an output folder (OutputFolders);
+    // empty for a file that lands in the output folder itself.
+    QString outputBase() const;
 
     void setSource(const QString& source);
     // One candidate only.
     void setPassphrase(const QString& passphrase);
     void setPassphrases(const QStringList& passphrases);
     void setDestination(const QString& destination);
+    void setOutputBase(const QString& outputBase);
 
     // "korvel-env", compared case-insensitively with a file's suffix.
     static QString envelopeExtension();
@@ -45,6 +49,8 @@ public:
     // The plaintext name for a source before any "(decrypted)" tag: an envelope
     // loses its extension; any other file keeps its own name (so it is always taken).
     static QString untaggedDestination(const QString& source);
+    // The same name in another folder.
+    static QString untaggedDestination(const QString& source, const QString& folder);
     // The n-th name (n >= 1) of the "(decrypted)" sequence for an untagged
     // destination: report.pdf gives report(decrypted).pdf, report(decrypted 2).pdf,
     // report(decrypted 3).pdf, ...; a name that already holds "(decrypted)" starts
@@ -73,6 +79,7 @@ private:
     QString m_source;
     QString m_loadedSource;
     QString m_destination;
+    QString m_outputBase;
 };
 
 Q_DECLARE_METATYPE(CryptTask)

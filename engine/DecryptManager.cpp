@@ -1,6 +1,7 @@
 #include "engine/DecryptManager.h"
 
 #include "engine/CryptTask.h"
+#include "engine/OutputFolders.h"
 #include "engine/SafeFile.h"
 #include "engine/SingleInstance.h"
 #include "engine/ZervDecryptWorker.h"
@@ -147,7 +148,7 @@ void DecryptManager::run()
     kv_log("DecryptManager::run()");
     for (;;) {
         ZervDecryptWorker* worker = nullptr;
-        QString path;
+        PendingFile file;
         {
             QWriteLocker locker(&m_lock);
             if (m_stop || m_pending.size() <= 0)
@@ -164,10 +165,11 @@ void DecryptManager::run()
                 continue;
             }
             worker = m_idle.takeFirst();
-            path = takePendingLocked();
+            file = takePendingLocked();
         }
 
-        CryptTask* task = createTask(path, passphrase());
+        const QString& path = file.path;
+        CryptTask* task = createTask(path, passphrase(), file.outputBase);
         if (!task) {
             kv_log("DecryptManager::run() task is null");
             reportError(QStringLiteral("Task could not be created for %1").arg(path));
@@ -187,7 +189,7 @@ void DecryptManager::run()
     kv_log("DecryptManager::run() - loop exit");
 }
 
-CryptTask* DecryptManager::createTask(const QString& path, const QString& passphrase)
+CryptTask* DecryptManager::createTask(const QString& path, const QString& passphrase, const QString& outputBase)
 {
     kv_log("DecryptManager::createTask(%s)", utf8(path).constData());
     auto* task = new (std::nothrow) CryptTask(path);
@@ -197,6 +199,7 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         return nullptr;
     }
 
+    task->setOutputBase(outputBase);
     // A test names no destination; the candidates still go with the task.
     if (verifyOnly()) {
         task->verifyOnly.store(true);
@@ -204,9 +207,19 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         return task;
     }
 
-    const QFileInfo info(path);
-    if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
-        task->renameSourceOnSuccess.store(true);
+    // Next to the source, a source without the envelope extension holds the
+    // plaintext's own name and gets the extension after success; below an output
+    // folder no source is ever renamed.
+    const QString root = outputRoot();
+    QString untagged;
+    if (root.isEmpty()) {
+        const QFileInfo info(path);
+        if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
+            task->renameSourceOnSuccess.store(true);
+        untagged = CryptTask::untaggedDestination(path);
+    } else {
+        untagged = CryptTask::untaggedDestination(path, OutputFolders::prepare(root, path, outputBase));
+    }
 
     // A name is taken by anything on disk (a file, folder or link, even a dangling
     // one) and by the destination of every running task.
@@ -217,7 +230,6 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             if (CryptTask* running = worker ? worker->task() : nullptr)
                 reserved.insert(running->destination());
     }
-    const QString untagged = CryptTask::untaggedDestination(path);
     QString destination = untagged;
     for (int n = 1; CryptTask::nameTaken(destination) || reserved.contains(destination); ++n) {
         destination = CryptTask::taggedDestination(untagged, n);
@@ -371,7 +383,7 @@ void DecryptManager::onFailed(ZervDecryptWorker* worker)
             m_failed.append(task);
         } else if (task) {
             kv_log("DecryptManager::Onfailed() - reloading cancelled back onto list to the front");
-            prependPendingLocked(task->source());
+            prependPendingLocked({ task->source(), task->outputBase() });
             dropped = true;
         }
         m_busy.removeOne(worker);
@@ -419,6 +431,18 @@ void DecryptManager::cancel()
     wait(5);
 }
 
+void DecryptManager::setOutputRoot(const QString& folder)
+{
+    QWriteLocker locker(&m_lock);
+    m_outputRoot = folder;
+}
+
+QString DecryptManager::outputRoot() const
+{
+    QReadLocker locker(&m_lock);
+    return m_outputRoot;
+}
+
 void DecryptManager::setVerifyOnly(bool enabled)
 {
     QWriteLocker locker(&m_lock);
@@ -443,38 +467,52 @@ bool DecryptManager::deleteEncryptedOnSuccess() const
     return m_deleteOnSuccess;
 }
 
-void DecryptManager::appendPendingLocked(const QString& path)
+void DecryptManager::appendPendingLocked(const PendingFile& file)
 {
-    m_pending.append(path);
-    ++m_pendingCount[path];
+    m_pending.append(file);
+    ++m_pendingCount[file.path];
 }
 
-void DecryptManager::prependPendingLocked(const QString& path)
+void DecryptManager::prependPendingLocked(const PendingFile& file)
 {
-    m_pending.prepend(path);
-    ++m_pendingCount[path];
+    m_pending.prepend(file);
+    ++m_pendingCount[file.path];
 }
 
-QString DecryptManager::takePendingLocked()
+DecryptManager::PendingFile DecryptManager::takePendingLocked()
 {
-    const QString path = m_pending.takeFirst();
-    auto it = m_pendingCount.find(path);
+    const PendingFile file = m_pending.takeFirst();
+    auto it = m_pendingCount.find(file.path);
     if (it != m_pendingCount.end() && --it.value() <= 0)
         m_pendingCount.erase(it);
-    return path;
+    return file;
 }
 
 int DecryptManager::addFiles(const QStringList& paths)
+{
+    return addFiles(paths, QString());
+}
+
+int DecryptManager::addFiles(const QStringList& paths, const QString& outputBase)
+{
+    QList<PendingFile> files;
+    files.reserve(paths.size());
+    for (const QString& path : paths)
+        files.append({ path, outputBase });
+    return addPending(files);
+}
+
+int DecryptManager::addPending(const QList<PendingFile>& files)
 {
     if (refuseWhileDecrypting())
         return 0;
     int added = 0;
     {
         QWriteLocker locker(&m_lock);
-        for (const QString& path : paths) {
-            if (m_pendingCount.contains(path))
+        for (const PendingFile& file : files) {
+            if (m_pendingCount.contains(file.path))
                 continue;
-            appendPendingLocked(path);
+            appendPendingLocked(file);
             ++added;
         }
         m_totalCount = static_cast<int>(m_finished.size() + m_pending.size() + m_failed.size());
@@ -562,18 +600,18 @@ bool DecryptManager::reloadFailed()
 {
     if (refuseWhileDecrypting())
         return false;
-    QStringList sources;
+    QList<PendingFile> sources;
     {
         QReadLocker locker(&m_lock);
         for (CryptTask* task : std::as_const(m_failed))
             if (task)
-                sources.append(task->source());
+                sources.append({ task->source(), task->outputBase() });
     }
     if (sources.isEmpty()) {
         reportError(QStringLiteral("Failed list is empty."));
         return false;
     }
-    addFiles(sources);
+    addPending(sources);
     return clearFailed();
 }
 

@@ -48,6 +48,9 @@ public:
 
     // Operations refused while decrypting (they emit error() and return false / 0).
     int addFiles(const QStringList& paths);
+    // The same, for files whose plaintexts keep their layout below outputBase when
+    // an output folder is set (OutputFolders).
+    int addFiles(const QStringList& paths, const QString& outputBase);
     bool clearAll();
     bool clearPending();
     bool clearFinished();
@@ -71,6 +74,14 @@ public:
     // The first of the stored candidate passphrases.
     QString passphrase() const;
     QStringList passphrases() const;
+
+    // Where plaintexts are written: empty (the default) puts each one next to its
+    // source; a folder puts them below it, each under its path relative to its
+    // output base, with every missing folder created (OutputFolders). With an
+    // output folder no source is renamed. Applies to the tasks dispatched from
+    // then on.
+    void setOutputRoot(const QString& folder);
+    QString outputRoot() const;
 
     // Test mode: every task decrypts its envelope to the end and writes nothing;
     // no destination is named and no source is renamed or deleted. Applies to the
@@ -113,7 +124,7 @@ private:
     ~DecryptManager() override;
 
     ZervDecryptWorker* createDecryptWorker(int id);
-    CryptTask* createTask(const QString& path, const QString& passphrase);
+    CryptTask* createTask(const QString& path, const QString& passphrase, const QString& outputBase = QString());
     // The stored candidates, the given passphrase (when not empty) in the first place.
     QStringList candidatePassphrases(const QString& passphrase) const;
 
@@ -127,12 +138,19 @@ private:
     Removal removeSource(CryptTask* task, QString* reason);
     // Drops every record and path (and, when destroying, waits for busy workers).
     void dropAllLocked(bool destroying);
-    void appendPendingLocked(const QString& path);
-    void prependPendingLocked(const QString& path);
-    QString takePendingLocked();
+    // A path waiting for a worker, with its output base.
+    struct PendingFile {
+        QString path;
+        QString outputBase;
+    };
+    // Appends the files not already pending; returns how many it took.
+    int addPending(const QList<PendingFile>& files);
+    void appendPendingLocked(const PendingFile& file);
+    void prependPendingLocked(const PendingFile& file);
+    PendingFile takePendingLocked();
 
     mutable QReadWriteLock m_lock;
-    QStringList m_pending;
+    QList<PendingFile> m_pending;
     QHash<QString, int> m_pendingCount; // beside m_pending for constant-time duplicate tests
     QList<ZervDecryptWorker*> m_busy;
     QList<ZervDecryptWorker*> m_idle;
@@ -145,6 +163,7 @@ private:
     QStringList m_passphrases; // candidates, in the order they are tried
     bool m_deleteOnSuccess = false;
     bool m_verifyOnly = false;
+    QString m_outputRoot;
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
     mutable QMutex m_errorLock;

@@ -2,6 +2,7 @@
 
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/OutputFolders.h"
 #include "engine/zervcrypto.h"
 
 #include <QDir>
@@ -27,6 +28,23 @@ QString withoutTrailingSlashes(QString path)
 } // namespace
 
 namespace FileLoading {
+
+QStringList Result::files() const
+{
+    QStringList all;
+    all.reserve(fileCount());
+    for (const Group& group : groups)
+        all.append(group.files);
+    return all;
+}
+
+qsizetype Result::fileCount() const
+{
+    qsizetype count = 0;
+    for (const Group& group : groups)
+        count += group.files.size();
+    return count;
+}
 
 QString Result::summary() const
 {
@@ -85,18 +103,22 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
         }
         const QString path = withoutTrailingSlashes(given);
         const QFileInfo info(path);
-        if (info.isFile())
-            result.found.append(path);
-        else if (info.isDir()) {
+        if (info.isFile()) {
+            // Files named one after another share a group.
+            if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty())
+                result.groups.append(Group {});
+            result.groups.last().files.append(path);
+        } else if (info.isDir()) {
             QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
             if (options.envelopesOnly) {
                 const qsizetype before = files.size();
                 files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
                 result.notEnvelopes += static_cast<int>(before - files.size());
             }
-            result.found.append(files);
-        } else
+            result.groups.append({ path, OutputFolders::baseOfFolder(path), files });
+        } else {
             result.skipped.append({ given, info.exists() });
+        }
     }
     if (isCancelled(cancelled))
         result.cancelled = true;
@@ -107,8 +129,15 @@ Result load(
     const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
 {
     Result result = find(inputs, cancelled, options);
-    if (!result.cancelled)
-        result.added = manager.addFiles(result.found);
+    if (result.cancelled)
+        return result;
+    for (const Group& group : std::as_const(result.groups)) {
+        const int added = manager.addFiles(group.files, group.outputBase);
+        result.added += added;
+        // Refused while decrypting: said once is enough.
+        if (added == 0 && manager.isDecrypting())
+            break;
+    }
     return result;
 }
 

@@ -36,16 +36,30 @@ struct Skipped {
     bool exists = false; // it exists, but is neither a file nor a folder
 };
 
+// Files found in one folder input, or a run of files named directly.
+struct Group {
+    // The folder input they were found in (trailing slashes dropped); empty for
+    // files named directly.
+    QString folder;
+    // Their output base (OutputFolders): the folder input's parent, or empty for
+    // files named directly, which land in an output folder itself.
+    QString outputBase;
+    QStringList files;
+};
+
 // What one load found and what the decrypt manager took of it.
 struct Result {
     qsizetype inputs = 0; // number of inputs given
     bool cancelled = false; // stopped by the cancel predicate; nothing was added
-    QStringList found; // every file found, in input order, repeats included
+    QList<Group> groups; // every file found, in input order, repeats included
     QList<Skipped> skipped; // in input order
     int added = 0; // paths the decrypt manager took into its pending list
     int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
 
-    qsizetype duplicates() const { return found.size() - added; }
+    // Every file found, in input order, repeats included.
+    QStringList files() const;
+    qsizetype fileCount() const;
+    qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
     // skipped.".
@@ -69,8 +83,9 @@ bool mayBeEnvelope(const QString& path);
 // anyone: Result::added stays 0. When cancelled answers true it ends at once.
 Result find(const QStringList& inputs, const CancelCheck& cancelled = {}, const LoadOptions& options = {});
 
-// find(), then the found files go to the decrypt manager's addFiles(). When
-// cancelled answers true the load ends at once and adds nothing.
+// find(), then the found files go to the decrypt manager's addFiles(), each
+// group with its output base. When cancelled answers true the load ends at once
+// and adds nothing.
 Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {},
     const LoadOptions& options = {});
 

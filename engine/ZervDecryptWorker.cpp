@@ -158,7 +158,7 @@ bool ZervDecryptWorker::publish(const QString& temporary, int fd)
     int error = place(m_destination);
     if (error == EEXIST) {
         // Taken since the manager chose it: move on along the same "(decrypted)" sequence.
-        const QString untagged = CryptTask::untaggedDestination(m_source);
+        const QString untagged = CryptTask::untaggedDestination(m_source, QFileInfo(m_destination).absolutePath());
         for (int n = 1; error == EEXIST && n <= kMaxNameAttempts; ++n) {
             const QString candidate = CryptTask::taggedDestination(untagged, n);
             if (candidate == m_destination)

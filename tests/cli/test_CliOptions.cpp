@@ -201,6 +201,17 @@ void TestCliOptions::modesAndRefusals_data()
     QTest::newRow("stdout and info") << QStringList { "--stdout", "--info", "x" } << -1
                                      << "--stdout cannot be combined with --info";
     QTest::newRow("force alone") << QStringList { "--force", "x" } << -1 << "--force only lets --stdout";
+
+    QTest::newRow("output folder, deleting sources")
+        << QStringList { "-o", "out", "--delete-encrypted", "--json", "x" } << decrypt << "";
+    QTest::newRow("output folder empty") << QStringList { "--output-dir=", "x" } << -1
+                                         << "--output-dir needs a folder name";
+    QTest::newRow("output folder and test")
+        << QStringList { "--test", "-o", "out", "x" } << -1 << "--test cannot be combined with --output-dir";
+    QTest::newRow("output folder and info")
+        << QStringList { "--info", "--output-dir", "out", "x" } << -1 << "--info cannot be combined with --output-dir";
+    QTest::newRow("output folder and stdout")
+        << QStringList { "--stdout", "-o", "out", "x" } << -1 << "--stdout cannot be combined with --output-dir";
 }
 
 void TestCliOptions::modesAndRefusals()
@@ -216,6 +227,8 @@ void TestCliOptions::modesAndRefusals()
     }
     QCOMPARE(options.action(), CliOptions::Action::Run);
     QCOMPARE(int(options.mode()), mode);
+    const qsizetype output = args.indexOf(QStringLiteral("-o"));
+    QCOMPARE(options.outputDir(), output >= 0 ? args.at(output + 1) : QString());
 }
 
 void TestCliOptions::helpExplainsEveryOption()
@@ -225,9 +238,9 @@ void TestCliOptions::helpExplainsEveryOption()
     QVERIFY(help.count('\n') < 100);
     for (const QString& line : help.split(QLatin1Char('\n')))
         QVERIFY2(line.size() <= 80, qPrintable(line));
-    for (const char* option :
-        { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads", "--delete-encrypted", "--quiet",
-            "--json", "--all-files", "--test", "--info", "--stdout", "--force", "--help", "--version", "130" }) {
+    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
+             "--delete-encrypted", "--quiet", "--json", "--all-files", "--test", "--info", "--stdout", "--force",
+             "--output-dir", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -22,6 +23,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -142,6 +144,9 @@ private slots:
     void severalPassphrases();
     void testWritesNothing();
     void infoDescribesTrailers();
+    void outputDir_data();
+    void outputDir();
+    void outputDirFromReadOnlyMedia();
     void stdoutPipes_data();
     void stdoutPipes();
     void stdoutRefusesATerminal();
@@ -649,6 +654,161 @@ void TestKorvelcryptCli::infoDescribesTrailers()
             "plain.txt" }));
 }
 
+void TestKorvelcryptCli::outputDir_data()
+{
+    QTest::addColumn<QStringList>("args"); // after the passphrase options; OUT stands for the output folder
+    QTest::addColumn<QStringList>("plaintexts"); // below OUT, sorted: where each plaintext lands
+    QTest::addColumn<bool>("sourcesDeleted");
+
+    const QStringList all { "archive/2019/q1.pdf", "archive/2019/q2.pdf", "archive/notes",
+        "archive/readme(decrypted).txt", "archive/readme.txt" };
+    // A folder keeps its own name, a file named directly lands in the folder itself;
+    // an existing file there is never replaced ("(decrypted)" continues).
+    QTest::newRow("folder") << QStringList { "-o", "OUT", "archive" } << all << false;
+    QTest::newRow("folder with a slash, long option") << QStringList { "--output-dir=OUT", "archive/" } << all << false;
+    QTest::newRow("files named") << QStringList { "--output-dir", "OUT", "archive/2019/q1.pdf.korvel-env",
+        "archive/notes" } << QStringList { "archive/readme.txt", "notes", "q1.pdf" }
+                                 << false;
+    QTest::newRow("a subfolder") << QStringList { "-o", "OUT", "archive/2019" }
+                                 << QStringList { "2019/q1.pdf", "2019/q2.pdf", "archive/readme.txt" } << false;
+    QTest::newRow("missing folders made")
+        << QStringList { "-o", "OUT/new/deeper", "archive/2019" }
+        << QStringList { "archive/readme.txt", "new/deeper/2019/q1.pdf", "new/deeper/2019/q2.pdf" } << false;
+    QTest::newRow("deleting the sources")
+        << QStringList { "--delete-encrypted", "-o", "OUT", "archive" } << all << true;
+}
+
+void TestKorvelcryptCli::outputDir()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, plaintexts);
+    QFETCH(bool, sourcesDeleted);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    const QHash<QString, QString> sources { { "archive/2019/q1.pdf.korvel-env", "2019/q1.pdf" },
+        { "archive/2019/q2.pdf.korvel-env", "2019/q2.pdf" }, { "archive/notes", "notes" },
+        { "archive/readme.txt.korvel-env", "readme.txt" } };
+    for (auto it = sources.cbegin(); it != sources.cend(); ++it)
+        QVERIFY(writeEnvelope(dir + '/' + it.key(), plaintextFor(it.value())));
+    QVERIFY(::chmod(QFile::encodeName(dir + "/archive/2019").constData(), 0750) == 0);
+    const QString out = base.filePath(QStringLiteral("out"));
+    QVERIFY(writePlain(out + "/archive/readme.txt", "the user's own file"));
+    const QStringList sourceTree = tree(dir);
+
+    args.replaceInStrings(QStringLiteral("OUT"), out);
+    const Result result = runCli(passphraseFileArgs(dir) << "--threads"
+                                                         << "2" << args,
+        dir);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+
+    QStringList files;
+    for (const QString& name : tree(out))
+        if (QFileInfo(out + '/' + name).isFile())
+            files.append(name);
+    QCOMPARE(files, plaintexts);
+    QCOMPARE(readAll(out + "/archive/readme.txt"), QByteArray("the user's own file"));
+    // Which source each plaintext comes from, by its name.
+    const QHash<QString, QString> origin { { "q1.pdf", "2019/q1.pdf" }, { "q2.pdf", "2019/q2.pdf" },
+        { "notes", "notes" }, { "readme(decrypted).txt", "readme.txt" } };
+    for (const QString& name : plaintexts) {
+        if (name == "archive/readme.txt")
+            continue;
+        QCOMPARE(readAll(out + '/' + name), plaintextFor(origin.value(QFileInfo(name).fileName())));
+        // Every OK line names its plaintext.
+        QVERIFY2(result.out.contains('\t' + QFile::encodeName(out + '/' + name) + '\n'), result.out.constData());
+    }
+    // A folder made for a source folder is no more open than it.
+    if (QFileInfo::exists(out + "/archive/2019"))
+        QCOMPARE(QFileInfo(out + "/archive/2019").permissions() & 0x0077,
+            QFileInfo(dir + "/archive/2019").permissions() & 0x0077);
+    if (sourcesDeleted) {
+        QCOMPARE(tree(dir), (QStringList { "archive", "archive/2019" }));
+    } else {
+        // Sources are never renamed or written below an output folder.
+        QCOMPARE(tree(dir), sourceTree);
+    }
+}
+
+// Sources on read-only media: every plaintext arrives below the output folder and
+// every source keeps its inode, times and bytes; a deletion that cannot happen
+// is reported while the plaintext stays.
+void TestKorvelcryptCli::outputDirFromReadOnlyMedia()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounting a read-only copy of the sources needs root (CI runs as root)");
+    if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        QSKIP("unshare(1) is not installed");
+
+    QTemporaryDir base;
+    const QString media = base.filePath(QStringLiteral("media"));
+    QStringList names;
+    for (int i = 0; i < 6; ++i) {
+        names.append(QStringLiteral("disc/%1/file%2.bin.korvel-env").arg(i % 2 ? "odd" : "even").arg(i));
+        QVERIFY(writeEnvelope(media + '/' + names.last(), plaintextFor(names.last())));
+    }
+    const QString passFile = base.filePath(QStringLiteral("pass"));
+    QVERIFY(writePlain(passFile, "secret\n"));
+    struct Snapshot {
+        ino_t inode;
+        timespec modified;
+        timespec changed;
+        timespec accessed;
+        QByteArray bytes;
+    };
+    QHash<QString, Snapshot> before;
+    for (const QString& name : names) {
+        const QByteArray bytes = readAll(media + '/' + name);
+        struct stat status { };
+        QCOMPARE(::stat(QFile::encodeName(media + '/' + name).constData(), &status), 0);
+        before.insert(name, { status.st_ino, status.st_mtim, status.st_ctim, status.st_atim, bytes });
+    }
+
+    for (const bool deleteSources : { false, true }) {
+        const QString out = base.filePath(deleteSources ? QStringLiteral("out2") : QStringLiteral("out"));
+        // A private mount namespace, in which the media are mounted read-only.
+        const QString script
+            = QStringLiteral("mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\" || exit 97\n"
+                             "touch \"$2/probe\" 2>/dev/null && exit 98\n"
+                             "cd \"$2\" && exec \"$1\" --passphrase-file \"$3\" -o \"$4\" $5 disc\n");
+        QProcess process;
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start(QStringLiteral("unshare"),
+            { "-m", "--propagation", "private", "sh", "-c", script, "sh", kCli, media, passFile, out,
+                deleteSources ? "--delete-encrypted" : "" });
+        QVERIFY(process.waitForFinished(120000));
+        const QByteArray out1 = process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        if (process.exitCode() == 97)
+            QSKIP(qPrintable("no read-only bind mount here: " + QString::fromLocal8Bit(err)));
+        QVERIFY2(process.exitCode() != 98, "the media were writable");
+        QCOMPARE(process.exitCode(), deleteSources ? 1 : 0);
+        QVERIFY2(out1.contains("6 finished, 0 failed, 6 total"), out1.constData());
+        if (deleteSources) {
+            for (const QString& name : names)
+                QVERIFY2(err.contains("Could not remove file " + QFile::encodeName(name)), err.constData());
+        } else {
+            QVERIFY2(err.isEmpty(), err.constData());
+        }
+        for (const QString& name : names) {
+            const QString plain = out + '/' + name.chopped(QStringLiteral(".korvel-env").size());
+            QCOMPARE(readAll(plain), plaintextFor(name));
+            struct stat status { };
+            QCOMPARE(::stat(QFile::encodeName(media + '/' + name).constData(), &status), 0);
+            const Snapshot& was = before.value(name);
+            QCOMPARE(status.st_ino, was.inode);
+            QCOMPARE(status.st_mtim.tv_sec, was.modified.tv_sec);
+            QCOMPARE(status.st_mtim.tv_nsec, was.modified.tv_nsec);
+            QCOMPARE(status.st_ctim.tv_sec, was.changed.tv_sec);
+            QCOMPARE(status.st_ctim.tv_nsec, was.changed.tv_nsec);
+            QCOMPARE(status.st_atim.tv_sec, was.accessed.tv_sec);
+            QCOMPARE(status.st_atim.tv_nsec, was.accessed.tv_nsec);
+            QCOMPARE(readAll(media + '/' + name), was.bytes);
+        }
+    }
+}
+
 void TestKorvelcryptCli::stdoutPipes_data()
 {
     QTest::addColumn<QString>("kind");
@@ -987,6 +1147,8 @@ void TestKorvelcryptCli::usageAndStatuses_data()
         "one" } << 2 << QByteArray() << QByteArray("--test cannot be combined with --delete-encrypted");
     QTest::newRow("info with a passphrase refused") << QStringList { "--info", "--passphrase-fd", "0", "one" } << 2
                                                     << QByteArray() << QByteArray("--info needs no passphrase");
+    QTest::newRow("output folder is a file") << QStringList { "-o", "one/x.korvel-env", "--passphrase-fd", "0",
+        "one" } << 2 << QByteArray() << QByteArray("--output-dir 'one/x.korvel-env' is not a folder");
     QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
                                    << QByteArray();
 }

@@ -2,6 +2,7 @@
 // writer in temporary folders, and the signals the main window listens to.
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/FileLoading.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
 
@@ -602,6 +603,64 @@ private slots:
         m_manager->addFiles({ good });
         QVERIFY(runToEnd());
         QCOMPARE(readAll(path(QStringLiteral("good.txt"))), m_plain.value(good));
+    }
+
+    void outputRootKeepsTheLayout()
+    {
+        QVERIFY(QDir().mkpath(path(QStringLiteral("in/sub"))));
+        const QString a = envelope(QStringLiteral("in/a.txt.korvel-env"));
+        const QString b = envelope(QStringLiteral("in/sub/b.txt.korvel-env"));
+        const QString notes = envelope(QStringLiteral("in/sub/notes"));
+        const QString later = envelope(QStringLiteral("in/sub/later.korvel-env"), 3000, "second");
+        const QString direct = envelope(QStringLiteral("direct.bin.korvel-env"));
+        const QString root = path(QStringLiteral("out/decrypted"));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/in")));
+        QFile mine(root + QStringLiteral("/in/a.txt"));
+        QVERIFY(mine.open(QIODevice::WriteOnly));
+        mine.write("mine");
+        mine.close();
+        const QStringList sourcesBefore = entries(path(QStringLiteral("in/sub")));
+
+        m_manager->setOutputRoot(root);
+        QCOMPARE(m_manager->outputRoot(), root);
+        m_manager->onChangeNumThreads(2);
+        const FileLoading::Result loaded = FileLoading::load({ path(QStringLiteral("in")), direct }, *m_manager);
+        QCOMPARE(loaded.added, 5);
+        QVERIFY(runToEnd());
+
+        // A folder keeps its own name and layout, a file named directly lands in the
+        // root; the naming rules hold there too, and no source is renamed.
+        const QHash<QString, QString> expected { { a, root + "/in/a(decrypted).txt" }, { b, root + "/in/sub/b.txt" },
+            { notes, root + "/in/sub/notes" }, { direct, root + "/direct.bin" } };
+        QCOMPARE(m_manager->getNumCompleted(), 4);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            CryptTask* task = finishedFor(it.key());
+            QVERIFY2(task, qPrintable(it.key()));
+            QCOMPARE(task->destination(), it.value());
+            QCOMPARE(task->source(), it.key());
+            QVERIFY(!task->renameSourceOnSuccess.load());
+            QCOMPARE(readAll(it.value()), m_plain.value(it.key()));
+        }
+        QVERIFY(finishedFor(a)->destinationTagged.load());
+        QCOMPARE(readAll(root + QStringLiteral("/in/a.txt")), QByteArray("mine"));
+        QCOMPARE(entries(path(QStringLiteral("in/sub"))), sourcesBefore);
+
+        // A failed file keeps its place below the root when it is reloaded.
+        QCOMPARE(sources(m_manager->getFailedTasks()), QStringList { later });
+        QVERIFY(m_manager->reloadFailed());
+        m_manager->setDeleteEncryptedOnSuccess(true);
+        QVERIFY(runToEnd(QStringList { "secret", "second" }));
+        QCOMPARE(readAll(root + QStringLiteral("/in/sub/later")), m_plain.value(later));
+        // Deleting sources still applies, after the plaintext is on disk.
+        QVERIFY(!QFile::exists(later));
+        QVERIFY(finishedFor(later)->sourceDeleted.load());
+
+        // Back to writing next to each source.
+        m_manager->setOutputRoot(QString());
+        m_manager->setDeleteEncryptedOnSuccess(false);
+        m_manager->addFiles({ b });
+        QVERIFY(runToEnd());
+        QCOMPARE(readAll(path(QStringLiteral("in/sub/b.txt"))), m_plain.value(b));
     }
 
     void allFinishedOncePerRun()

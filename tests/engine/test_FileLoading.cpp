@@ -108,7 +108,7 @@ private slots:
         const FileLoading::Result result
             = FileLoading::load({ path("direct.txt"), path("in") }, *m_manager, {}, options);
         QStringList relative;
-        for (const QString& file : result.found)
+        for (const QString& file : result.files())
             relative.append(QDir(m_dir->path()).relativeFilePath(file));
         relative.sort();
         QCOMPARE(relative, found);
@@ -121,7 +121,7 @@ private slots:
         m_manager->clearPending();
         const FileLoading::Result seen
             = FileLoading::find({ path("direct.txt"), path("in"), path("missing") }, {}, options);
-        QCOMPARE(seen.found.size(), found.size());
+        QCOMPARE(seen.fileCount(), found.size());
         QCOMPARE(seen.notEnvelopes, notEnvelopes);
         QCOMPARE(seen.added, 0);
         QCOMPARE(seen.skipped.size(), 1);
