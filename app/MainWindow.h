@@ -55,10 +55,19 @@ public:
 
     int rowLimit() const { return m_rowLimit; }
 
+    // Where plaintexts go: below folder, or next to each file when it is empty.
+    // The decrypt manager applies it from its next task; the choice is kept in
+    // the settings store and the status line names the folder while it is in use.
+    void setOutputFolder(const QString& folder);
+    QString outputFolder() const { return m_outputFolder; }
+
 public slots:
     void onOpenFiles();
     void onOpenFolder();
     void onShowSettings();
+    // Options menu: where plaintexts go.
+    void onDecryptNextToFiles();
+    void onDecryptIntoFolder();
     void onShowAbout();
     void onExitTriggered(bool checked);
     void onDecryptClicked(bool checked);
@@ -107,6 +116,7 @@ private:
     Ui_MainWindow m_form;
     QSettings m_settings;
     QString m_currentFolder;
+    QString m_outputFolder; // empty: next to each file
     QLabel* m_statusLabel = nullptr;
     int m_rowLimit = 1000;
     // Task key (its source) to its row in the table.

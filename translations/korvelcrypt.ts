@@ -253,6 +253,30 @@
         <source>%1 tasks have failed. Do you want to reload? </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Decrypt next to each file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Writes each plaintext next to its encrypted file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decrypt into folder...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Writes every plaintext below a folder of your choice</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decrypt into Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>decrypting into %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ReloadFailedDialog</name>
