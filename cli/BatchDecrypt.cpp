@@ -1,6 +1,7 @@
 #include "cli/BatchDecrypt.h"
 
 #include "cli/InterruptWatcher.h"
+#include "cli/Journal.h"
 #include "cli/ProgressLine.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
@@ -18,6 +19,8 @@ namespace {
 
 // At most ten redraws a second.
 constexpr int kProgressIntervalMs = 100;
+// How often journal records are flushed while a long task keeps new ones away.
+constexpr int kJournalIntervalMs = 1000;
 
 double roundedSeconds(qint64 ms)
 {
@@ -46,6 +49,12 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     connect(m_manager, &DecryptManager::allFinished, this, &BatchDecrypt::onAllFinished, Qt::QueuedConnection);
     m_progressTimer.setInterval(kProgressIntervalMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &BatchDecrypt::onProgressTick);
+    // Records that came in during a quiet second reach the disk all the same.
+    m_journalTimer.setInterval(kJournalIntervalMs);
+    connect(&m_journalTimer, &QTimer::timeout, this, [this] {
+        if (m_settings.journal && m_settings.journal->dirty())
+            syncJournal();
+    });
 }
 
 BatchDecrypt::~BatchDecrypt()
@@ -57,30 +66,33 @@ BatchDecrypt::~BatchDecrypt()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-int BatchDecrypt::load(const QStringList& paths)
+int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
 {
-    // The window's file-load task follows the same rules; the batch runs the load
-    // here because it needs the found list itself, for the sizes behind the
-    // progress line and the byte counts.
-    FileLoading::LoadOptions options;
-    options.envelopesOnly = !m_settings.allFiles;
-    const FileLoading::Result loaded = FileLoading::load(paths, *m_manager, {}, options);
-    m_skipped += loaded.notEnvelopes;
-    for (const FileLoading::Skipped& skipped : loaded.skipped) {
+    // The window's file-load task follows the same rules (FileLoading); the batch
+    // hands the found files over itself because it needs them, for the sizes
+    // behind the progress line and the byte counts.
+    m_skipped += found.notEnvelopes;
+    m_journaled += journaled;
+    for (const FileLoading::Skipped& skipped : found.skipped) {
         ++m_missing;
         printErr(skippedMessage(skipped));
     }
-    for (const QString& path : loaded.files()) {
-        if (!m_sizes.contains(path)) {
-            const qint64 size = QFileInfo(path).size();
-            m_sizes.insert(path, size);
-            m_totalBytes += size;
+    int added = 0;
+    for (const FileLoading::Group& group : found.groups) {
+        for (const QString& path : group.files) {
+            if (!m_sizes.contains(path)) {
+                const qint64 size = QFileInfo(path).size();
+                m_sizes.insert(path, size);
+                m_totalBytes += size;
+            }
         }
+        added += m_manager->addFiles(group.files, group.outputBase);
     }
-    m_total += loaded.added;
-    if (loaded.duplicates() > 0 && !m_settings.quiet && !m_settings.json)
-        printErr(loaded.summary());
-    return loaded.added;
+    m_total += added;
+    const qsizetype duplicates = found.fileCount() - added;
+    if (duplicates > 0 && !m_settings.quiet && !m_settings.json)
+        printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates));
+    return added;
 }
 
 QString BatchDecrypt::skippedMessage(const FileLoading::Skipped& skipped)
@@ -99,11 +111,15 @@ int BatchDecrypt::run(const QStringList& passphrases)
         if (m_settings.progress && !m_settings.quiet) {
             m_progressTimer.start();
         }
+        if (m_settings.journal)
+            m_journalTimer.start();
         m_loop.exec();
+        m_journalTimer.stop();
         m_progressTimer.stop();
         clearProgress();
     }
     reportRemaining();
+    syncJournal();
     printSummary(roundedSeconds(m_clock.elapsed()));
     return exitStatus();
 }
@@ -140,13 +156,52 @@ void BatchDecrypt::onTaskChanged(const CryptTask* task)
 
 void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
 {
+    // Until the record is gone a late notification may still name it.
     m_reported.insert(task);
+    connect(task, &QObject::destroyed, this, [this, task] { m_reported.remove(task); });
     const QString source = task->loadedSource();
     const qint64 bytes = sizeOf(source);
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
     m_started.remove(task);
+    m_sizes.remove(source);
     m_bytesDone += bytes;
+    printTask(task, outcome, bytes, seconds);
+    if (outcome == Outcome::Finished && m_settings.journal)
+        journalRecord(task);
+    // Nothing of a reported task is kept: a run over millions of files holds only
+    // the files still to do.
+    m_manager->releaseTask(task);
+}
+
+void BatchDecrypt::journalRecord(const CryptTask* task)
+{
+    QString error;
+    // Under the name it was found by and, after a rename, under its new name,
+    // which a rerun finds.
+    bool ok = m_settings.journal->record(task->source(), task->destination(), &error);
+    if (ok && task->loadedSource() != task->source())
+        ok = m_settings.journal->record(task->loadedSource(), task->destination(), &error);
+    if (!ok && !m_journalFailed) {
+        m_journalFailed = true;
+        ++m_problems;
+        printErr(error);
+    }
+}
+
+void BatchDecrypt::syncJournal()
+{
+    QString error;
+    if (m_settings.journal && !m_settings.journal->sync(&error) && !m_journalFailed) {
+        m_journalFailed = true;
+        ++m_problems;
+        printErr(error);
+    }
+}
+
+void BatchDecrypt::printTask(const CryptTask* task, Outcome outcome, qint64 bytes, double seconds)
+{
+    const QString source = task->loadedSource();
 
     QString destination = task->destination();
     QString message;
@@ -300,6 +355,7 @@ void BatchDecrypt::printSummary(double seconds)
         object.insert(QStringLiteral("total"), m_total);
         object.insert(QStringLiteral("missing"), m_missing);
         object.insert(QStringLiteral("skipped"), m_skipped);
+        object.insert(QStringLiteral("journaled"), m_journaled);
         object.insert(QStringLiteral("bytes"), m_totalBytes);
         object.insert(QStringLiteral("seconds"), seconds);
         object.insert(QStringLiteral("interrupted"), m_signal != 0);
@@ -313,6 +369,8 @@ void BatchDecrypt::printSummary(double seconds)
     QString line = QStringLiteral("%1 finished, %2 failed, %3 total").arg(m_finished).arg(m_failed).arg(m_total);
     if (m_skipped > 0)
         line += QStringLiteral(", %1 skipped").arg(m_skipped);
+    if (m_journaled > 0)
+        line += QStringLiteral(", %1 done before").arg(m_journaled);
     if (m_signal != 0)
         line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
     printOut(line.toUtf8());

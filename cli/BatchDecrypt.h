@@ -24,6 +24,7 @@
 class CryptTask;
 class DecryptManager;
 class InterruptWatcher;
+class Journal;
 
 class BatchDecrypt : public QObject {
     Q_OBJECT
@@ -35,10 +36,10 @@ public:
         bool deleteEncrypted = false;
         bool quiet = false;
         bool json = false;
-        // Take every file found in folders, not only those that may be envelopes.
-        bool allFiles = false;
         // The folder every plaintext goes below (-o); empty: next to each source.
         QString outputRoot;
+        // Records every finished source (--journal); not owned, may be null.
+        Journal* journal = nullptr;
         // Decrypt every envelope to its end and write nothing (--test).
         bool verifyOnly = false;
         // Draw the live progress line on err (only when it is a terminal).
@@ -49,12 +50,11 @@ public:
     // Destroys the decrypt manager: waits for its threads, releases its records.
     ~BatchDecrypt() override;
 
-    // Files are taken as they are, folders are walked recursively (no hidden
-    // entries, no symbolic links) for the files that may be envelopes (every file
-    // with Settings::allFiles; the others are counted as skipped); every found
-    // path goes to the manager, which skips duplicates. A path that does not exist is reported on err and makes the
-    // run end with status 1. Returns the number of tasks queued.
-    int load(const QStringList& paths);
+    // Queues what a find (SourceSelection) left to do; journaled is the number of
+    // sources the journal already records. Inputs that do not exist are reported
+    // on err and make the run end with status 1. Returns the number of tasks queued
+    // (the manager skips duplicates).
+    int load(const FileLoading::Result& found, int journaled = 0);
 
     // The message for an input that contributed nothing.
     static QString skippedMessage(const FileLoading::Skipped& skipped);
@@ -76,7 +76,11 @@ private slots:
 private:
     enum class Outcome { Finished, Failed, Cancelled };
 
+    // Prints the task's line or object, records it in the journal and releases it.
     void report(const CryptTask* task, Outcome outcome);
+    void printTask(const CryptTask* task, Outcome outcome, qint64 bytes, double seconds);
+    void journalRecord(const CryptTask* task);
+    void syncJournal();
     void reportRemaining();
     void finishIfIdle();
     int exitStatus() const;
@@ -93,15 +97,17 @@ private:
     DecryptManager* m_manager;
     InterruptWatcher* m_watcher = nullptr;
 
-    QHash<QString, qint64> m_sizes; // every queued path and its size when loaded
+    QHash<QString, qint64> m_sizes; // every queued path not yet reported and its size when loaded
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;
     int m_skipped = 0; // files in folders that are no envelopes
+    int m_journaled = 0; // sources the journal records as done before
+    bool m_journalFailed = false; // said once
     int m_problems = 0; // sources that could not be renamed or deleted, and other manager errors
 
     QHash<const CryptTask*, QElapsedTimer> m_started; // first notification per record
-    QSet<const CryptTask*> m_reported;
+    QSet<const CryptTask*> m_reported; // reported, not yet released
     int m_finished = 0;
     int m_failed = 0;
     int m_cancelled = 0;
@@ -110,6 +116,7 @@ private:
     int m_signal = 0;
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
+    QTimer m_journalTimer;
     bool m_progressShown = false;
     double m_shownBytes = 0;
     QEventLoop m_loop;

@@ -24,6 +24,10 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     const QCommandLineOption info(QStringLiteral("info"));
     const QCommandLineOption toStdout(QStringLiteral("stdout"));
     const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption filesFrom(QStringLiteral("files-from"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption nullSeparated(QStringLiteral("null"));
+    const QCommandLineOption journal(QStringLiteral("journal"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption shard(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
     const QCommandLineOption outputDir(
         QStringList { QStringLiteral("o"), QStringLiteral("output-dir") }, QString(), QStringLiteral("DIR"));
 
@@ -31,7 +35,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QList<QCommandLineOption> all { help, version, threads, fd, file, list, deleteEncrypted, quiet, json,
-        allFiles, test, info, toStdout, force, outputDir };
+        allFiles, test, info, toStdout, force, outputDir, filesFrom, nullSeparated, journal, shard };
     parser.addOptions(all);
 
     auto usageError = [this](const QString& text) {
@@ -116,6 +120,35 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
             return;
         }
     }
+    m_null = parser.isSet(nullSeparated);
+    if (parser.isSet(filesFrom)) {
+        m_filesFrom = parser.value(filesFrom);
+        if (m_filesFrom.isEmpty()) {
+            usageError(QStringLiteral("--files-from needs a file name (or - for standard input)."));
+            return;
+        }
+    }
+    if (parser.isSet(journal)) {
+        m_journal = parser.value(journal);
+        if (m_journal.isEmpty()) {
+            usageError(QStringLiteral("--journal needs a file name."));
+            return;
+        }
+    }
+    if (parser.isSet(shard)) {
+        const QString text = parser.value(shard);
+        const QStringList parts = text.split(QLatin1Char('/'));
+        bool indexOk = false;
+        bool countOk = false;
+        const int index = parts.size() == 2 ? parts.at(0).toInt(&indexOk) : 0;
+        const int count = parts.size() == 2 ? parts.at(1).toInt(&countOk) : 0;
+        if (!indexOk || !countOk || count < 1 || index < 1 || index > count) {
+            usageError(QStringLiteral("--shard needs K/N with 1 <= K <= N, such as 2/8, not '%1'.").arg(text));
+            return;
+        }
+        m_shardIndex = index;
+        m_shardCount = count;
+    }
     // Each option given, by its long name.
     QSet<QString> given;
     for (const QCommandLineOption& option : all)
@@ -125,7 +158,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
         return;
 
     m_paths = parser.positionalArguments();
-    if (m_paths.isEmpty())
+    if (m_paths.isEmpty() && m_filesFrom.isEmpty())
         usageError(QStringLiteral("no files or folders given."));
     else if (m_mode == Mode::Stdout && m_paths.size() > 1)
         usageError(QStringLiteral("--stdout writes the plaintext of exactly one envelope, not of %1 files.")
@@ -153,21 +186,32 @@ bool CliOptions::checkCombinations(const QSet<QString>& given)
         { "stdout", "output-dir", "choose one place for the plaintext" },
         { "test", "output-dir", "a test writes nothing" },
         { "info", "output-dir", "--info writes nothing" },
+        { "info", "journal", "--info decrypts nothing to record" },
+        { "stdout", "files-from", "it writes exactly one envelope, named on the command line" },
+        { "stdout", "journal", "it writes exactly one envelope, to no file" },
+        { "stdout", "shard", "it writes exactly one envelope" },
     };
-    if (given.contains(QStringLiteral("force")) && !given.contains(QStringLiteral("stdout"))) {
+    const auto refuse = [this](const QString& text) {
         m_action = Action::UsageError;
-        m_error = QStringLiteral("--force only lets --stdout write to a terminal; it replaces no file.");
+        m_error = text;
         return false;
+    };
+    if (given.contains(QStringLiteral("force")) && !given.contains(QStringLiteral("stdout")))
+        return refuse(QStringLiteral("--force only lets --stdout write to a terminal; it replaces no file."));
+    if (given.contains(QStringLiteral("null")) && !given.contains(QStringLiteral("files-from")))
+        return refuse(QStringLiteral("--null only says how --files-from separates its names."));
+    // Both would read standard input.
+    if (m_filesFrom == QStringLiteral("-")) {
+        for (const PassphraseSource& source : std::as_const(m_passphraseSources))
+            if (source.kind == PassphraseSource::Kind::Fd && source.fd == 0)
+                return refuse(QStringLiteral("--files-from - and --passphrase-fd 0 would both read standard input."));
     }
     for (const Conflict& conflict : kConflicts) {
         const QString first = QLatin1String(conflict.first);
         const QString second = QLatin1String(conflict.second);
-        if (given.contains(first) && given.contains(second)) {
-            m_action = Action::UsageError;
-            m_error = QStringLiteral("--%1 cannot be combined with --%2: %3.")
-                          .arg(first, second, QLatin1String(conflict.why));
-            return false;
-        }
+        if (given.contains(first) && given.contains(second))
+            return refuse(QStringLiteral("--%1 cannot be combined with --%2: %3.")
+                              .arg(first, second, QLatin1String(conflict.why)));
     }
     return true;
 }

@@ -57,6 +57,15 @@ public:
     bool allFiles() const { return m_allFiles; }
     // -o: the folder every plaintext is written below; empty: next to each source.
     QString outputDir() const { return m_outputDir; }
+    // --files-from: a file ("-" for standard input) that lists further paths, one
+    // a line, or separated by NUL bytes with --null; empty when not given.
+    QString filesFrom() const { return m_filesFrom; }
+    bool nullSeparated() const { return m_null; }
+    // --journal: the file that records finished sources; empty when not given.
+    QString journal() const { return m_journal; }
+    // --shard K/N: take only the sources of shard K (1 to N) of N; 0/0 when not given.
+    int shardIndex() const { return m_shardIndex; }
+    int shardCount() const { return m_shardCount; }
     // --force: write plaintext to standard output even when it is a terminal.
     bool force() const { return m_force; }
 
@@ -83,4 +92,9 @@ private:
     bool m_allFiles = false;
     bool m_force = false;
     QString m_outputDir;
+    QString m_filesFrom;
+    bool m_null = false;
+    QString m_journal;
+    int m_shardIndex = 0;
+    int m_shardCount = 0;
 };

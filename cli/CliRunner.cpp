@@ -4,7 +4,9 @@
 #include "cli/CliOptions.h"
 #include "cli/InfoReport.h"
 #include "cli/InterruptWatcher.h"
+#include "cli/Journal.h"
 #include "cli/PassphraseReader.h"
+#include "cli/SourceSelection.h"
 #include "cli/StdoutDecrypt.h"
 #include "engine/FileLoading.h"
 
@@ -97,13 +99,22 @@ int CliRunner::run(const QStringList& arguments)
         break;
     }
 
+    SourceSelection::Settings select;
+    select.allFiles = options.allFiles();
+    select.filesFrom = options.filesFrom();
+    select.nullSeparated = options.nullSeparated();
+    select.shardIndex = options.shardIndex();
+    select.shardCount = options.shardCount();
+    SourceSelection::Selection selection;
+    QString error;
+
     if (options.mode() == CliOptions::Mode::Info) {
-        FileLoading::LoadOptions load;
-        load.envelopesOnly = !options.allFiles();
+        if (!SourceSelection::select(options.paths(), select, &selection, &error))
+            return usageError(error);
         InfoReport::Settings settings;
         settings.quiet = options.quiet();
         settings.json = options.json();
-        return InfoReport(settings, stdout, stderr).run(FileLoading::find(options.paths(), {}, load));
+        return InfoReport(settings, stdout, stderr).run(selection.found);
     }
 
     if (options.mode() == CliOptions::Mode::Stdout) {
@@ -124,7 +135,6 @@ int CliRunner::run(const QStringList& arguments)
     // The passphrase comes first, so that a prompt does not wait behind a long
     // folder walk, and a missing one stops the command before anything happens.
     QStringList passphrases;
-    QString error;
     if (readPassphrases(options, &passphrases, &error) != PassphraseReader::Result::Ok) {
         wipe(passphrases);
         return usageError(error);
@@ -137,19 +147,34 @@ int CliRunner::run(const QStringList& arguments)
         return status;
     }
 
+    Journal journal;
+    if (!options.journal().isEmpty()) {
+        if (!journal.open(options.journal(), &error)) {
+            wipe(passphrases);
+            return usageError(error);
+        }
+        select.journal = &journal;
+    }
+    if (!SourceSelection::select(options.paths(), select, &selection, &error)) {
+        wipe(passphrases);
+        return usageError(error);
+    }
+
     BatchDecrypt::Settings settings;
     settings.threads = options.threads();
     settings.deleteEncrypted = options.deleteEncrypted();
     settings.quiet = options.quiet();
     settings.json = options.json();
-    settings.allFiles = options.allFiles();
     settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
     if (!options.outputDir().isEmpty())
         settings.outputRoot = QFileInfo(options.outputDir()).absoluteFilePath();
     settings.progress = isatty(STDERR_FILENO) == 1;
+    settings.journal = options.journal().isEmpty() ? nullptr : &journal;
 
     BatchDecrypt batch(settings, stdout, stderr);
-    batch.load(options.paths());
+    batch.load(selection.found, selection.journaled);
+    // The manager holds every path now; what the find kept goes.
+    selection = {};
     const int status = batch.run(passphrases);
     wipe(passphrases);
     return status;

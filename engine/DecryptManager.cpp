@@ -647,6 +647,27 @@ bool DecryptManager::deleteEncrypted()
     return ok;
 }
 
+bool DecryptManager::releaseTask(const CryptTask* task)
+{
+    if (!task)
+        return false;
+    CryptTask* record = nullptr;
+    {
+        QWriteLocker locker(&m_lock);
+        for (QList<CryptTask*>* list : { &m_finished, &m_failed }) {
+            const qsizetype at = list->indexOf(const_cast<CryptTask*>(task));
+            if (at >= 0) {
+                record = list->takeAt(at);
+                break;
+            }
+        }
+    }
+    if (!record)
+        return false;
+    record->deleteLater();
+    return true;
+}
+
 int DecryptManager::getNumRunningTasks() const
 {
     QReadLocker locker(&m_lock);

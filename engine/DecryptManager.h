@@ -58,6 +58,13 @@ public:
     bool reloadFailed();
     bool deleteEncrypted();
 
+    // Takes a finished or failed record off its list and releases it (deferred, so
+    // that notifications already on their way stay valid), also while decrypting:
+    // for a caller that keeps nothing of a task once it has reported it. The
+    // counts of finished and failed tasks no longer include it. False when the
+    // record is on neither list.
+    bool releaseTask(const CryptTask* task);
+
     int getNumRunningTasks() const;
     int getNumCompleted() const;
     int getNumFailed() const;

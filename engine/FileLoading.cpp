@@ -38,6 +38,16 @@ QStringList Result::files() const
     return all;
 }
 
+void Result::append(const Result& other)
+{
+    inputs += other.inputs;
+    cancelled = cancelled || other.cancelled;
+    groups.append(other.groups);
+    skipped.append(other.skipped);
+    added += other.added;
+    notEnvelopes += other.notEnvelopes;
+}
+
 qsizetype Result::fileCount() const
 {
     qsizetype count = 0;
@@ -104,9 +114,11 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
         const QString path = withoutTrailingSlashes(given);
         const QFileInfo info(path);
         if (info.isFile()) {
-            // Files named one after another share a group.
-            if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty())
-                result.groups.append(Group {});
+            // Files named one after another share a group while they share a base.
+            const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(path) : QString();
+            if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty()
+                || result.groups.constLast().outputBase != base)
+                result.groups.append(Group { QString(), base, {} });
             result.groups.last().files.append(path);
         } else if (info.isDir()) {
             QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
@@ -115,7 +127,9 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                 files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
                 result.notEnvelopes += static_cast<int>(before - files.size());
             }
-            result.groups.append({ path, OutputFolders::baseOfFolder(path), files });
+            result.groups.append(
+                { path, options.keepListedPaths ? OutputFolders::baseOfListed(path) : OutputFolders::baseOfFolder(path),
+                    files });
         } else {
             result.skipped.append({ given, info.exists() });
         }

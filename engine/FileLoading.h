@@ -28,6 +28,11 @@ struct LoadOptions {
     // the others are counted in Result::notEnvelopes. Files named as inputs are
     // always taken. Off, every file found is taken, as the window does.
     bool envelopesOnly = false;
+    // The inputs come from a list (a file of names, as tar -T reads): below an
+    // output folder each keeps its path as listed (an absolute one without its
+    // leading "/", a relative one without leading ".." steps), instead of a file
+    // landing in the output folder itself and a folder keeping only its own name.
+    bool keepListedPaths = false;
 };
 
 // An input that contributed nothing.
@@ -58,6 +63,8 @@ struct Result {
 
     // Every file found, in input order, repeats included.
     QStringList files() const;
+    // Adds what another find() found after what this one found.
+    void append(const Result& other);
     qsizetype fileCount() const;
     qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded

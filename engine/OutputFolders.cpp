@@ -29,6 +29,18 @@ QString OutputFolders::baseOfFolder(const QString& folder)
     return absolute == QStringLiteral("/") ? absolute : QFileInfo(absolute).absolutePath();
 }
 
+QString OutputFolders::baseOfListed(const QString& path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (QDir::isAbsolutePath(clean))
+        return QStringLiteral("/");
+    QString base = QDir::currentPath();
+    for (qsizetype at = 0; clean.mid(at) == QStringLiteral("..") || clean.mid(at).startsWith(QStringLiteral("../"));
+         at += 3)
+        base += QStringLiteral("/..");
+    return QDir::cleanPath(base);
+}
+
 QString OutputFolders::relativePath(const QString& source, const QString& outputBase)
 {
     const QString absolute = absoluteClean(source);

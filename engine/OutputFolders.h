@@ -17,6 +17,12 @@ public:
     // absolute, cleaned parent ("/" for the root folder).
     static QString baseOfFolder(const QString& folder);
 
+    // The output base of a path read from a list, which keeps the path as listed:
+    // "/" for an absolute path; for a relative one the working folder, or, when
+    // the path begins with ".." steps, the folder those steps lead to (so that
+    // the path keeps what follows them).
+    static QString baseOfListed(const QString& path);
+
     // The source's path below the output folder: its absolute, cleaned path
     // relative to outputBase, or just its file name when the base is empty or
     // does not hold it. Never absolute, never with a ".." component.

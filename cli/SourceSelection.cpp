@@ -1,0 +1,92 @@
+#include "cli/SourceSelection.h"
+
+#include "cli/Journal.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+bool SourceSelection::select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error)
+{
+    FileLoading::LoadOptions options;
+    options.envelopesOnly = !settings.allFiles;
+    selection->found = FileLoading::find(paths, {}, options);
+    if (!settings.filesFrom.isEmpty()) {
+        QStringList listed;
+        if (!readList(settings.filesFrom, settings.nullSeparated, &listed, error))
+            return false;
+        options.keepListedPaths = true;
+        selection->found.append(FileLoading::find(listed, {}, options));
+    }
+
+    for (FileLoading::Group& group : selection->found.groups) {
+        if (settings.shardCount > 0)
+            group.files.removeIf([&](const QString& file) {
+                return shardOf(shardKey(group, file), settings.shardCount) != settings.shardIndex;
+            });
+        if (settings.journal) {
+            const qsizetype before = group.files.size();
+            group.files.removeIf([&](const QString& file) { return settings.journal->contains(file); });
+            selection->journaled += static_cast<int>(before - group.files.size());
+        }
+    }
+    return true;
+}
+
+bool SourceSelection::readList(const QString& file, bool nullSeparated, QStringList* paths, QString* error)
+{
+    QFile list;
+    const bool opened = file == QStringLiteral("-")
+        ? list.open(stdin, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
+        : (list.setFileName(file), list.open(QIODevice::ReadOnly));
+    const QString name
+        = file == QStringLiteral("-") ? QStringLiteral("standard input") : QStringLiteral("'%1'").arg(file);
+    if (!opened) {
+        *error = QStringLiteral("cannot open the list of files %1: %2").arg(name, list.errorString());
+        return false;
+    }
+    const char separator = nullSeparated ? '\0' : '\n';
+    // Piece by piece: only the names stay, never the whole list at once.
+    QByteArray carry;
+    QByteArray piece(1 << 16, '\0');
+    const auto take = [&](QByteArray bytes) {
+        if (!nullSeparated && bytes.endsWith('\r'))
+            bytes.chop(1);
+        if (!bytes.isEmpty())
+            paths->append(QFile::decodeName(bytes));
+    };
+    for (;;) {
+        const qint64 got = list.read(piece.data(), piece.size());
+        if (got < 0) {
+            *error = QStringLiteral("cannot read the list of files %1: %2").arg(name, list.errorString());
+            return false;
+        }
+        if (got == 0)
+            break;
+        carry.append(piece.constData(), got);
+        qsizetype start = 0;
+        for (qsizetype end; (end = carry.indexOf(separator, start)) >= 0; start = end + 1)
+            take(carry.mid(start, end - start));
+        carry.remove(0, start);
+    }
+    take(carry);
+    return true;
+}
+
+QString SourceSelection::shardKey(const FileLoading::Group& group, const QString& file)
+{
+    if (!group.folder.isEmpty() && file.startsWith(group.folder + QLatin1Char('/')))
+        return file.mid(group.folder.size() + 1);
+    return QDir::cleanPath(file);
+}
+
+int SourceSelection::shardOf(const QString& key, int count)
+{
+    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256);
+    quint64 value = 0;
+    for (int i = 0; i < 8; ++i)
+        value = (value << 8) | static_cast<uchar>(hash.at(i));
+    return static_cast<int>(value % static_cast<quint64>(count)) + 1;
+}
