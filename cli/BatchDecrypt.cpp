@@ -21,6 +21,8 @@ namespace {
 constexpr int kProgressIntervalMs = 100;
 // How often journal records are flushed while a long task keeps new ones away.
 constexpr int kJournalIntervalMs = 1000;
+// Paths handed to the manager at a time.
+constexpr qsizetype kAddChunk = 4096;
 
 double roundedSeconds(qint64 ms)
 {
@@ -86,7 +88,10 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
                 m_totalBytes += size;
             }
         }
-        added += m_manager->addFiles(group.files, group.outputBase);
+        // In pieces: the manager copies what it is given, and a copy of a whole
+        // archive's list would only raise the peak.
+        for (qsizetype at = 0; at < group.files.size(); at += kAddChunk)
+            added += m_manager->addFiles(group.files.mid(at, kAddChunk), group.outputBase);
     }
     m_total += added;
     const qsizetype duplicates = found.fileCount() - added;

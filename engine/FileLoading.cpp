@@ -75,7 +75,11 @@ QStringList walkDirectory(
     for (const QString& name : files) {
         if (isCancelled(cancelled))
             return {};
-        const QString path = folder + QLatin1Char('/') + name;
+        // Sized to fit: an archive's list holds millions of these, and a string
+        // grown by appending keeps spare room.
+        QString path;
+        path.reserve(folder.size() + 1 + name.size());
+        path.append(folder).append(QLatin1Char('/')).append(name);
         if (QFileInfo(path).isFile())
             result.append(path);
     }

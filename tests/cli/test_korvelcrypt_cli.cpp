@@ -1,6 +1,7 @@
 // Runs the built korvelcrypt-cli on folders of envelopes made by the test-support
 // writer and checks what a script would see: files on disk, output lines, JSON
 // objects and exit statuses.
+#include "cli/SourceSelection.h"
 #include "tests/support/EnvelopeWriter.h"
 
 #include <QCryptographicHash>
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -125,6 +127,52 @@ QStringList passphraseFileArgs(const QString& dir)
     return { QStringLiteral("--passphrase-file"), QFileInfo(path).canonicalFilePath() };
 }
 
+// The files below folder that are not in before, sorted.
+QStringList newFiles(const QString& folder, const QStringList& before)
+{
+    QStringList added;
+    for (const QString& name : tree(folder))
+        if (!before.contains(name) && QFileInfo(folder + '/' + name).isFile())
+            added.append(name);
+    return added;
+}
+
+// The sources a --json run reports, as they were named, sorted.
+QStringList reportedSources(const Result& result)
+{
+    QStringList sources;
+    for (const QByteArray& line : result.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("type").toString() != QLatin1String("summary"))
+            sources.append(object.value("source").toString());
+    }
+    sources.sort();
+    return sources;
+}
+
+QJsonObject summaryOf(const Result& result)
+{
+    return result.lines().isEmpty() ? QJsonObject() : QJsonDocument::fromJson(result.lines().constLast()).object();
+}
+
+const QByteArray kJournalHeader = "korvelcrypt-cli journal 1\n";
+
+// The paths a journal records, in order.
+QStringList journalRecords(const QString& path)
+{
+    QByteArray bytes = readAll(path);
+    if (!bytes.startsWith(kJournalHeader))
+        return { QStringLiteral("<no journal>") };
+    bytes.remove(0, kJournalHeader.size());
+    QStringList records;
+    for (const QByteArray& record : bytes.split('\0'))
+        records.append(QFile::decodeName(record));
+    // What follows the last NUL: empty unless a record was cut short.
+    if (records.constLast().isEmpty())
+        records.removeLast();
+    return records;
+}
+
 } // namespace
 
 class TestKorvelcryptCli : public QObject {
@@ -159,6 +207,13 @@ private slots:
     void usageAndStatuses();
     void interruptLeavesNoPartialOutput_data();
     void interruptLeavesNoPartialOutput();
+    void filesFrom_data();
+    void filesFrom();
+    void journalSkipsRecordedSources();
+    void journalResumesAfterKill();
+    void shardsSideBySide();
+    void shardOfIsStable_data();
+    void shardOfIsStable();
 };
 
 void TestKorvelcryptCli::naming_data()
@@ -1249,6 +1304,266 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
     // Only the untouched source remains.
     QCOMPARE(tree(dir), QStringList { "large.bin.korvel-env" });
     QCOMPARE(QFileInfo(envelope).size(), envelopeSize);
+}
+
+void TestKorvelcryptCli::filesFrom_data()
+{
+    QTest::addColumn<QByteArray>("list"); // the list's bytes
+    QTest::addColumn<QStringList>("args"); // after the passphrase options; LIST stands for the list's path
+    QTest::addColumn<QStringList>("written"); // new files below the working folder, sorted
+
+    QTest::newRow("one a line") << QByteArray("archive/a.txt.korvel-env\narchive/sub/b.txt.korvel-env\n")
+                                << QStringList { "--files-from", "LIST" }
+                                << QStringList { "archive/a.txt", "archive/sub/b.txt" };
+    QTest::newRow("CRLF, blank lines, no last newline")
+        << QByteArray("archive/a.txt.korvel-env\r\n\r\n\narchive/with space.txt.korvel-env")
+        << QStringList { "--files-from=LIST" } << QStringList { "archive/a.txt", "archive/with space.txt" };
+    QTest::newRow("NUL-separated on standard input, a folder listed")
+        << QByteArrayLiteral("archive/new\nline.txt.korvel-env\0archive/sub\0")
+        << QStringList { "--null", "--files-from", "-" }
+        << QStringList { "archive/new\nline.txt", "archive/sub/b.txt" };
+    QTest::newRow("listed and named") << QByteArray("archive/sub\n")
+                                      << QStringList { "--files-from", "LIST", "archive/c.bin.korvel-env" }
+                                      << QStringList { "archive/c.bin", "archive/sub/b.txt" };
+    QTest::newRow("below -o, listed paths kept")
+        << QByteArrayLiteral("./archive/sub/b.txt.korvel-env\0archive/a.txt.korvel-env\0")
+        << QStringList { "--files-from", "LIST", "--null", "-o", "out" }
+        << QStringList { "out/archive/a.txt", "out/archive/sub/b.txt" };
+    QTest::newRow("a test of the listed files") << QByteArray("archive/a.txt.korvel-env\narchive/sub\n")
+                                                << QStringList { "--test", "--files-from", "LIST" } << QStringList();
+    QTest::newRow("an empty list") << QByteArray() << QStringList { "--files-from", "LIST" } << QStringList();
+}
+
+// --files-from takes the paths a file or standard input lists, with the rules of
+// paths named on the command line.
+void TestKorvelcryptCli::filesFrom()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, written);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    for (const char* name : { "a.txt", "sub/b.txt", "c.bin", "with space.txt", "new\nline.txt" })
+        QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(QFileInfo(name).fileName())));
+    const QString listPath = base.filePath(QStringLiteral("list"));
+    QVERIFY(writePlain(listPath, list));
+    const QStringList before = tree(dir);
+
+    args.replaceInStrings(QStringLiteral("LIST"), listPath);
+    const bool fromStdin = args.contains(QStringLiteral("-"));
+    const Result result = runCli(passphraseFileArgs(dir) << args, dir, fromStdin ? list : QByteArray());
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QCOMPARE(newFiles(dir, before), written);
+    for (const QString& name : written)
+        QCOMPARE(readAll(dir + '/' + name), plaintextFor(QFileInfo(name).fileName()));
+    const qsizetype tasks = args.contains(QStringLiteral("--test")) ? 2 : written.size();
+    QVERIFY2(result.lines().contains(QStringLiteral("%1 finished, 0 failed, %1 total").arg(tasks).toUtf8()),
+        result.out.constData());
+}
+
+// A journal names every finished source; a rerun with it skips them, a record cut
+// short goes, and a file that is no journal is never written to.
+void TestKorvelcryptCli::journalSkipsRecordedSources()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    for (const char* name : { "a.txt", "b.txt", "c.txt", "d.txt" })
+        QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(name)));
+    QVERIFY(writeEnvelope(dir + "/archive/wrong.txt.korvel-env", plaintextFor("wrong"), "other"));
+    const QString journal = base.filePath(QStringLiteral("journal"));
+    const QString root = QFileInfo(dir).canonicalFilePath() + "/archive/";
+    // a.txt was recorded; the record of b.txt was cut short by a crash.
+    QVERIFY(writePlain(journal,
+        kJournalHeader + QFile::encodeName(root + "a.txt.korvel-env") + '\0' + QFile::encodeName(root + "b.txt")));
+
+    Result result = runCli(passphraseFileArgs(dir) << "--json"
+                                                   << "--journal" << journal << "archive",
+        dir);
+    QCOMPARE(result.status, 1);
+    QCOMPARE(reportedSources(result),
+        (QStringList { "archive/b.txt.korvel-env", "archive/c.txt.korvel-env", "archive/d.txt.korvel-env",
+            "archive/wrong.txt.korvel-env" }));
+    QCOMPARE(summaryOf(result).value("journaled").toInt(), 1);
+    QCOMPARE(summaryOf(result).value("total").toInt(), 4);
+    QVERIFY(!QFileInfo::exists(dir + "/archive/a.txt"));
+    // Only what finished is recorded, each once, the cut record gone.
+    QStringList records = journalRecords(journal);
+    QCOMPARE(records.size(), 4);
+    QCOMPARE(records.takeFirst(), root + "a.txt.korvel-env");
+    records.sort();
+    QCOMPARE(
+        records, (QStringList { root + "b.txt.korvel-env", root + "c.txt.korvel-env", root + "d.txt.korvel-env" }));
+
+    // The rerun finds only the failed one left, however the folder is named.
+    result = runCli(passphraseFileArgs(dir) << "--journal" << journal << "-q" << root, dir);
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.lines(),
+        QList<QByteArray> { "FAILED\t" + QFile::encodeName(root)
+            + "wrong.txt.korvel-env\tPassphrase doesn't match "
+              "Code: 1" });
+    QCOMPARE(journalRecords(journal).size(), 4);
+
+    // Never appended to a file that is not a journal.
+    const QByteArray envelope = readAll(dir + "/archive/c.txt.korvel-env");
+    result = runCli(passphraseFileArgs(dir) << "--journal"
+                                            << "archive/c.txt.korvel-env"
+                                            << "archive",
+        dir);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains("is not a korvelcrypt-cli journal"), result.err.constData());
+    QCOMPARE(readAll(dir + "/archive/c.txt.korvel-env"), envelope);
+}
+
+// Killed part-way, a run with a journal is finished by a rerun with the same
+// journal: no recorded source is decrypted again and every source ends with its
+// plaintext.
+void TestKorvelcryptCli::journalResumesAfterKill()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    constexpr int kFiles = 1500;
+    QStringList names;
+    for (int i = 0; i < kFiles; ++i) {
+        names.append(QStringLiteral("archive/%1/file%2.txt").arg(i % 7).arg(i));
+        QVERIFY(writeEnvelope(dir + '/' + names.last() + ".korvel-env", plaintextFor(names.last())));
+    }
+    const QString journal = base.filePath(QStringLiteral("journal"));
+    const QStringList args = passphraseFileArgs(dir) << "--threads"
+                                                     << "1"
+                                                     << "--json"
+                                                     << "--journal" << journal << "archive";
+
+    QProcess process;
+    process.setProgram(kCli);
+    process.setArguments(args);
+    process.setWorkingDirectory(dir);
+    process.setChildProcessModifier([] { ::setsid(); });
+    process.start();
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(journalRecords(journal).size() >= 50 || process.state() != QProcess::Running, 120000);
+    if (process.state() != QProcess::Running)
+        QSKIP("the run ended before it could be killed");
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGKILL), 0);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+    const QStringList recorded = journalRecords(journal);
+    QVERIFY(recorded.size() < kFiles);
+    const QString root = QFileInfo(dir).canonicalFilePath() + '/';
+    for (const QString& record : recorded)
+        QVERIFY2(record.startsWith(root + "archive/") && QFileInfo::exists(record.chopped(11)), qPrintable(record));
+
+    const Result rerun = runCli(args, dir);
+    QCOMPARE(rerun.status, 0);
+    QCOMPARE(summaryOf(rerun).value("journaled").toInt(), recorded.size());
+    const QStringList redone = reportedSources(rerun);
+    QCOMPARE(redone.size(), kFiles - recorded.size());
+    for (const QString& source : redone)
+        QVERIFY2(!recorded.contains(root + source), qPrintable(source));
+
+    // Every plaintext is there. A source finished in the moment before the kill,
+    // whose record was not yet written, is decrypted again beside its first
+    // plaintext: no more of those than the one task that was running.
+    int again = 0;
+    for (const QString& name : names)
+        QCOMPARE(readAll(dir + '/' + name), plaintextFor(name));
+    for (const QString& name : tree(dir))
+        again += name.contains(QStringLiteral("(decrypted)")) ? 1 : 0;
+    QVERIFY2(again <= 1, qPrintable(QString::number(again)));
+    // Each source recorded once now, whichever run recorded it.
+    QStringList records = journalRecords(journal);
+    QCOMPARE(records.size(), kFiles);
+    records.removeDuplicates();
+    QCOMPARE(records.size(), kFiles);
+}
+
+// N shards started side by side over one folder decrypt every file exactly once,
+// and a shard takes the same files however its folder is named.
+void TestKorvelcryptCli::shardsSideBySide()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QStringList all;
+    for (int i = 0; i < 60; ++i) {
+        all.append(QStringLiteral("archive/%1/file%2.txt.korvel-env").arg(i % 4).arg(i));
+        QVERIFY(writeEnvelope(dir + '/' + all.last(), plaintextFor(all.last())));
+    }
+    all.sort();
+    const QStringList passphrase = passphraseFileArgs(dir);
+
+    constexpr int kShards = 3;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int k = 1; k <= kShards; ++k) {
+        auto& process = processes.emplace_back(std::make_unique<QProcess>());
+        process->setProgram(kCli);
+        process->setArguments(QStringList(passphrase)
+            << "--json"
+            << "--shard" << QStringLiteral("%1/%2").arg(k).arg(kShards) << "archive");
+        process->setWorkingDirectory(dir);
+        process->setChildProcessModifier([] { ::setsid(); });
+        process->start();
+    }
+    QStringList union_;
+    QList<QStringList> shards;
+    for (auto& process : processes) {
+        QVERIFY(process->waitForFinished(120000));
+        QCOMPARE(process->exitCode(), 0);
+        const Result result { process->exitCode(), process->readAllStandardOutput(), process->readAllStandardError() };
+        shards.append(reportedSources(result));
+        QVERIFY2(!shards.last().isEmpty(), result.out.constData());
+        union_ += shards.last();
+    }
+    union_.sort();
+    QCOMPARE(union_, all); // each file once: the shards neither overlap nor miss one
+    for (const QString& source : all)
+        QCOMPARE(readAll(dir + '/' + source.chopped(11)), plaintextFor(source));
+    for (const QString& name : tree(dir))
+        QVERIFY2(!name.contains(QStringLiteral("(decrypted)")), qPrintable(name));
+
+    // Named otherwise (absolute, a trailing slash, from elsewhere) the folder's
+    // files fall into the same shards.
+    const QString archive = QFileInfo(dir + "/archive").canonicalFilePath();
+    const Result again = runCli(QStringList(passphrase) << "--test"
+                                                        << "--json"
+                                                        << "--shard"
+                                                        << "2/3" << archive + '/',
+        base.path());
+    QCOMPARE(again.status, 0);
+    QStringList second;
+    for (const QString& source : reportedSources(again))
+        second.append(QStringLiteral("archive/") + QDir(archive).relativeFilePath(source));
+    QCOMPARE(second, shards.at(1));
+}
+
+void TestKorvelcryptCli::shardOfIsStable_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("shard");
+    // The first eight bytes of the key's SHA-256, big-endian, modulo the count,
+    // plus one: the same on every machine and in every version.
+    QTest::newRow("two shards") << "a.txt.korvel-env" << 2 << 1;
+    QTest::newRow("seven shards") << "d1/f2.txt.korvel-env" << 7 << 3;
+    QTest::newRow("three shards") << "2019/q1.pdf.korvel-env" << 3 << 1;
+    QTest::newRow("UTF-8 key") << QStringLiteral("ünïcode/名前.korvel-env") << 5 << 4;
+    QTest::newRow("a large count") << "x" << 1000003 << 309981;
+    QTest::newRow("one shard") << "anything" << 1 << 1;
+}
+
+void TestKorvelcryptCli::shardOfIsStable()
+{
+    QFETCH(QString, key);
+    QFETCH(int, count);
+    QFETCH(int, shard);
+    QCOMPARE(SourceSelection::shardOf(key, count), shard);
+    // The key of a file found in a folder is its path below that folder; of a
+    // file named, its path as named, cleaned.
+    const FileLoading::Group inFolder { QStringLiteral("/media/disc/archive"), QString(), {} };
+    QCOMPARE(SourceSelection::shardKey(inFolder, QStringLiteral("/media/disc/archive/") + key), key);
+    QCOMPARE(SourceSelection::shardKey(FileLoading::Group {}, QStringLiteral("./sub//") + key),
+        QStringLiteral("sub/") + key);
 }
 
 QTEST_GUILESS_MAIN(TestKorvelcryptCli)
