@@ -149,7 +149,9 @@ int CliRunner::run(const QStringList& arguments)
 
     Journal journal;
     if (!options.journal().isEmpty()) {
-        if (!journal.open(options.journal(), &error)) {
+        const Journal::Kind kind
+            = options.mode() == CliOptions::Mode::Test ? Journal::Kind::Test : Journal::Kind::Decrypt;
+        if (!journal.open(options.journal(), kind, &error)) {
             wipe(passphrases);
             return usageError(error);
         }

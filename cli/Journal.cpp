@@ -13,8 +13,10 @@
 
 namespace {
 
-// The first bytes of every journal.
-const QByteArray kHeader = QByteArrayLiteral("korvelcrypt-cli journal 1\n");
+// The first bytes of every journal: a test's records say nothing of plaintexts
+// on disk, so its journal is of a kind of its own.
+const QByteArray kDecryptHeader = QByteArrayLiteral("korvelcrypt-cli journal 1\n");
+const QByteArray kTestHeader = QByteArrayLiteral("korvelcrypt-cli test journal 1\n");
 // A batch ends after this many records or this much time.
 constexpr int kBatchRecords = 256;
 constexpr qint64 kBatchMs = 1000;
@@ -83,8 +85,10 @@ Journal::Digest Journal::digestOf(const QByteArray& key)
     return digest;
 }
 
-bool Journal::open(const QString& path, QString* error)
+bool Journal::open(const QString& path, Kind kind, QString* error)
 {
+    const QByteArray& kHeader = kind == Kind::Test ? kTestHeader : kDecryptHeader;
+    const QByteArray& otherHeader = kind == Kind::Test ? kDecryptHeader : kTestHeader;
     m_path = path;
     const QByteArray name = QFile::encodeName(path);
     int fd = -1;
@@ -121,6 +125,13 @@ bool Journal::open(const QString& path, QString* error)
         if (const int code = writeAll(fd, kHeader.constData(), kHeader.size()); code != 0 || ::fsync(fd) != 0)
             return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(code ? code : errno)));
     } else if (head != kHeader) {
+        QByteArray start(otherHeader.size(), '\0');
+        if (::pread(fd, start.data(), start.size(), 0) == start.size() && start == otherHeader)
+            return fail(kind == Kind::Test
+                    ? QStringLiteral("'%1' is the journal of a decryption; a test needs a journal of its own.")
+                          .arg(path)
+                    : QStringLiteral("'%1' is the journal of a test (--test); a decryption needs a journal of its own.")
+                          .arg(path));
         return fail(QStringLiteral("'%1' is not a korvelcrypt-cli journal.").arg(path));
     } else {
         // The records, read piece by piece: only their digests stay.

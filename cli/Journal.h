@@ -1,11 +1,11 @@
 // korvelcrypt-cli --journal: a file that records every source whose task
 // finished, so that a rerun after a kill or an interrupt skips them.
 //
-// The file begins with a header line that names it, so that a journal is never
-// mistaken for another file (and no other file is ever appended to); then one
-// record per finished source: its absolute path, ended by a NUL byte. A record
-// is written as soon as its task is reported, so that a killed process loses
-// none; the records and the plaintexts they stand for are flushed to disk in
+// The file begins with a header line that names it and its kind (decryption or
+// test), so that a journal is never mistaken for another file (and no other
+// file is ever appended to); then one record per finished source: its absolute
+// path, ended by a NUL byte. A record is written as soon as its task is
+// reported, so that a killed process loses none that was reported; the records and the plaintexts they stand for are flushed to disk in
 // batches (every few hundred records and at least once a second while records
 // come in), plaintexts first. A record cut short by a crash is dropped when the
 // journal is opened again.
@@ -28,10 +28,14 @@ public:
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Creates the file (for the owner alone) or opens an existing journal and
-    // reads its records. False with *error set when it cannot be read or written,
-    // or is not a journal.
-    bool open(const QString& path, QString* error);
+    // What the recorded sources went through: a decryption, or a test that wrote
+    // nothing. A journal keeps its kind; a run of the other kind refuses it.
+    enum class Kind { Decrypt, Test };
+
+    // Creates the file (for the owner alone) or opens an existing journal of the
+    // kind and reads its records. False with *error set when it cannot be read or
+    // written, is not a journal or is one of the other kind.
+    bool open(const QString& path, Kind kind, QString* error);
 
     // Whether the source (as named; compared by absolute path) was recorded.
     bool contains(const QString& source) const;

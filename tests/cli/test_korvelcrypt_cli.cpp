@@ -1414,6 +1414,32 @@ void TestKorvelcryptCli::journalSkipsRecordedSources()
     QCOMPARE(result.status, 2);
     QVERIFY2(result.err.contains("is not a korvelcrypt-cli journal"), result.err.constData());
     QCOMPARE(readAll(dir + "/archive/c.txt.korvel-env"), envelope);
+
+    // A test records what it read, not what it wrote: its journal and a
+    // decryption's are never taken for each other.
+    result = runCli(passphraseFileArgs(dir) << "--test"
+                                            << "--journal" << journal << "archive",
+        dir);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains("is the journal of a decryption; a test needs a journal of its own"),
+        result.err.constData());
+    const QString testJournal = base.filePath(QStringLiteral("test-journal"));
+    result = runCli(passphraseFileArgs(dir) << "--test"
+                                            << "-q"
+                                            << "--journal" << testJournal << "archive/c.txt.korvel-env",
+        dir);
+    QCOMPARE(result.status, 0);
+    QCOMPARE(journalRecords(testJournal), QStringList { "<no journal>" }); // of the other kind
+    result = runCli(passphraseFileArgs(dir) << "--test"
+                                            << "--json"
+                                            << "--journal" << testJournal << "archive",
+        dir);
+    QCOMPARE(summaryOf(result).value("journaled").toInt(), 1);
+    result = runCli(passphraseFileArgs(dir) << "--journal" << testJournal << "archive", dir);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains("is the journal of a test (--test); a decryption needs a journal of its own"),
+        result.err.constData());
+    QVERIFY(readAll(testJournal).startsWith("korvelcrypt-cli test journal 1\n"));
 }
 
 // Killed part-way, a run with a journal is finished by a rerun with the same
