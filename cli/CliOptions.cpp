@@ -55,6 +55,14 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
         m_action = Action::Version;
         return;
     }
+    // An option that holds one value says it once: a second list, journal or
+    // folder would otherwise be dropped without a word.
+    for (const QCommandLineOption* single : { &threads, &outputDir, &filesFrom, &journal, &shard }) {
+        if (parser.values(*single).size() > 1) {
+            usageError(QStringLiteral("--%1 may be given only once.").arg(single->names().constLast()));
+            return;
+        }
+    }
 
     if (parser.isSet(threads)) {
         const QString text = parser.value(threads);
@@ -190,6 +198,7 @@ bool CliOptions::checkCombinations(const QSet<QString>& given)
         { "stdout", "files-from", "it writes exactly one envelope, named on the command line" },
         { "stdout", "journal", "it writes exactly one envelope, to no file" },
         { "stdout", "shard", "it writes exactly one envelope" },
+        { "stdout", "all-files", "it takes one file named, never a folder's files" },
     };
     const auto refuse = [this](const QString& text) {
         m_action = Action::UsageError;
@@ -247,15 +256,23 @@ QString CliOptions::helpText(int defaultThreads)
                           "      --passphrase-list F  every line of file F, one passphrase a line\n"
                           "                           with none of these: ask on the terminal, no echo\n"
                           "\n"
-                          "Options:\n"
-                          "  -t, --threads N          decrypt N files at once: 1, 2, 4 or 8\n"
-                          "                           (default: processors rounded down, here %1)\n"
+                          "What to take:\n"
+                          "      --all-files          take every file found in folders, as the window does\n"
+                          "      --files-from F       also take the paths F lists (- for standard input),\n"
+                          "                           one a line; below -o each keeps its path as listed\n"
+                          "      --null               --files-from names end in NUL bytes (find -print0)\n"
+                          "      --shard K/N          take only shard K of N: a file's path below the\n"
+                          "                           folder it was found in decides, on every machine\n"
+                          "                           alike; shards 1 to N together take every file once\n"
+                          "      --journal F          record each finished source in F (made if missing);\n"
+                          "                           a rerun with F skips the sources it records\n"
+                          "\n"
+                          "What to do (by default: decrypt each envelope beside its source):\n"
                           "  -o, --output-dir DIR     write every plaintext below DIR instead: a file found\n"
                           "                           in a folder keeps its path from that folder (whose\n"
                           "                           own name is kept, as cp -r does), a file named\n"
                           "                           lands in DIR; no source is renamed or written\n"
                           "      --delete-encrypted   delete each source once its plaintext is on disk\n"
-                          "      --all-files          take every file found in folders, as the window does\n"
                           "      --test               decrypt every envelope to its end and write nothing,\n"
                           "                           to check an archive and its passphrases\n"
                           "      --info               no passphrase, no decryption: describe each file\n"
@@ -264,6 +281,8 @@ QString CliOptions::helpText(int defaultThreads)
                           "                           --force); after a failure part-way, what was\n"
                           "                           written stays written\n"
                           "      --force              let --stdout write to a terminal\n"
+                          "  -t, --threads N          decrypt N files at once: 1, 2, 4 or 8\n"
+                          "                           (default: processors rounded down, here %1)\n"
                           "  -q, --quiet              print only failures, no summary and no progress\n"
                           "                           line (--json output stays complete)\n"
                           "      --json               one JSON object per task on standard output (source,\n"
@@ -272,6 +291,20 @@ QString CliOptions::helpText(int defaultThreads)
                           "                           a summary object\n"
                           "  -h, --help               show this help and exit\n"
                           "  -v, --version            show the version and exit\n"
+                          "\n"
+                          "Examples:\n"
+                          "  korvelcrypt-cli --passphrase-file pw.txt -t 4 --delete-encrypted Archive\n"
+                          "  korvelcrypt-cli --passphrase-fd 3 --all-files --quiet Mixed 3<pw.txt\n"
+                          "  korvelcrypt-cli --passphrase-list old-passphrases.txt --json Archive\n"
+                          "  korvelcrypt-cli --test --passphrase-list old-passphrases.txt /media/backup\n"
+                          "  korvelcrypt-cli --info /media/backup\n"
+                          "  korvelcrypt-cli -o Restored --passphrase-file pw.txt /media/backup/2019\n"
+                          "  korvelcrypt-cli --stdout --passphrase-file pw.txt x.korvel-env | sha256sum\n"
+                          "  korvelcrypt-cli --stdout --force notes.txt.korvel-env\n"
+                          "  find Archive -type f -print0 | korvelcrypt-cli --files-from - --null \\\n"
+                          "      --journal run.journal --passphrase-file pw.txt\n"
+                          "  korvelcrypt-cli --shard 2/8 --journal shard2.journal -o /restore \\\n"
+                          "      --passphrase-file pw.txt Archive\n"
                           "\n"
                           "Output: \"OK<tab>SOURCE<tab>DESTINATION\" or \"FAILED<tab>SOURCE<tab>MESSAGE\"\n"
                           "per task (\"OK<tab>SOURCE\" with --test), then \"N finished, N failed, N total\".\n"
@@ -283,7 +316,8 @@ QString CliOptions::helpText(int defaultThreads)
                           "missing or a source could not be renamed or deleted; 2 for a usage error;\n"
                           "130 after Ctrl-C (143 after SIGTERM).\n"
                           "Interrupting cancels the running tasks: their partial output is removed and\n"
-                          "no source is touched.\n")
+                          "no source is touched. After an interrupt or a kill, the same command with the\n"
+                          "same --journal finishes the rest.\n")
         .arg(defaultThreads);
 }
 

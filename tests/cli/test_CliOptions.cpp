@@ -35,6 +35,8 @@ private slots:
     void defaultThreads();
     void modesAndRefusals_data();
     void modesAndRefusals();
+    void archiveOptions_data();
+    void archiveOptions();
     void helpExplainsEveryOption();
 };
 
@@ -212,6 +214,93 @@ void TestCliOptions::modesAndRefusals_data()
         << QStringList { "--info", "--output-dir", "out", "x" } << -1 << "--info cannot be combined with --output-dir";
     QTest::newRow("output folder and stdout")
         << QStringList { "--stdout", "-o", "out", "x" } << -1 << "--stdout cannot be combined with --output-dir";
+
+    // Options an archive's run combines.
+    QTest::newRow("test of a list") << QStringList { "--test", "--files-from", "l" } << test << "";
+    QTest::newRow("output folder, shard and journal")
+        << QStringList { "-o", "out", "--shard", "1/2", "--journal", "j", "x" } << decrypt << "";
+    QTest::newRow("test with a journal and a shard")
+        << QStringList { "--test", "--journal", "j", "--shard", "3/3", "x" } << test << "";
+    QTest::newRow("info of a list, sharded")
+        << QStringList { "--info", "--files-from", "-", "--null", "--shard", "1/4" } << info << "";
+    QTest::newRow("a list, deleting sources")
+        << QStringList { "--files-from", "l", "--delete-encrypted", "--json" } << decrypt << "";
+    QTest::newRow("stdout of a list") << QStringList { "--stdout", "--files-from", "l" } << -1
+                                      << "--stdout cannot be combined with --files-from";
+    QTest::newRow("stdout with a journal")
+        << QStringList { "--stdout", "--journal", "j", "x" } << -1 << "--stdout cannot be combined with --journal";
+    QTest::newRow("stdout of a shard") << QStringList { "--stdout", "--shard", "1/2", "x" } << -1
+                                       << "--stdout cannot be combined with --shard";
+    QTest::newRow("stdout of every file")
+        << QStringList { "--stdout", "--all-files", "x" } << -1 << "--stdout cannot be combined with --all-files";
+    QTest::newRow("info with a journal") << QStringList { "--info", "--journal", "j", "x" } << -1
+                                         << "--info cannot be combined with --journal";
+    QTest::newRow("null without a list") << QStringList { "--null", "x" } << -1
+                                         << "--null only says how --files-from separates its names";
+    QTest::newRow("list and passphrase both on standard input") << QStringList { "--files-from", "-", "--passphrase-fd",
+        "0" } << -1 << "--files-from - and --passphrase-fd 0 would both read standard input";
+    QTest::newRow("list on standard input, passphrase on another descriptor")
+        << QStringList { "--files-from", "-", "--passphrase-fd", "3" } << decrypt << "";
+    for (const char* option : { "--files-from", "--journal", "--output-dir", "--shard", "--threads" }) {
+        const QString value = QLatin1String(option) == QLatin1String("--shard")
+            ? QStringLiteral("1/2")
+            : (QLatin1String(option) == QLatin1String("--threads") ? QStringLiteral("2") : QStringLiteral("v"));
+        QTest::addRow("%s twice", option) << QStringList { option, value, option, value, "x" } << -1
+                                          << QStringLiteral("%1 may be given only once").arg(QLatin1String(option));
+    }
+}
+
+void TestCliOptions::archiveOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("filesFrom");
+    QTest::addColumn<bool>("nullSeparated");
+    QTest::addColumn<QString>("journal");
+    QTest::addColumn<int>("shardIndex");
+    QTest::addColumn<int>("shardCount");
+    QTest::addColumn<QString>("error"); // part of the refusal; empty: accepted
+
+    QTest::newRow("none") << QStringList { "x" } << "" << false << "" << 0 << 0 << "";
+    QTest::newRow("a list alone, no paths")
+        << QStringList { "--files-from", "names.txt" } << "names.txt" << false << "" << 0 << 0 << "";
+    QTest::newRow("standard input, NUL-separated")
+        << QStringList { "--null", "--files-from=-" } << "-" << true << "" << 0 << 0 << "";
+    QTest::newRow("journal and shard") << QStringList { "--journal", "run.journal", "--shard=2/8", "x" } << "" << false
+                                       << "run.journal" << 2 << 8 << "";
+    QTest::newRow("one shard of one") << QStringList { "--shard", "1/1", "x" } << "" << false << "" << 1 << 1 << "";
+    QTest::newRow("list empty") << QStringList { "--files-from=", "x" } << "" << false << "" << 0 << 0
+                                << "--files-from needs a file name";
+    QTest::newRow("journal empty") << QStringList { "--journal=", "x" } << "" << false << "" << 0 << 0
+                                   << "--journal needs a file name";
+    for (const char* bad : { "0/3", "4/3", "1/0", "-1/2", "2", "a/b", "1/2/3", "", "1/" })
+        QTest::addRow("shard '%s'", bad)
+            << QStringList { "--shard", bad, "x" } << "" << false << "" << 0 << 0
+            << QStringLiteral("--shard needs K/N with 1 <= K <= N, such as 2/8, not '%1'").arg(QLatin1String(bad));
+    QTest::newRow("no paths and no list")
+        << QStringList { "--journal", "j" } << "" << false << "" << 0 << 0 << "no files or folders given";
+}
+
+void TestCliOptions::archiveOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, filesFrom);
+    QFETCH(bool, nullSeparated);
+    QFETCH(QString, journal);
+    QFETCH(int, shardIndex);
+    QFETCH(int, shardCount);
+    QFETCH(QString, error);
+    const CliOptions options(QStringList { "korvelcrypt-cli" } + args, 4);
+    if (!error.isEmpty()) {
+        QCOMPARE(options.action(), CliOptions::Action::UsageError);
+        QVERIFY2(options.error().contains(error), qPrintable(options.error()));
+        return;
+    }
+    QCOMPARE(options.action(), CliOptions::Action::Run);
+    QCOMPARE(options.filesFrom(), filesFrom);
+    QCOMPARE(options.nullSeparated(), nullSeparated);
+    QCOMPARE(options.journal(), journal);
+    QCOMPARE(options.shardIndex(), shardIndex);
+    QCOMPARE(options.shardCount(), shardCount);
 }
 
 void TestCliOptions::modesAndRefusals()
@@ -240,8 +329,17 @@ void TestCliOptions::helpExplainsEveryOption()
         QVERIFY2(line.size() <= 80, qPrintable(line));
     for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
              "--delete-encrypted", "--quiet", "--json", "--all-files", "--test", "--info", "--stdout", "--force",
-             "--output-dir", "--help", "--version", "130" }) {
+             "--output-dir", "--files-from", "--null", "--journal", "--shard", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
+    }
+    // Each option that changes a run is shown at work in an example.
+    const qsizetype examples = help.indexOf(QStringLiteral("\nExamples:\n"));
+    QVERIFY(examples > 0);
+    const QString shown = help.mid(examples, help.indexOf(QStringLiteral("\n\n"), examples + 2) - examples);
+    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "-t ",
+             "--delete-encrypted", "--quiet", "--json", "--all-files", "--test", "--info", "--stdout", "--force", "-o ",
+             "--files-from", "--null", "--journal", "--shard" }) {
+        QVERIFY2(shown.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));
     QVERIFY(CliOptions::versionText().startsWith(QStringLiteral("korvelcrypt-cli (Korvel Crypt) 1.1.")));

@@ -1204,6 +1204,13 @@ void TestKorvelcryptCli::usageAndStatuses_data()
                                                     << QByteArray() << QByteArray("--info needs no passphrase");
     QTest::newRow("output folder is a file") << QStringList { "-o", "one/x.korvel-env", "--passphrase-fd", "0",
         "one" } << 2 << QByteArray() << QByteArray("--output-dir 'one/x.korvel-env' is not a folder");
+    QTest::newRow("stdout of several files refused")
+        << QStringList { "--stdout", "--passphrase-fd", "0", "one/x.korvel-env", "bad/y.korvel-env" } << 2
+        << QByteArray() << QByteArray("--stdout writes the plaintext of exactly one envelope, not of 2 files");
+    QTest::newRow("a list that cannot be read") << QStringList { "--files-from", "no-list", "--passphrase-fd",
+        "0" } << 2 << QByteArray() << QByteArray("cannot open the list of files 'no-list'");
+    QTest::newRow("a shard out of range") << QStringList { "--shard", "3/2", "--passphrase-fd", "0", "one" } << 2
+                                          << QByteArray() << QByteArray("--shard needs K/N with 1 <= K <= N");
     QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
                                    << QByteArray();
 }
