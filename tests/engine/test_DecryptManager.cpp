@@ -729,6 +729,42 @@ private slots:
         QVERIFY(again.isNull());
     }
 
+    // A caller that keeps nothing of a reported task releases it at once, also
+    // while the run goes on; a running record is not released.
+    void releaseTaskWhileDecrypting()
+    {
+        const QString good = envelope(QStringLiteral("good.korvel-env"));
+        const QString bad = envelope(QStringLiteral("bad.korvel-env"), 3000, "other");
+        m_manager->onChangeNumThreads(2);
+        m_manager->addFiles({ m_big, good, bad });
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        m_manager->startDecrypt({ QStringLiteral("secret") });
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->getNumCompleted() + m_manager->getNumFailed() == 2, 60000);
+        if (!m_manager->isDecrypting())
+            QSKIP("the big envelope was decrypted before the small ones were released");
+        QPointer<CryptTask> done = finishedFor(good);
+        QPointer<CryptTask> failed = m_manager->getFailedTasks().value(0);
+        QVERIFY(done && failed);
+        const QList<CryptTask*> running = m_manager->getRunningTasks();
+        QCOMPARE(running.size(), 1);
+        QVERIFY(!m_manager->releaseTask(running.first()));
+        QVERIFY(m_manager->releaseTask(done));
+        QVERIFY(m_manager->releaseTask(failed));
+        QVERIFY(!m_manager->releaseTask(done)); // once
+        QVERIFY(!m_manager->releaseTask(nullptr));
+        QCOMPARE(m_manager->getNumCompleted(), 0);
+        QCOMPARE(m_manager->getNumFailed(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(done.isNull());
+        QVERIFY(failed.isNull());
+
+        m_manager->cancel();
+        QVERIFY(finished.size() == 1 || finished.wait(120000));
+        settle();
+        // The plaintext of the released task stays; the run goes on counting.
+        QCOMPARE(readAll(path(QStringLiteral("good"))), m_plain.value(good));
+    }
+
     void shutdownWhileDecrypting()
     {
         QStringList copies { m_big };

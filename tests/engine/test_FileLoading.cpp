@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -127,6 +128,43 @@ private slots:
         QCOMPARE(seen.skipped.size(), 1);
         QCOMPARE(seen.skipped.first().input, path("missing"));
         QCOMPARE(m_manager->getNumPending(), 0);
+    }
+
+    // Paths read from a list keep their paths below an output folder: each file and
+    // folder gets the base its listed path implies; a find's results add up.
+    void listedPathsAndAppend()
+    {
+        QVERIFY(writeEnvelope(path("in/a.korvel-env")));
+        QVERIFY(writeEnvelope(path("in/sub/b.korvel-env")));
+        QVERIFY(writeEnvelope(path("c.korvel-env")));
+        const QString cwd = QDir::currentPath();
+        const auto restore = qScopeGuard([&cwd] { QDir::setCurrent(cwd); });
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        FileLoading::LoadOptions options;
+        options.keepListedPaths = true;
+        FileLoading::Result result
+            = FileLoading::find({ "in/a.korvel-env", path("c.korvel-env"), "in/sub", "missing" }, {}, options);
+        QCOMPARE(result.groups.size(), 3);
+        QCOMPARE(result.groups.at(0).outputBase, QDir::currentPath());
+        QCOMPARE(result.groups.at(0).files, QStringList { "in/a.korvel-env" });
+        QCOMPARE(result.groups.at(1).outputBase, QStringLiteral("/"));
+        QCOMPARE(result.groups.at(1).files, QStringList { path("c.korvel-env") });
+        QCOMPARE(result.groups.at(2).folder, QStringLiteral("in/sub"));
+        QCOMPARE(result.groups.at(2).outputBase, QDir::currentPath());
+        QCOMPARE(result.skipped.size(), 1);
+
+        // Without the option, as on the command line: a named file lands in the
+        // output folder itself, a folder keeps its own name.
+        const FileLoading::Result named = FileLoading::find({ "in/a.korvel-env", "in/sub" }, {}, {});
+        QCOMPARE(named.groups.size(), 2);
+        QVERIFY(named.groups.at(0).outputBase.isEmpty());
+        QCOMPARE(named.groups.at(1).outputBase, QDir::current().absoluteFilePath("in"));
+
+        result.append(named);
+        QCOMPARE(result.inputs, 6);
+        QCOMPARE(result.groups.size(), 5);
+        QCOMPARE(result.fileCount(), 5);
+        QCOMPARE(result.skipped.size(), 1);
     }
 };
 

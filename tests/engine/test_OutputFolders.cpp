@@ -101,6 +101,34 @@ private slots:
         QCOMPARE(OutputFolders::relativePath(source, base), relative);
     }
 
+    void baseOfListed_data()
+    {
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<QString>("relative"); // its path below the output folder
+        // A path read from a list keeps what it says, less a leading "/" or ".." steps.
+        QTest::newRow("absolute") << "/srv/archive/2019/q1.pdf.korvel-env"
+                                  << "srv/archive/2019/q1.pdf.korvel-env";
+        QTest::newRow("relative") << "archive/x.korvel-env"
+                                  << "archive/x.korvel-env";
+        QTest::newRow("dot first") << "./archive/./x.korvel-env"
+                                   << "archive/x.korvel-env";
+        QTest::newRow("one step up") << "../old/x.korvel-env"
+                                     << "old/x.korvel-env";
+        QTest::newRow("steps up, cleaned") << "a/../../../old//x"
+                                           << "old/x";
+        QTest::newRow("a bare name") << "x.korvel-env"
+                                     << "x.korvel-env";
+    }
+
+    void baseOfListed()
+    {
+        QFETCH(QString, listed);
+        QFETCH(QString, relative);
+        const QString base = OutputFolders::baseOfListed(listed);
+        QVERIFY(QDir::isAbsolutePath(base));
+        QCOMPARE(OutputFolders::relativePath(listed, base), relative);
+    }
+
     void prepareMakesTheFolders()
     {
         QTemporaryDir dir;
