@@ -18,7 +18,20 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
         if (!readList(settings.filesFrom, settings.nullSeparated, &listed, error))
             return false;
         options.keepListedPaths = true;
-        selection->found.append(FileLoading::find(listed, {}, options));
+        FileLoading::Result fromList = FileLoading::find(listed, {}, options);
+        // A list is a walk made elsewhere (find -type f): its files are taken as a
+        // folder's are, so that the plaintexts of an earlier run are skipped, not
+        // failed.
+        if (options.envelopesOnly) {
+            for (FileLoading::Group& group : fromList.groups) {
+                if (!group.folder.isEmpty())
+                    continue;
+                const qsizetype before = group.files.size();
+                group.files.removeIf([](const QString& file) { return !FileLoading::mayBeEnvelope(file); });
+                fromList.notEnvelopes += static_cast<int>(before - group.files.size());
+            }
+        }
+        selection->found.append(fromList);
     }
 
     for (FileLoading::Group& group : selection->found.groups) {

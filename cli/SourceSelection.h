@@ -28,7 +28,9 @@ public:
         int journaled = 0; // sources left out because the journal records them
     };
 
-    // Finds and filters. False with *error set when the list cannot be read.
+    // Finds and filters. The files a list names are taken as those found in
+    // folders: only envelopes unless allFiles, the others counted as skipped.
+    // False with *error set when the list cannot be read.
     static bool select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error);
 
     // The names in a list: one a line (a "\r" before the newline goes too) or, with

@@ -210,6 +210,7 @@ private slots:
     void filesFrom_data();
     void filesFrom();
     void journalSkipsRecordedSources();
+    void journalResumesAfterKill_data();
     void journalResumesAfterKill();
     void shardsSideBySide();
     void shardOfIsStable_data();
@@ -1317,42 +1318,60 @@ void TestKorvelcryptCli::filesFrom_data()
 {
     QTest::addColumn<QByteArray>("list"); // the list's bytes
     QTest::addColumn<QStringList>("args"); // after the passphrase options; LIST stands for the list's path
+    QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("written"); // new files below the working folder, sorted
+    QTest::addColumn<QByteArray>("summary");
 
     QTest::newRow("one a line") << QByteArray("archive/a.txt.korvel-env\narchive/sub/b.txt.korvel-env\n")
-                                << QStringList { "--files-from", "LIST" }
-                                << QStringList { "archive/a.txt", "archive/sub/b.txt" };
+                                << QStringList { "--files-from", "LIST" } << 0
+                                << QStringList { "archive/a.txt", "archive/sub/b.txt" }
+                                << QByteArray("2 finished, 0 failed, 2 total");
     QTest::newRow("CRLF, blank lines, no last newline")
         << QByteArray("archive/a.txt.korvel-env\r\n\r\n\narchive/with space.txt.korvel-env")
-        << QStringList { "--files-from=LIST" } << QStringList { "archive/a.txt", "archive/with space.txt" };
+        << QStringList { "--files-from=LIST" } << 0 << QStringList { "archive/a.txt", "archive/with space.txt" }
+        << QByteArray("2 finished, 0 failed, 2 total");
     QTest::newRow("NUL-separated on standard input, a folder listed")
         << QByteArrayLiteral("archive/new\nline.txt.korvel-env\0archive/sub\0")
-        << QStringList { "--null", "--files-from", "-" }
-        << QStringList { "archive/new\nline.txt", "archive/sub/b.txt" };
+        << QStringList { "--null", "--files-from", "-" } << 0
+        << QStringList { "archive/new\nline.txt", "archive/sub/b.txt" } << QByteArray("2 finished, 0 failed, 2 total");
     QTest::newRow("listed and named") << QByteArray("archive/sub\n")
-                                      << QStringList { "--files-from", "LIST", "archive/c.bin.korvel-env" }
-                                      << QStringList { "archive/c.bin", "archive/sub/b.txt" };
+                                      << QStringList { "--files-from", "LIST", "archive/c.bin.korvel-env" } << 0
+                                      << QStringList { "archive/c.bin", "archive/sub/b.txt" }
+                                      << QByteArray("2 finished, 0 failed, 2 total");
     QTest::newRow("below -o, listed paths kept")
         << QByteArrayLiteral("./archive/sub/b.txt.korvel-env\0archive/a.txt.korvel-env\0")
-        << QStringList { "--files-from", "LIST", "--null", "-o", "out" }
-        << QStringList { "out/archive/a.txt", "out/archive/sub/b.txt" };
-    QTest::newRow("a test of the listed files") << QByteArray("archive/a.txt.korvel-env\narchive/sub\n")
-                                                << QStringList { "--test", "--files-from", "LIST" } << QStringList();
-    QTest::newRow("an empty list") << QByteArray() << QStringList { "--files-from", "LIST" } << QStringList();
+        << QStringList { "--files-from", "LIST", "--null", "-o", "out" } << 0
+        << QStringList { "out/archive/a.txt", "out/archive/sub/b.txt" } << QByteArray("2 finished, 0 failed, 2 total");
+    // A list is a walk made elsewhere: its plain files are skipped as a folder's are.
+    QTest::newRow("a plain file listed is skipped")
+        << QByteArray("archive/plain.txt\narchive/a.txt.korvel-env\n") << QStringList { "--files-from", "LIST" } << 0
+        << QStringList { "archive/a.txt" } << QByteArray("1 finished, 0 failed, 1 total, 1 skipped");
+    QTest::newRow("every listed file tried with --all-files")
+        << QByteArray("archive/plain.txt\narchive/a.txt.korvel-env\n")
+        << QStringList { "--all-files", "--files-from", "LIST" } << 1 << QStringList { "archive/a.txt" }
+        << QByteArray("1 finished, 1 failed, 2 total");
+    QTest::newRow("a test of the listed files")
+        << QByteArray("archive/a.txt.korvel-env\narchive/sub\n") << QStringList { "--test", "--files-from", "LIST" }
+        << 0 << QStringList() << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("an empty list") << QByteArray() << QStringList { "--files-from", "LIST" } << 0 << QStringList()
+                                   << QByteArray("0 finished, 0 failed, 0 total");
 }
 
-// --files-from takes the paths a file or standard input lists, with the rules of
-// paths named on the command line.
+// --files-from takes the paths a file or standard input lists: folders as on the
+// command line, files as a folder's.
 void TestKorvelcryptCli::filesFrom()
 {
     QFETCH(QByteArray, list);
     QFETCH(QStringList, args);
+    QFETCH(int, status);
     QFETCH(QStringList, written);
+    QFETCH(QByteArray, summary);
 
     QTemporaryDir base;
     const QString dir = base.filePath(QStringLiteral("work"));
     for (const char* name : { "a.txt", "sub/b.txt", "c.bin", "with space.txt", "new\nline.txt" })
         QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(QFileInfo(name).fileName())));
+    QVERIFY(writePlain(dir + "/archive/plain.txt", QByteArray("an earlier plaintext").repeated(20)));
     const QString listPath = base.filePath(QStringLiteral("list"));
     QVERIFY(writePlain(listPath, list));
     const QStringList before = tree(dir);
@@ -1360,14 +1379,12 @@ void TestKorvelcryptCli::filesFrom()
     args.replaceInStrings(QStringLiteral("LIST"), listPath);
     const bool fromStdin = args.contains(QStringLiteral("-"));
     const Result result = runCli(passphraseFileArgs(dir) << args, dir, fromStdin ? list : QByteArray());
-    QCOMPARE(result.status, 0);
+    QCOMPARE(result.status, status);
     QVERIFY2(result.err.isEmpty(), result.err.constData());
     QCOMPARE(newFiles(dir, before), written);
     for (const QString& name : written)
         QCOMPARE(readAll(dir + '/' + name), plaintextFor(QFileInfo(name).fileName()));
-    const qsizetype tasks = args.contains(QStringLiteral("--test")) ? 2 : written.size();
-    QVERIFY2(result.lines().contains(QStringLiteral("%1 finished, 0 failed, %1 total").arg(tasks).toUtf8()),
-        result.out.constData());
+    QVERIFY2(result.lines().contains(summary), result.out.constData());
 }
 
 // A journal names every finished source; a rerun with it skips them, a record cut
@@ -1449,11 +1466,20 @@ void TestKorvelcryptCli::journalSkipsRecordedSources()
     QVERIFY(readAll(testJournal).startsWith("korvelcrypt-cli test journal 1\n"));
 }
 
+void TestKorvelcryptCli::journalResumesAfterKill_data()
+{
+    QTest::addColumn<bool>("fromFind");
+    QTest::newRow("a folder") << false;
+    // The one-machine recipe: find ... -print0 | korvelcrypt-cli --files-from - --null --journal ...
+    QTest::newRow("find -print0 into --files-from -") << true;
+}
+
 // Killed part-way, a run with a journal is finished by a rerun with the same
 // journal: no recorded source is decrypted again and every source ends with its
 // plaintext.
 void TestKorvelcryptCli::journalResumesAfterKill()
 {
+    QFETCH(bool, fromFind);
     QTemporaryDir base;
     const QString dir = base.filePath(QStringLiteral("work"));
     constexpr int kFiles = 1500;
@@ -1463,22 +1489,34 @@ void TestKorvelcryptCli::journalResumesAfterKill()
         QVERIFY(writeEnvelope(dir + '/' + names.last() + ".korvel-env", plaintextFor(names.last())));
     }
     const QString journal = base.filePath(QStringLiteral("journal"));
-    const QStringList args = passphraseFileArgs(dir) << "--threads"
-                                                     << "1"
-                                                     << "--json"
-                                                     << "--journal" << journal << "archive";
+    const QStringList cliArgs = passphraseFileArgs(dir) << "--threads"
+                                                        << "1"
+                                                        << "--json"
+                                                        << "--journal" << journal;
+    // The command runs in a session of its own, so that a kill of its group ends
+    // find, the shell and korvelcrypt-cli at once.
+    const auto start = [&](QProcess& process) {
+        if (fromFind) {
+            process.setProgram(QStringLiteral("sh"));
+            process.setArguments(
+                QStringList { "-c", "find archive -type f -print0 | \"$0\" \"$@\" --files-from - --null", kCli }
+                + cliArgs);
+        } else {
+            process.setProgram(kCli);
+            process.setArguments(QStringList(cliArgs) << "archive");
+        }
+        process.setWorkingDirectory(dir);
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start();
+        return process.waitForStarted();
+    };
 
     QProcess process;
-    process.setProgram(kCli);
-    process.setArguments(args);
-    process.setWorkingDirectory(dir);
-    process.setChildProcessModifier([] { ::setsid(); });
-    process.start();
-    QVERIFY(process.waitForStarted());
+    QVERIFY(start(process));
     QTRY_VERIFY_WITH_TIMEOUT(journalRecords(journal).size() >= 50 || process.state() != QProcess::Running, 120000);
     if (process.state() != QProcess::Running)
         QSKIP("the run ended before it could be killed");
-    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGKILL), 0);
+    QCOMPARE(::kill(-static_cast<pid_t>(process.processId()), SIGKILL), 0);
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
 
@@ -1488,8 +1526,12 @@ void TestKorvelcryptCli::journalResumesAfterKill()
     for (const QString& record : recorded)
         QVERIFY2(record.startsWith(root + "archive/") && QFileInfo::exists(record.chopped(11)), qPrintable(record));
 
-    const Result rerun = runCli(args, dir);
+    QProcess second;
+    QVERIFY(start(second));
+    QVERIFY(second.waitForFinished(300000));
+    const Result rerun { second.exitCode(), second.readAllStandardOutput(), second.readAllStandardError() };
     QCOMPARE(rerun.status, 0);
+    QVERIFY2(rerun.err.isEmpty(), rerun.err.constData());
     QCOMPARE(summaryOf(rerun).value("journaled").toInt(), recorded.size());
     const QStringList redone = reportedSources(rerun);
     QCOMPARE(redone.size(), kFiles - recorded.size());
@@ -1525,15 +1567,20 @@ void TestKorvelcryptCli::shardsSideBySide()
     }
     all.sort();
     const QStringList passphrase = passphraseFileArgs(dir);
+    const QStringList sourceTree = tree(dir);
+    const QString out = base.filePath(QStringLiteral("restored"));
 
     constexpr int kShards = 3;
     std::vector<std::unique_ptr<QProcess>> processes;
     for (int k = 1; k <= kShards; ++k) {
         auto& process = processes.emplace_back(std::make_unique<QProcess>());
         process->setProgram(kCli);
+        // The many-machine recipe: one shard a machine, each with its own journal,
+        // every plaintext below one output folder.
         process->setArguments(QStringList(passphrase)
             << "--json"
-            << "--shard" << QStringLiteral("%1/%2").arg(k).arg(kShards) << "archive");
+            << "--shard" << QStringLiteral("%1/%2").arg(k).arg(kShards) << "--journal"
+            << base.filePath(QStringLiteral("shard%1.journal").arg(k)) << "-o" << out << "archive");
         process->setWorkingDirectory(dir);
         process->setChildProcessModifier([] { ::setsid(); });
         process->start();
@@ -1551,9 +1598,18 @@ void TestKorvelcryptCli::shardsSideBySide()
     union_.sort();
     QCOMPARE(union_, all); // each file once: the shards neither overlap nor miss one
     for (const QString& source : all)
-        QCOMPARE(readAll(dir + '/' + source.chopped(11)), plaintextFor(source));
-    for (const QString& name : tree(dir))
+        QCOMPARE(readAll(out + '/' + source.chopped(11)), plaintextFor(source));
+    for (const QString& name : tree(out))
         QVERIFY2(!name.contains(QStringLiteral("(decrypted)")), qPrintable(name));
+    QCOMPARE(tree(dir), sourceTree);
+    // Each shard's journal holds its own sources.
+    const QString root = QFileInfo(dir).canonicalFilePath() + '/';
+    for (int k = 1; k <= kShards; ++k) {
+        QStringList recorded = journalRecords(base.filePath(QStringLiteral("shard%1.journal").arg(k)));
+        recorded.replaceInStrings(root, QString());
+        recorded.sort();
+        QCOMPARE(recorded, shards.at(k - 1));
+    }
 
     // Named otherwise (absolute, a trailing slash, from elsewhere) the folder's
     // files fall into the same shards.
