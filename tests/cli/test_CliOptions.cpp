@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -38,6 +40,8 @@ private slots:
     void archiveOptions_data();
     void archiveOptions();
     void helpExplainsEveryOption();
+    void documentationShowsEveryOption_data();
+    void documentationShowsEveryOption();
 };
 
 void TestCliOptions::parse_data()
@@ -343,6 +347,52 @@ void TestCliOptions::helpExplainsEveryOption()
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));
     QVERIFY(CliOptions::versionText().startsWith(QStringLiteral("korvelcrypt-cli (Korvel Crypt) 1.1.")));
+}
+
+void TestCliOptions::documentationShowsEveryOption_data()
+{
+    QTest::addColumn<QString>("option");
+    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
+             "--output-dir", "--delete-encrypted", "--all-files", "--files-from", "--null", "--journal", "--shard",
+             "--test", "--info", "--stdout", "--force", "--quiet", "--json", "--help", "--version" })
+        QTest::newRow(option) << QString::fromLatin1(option);
+}
+
+// The README and the manual page describe every option and show it at work.
+void TestCliOptions::documentationShowsEveryOption()
+{
+    QFETCH(QString, option);
+    QFile readmeFile(QStringLiteral(KORVEL_SOURCE_DIR "/README.md"));
+    QFile manFile(QStringLiteral(KORVEL_SOURCE_DIR "/packaging/man/korvelcrypt-cli.1"));
+    QVERIFY(readmeFile.open(QIODevice::ReadOnly));
+    QVERIFY(manFile.open(QIODevice::ReadOnly));
+    const QString readme = QString::fromUtf8(readmeFile.readAll());
+    const QString man = QString::fromUtf8(manFile.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    // The short form, where there is one, may stand in an example for the long one.
+    const QHash<QString, QString> shortForms { { "--threads", "-t" }, { "--output-dir", "-o" }, { "--quiet", "-q" },
+        { "--help", "-h" }, { "--version", "-v" } };
+    const QRegularExpression used(
+        QStringLiteral("(^|\\s)(%1|%2)([\\s=]|$)")
+            .arg(QRegularExpression::escape(option), QRegularExpression::escape(shortForms.value(option, option))));
+
+    // README: named in the text, used in an example (an indented command line).
+    QVERIFY2(readme.contains(QLatin1Char('`') + option), qPrintable(option));
+    bool example = false;
+    bool command = false; // within a command, over its continued lines
+    for (const QString& line : readme.split(QLatin1Char('\n'))) {
+        command
+            = line.startsWith(QStringLiteral("    ")) && (command || line.contains(QStringLiteral("korvelcrypt-cli")));
+        example = example || (command && used.match(line).hasMatch());
+    }
+    QVERIFY2(example, qPrintable(option));
+
+    // Manual page: an entry of its own, with an example in it.
+    const qsizetype entry = man.indexOf(
+        QRegularExpression(QStringLiteral("\\n\\.TP\\n[^\\n]*%1[ \"\\n]").arg(QRegularExpression::escape(option))));
+    QVERIFY2(entry >= 0, qPrintable(option));
+    const qsizetype next = man.indexOf(QStringLiteral("\n.TP\n"), entry + 1);
+    const QString text = man.mid(entry + 5, next < 0 ? -1 : next - entry - 5);
+    QVERIFY2(text.contains(QStringLiteral("korvelcrypt-cli ")) && used.match(text).hasMatch(), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestCliOptions)
