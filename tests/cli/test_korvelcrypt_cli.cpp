@@ -1540,13 +1540,14 @@ void TestKorvelcryptCli::journalResumesAfterKill()
 
     // Every plaintext is there. A source finished in the moment before the kill,
     // whose record was not yet written, is decrypted again beside its first
-    // plaintext: no more of those than the one task that was running.
+    // plaintext: with one thread, the task that was just reported and perhaps the
+    // next one, no more.
     int again = 0;
     for (const QString& name : names)
         QCOMPARE(readAll(dir + '/' + name), plaintextFor(name));
     for (const QString& name : tree(dir))
         again += name.contains(QStringLiteral("(decrypted)")) ? 1 : 0;
-    QVERIFY2(again <= 1, qPrintable(QString::number(again)));
+    QVERIFY2(again <= 2, qPrintable(QString::number(again)));
     // Each source recorded once now, whichever run recorded it.
     QStringList records = journalRecords(journal);
     QCOMPARE(records.size(), kFiles);
