@@ -10,16 +10,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <pty.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,6 +123,146 @@ QStringList passphraseFileArgs(const QString& dir)
     return { QStringLiteral("--passphrase-file"), QFileInfo(path).canonicalFilePath() };
 }
 
+// A source of the crash-safety run and every name its plaintext may take.
+struct CrashSource {
+    QString name; // the envelope's name in the folder
+    QString original; // the same envelope, kept aside
+    QString renamed; // the name a source without the extension gets once decrypted
+    QString plaintext; // the name its first decryption writes
+    QStringList copies; // names a later run writes while the plaintext is already there
+    korvel::test::Bytes pattern; // the plaintext is this, repeated to plaintextSize bytes
+    qint64 plaintextSize = 0;
+};
+
+// Whether the file at path holds exactly `size` bytes and `matches(offset, data,
+// length)` accepts each piece of them.
+bool fileMatches(const QString& path, qint64 size, const std::function<bool(qint64, const char*, qint64)>& matches)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != size)
+        return false;
+    QByteArray piece(1 << 20, Qt::Uninitialized);
+    qint64 offset = 0;
+    while (offset < size) {
+        const qint64 n = file.read(piece.data(), piece.size());
+        if (n <= 0 || !matches(offset, piece.constData(), n))
+            return false;
+        offset += n;
+    }
+    return file.read(piece.data(), 1) == 0;
+}
+
+bool sameFile(const QString& path, const QString& original)
+{
+    QFile other(original);
+    if (!other.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray expected(1 << 20, Qt::Uninitialized);
+    return fileMatches(path, other.size(), [&](qint64, const char* data, qint64 length) {
+        return other.read(expected.data(), length) == length && std::memcmp(data, expected.constData(), length) == 0;
+    });
+}
+
+bool isPlaintextOf(const QString& path, const CrashSource& source)
+{
+    const auto* pattern = reinterpret_cast<const char*>(source.pattern.data());
+    const auto period = static_cast<qint64>(source.pattern.size());
+    return fileMatches(path, source.plaintextSize, [&](qint64 offset, const char* data, qint64 length) {
+        for (qint64 done = 0; done < length;) {
+            const qint64 at = (offset + done) % period;
+            const qint64 n = std::min(length - done, period - at);
+            if (std::memcmp(data + done, pattern + at, n) != 0)
+                return false;
+            done += n;
+        }
+        return true;
+    });
+}
+
+// What a run of --delete-encrypted may leave in folder, however it ended: every
+// source intact byte for byte, or gone with its whole plaintext in place; every
+// file under a plaintext name whole; nothing else. After a run that finished
+// (`finished`) no source is left. Returns what is wrong, one line each.
+//
+// A source without the extension is renamed to "<name>.korvel-env" once its
+// plaintext is in place, and only then deleted: a kill between the two leaves it
+// intact under that name, and a later run decrypts it to "<name>" once more.
+QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& sources, bool finished)
+{
+    QStringList problems;
+    QHash<QString, const CrashSource*> plaintextOf;
+    QHash<QString, const CrashSource*> envelopeOf;
+    for (const CrashSource& source : sources) {
+        envelopeOf.insert(source.name, &source);
+        if (!source.renamed.isEmpty())
+            envelopeOf.insert(source.renamed, &source);
+        plaintextOf.insert(source.plaintext, &source);
+        for (const QString& copy : source.copies)
+            plaintextOf.insert(copy, &source);
+    }
+
+    QHash<const CrashSource*, QStringList> envelopesLeft;
+    for (const QString& entry : tree(folder)) {
+        const QString path = folder + '/' + entry;
+        if (const CrashSource* source = envelopeOf.value(entry)) {
+            if (sameFile(path, source->original)) {
+                envelopesLeft[source].append(entry);
+                continue;
+            }
+            // A bare name is also what the renamed source decrypts to.
+            if (!plaintextOf.contains(entry)) {
+                problems.append(QStringLiteral("source %1 changed").arg(entry));
+                continue;
+            }
+        }
+        const CrashSource* source = plaintextOf.value(entry);
+        if (!source)
+            problems.append(QStringLiteral("stray entry %1").arg(entry));
+        else if (!isPlaintextOf(path, *source))
+            problems.append(QStringLiteral("plaintext %1 of %2 is not whole").arg(entry, source->name));
+    }
+
+    for (const CrashSource& source : sources) {
+        const QStringList left = envelopesLeft.value(&source);
+        const bool decrypted = QFileInfo::exists(folder + '/' + source.plaintext);
+        if (finished && !left.isEmpty())
+            problems.append(QStringLiteral("source %1 left after a finished run").arg(left.join(", ")));
+        else if (left.isEmpty() && !decrypted)
+            problems.append(
+                QStringLiteral("source %1 gone without its plaintext %2").arg(source.name, source.plaintext));
+        else if (left.contains(source.renamed) && !decrypted)
+            problems.append(QStringLiteral("source %1 renamed without its plaintext").arg(source.name));
+        else if (left.size() > 1)
+            problems.append(QStringLiteral("source %1 is there twice").arg(source.name));
+    }
+    return problems;
+}
+
+// Where the crash-safety rounds keep their folders: a memory file system when one
+// has room. A kill tests what a killed process leaves behind, not what reaches the
+// disk, and syncing every plaintext before its source goes costs a disk several
+// milliseconds a file, seconds a run.
+QString crashTestRoot()
+{
+    struct statvfs status { };
+    constexpr unsigned long long kNeeded = 1ull << 30;
+    if (::access("/dev/shm", W_OK | X_OK) == 0 && ::statvfs("/dev/shm", &status) == 0
+        && static_cast<unsigned long long>(status.f_bavail) * status.f_frsize >= kNeeded)
+        return QStringLiteral("/dev/shm");
+    return QDir::tempPath();
+}
+
+bool copyFolder(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    for (const QString& name : QDir(from).entryList(QDir::Files | QDir::Hidden)) {
+        if (!QFile::copy(from + '/' + name, to + '/' + name))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class TestKorvelcryptCli : public QObject {
@@ -143,6 +286,7 @@ private slots:
     void usageAndStatuses();
     void interruptLeavesNoPartialOutput_data();
     void interruptLeavesNoPartialOutput();
+    void killedRunsLoseNothing();
 };
 
 void TestKorvelcryptCli::naming_data()
@@ -654,6 +798,144 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
     // Only the untouched source remains.
     QCOMPARE(tree(dir), QStringList { "large.bin.korvel-env" });
     QCOMPARE(QFileInfo(envelope).size(), envelopeSize);
+}
+
+void TestKorvelcryptCli::killedRunsLoseNothing()
+{
+    // Hundreds of small envelopes and a few large ones, some of them without the
+    // extension (their sources are renamed before they go), decrypted with
+    // --delete-encrypted and killed with SIGKILL at random moments. Whatever
+    // moment the kill hits, the folder must hold each source or its plaintext,
+    // whole, and nothing else; a second run over what is left must finish.
+    bool seedGiven = false;
+    const quint32 seed = qEnvironmentVariable("KORVEL_CRASH_SEED").toUInt(&seedGiven);
+    const quint32 usedSeed = seedGiven ? seed : QRandomGenerator::global()->generate();
+    qInfo(
+        "killedRunsLoseNothing: seed %u (KORVEL_CRASH_SEED=%u repeats the sizes and kill moments)", usedSeed, usedSeed);
+    QRandomGenerator random(usedSeed);
+
+    QTemporaryDir base(crashTestRoot() + QStringLiteral("/korvel-crash-XXXXXX"));
+    QVERIFY(base.isValid());
+    const QString master = base.filePath(QStringLiteral("master"));
+    QVERIFY(QDir().mkpath(master));
+    QList<CrashSource> sources;
+    const auto add = [&](const QString& name, const korvel::test::Bytes& pattern, qint64 plaintextSize) {
+        CrashSource source;
+        source.name = name;
+        source.original = master + '/' + name;
+        source.pattern = pattern;
+        source.plaintextSize = plaintextSize;
+        if (name.endsWith(QStringLiteral(".korvel-env"))) {
+            const QString plain = name.chopped(11); // "s001.bin"
+            const int dot = plain.lastIndexOf('.');
+            source.plaintext = plain;
+            source.copies = { plain.left(dot) + QStringLiteral("(decrypted)") + plain.mid(dot) };
+        } else {
+            source.renamed = name + QStringLiteral(".korvel-env");
+            source.plaintext = name + QStringLiteral("(decrypted)");
+            source.copies = { name + QStringLiteral("(decrypted 2)"), name };
+        }
+        sources.append(source);
+    };
+    for (int i = 0; i < 300; ++i) {
+        const bool bare = i % 25 == 7;
+        const QString name = bare ? QStringLiteral("n%1").arg(i, 3, 10, QLatin1Char('0'))
+                                  : QStringLiteral("s%1.bin.korvel-env").arg(i, 3, 10, QLatin1Char('0'));
+        const korvel::test::Bytes plaintext
+            = korvel::test::patternBytes(random.bounded(1024, 8 * 1024 + 1), random.generate64());
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { kPassphrase.toStdString() };
+        options.seed = random.generate64();
+        QVERIFY(korvel::test::writeEnvelope((master + '/' + name).toStdString(), plaintext, options));
+        add(name, plaintext, static_cast<qint64>(plaintext.size()));
+    }
+    for (int i = 0; i < 3; ++i) {
+        const QString name = QStringLiteral("large%1.bin.korvel-env").arg(i);
+        const korvel::test::Bytes pattern = korvel::test::patternBytes(1 << 16, random.generate64());
+        constexpr qint64 kSize = qint64(24) << 20;
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { kPassphrase.toStdString() };
+        options.seed = random.generate64();
+        QVERIFY(korvel::test::writeEnvelopeStreaming((master + '/' + name).toStdString(), kSize,
+            [&](uint64_t offset, uint8_t* buffer, size_t length) {
+                for (size_t k = 0; k < length; ++k)
+                    buffer[k] = pattern[(offset + k) % pattern.size()];
+            },
+            options));
+        add(name, pattern, kSize);
+    }
+
+    const auto startKilledRun = [&](const QString& folder, QProcess& process) {
+        process.setProgram(kCli);
+        process.setArguments(passphraseFileArgs(folder) << "--quiet"
+                                                        << "--delete-encrypted" << folder);
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start();
+        return process.waitForStarted();
+    };
+
+    // A run that is not killed: how long a whole run takes on this machine, the
+    // span the kill moments are drawn from.
+    const QString first = base.filePath(QStringLiteral("uninterrupted"));
+    QVERIFY(copyFolder(master, first));
+    QElapsedTimer clock;
+    clock.start();
+    const Result whole = runCli(passphraseFileArgs(first) << "--quiet"
+                                                          << "--delete-encrypted" << first,
+        first);
+    const qint64 span = std::max<qint64>(clock.elapsed(), 20);
+    QVERIFY2(whole.status == 0, whole.out + whole.err);
+    QStringList problems = crashStateProblems(first, sources, true);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+    QVERIFY(QDir(first).removeRecursively());
+
+    // Rounds until ten of them were ended by the kill (a run may finish before its
+    // kill comes), and no more than forty.
+    int kills = 0;
+    for (int round = 1; kills < 10 && round <= 40; ++round) {
+        const QString folder = base.filePath(QStringLiteral("round%1").arg(round));
+        QVERIFY(copyFolder(master, folder));
+        const qint64 delayUs = static_cast<qint64>(random.bounded(static_cast<quint32>(span * 1000)));
+
+        QProcess process;
+        QVERIFY(startKilledRun(folder, process));
+        QThread::usleep(static_cast<unsigned long>(delayUs));
+        // The process is not reaped before waitForFinished(), so its id is still its own.
+        QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGKILL), 0);
+        QVERIFY(process.waitForFinished(300000));
+        // Killed, or finished just before the kill came.
+        const bool killed = process.exitStatus() == QProcess::CrashExit;
+        if (killed)
+            ++kills;
+        else
+            QCOMPARE(process.exitCode(), 0);
+
+        problems = crashStateProblems(folder, sources, false);
+        QVERIFY2(problems.isEmpty(),
+            qPrintable(QStringLiteral("round %1, killed after %2 ms:\n").arg(round).arg(delayUs / 1000.0)
+                + problems.join('\n')));
+
+        QStringList left;
+        for (const CrashSource& source : std::as_const(sources)) {
+            for (const QString& name : { source.name, source.renamed }) {
+                if (!name.isEmpty() && QFileInfo::exists(folder + '/' + name))
+                    left.append(folder + '/' + name);
+            }
+        }
+        qInfo("round %d: %s after %.1f ms of %lld, %lld of %lld sources decrypted", round,
+            killed ? "killed" : "finished before the kill", delayUs / 1000.0, span,
+            static_cast<long long>(sources.size() - left.size()), static_cast<long long>(sources.size()));
+        if (!left.isEmpty()) {
+            const Result rest = runCli(passphraseFileArgs(folder) << "--quiet"
+                                                                  << "--delete-encrypted" << left,
+                folder);
+            QVERIFY2(rest.status == 0, rest.out + rest.err);
+        }
+        problems = crashStateProblems(folder, sources, true);
+        QVERIFY2(problems.isEmpty(),
+            qPrintable(QStringLiteral("round %1, after the second run:\n").arg(round) + problems.join('\n')));
+        QVERIFY(QDir(folder).removeRecursively());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestKorvelcryptCli)
