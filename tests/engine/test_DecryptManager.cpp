@@ -238,6 +238,8 @@ private slots:
         m_manager->startDecrypt(QStringLiteral("secret"));
         QVERIFY(waitForStart(m_big));
         // Every slot is taken and a path waits: the dispatch thread must block, not poll.
+        // The first task's start can be seen before the thread has reached its wait.
+        QTRY_VERIFY(dispatchThreadState() == 'S');
         int running = 0;
         for (int sample = 0; sample < 20 && m_manager->getNumRunningTasks() == 1; ++sample) {
             const char state = dispatchThreadState();
