@@ -10,10 +10,10 @@
 //
 // KORVEL_BENCH_FILES and KORVEL_BENCH_ENVELOPES change the two counts,
 // KORVEL_BENCH_THREADS the number of decrypt threads.
-#include "engine/DecryptManager.h"
-#include "tests/support/EnvelopeWriter.h"
 #include "app/MainWindow.h"
+#include "engine/DecryptManager.h"
 #include "tasks/TaskManager.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QApplication>
 #include <QDir>
