@@ -66,9 +66,7 @@ bool loadFiles(const QString& root, int files)
         }
     }
 
-    // The decrypt manager must belong to this thread, as the window arranges it:
-    // built by the load on the task manager's thread, its workers' reports
-    // would never be delivered.
+    // Both managers are created on the main thread, as the window creates them.
     DecryptManager::instance();
     TaskManager* tasks = TaskManager::instance();
     QString message;
