@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QLocale>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,11 @@ namespace {
 constexpr double kBytesPerMegabyte = 1000.0 * 1000.0;
 // Beyond this the estimate says nothing useful.
 constexpr double kLongestTimeLeft = 100.0 * 3600.0;
+
+qint64 fileSize(const QString& path)
+{
+    return std::max<qint64>(0, QFileInfo(path).size());
+}
 
 } // namespace
 
@@ -29,20 +35,33 @@ SpeedLabel::SpeedLabel(QWidget* parent, TransferEstimator::Clock clock)
     hide();
 }
 
+SpeedLabel::~SpeedLabel()
+{
+    stopSizing();
+}
+
 void SpeedLabel::start(DecryptManager* manager)
 {
+    stop();
     m_manager = manager;
-    m_sizes.clear();
-    qint64 total = 0;
     if (manager) {
-        for (const QString& path : manager->getPendingPaths()) {
-            total += sizeOf(path);
-        }
+        // The dispatch thread may have taken the first files already.
         for (const CryptTask* task : manager->getRunningTasks()) {
-            total += sizeOf(task->loadedSource());
+            m_files.append(task->loadedSource());
         }
+        m_files.append(manager->getPendingPaths());
     }
-    m_estimator.start(total);
+    auto sized = std::make_shared<std::vector<qint64>>();
+    m_sized = sized;
+    m_sizing = QThread::create([sized, files = m_files] { *sized = bytesFrom(files); });
+    // A finish of an earlier run's sizing, still on its way, is not this run's.
+    const quint64 run = ++m_run;
+    connect(m_sizing, &QThread::finished, this, [this, run] {
+        if (run == m_run) {
+            onSized();
+        }
+    });
+    m_sizing->start(QThread::LowPriority);
     setText(describe(-1.0, -1.0));
     show();
     m_timer.start();
@@ -50,10 +69,44 @@ void SpeedLabel::start(DecryptManager* manager)
 
 void SpeedLabel::stop()
 {
+    stopSizing();
     m_timer.stop();
     m_manager = nullptr;
-    m_sizes.clear();
+    m_files.clear();
+    m_waitingBytes.clear();
+    m_runningSizes.clear();
     hide();
+}
+
+void SpeedLabel::stopSizing()
+{
+    if (!m_sizing) {
+        return;
+    }
+    ++m_run;
+    m_sizing->requestInterruption();
+    m_sizing->wait();
+    delete m_sizing;
+    m_sizing = nullptr;
+    m_sized.reset();
+}
+
+void SpeedLabel::onSized()
+{
+    if (!m_sizing) {
+        return;
+    }
+    m_sizing->wait();
+    delete m_sizing;
+    m_sizing = nullptr;
+    m_waitingBytes = std::move(*m_sized);
+    m_sized.reset();
+    if (m_waitingBytes.empty() || !m_manager) {
+        return;
+    }
+    // Measuring starts now; what the run did while the sizes were read is done already.
+    m_estimator.start(m_waitingBytes.front(), bytesDone());
+    emit sizesKnown();
 }
 
 void SpeedLabel::sample()
@@ -62,32 +115,43 @@ void SpeedLabel::sample()
         stop();
         return;
     }
-    const QStringList pending = m_manager->getPendingPaths();
-    const QList<CryptTask*> running = m_manager->getRunningTasks();
-    // A path can only come back (a cancelled task), never arrive new, while a
-    // run lasts; its size is already known.
-    m_estimator.update(m_estimator.totalBytes() - bytesLeft(pending, running, m_sizes));
+    if (!sized()) {
+        return;
+    }
+    m_estimator.update(bytesDone());
     setText(describe(m_estimator.bytesPerSecond(), m_estimator.secondsLeft()));
 }
 
-qint64 SpeedLabel::sizeOf(const QString& path)
+qint64 SpeedLabel::bytesDone()
 {
-    const auto known = m_sizes.constFind(path);
-    if (known != m_sizes.cend()) {
-        return *known;
+    const qsizetype files = qsizetype(m_waitingBytes.size()) - 1;
+    const qsizetype waiting = std::clamp<qsizetype>(m_manager->getNumPending(), 0, files);
+    const QList<CryptTask*> running = m_manager->getRunningTasks();
+    for (const CryptTask* task : running) {
+        const QString path = task->loadedSource();
+        if (!m_runningSizes.contains(path)) {
+            m_runningSizes.insert(path, fileSize(path));
+        }
     }
-    const qint64 size = std::max<qint64>(0, QFileInfo(path).size());
-    m_sizes.insert(path, size);
-    return size;
+    const qint64 left = m_waitingBytes[size_t(files - waiting)] + runningBytesLeft(running, m_runningSizes);
+    return m_waitingBytes.front() - left;
 }
 
-qint64 SpeedLabel::bytesLeft(
-    const QStringList& pending, const QList<CryptTask*>& running, const QHash<QString, qint64>& sizes)
+std::vector<qint64> SpeedLabel::bytesFrom(const QStringList& paths)
+{
+    std::vector<qint64> from(size_t(paths.size()) + 1, 0);
+    for (qsizetype i = paths.size() - 1; i >= 0; --i) {
+        if (QThread::currentThread()->isInterruptionRequested()) {
+            return {};
+        }
+        from[size_t(i)] = from[size_t(i) + 1] + fileSize(paths.at(i));
+    }
+    return from;
+}
+
+qint64 SpeedLabel::runningBytesLeft(const QList<CryptTask*>& running, const QHash<QString, qint64>& sizes)
 {
     double left = 0.0;
-    for (const QString& path : pending) {
-        left += double(sizes.value(path));
-    }
     for (const CryptTask* task : running) {
         const double part = 1.0 - std::clamp(double(task->progress()), 0.0, 1.0);
         left += double(sizes.value(task->loadedSource())) * part;

@@ -2,10 +2,12 @@
 // the time left, both from bytes rather than files, so that one large file
 // shows how it moves.
 //
-// At the start of a run the sizes of the waiting files are read once; every
-// second the bytes still to do are those of the files still waiting plus the
-// unfinished part of each running file, and the rest is done. The label hides
-// between runs.
+// At the start of a run the files taken for it are listed once, running first,
+// then waiting in their order, and their sizes are read on a thread of the
+// label's own (a run of a hundred thousand files must not hold up the window).
+// While a run lasts no file joins the waiting list and files leave it from the
+// front, so the bytes still waiting follow from how many wait; to them come the
+// unfinished parts of the running files. The label hides between runs.
 #pragma once
 
 #include "engine/TransferEstimator.h"
@@ -18,8 +20,12 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+#include <vector>
+
 class CryptTask;
 class DecryptManager;
+class QThread;
 
 class SpeedLabel : public QLabel {
     Q_OBJECT
@@ -29,33 +35,51 @@ public:
     static constexpr int IntervalMs = 1000;
 
     explicit SpeedLabel(QWidget* parent = nullptr, TransferEstimator::Clock clock = {});
+    ~SpeedLabel() override;
 
-    // A run of manager's waiting files begins: the label shows and starts measuring.
+    // A run of manager's files begins: the label shows and starts measuring.
     void start(DecryptManager* manager);
     // The run has ended: the label stops and hides.
     void stop();
 
     const TransferEstimator& estimator() const { return m_estimator; }
+    // Whether the sizes of the run's files are known (the estimate has begun).
+    bool sized() const { return !m_waitingBytes.empty(); }
 
     // The label's text for a rate (bytes per second, negative while unknown)
     // and a time left (seconds, negative while unknown).
     static QString describe(double bytesPerSecond, double secondsLeft);
     // m:ss, or h:mm:ss from an hour on.
     static QString timeText(double seconds);
-    // Bytes still to do: the waiting paths whole, the running tasks for the part
-    // not yet done; sizes holds each path's size.
-    static qint64 bytesLeft(
-        const QStringList& pending, const QList<CryptTask*>& running, const QHash<QString, qint64>& sizes);
+    // For each index i, the bytes of paths i to the end (one more entry, 0, at
+    // the end). Empty when interrupted (stop() or destruction). Reads the disk.
+    static std::vector<qint64> bytesFrom(const QStringList& paths);
+    // The part not yet done of each running task's file; sizes holds their sizes.
+    static qint64 runningBytesLeft(const QList<CryptTask*>& running, const QHash<QString, qint64>& sizes);
 
 public slots:
-    // Reads the manager's lists and shows the new estimate (every IntervalMs).
+    // Reads the manager's state and shows the new estimate (every IntervalMs).
     void sample();
 
+signals:
+    // The sizes of a run's files are known (emitted on the label's thread).
+    void sizesKnown();
+
 private:
-    qint64 sizeOf(const QString& path);
+    void onSized();
+    void stopSizing();
+    qint64 bytesDone();
 
     QPointer<DecryptManager> m_manager;
-    QHash<QString, qint64> m_sizes;
+    // The run's files, running first, then waiting in their order.
+    QStringList m_files;
+    // bytesFrom(m_files), once known.
+    std::vector<qint64> m_waitingBytes;
+    // Sizes of the files seen running.
+    QHash<QString, qint64> m_runningSizes;
+    QThread* m_sizing = nullptr;
+    quint64 m_run = 0;
+    std::shared_ptr<std::vector<qint64>> m_sized;
     TransferEstimator m_estimator;
     QTimer m_timer;
 };

@@ -23,12 +23,12 @@ TransferEstimator::TransferEstimator(Clock clock)
     : m_clock(clock ? std::move(clock) : Clock(monotonicMs))
 { }
 
-void TransferEstimator::start(qint64 totalBytes)
+void TransferEstimator::start(qint64 totalBytes, qint64 bytesDone)
 {
     m_total = std::max<qint64>(0, totalBytes);
-    m_done = 0;
+    m_done = std::clamp<qint64>(bytesDone, 0, m_total);
     m_samples.clear();
-    m_samples.push_back({ m_clock(), 0 });
+    m_samples.push_back({ m_clock(), m_done });
 }
 
 void TransferEstimator::update(qint64 bytesDone)

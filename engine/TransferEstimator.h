@@ -25,8 +25,9 @@ public:
 
     explicit TransferEstimator(Clock clock = {});
 
-    // A new run of totalBytes, none of them done yet; forgets earlier samples.
-    void start(qint64 totalBytes);
+    // A new run of totalBytes of which bytesDone are done already (measuring
+    // starts now); forgets earlier samples.
+    void start(qint64 totalBytes, qint64 bytesDone = 0);
     // Bytes done so far in the run, read now. A value below an earlier one (a
     // cancelled piece going back to the queue) counts as no progress.
     void update(qint64 bytesDone);

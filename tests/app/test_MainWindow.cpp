@@ -519,10 +519,15 @@ private slots:
 
         qint64 now = 0;
         SpeedLabel label(nullptr, [&now] { return now; });
+        QSignalSpy sized(&label, &SpeedLabel::sizesKnown);
         label.start(decrypt);
         QVERIFY(!label.isHidden());
-        QCOMPARE(label.estimator().totalBytes(), qint64(3000000));
         QCOMPARE(label.text(), QStringLiteral("Measuring speed..."));
+        // The sizes are read off the window's thread.
+        QVERIFY(sized.wait(20000));
+        QVERIFY(label.sized());
+        QCOMPARE(label.estimator().totalBytes(), qint64(3000000));
+        QCOMPARE(label.estimator().bytesDone(), qint64(0));
         now = 500;
         label.sample();
         QCOMPARE(label.text(), QStringLiteral("Measuring speed..."));
@@ -533,6 +538,22 @@ private slots:
         QCOMPARE(label.text(), QStringLiteral("1.5 MB/s, 0:00 left"));
         label.stop();
         QVERIFY(label.isHidden());
+        QVERIFY(!label.sized());
+    }
+
+    void bytesFrom()
+    {
+        QStringList paths;
+        for (int size : { 10, 0, 300 }) {
+            paths << m_dir->filePath(QStringLiteral("sized%1").arg(paths.size()));
+            QFile file(paths.last());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(size));
+        }
+        // A path that is gone counts nothing.
+        paths.insert(1, m_dir->filePath(QStringLiteral("gone")));
+        QCOMPARE(SpeedLabel::bytesFrom(paths), (std::vector<qint64> { 310, 300, 300, 300, 0 }));
+        QCOMPARE(SpeedLabel::bytesFrom({}), std::vector<qint64> { 0 });
     }
 
     void speedText_data()
@@ -557,29 +578,22 @@ private slots:
         QCOMPARE(SpeedLabel::describe(rate, left), text);
     }
 
-    void bytesLeft_data()
+    void runningBytesLeft_data()
     {
-        QTest::addColumn<QList<qint64>>("pending"); // sizes of the waiting files
         QTest::addColumn<QList<double>>("running"); // progress of files of 1000 bytes each
         QTest::addColumn<qint64>("left");
-        QTest::newRow("nothing") << QList<qint64> {} << QList<double> {} << qint64(0);
-        QTest::newRow("waiting only") << QList<qint64> { 100, 200 } << QList<double> {} << qint64(300);
-        QTest::newRow("one large file a quarter done") << QList<qint64> {} << QList<double> { 0.25 } << qint64(750);
-        QTest::newRow("both") << QList<qint64> { 100, 200 } << QList<double> { 0.25, 1.0 } << qint64(1050);
-        QTest::newRow("progress out of range") << QList<qint64> {} << QList<double> { -0.5, 1.5 } << qint64(1000);
+        QTest::newRow("nothing") << QList<double> {} << qint64(0);
+        QTest::newRow("one large file a quarter done") << QList<double> { 0.25 } << qint64(750);
+        QTest::newRow("two") << QList<double> { 0.25, 0.5 } << qint64(1250);
+        QTest::newRow("done") << QList<double> { 1.0 } << qint64(0);
+        QTest::newRow("progress out of range") << QList<double> { -0.5, 1.5 } << qint64(1000);
     }
 
-    void bytesLeft()
+    void runningBytesLeft()
     {
-        QFETCH(QList<qint64>, pending);
         QFETCH(QList<double>, running);
         QFETCH(qint64, left);
         QHash<QString, qint64> sizes;
-        QStringList paths;
-        for (int i = 0; i < pending.size(); ++i) {
-            paths << QStringLiteral("/in/waiting%1").arg(i);
-            sizes.insert(paths.last(), pending.at(i));
-        }
         std::vector<std::unique_ptr<CryptTask>> tasks;
         QList<CryptTask*> runningTasks;
         for (int i = 0; i < running.size(); ++i) {
@@ -588,9 +602,10 @@ private slots:
             sizes.insert(tasks.back()->loadedSource(), 1000);
             runningTasks << tasks.back().get();
         }
-        // A path of unknown size counts nothing.
-        paths << QStringLiteral("/in/unknown");
-        QCOMPARE(SpeedLabel::bytesLeft(paths, runningTasks, sizes), left);
+        // A task whose size is unknown counts nothing.
+        CryptTask unknown(QStringLiteral("/in/unknown"));
+        runningTasks << &unknown;
+        QCOMPARE(SpeedLabel::runningBytesLeft(runningTasks, sizes), left);
     }
 
     // A long message no longer widens the window: it is cut short, whole in the tooltip.

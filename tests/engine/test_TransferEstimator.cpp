@@ -111,6 +111,27 @@ private slots:
         QCOMPARE(estimator.bytesPerSecond(), 500.0);
         QCOMPARE(estimator.secondsLeft(), 9.0);
     }
+
+    // Measuring can begin when part of the run is done: that part is not
+    // counted as if it had been done since.
+    void startPartWayThrough()
+    {
+        qint64 now = 10000;
+        TransferEstimator estimator([&now] { return now; });
+        estimator.start(1000, 400);
+        QCOMPARE(estimator.bytesDone(), qint64(400));
+        QVERIFY(estimator.secondsLeft() < 0);
+        now = 12000;
+        estimator.update(600);
+        QCOMPARE(estimator.bytesPerSecond(), 100.0);
+        QCOMPARE(estimator.secondsLeft(), 4.0);
+        // Beyond the total, or below nothing, it is held in range.
+        estimator.start(1000, 5000);
+        QCOMPARE(estimator.bytesDone(), qint64(1000));
+        QCOMPARE(estimator.secondsLeft(), 0.0);
+        estimator.start(1000, -5);
+        QCOMPARE(estimator.bytesDone(), qint64(0));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTransferEstimator)
