@@ -202,6 +202,7 @@ private slots:
         QCOMPARE(m_manager->addFiles({ upper, b }), 1);
         QCOMPARE(counts.count(), 2);
         QCOMPARE(m_manager->getNumPending(), 3);
+        QCOMPARE(m_manager->getPendingPaths(), (QStringList { a, b, upper }));
         QCOMPARE(m_manager->getTotalTasks(), 3);
 
         QVERIFY(runToEnd());
@@ -425,6 +426,7 @@ private slots:
 
         QCOMPARE(finished.count(), 1);
         QCOMPARE(m_manager->getNumPending(), 2);
+        QCOMPARE(m_manager->getPendingPaths(), (QStringList { m_big, small }));
         QCOMPARE(m_manager->getNumCompleted(), 0);
         QCOMPARE(m_manager->getNumFailed(), 0);
         QCOMPARE(m_manager->getTotalTasks(), 2);
