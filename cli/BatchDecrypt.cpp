@@ -34,7 +34,7 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     , m_manager(DecryptManager::instance())
 {
     m_manager->onChangeNumThreads(settings.threads);
-    m_manager->setDeleteEncryptedOnSuccess(settings.deleteEncrypted);
+    DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -51,6 +51,7 @@ BatchDecrypt::~BatchDecrypt()
     delete m_watcher;
     // The batch owns the decrypt manager it built; nothing else uses it.
     DecryptManager::destroyInstance();
+    DecryptManager::setDeleteEncryptedSetting({});
     // The records were released with deleteLater(); no event loop runs any more.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
