@@ -488,6 +488,10 @@ private slots:
         QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully.";
         QTest::newRow("folder and file") << QStringList { "korvelcrypt", "@elsewhere", "@one" }
                                          << "   2 files loaded successfully.";
+        // One folder named three ways is loaded once; relative paths are taken from
+        // the folder the program started in.
+        QTest::newRow("one folder three ways") << QStringList { "korvelcrypt", "../elsewhere/", "@elsewhere",
+            "../elsewhere", "./x" } << "   2 files loaded. 2 duplicates skipped.";
     }
 
     void commandLine()

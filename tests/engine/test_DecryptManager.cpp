@@ -263,6 +263,74 @@ private slots:
         QCOMPARE(m_manager->getTotalTasks(), 4);
     }
 
+    // One file named in several ways is one task: every path reaches the manager
+    // absolute and clean. Inputs are relative to the test folder (the current
+    // folder during the load) or, with "@", absolute.
+    void loadingMakesPathsAbsoluteAndClean_data()
+    {
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<QStringList>("found"); // relative to the test folder
+        QTest::addColumn<QStringList>("named"); // "@": the test folder
+        QTest::addColumn<int>("added");
+        QTest::newRow("a folder named three ways")
+            << QStringList { "set5/", "@set5", "set5" }
+            << QStringList { "set5/x.korvel-env", "set5/sub/y.korvel-env", "set5/x.korvel-env", "set5/sub/y.korvel-env",
+                   "set5/x.korvel-env", "set5/sub/y.korvel-env" }
+            << QStringList { "set5/x.korvel-env", "set5/sub/y.korvel-env", "@set5/x.korvel-env",
+                   "@set5/sub/y.korvel-env", "set5/x.korvel-env", "set5/sub/y.korvel-env" }
+            << 2;
+        QTest::newRow("dots and doubled slashes")
+            << QStringList { "./set5//x.korvel-env", "set5/./x.korvel-env", "@set5/sub/../x.korvel-env" }
+            << QStringList { "set5/x.korvel-env", "set5/x.korvel-env", "set5/x.korvel-env" }
+            << QStringList { "./set5//x.korvel-env", "set5/./x.korvel-env", "@set5/sub/../x.korvel-env" } << 1;
+        QTest::newRow("a folder with dots") << QStringList { "set5/sub/./", "set5//sub" }
+                                            << QStringList { "set5/sub/y.korvel-env", "set5/sub/y.korvel-env" }
+                                            << QStringList { "set5/sub/./y.korvel-env", "set5//sub/y.korvel-env" } << 1;
+        // "link" leads to set5/sub: the system reads link/.. as set5, not as the
+        // test folder, which holds a file of the same name.
+        QTest::newRow("a parent step after a link") << QStringList { "link/../x.korvel-env", "set5/x.korvel-env" }
+                                                    << QStringList { "set5/x.korvel-env", "set5/x.korvel-env" }
+                                                    << QStringList { "link/../x.korvel-env", "set5/x.korvel-env" } << 1;
+        QTest::newRow("a link is kept") << QStringList { "link/y.korvel-env" } << QStringList { "link/y.korvel-env" }
+                                        << QStringList { "link/y.korvel-env" } << 1;
+        QTest::newRow("nothing there") << QStringList { "", "missing/..", "missing" } << QStringList {}
+                                       << QStringList {} << 0;
+    }
+
+    void loadingMakesPathsAbsoluteAndClean()
+    {
+        QFETCH(QStringList, inputs);
+        QFETCH(QStringList, found);
+        QFETCH(QStringList, named);
+        QFETCH(int, added);
+        const QString root = QFileInfo(m_dir->path()).canonicalFilePath();
+        QVERIFY(QDir(root).mkpath(QStringLiteral("set5/sub")));
+        writeFile(QStringLiteral("set5/x.korvel-env"));
+        writeFile(QStringLiteral("set5/sub/y.korvel-env"));
+        writeFile(QStringLiteral("x.korvel-env")); // where text folding of link/.. would lead
+        QVERIFY(QFile::link(root + QStringLiteral("/set5/sub"), root + QStringLiteral("/link")));
+        const auto withRoot = [&root](QStringList list, bool marked) {
+            for (QString& entry : list) {
+                if (!marked)
+                    entry = root + QLatin1Char('/') + entry;
+                else if (entry.startsWith(QLatin1Char('@')))
+                    entry = root + QLatin1Char('/') + entry.mid(1);
+            }
+            return list;
+        };
+
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(root));
+        const FileLoading::Result result = FileLoading::load(withRoot(inputs, true), *m_manager);
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(result.found, withRoot(found, false));
+        QCOMPARE(result.named, withRoot(named, true));
+        QCOMPARE(result.added, added);
+        QCOMPARE(result.duplicates(), found.size() - added);
+        QCOMPARE(m_manager->getNumPending(), added);
+        QCOMPARE(result.skipped.size(), found.isEmpty() ? inputs.size() : 0);
+    }
+
     void threadLimitAndWorkerReuse()
     {
         QStringList paths;
