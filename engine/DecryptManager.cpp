@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
@@ -83,6 +84,7 @@ DecryptManager::~DecryptManager()
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
+        m_passphrase->clear();
     }
     emit statsChanged();
     // The workers, children of this object, are destroyed with it; each waits for its thread.
@@ -92,6 +94,8 @@ ZervDecryptWorker* DecryptManager::createDecryptWorker(int id)
 {
     kv_log("DecryptManager::createDecryptWorker()");
     auto* worker = new ZervDecryptWorker(id, this);
+    // A worker flushes its output to disk when the source is to be deleted.
+    worker->setDeletionFlag(&m_deleteOnSuccess);
     connect(worker, &ZervDecryptWorker::started, this, &DecryptManager::onStart, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::failed, this, &DecryptManager::onFailed, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::completed, this, &DecryptManager::onCompleted, Qt::QueuedConnection);
@@ -138,7 +142,8 @@ void DecryptManager::startDecrypt(const QString& passphrase)
     {
         QWriteLocker locker(&m_lock);
         m_stop = false;
-        m_passphrase = passphrase;
+        m_passphrase->clear();
+        m_passphrase = std::make_shared<Passphrase>(passphrase);
         m_runAnnounced = false;
     }
     emit started(getNumPending());
@@ -170,7 +175,8 @@ void DecryptManager::run()
             path = takePendingLocked();
         }
 
-        CryptTask* task = createTask(path, passphrase());
+        // No passphrase of its own: the record refers to the run's.
+        CryptTask* task = createTask(path, QString());
         if (!task) {
             kv_log("DecryptManager::run() task is null");
             reportError(QStringLiteral("Task could not be created for %1").arg(path));
@@ -221,7 +227,12 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
-    task->setPassphrase(passphrase.isEmpty() ? this->passphrase() : passphrase);
+    if (!passphrase.isEmpty()) {
+        task->setPassphrase(passphrase);
+    } else {
+        QReadLocker locker(&m_lock);
+        task->setPassphrase(m_passphrase);
+    }
     return task;
 }
 
@@ -260,6 +271,8 @@ void DecryptManager::announceAllFinished()
         if (m_runAnnounced)
             return;
         m_runAnnounced = true;
+        // Nothing of the run needs the passphrase any more.
+        m_passphrase->clear();
     }
     emit allFinished();
 }
@@ -269,11 +282,25 @@ DecryptManager::Removal DecryptManager::removeSource(CryptTask* task, QString* r
     const QString source = task->source();
     if (!QFileInfo::exists(source))
         return Removal::Missing;
-    // The plaintext must be on disk before the only other copy of the data goes.
-    if (const int error = SafeFile::syncToDisk(task->destination())) {
-        *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
-                      .arg(task->destination(), QString::fromLocal8Bit(std::strerror(error)));
+    // The source may only go while its plaintext is there, and on disk. A worker
+    // that ended while automatic deletion was on flushed it before it reported
+    // completion, so that the deletion does no such work on the main thread.
+    // Other outputs are flushed here: on the background task thread for "Delete
+    // encrypted", or on the main thread should automatic deletion have been
+    // switched on in the instant between a worker's end and its report.
+    const QString destination = task->destination();
+    struct stat status { };
+    if (lstat(QFile::encodeName(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        *reason = QStringLiteral("Decrypted file %1 is not there").arg(destination);
         return Removal::Failed;
+    }
+    if (!task->outputDurable.load()) {
+        if (const int error = SafeFile::syncToDisk(destination)) {
+            *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
+                          .arg(destination, QString::fromLocal8Bit(strerror(error)));
+            return Removal::Failed;
+        }
+        task->outputDurable.store(true);
     }
     QFile file(source);
     if (file.remove())
@@ -400,14 +427,12 @@ void DecryptManager::cancel()
 
 void DecryptManager::setDeleteEncryptedOnSuccess(bool enabled)
 {
-    QWriteLocker locker(&m_lock);
-    m_deleteOnSuccess = enabled;
+    m_deleteOnSuccess.store(enabled);
 }
 
 bool DecryptManager::deleteEncryptedOnSuccess() const
 {
-    QReadLocker locker(&m_lock);
-    return m_deleteOnSuccess;
+    return m_deleteOnSuccess.load();
 }
 
 void DecryptManager::appendPendingLocked(const QString& path)
@@ -644,5 +669,5 @@ QList<CryptTask*> DecryptManager::getRunningTasks() const
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrase;
+    return m_passphrase->text();
 }

@@ -5,9 +5,12 @@
 // its own thread; its slots and public operations run on the threads that call
 // them. One read-write lock guards the lists, the settings, the stop flag and
 // the passphrase; when a worker's mutex is needed too, the manager lock is taken
-// first. Task records are only ever released with deleteLater(), on the thread
-// the manager lives on, so that queued statsChanged(task) notifications stay valid.
+// first. The passphrase of a run is held once, here: the run's task records refer
+// to it, and it is wiped when the run ends and when the manager is destroyed. Task records are only ever released with
+// deleteLater(), on the thread the manager lives on, so that queued statsChanged(task) notifications stay valid.
 #pragma once
+
+#include "engine/Passphrase.h"
 
 #include <QHash>
 #include <QList>
@@ -18,6 +21,9 @@
 #include <QThread>
 #include <QTimer>
 #include <QWaitCondition>
+
+#include <atomic>
+#include <memory>
 
 class CryptTask;
 class ZervDecryptWorker;
@@ -59,6 +65,7 @@ public:
     QList<CryptTask*> getCompletedTasks() const;
     QList<CryptTask*> getFailedTasks() const;
     QList<CryptTask*> getRunningTasks() const;
+    // The current run's passphrase; "" when no run has one (it is wiped when a run ends).
     QString passphrase() const;
 
     // Whether the encrypted source is deleted as soon as its decryption succeeds.
@@ -101,8 +108,8 @@ private:
     bool refuseWhileDecrypting();
     // Emits allFinished() when the current run has not announced its end yet.
     void announceAllFinished();
-    // Flushes a task's plaintext to disk and deletes its source; false with an
-    // error reported when the source is left in place.
+    // Deletes a task's source unless its plaintext has gone. The plaintext is
+    // already on disk: the worker flushed it before it reported completion.
     enum class Removal { Removed, Missing, Failed };
     Removal removeSource(CryptTask* task, QString* reason);
     // Drops every record and path (and, when destroying, waits for busy workers).
@@ -122,8 +129,8 @@ private:
     int m_numThreads = 1;
     int m_totalCount = 0;
     bool m_stop = false;
-    QString m_passphrase;
-    bool m_deleteOnSuccess = false;
+    std::shared_ptr<Passphrase> m_passphrase = std::make_shared<Passphrase>(); // replaced by every start
+    std::atomic<bool> m_deleteOnSuccess { false }; // also read by the workers as their runs end
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
     mutable QMutex m_errorLock;
