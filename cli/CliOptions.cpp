@@ -5,7 +5,6 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
-
 CliOptions::CliOptions(const QStringList& arguments, int processors)
     : m_threads(defaultThreads(processors))
 {
@@ -112,14 +111,15 @@ QString CliOptions::helpText(int defaultThreads)
                           "  -q, --quiet              print only failures, no summary and no progress\n"
                           "                           line (--json output stays complete)\n"
                           "      --json               one JSON object per task on standard output (source,\n"
-                          "                           destination, status, message, bytes, seconds), then\n"
-                          "                           a summary object\n"
+                          "                           destination, status, message, reason, bytes,\n"
+                          "                           seconds), then a summary object\n"
                           "  -h, --help               show this help and exit\n"
                           "  -v, --version            show the version and exit\n"
                           "\n"
                           "Output: \"OK<tab>SOURCE<tab>DESTINATION\" or \"FAILED<tab>SOURCE<tab>MESSAGE\"\n"
-                          "per task, then \"N finished, N failed, N total\". While standard error is a\n"
-                          "terminal it shows a live progress line.\n"
+                          "per task, then \"N finished, N failed, N total\". A failed write ends its\n"
+                          "MESSAGE with the system's reason in parentheses (\"(No space left on device)\").\n"
+                          "While standard error is a terminal it shows a live progress line.\n"
                           "\n"
                           "Exit status: 0 when every task finished; 1 when a task failed, a path was\n"
                           "missing or a source could not be renamed or deleted; 2 for a usage error;\n"
