@@ -13,7 +13,8 @@
 //
 // KORVEL_BENCH_FILES and KORVEL_BENCH_ENVELOPES change the counts of the first
 // two, KORVEL_BENCH_LARGE and KORVEL_BENCH_LARGE_MIB the number and size of the
-// large envelopes, KORVEL_BENCH_THREADS the number of decrypt threads.
+// large envelopes (KORVEL_BENCH_LARGE_DELETE=0 keeps their sources, for a
+// comparison), KORVEL_BENCH_THREADS the number of decrypt threads.
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "engine/CryptTask.h"
@@ -241,7 +242,7 @@ int main(int argc, char* argv[])
     large.root = work.filePath(QStringLiteral("large"));
     large.count = countFrom("KORVEL_BENCH_LARGE", 8);
     large.envelopeMib = countFrom("KORVEL_BENCH_LARGE_MIB", 256);
-    large.deleteSources = true;
+    large.deleteSources = countFrom("KORVEL_BENCH_LARGE_DELETE", 1) != 0;
     large.targetMs = 50;
     ok = (large.count <= 0 || decryptInWindow(large)) && ok;
     return ok ? 0 : 1;
