@@ -27,6 +27,20 @@ bool flushed(int result)
     return result == 0 || errno == EINVAL;
 }
 
+// fsync of what path names, opened with flags: 0 or errno.
+int syncPath(const QByteArray& path, int flags)
+{
+    int fd;
+    do
+        fd = open(path.constData(), flags | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno;
+    if (!flushed(fsync(fd)))
+        return closeKeepingError(fd, errno);
+    return closeKeepingError(fd, 0);
+}
+
 int writeAll(int fd, const char* data, size_t length)
 {
     while (length > 0) {
@@ -146,15 +160,8 @@ int SafeFile::renameNoReplace(const QString& from, const QString& to)
 
 int SafeFile::syncToDisk(const QString& path)
 {
-    int fd;
-    do
-        fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return errno;
-    if (!flushed(fsync(fd)))
-        return closeKeepingError(fd, errno);
-    close(fd);
+    if (const int error = syncPath(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW))
+        return error;
     return syncFolder(QFileInfo(path).absolutePath());
 }
 
@@ -165,13 +172,5 @@ int SafeFile::syncData(int fd)
 
 int SafeFile::syncFolder(const QString& folder)
 {
-    int fd;
-    do
-        fd = open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return errno;
-    if (!flushed(fsync(fd)))
-        return closeKeepingError(fd, errno);
-    return closeKeepingError(fd, 0);
+    return syncPath(QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
 }
