@@ -17,6 +17,7 @@
 
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -82,6 +83,7 @@ DecryptManager::~DecryptManager()
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
+        m_passphrase->clear();
     }
     emit statsChanged();
     // The workers, children of this object, are destroyed with it; each waits for its thread.
@@ -91,6 +93,8 @@ ZervDecryptWorker* DecryptManager::createDecryptWorker(int id)
 {
     kv_log("DecryptManager::createDecryptWorker()");
     auto* worker = new ZervDecryptWorker(id, this);
+    // A worker flushes its output to disk when the source is to be deleted.
+    worker->setDeletionFlag(&m_deleteExpected);
     connect(worker, &ZervDecryptWorker::started, this, &DecryptManager::onStart, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::failed, this, &DecryptManager::onFailed, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::completed, this, &DecryptManager::onCompleted, Qt::QueuedConnection);
@@ -148,11 +152,13 @@ void DecryptManager::startDecrypt(const QString& passphrase)
         if (m_pending.isEmpty())
             return;
         m_stop = false;
-        m_passphrase = passphrase;
+        m_passphrase->clear();
+        m_passphrase = std::make_shared<Passphrase>(passphrase);
         m_runAnnounced = false;
         m_dispatching = true;
         count = static_cast<int>(m_pending.size());
     }
+    m_deleteExpected.store(deleteEncryptedOnSuccess());
     emit started(count);
     // The loop of the last run may have decided to end and still be leaving its
     // thread; a running thread cannot be started again.
@@ -188,7 +194,8 @@ void DecryptManager::run()
             path = takePendingLocked();
         }
 
-        CryptTask* task = createTask(path, passphrase());
+        // No passphrase of its own: the record refers to the run's.
+        CryptTask* task = createTask(path, QString());
         if (!task) {
             kv_log("DecryptManager::run() task is null");
             reportError(QStringLiteral("Task could not be created for %1").arg(path));
@@ -249,7 +256,12 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
-    task->setPassphrase(passphrase.isEmpty() ? this->passphrase() : passphrase);
+    if (!passphrase.isEmpty()) {
+        task->setPassphrase(passphrase);
+    } else {
+        QReadLocker locker(&m_lock);
+        task->setPassphrase(m_passphrase);
+    }
     return task;
 }
 
@@ -288,6 +300,8 @@ void DecryptManager::announceAllFinished()
         if (m_runAnnounced)
             return;
         m_runAnnounced = true;
+        // Nothing of the run needs the passphrase any more.
+        m_passphrase->clear();
     }
     emit allFinished();
 }
@@ -297,11 +311,25 @@ DecryptManager::Removal DecryptManager::removeSource(CryptTask* task, QString* r
     const QString source = task->source();
     if (!QFileInfo::exists(source))
         return Removal::Missing;
-    // The plaintext must be on disk before the only other copy of the data goes.
-    if (const int error = SafeFile::syncToDisk(task->destination())) {
-        *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
-                      .arg(task->destination(), QString::fromLocal8Bit(std::strerror(error)));
+    // The source may only go while its plaintext is there, and on disk. A worker
+    // that ended while automatic deletion was on flushed it before it reported
+    // completion, so that the deletion does no such work on the main thread.
+    // Other outputs are flushed here: on the background task thread for "Delete
+    // encrypted", or on the main thread should automatic deletion have been
+    // switched on in the instant between a worker's end and its report.
+    const QString destination = task->destination();
+    struct stat status { };
+    if (lstat(QFile::encodeName(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        *reason = QStringLiteral("Decrypted file %1 is not there").arg(destination);
         return Removal::Failed;
+    }
+    if (!task->outputDurable.load()) {
+        if (const int error = SafeFile::syncToDisk(destination)) {
+            *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
+                          .arg(destination, QString::fromLocal8Bit(strerror(error)));
+            return Removal::Failed;
+        }
+        task->outputDurable.store(true);
     }
     QFile file(source);
     if (file.remove())
@@ -342,7 +370,9 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
             reportError(QStringLiteral("Could not rename input %1").arg(source));
     }
 
-    if (deleteEncryptedOnSuccess()) {
+    const bool deleteSource = deleteEncryptedOnSuccess();
+    m_deleteExpected.store(deleteSource);
+    if (deleteSource) {
         const QString source = task->source();
         QString reason;
         switch (removeSource(task, &reason)) {
@@ -696,5 +726,5 @@ QStringList DecryptManager::getPendingPaths() const
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrase;
+    return m_passphrase->text();
 }

@@ -515,6 +515,8 @@ private slots:
         QVERIFY(runToEnd());
         QVERIFY(QFile::exists(kept));
         QVERIFY(!finishedFor(kept)->sourceDeleted);
+        // With deletion off, the output was spared the flush.
+        QVERIFY(!finishedFor(kept)->outputDurable);
 
         // The setting outlives the manager: one built afterwards asks the same one.
         bool deleting = false;
@@ -533,6 +535,9 @@ private slots:
         QVERIFY(!QFile::exists(gone));
         QVERIFY(!QFile::exists(notes));
         QVERIFY(!QFile::exists(notes + QStringLiteral(".korvel-env")));
+        // The workers flushed these outputs before they reported, not the main
+        // thread before the deletion.
+        QVERIFY(finishedFor(gone)->outputDurable && finishedFor(notes)->outputDurable);
         QCOMPARE(finishedFor(gone)->statusText(),
             QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)"));
         QCOMPARE(finishedFor(notes)->statusText(),
@@ -559,6 +564,8 @@ private slots:
         QVERIFY(QFile::exists(c));
         QVERIFY(finishedFor(a)->sourceDeleted && finishedFor(b)->sourceDeleted);
         QVERIFY(!finishedFor(c)->sourceDeleted);
+        // Written while no deletion was due, flushed before their sources went.
+        QVERIFY(finishedFor(a)->outputDurable && finishedFor(b)->outputDurable);
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Could not remove file %1").arg(c));
 
@@ -708,6 +715,65 @@ private slots:
         QVERIFY(QFile::exists(small));
         m_manager->cancel();
         settle();
+    }
+
+    // Automatic deletion switched on while a task runs: its output is on disk
+    // before its source goes, whoever flushed it.
+    void deletionSwitchedOnWhileRunning()
+    {
+        m_manager->addFiles({ envelope(QStringLiteral("a.korvel-env"), 200000) });
+        const QString big = path(QStringLiteral("big.bin.korvel-env"));
+        QVERIFY(QFile::copy(m_big, big));
+        m_manager->addFiles({ big });
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(big));
+        DecryptManager::setDeleteEncryptedSetting([] { return true; });
+        QVERIFY(finished.wait(120000));
+        settle();
+        CryptTask* task = finishedFor(big);
+        QVERIFY(task);
+        QVERIFY(task->outputDurable);
+        QVERIFY(task->sourceDeleted);
+        QVERIFY(!QFile::exists(big));
+        QCOMPARE(QFileInfo(path(QStringLiteral("big.bin"))).size(), qint64(96) << 20);
+    }
+
+    // The passphrase of a run is held once: its records refer to it, and it is
+    // wiped when the run ends.
+    void passphraseIsWipedWhenTheRunEnds()
+    {
+        m_manager->onChangeNumThreads(2);
+        m_manager->addFiles({ envelope(QStringLiteral("a.korvel-env")), envelope(QStringLiteral("b.korvel-env")),
+            envelope(QStringLiteral("c.korvel-env"), 3000, "other") });
+        QVERIFY(runToEnd(QStringLiteral("secret")));
+        QCOMPARE(m_manager->getNumCompleted(), 2);
+        QCOMPARE(m_manager->getNumFailed(), 1);
+        QList<CryptTask*> records = m_manager->getCompletedTasks() + m_manager->getFailedTasks();
+        const std::shared_ptr<const Passphrase> holder = records.first()->passphraseHolder();
+        QVERIFY(holder);
+        for (const CryptTask* task : records) {
+            QCOMPARE(task->passphraseHolder(), holder);
+            QVERIFY(task->passphrase().isEmpty());
+        }
+        QVERIFY(holder->isEmpty());
+        QVERIFY(m_manager->passphrase().isEmpty());
+    }
+
+    void passphraseIsWipedWithTheManager()
+    {
+        m_manager->onChangeNumThreads(1);
+        m_manager->addFiles({ m_big });
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+        const std::shared_ptr<const Passphrase> holder = m_manager->getRunningTasks().value(0)->passphraseHolder();
+        QVERIFY(holder);
+        QCOMPARE(holder->text(), QStringLiteral("secret"));
+        QCOMPARE(m_manager->passphrase(), QStringLiteral("secret"));
+        DecryptManager::destroyInstance();
+        QVERIFY(holder->isEmpty());
+        m_manager = DecryptManager::instance();
+        g_dispatchThread = m_manager;
     }
 
     void startWithNothingPending()
