@@ -5,6 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 30
+FUZZ_ENVELOPE_SECONDS ?= 60
 
 .PHONY: all deps configure build run test sanitize fuzz bench package translations clean
 
@@ -32,19 +33,14 @@ sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE nosanitize
 
-# libFuzzer targets: each runs FUZZ_SECONDS (the envelope target 60) from its seed corpus.
+# libFuzzer targets: each runs FUZZ_SECONDS (the envelope target FUZZ_ENVELOPE_SECONDS)
+# from its seed corpus; the libraries they exercise are instrumented for coverage too.
+# Ends with one coverage line per target; fails when a target found a fault.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DKORVEL_FUZZ=ON -DKORVEL_BUILD_APP=OFF $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	@set -e; for target in $(FUZZ_BUILD)/fuzz/*_fuzz; do \
-		name=$$(basename $$target); \
-		seconds=$(FUZZ_SECONDS); [ $$name = envelope_fuzz ] && seconds=60; \
-		corpus=$(FUZZ_BUILD)/fuzz/corpus/$$name; mkdir -p $$corpus; \
-		if [ -x $(FUZZ_BUILD)/fuzz/$${name}_seeds ]; then $(FUZZ_BUILD)/fuzz/$${name}_seeds $$corpus; fi; \
-		echo "== $$name for $$seconds s"; \
-		$$target -max_total_time=$$seconds -print_final_stats=1 $$corpus; \
-	done
+	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_ENVELOPE_SECONDS)
 
 bench: build
 	@set -e; for b in $(BUILD)/bench/*; do [ -x $$b ] && [ -f $$b ] && { echo "== $$(basename $$b)"; $$b; }; done

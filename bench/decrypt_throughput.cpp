@@ -4,8 +4,8 @@
 // user CPU seconds per GiB.
 //
 // KORVEL_BENCH_MIB sets the plaintext size (default 1024).
-#include "tests/support/EnvelopeWriter.h"
 #include "engine/zervcrypto.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <chrono>
 #include <cstdio>

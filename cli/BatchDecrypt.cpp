@@ -39,7 +39,7 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     , m_manager(DecryptManager::instance())
 {
     m_manager->onChangeNumThreads(settings.threads);
-    m_manager->setDeleteEncryptedOnSuccess(settings.deleteEncrypted);
+    DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
     m_manager->setVerifyOnly(settings.verifyOnly);
     m_manager->setOutputRoot(settings.outputRoot);
     // Queued even though the manager lives on this thread: a completion is then
@@ -64,6 +64,7 @@ BatchDecrypt::~BatchDecrypt()
     delete m_watcher;
     // The batch owns the decrypt manager it built; nothing else uses it.
     DecryptManager::destroyInstance();
+    DecryptManager::setDeleteEncryptedSetting({});
     // The records were released with deleteLater(); no event loop runs any more.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -81,12 +82,23 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     }
     int added = 0;
     for (const FileLoading::Group& group : found.groups) {
-        for (const QString& path : group.files) {
-            if (!m_sizes.contains(path)) {
-                const qint64 size = QFileInfo(path).size();
-                m_sizes.insert(path, size);
-                m_totalBytes += size;
-            }
+        int folder = -1;
+        if (!group.folder.isEmpty()) {
+            folder = static_cast<int>(m_folderNames.size());
+            const auto withSlash
+                = [](const QString& path) { return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'); };
+            m_folderNames.append({ withSlash(group.folder), withSlash(group.shown) });
+        }
+        for (qsizetype i = 0; i < group.files.size(); ++i) {
+            const QString& path = group.files.at(i);
+            // The first naming counts, as the manager keeps the first of duplicates.
+            if (m_sizes.contains(path))
+                continue;
+            const qint64 size = QFileInfo(path).size();
+            m_sizes.insert(path, { size, folder });
+            if (folder < 0 && group.named.value(i) != path)
+                m_names.insert(path, group.named.at(i));
+            m_totalBytes += size;
         }
         // In pieces: the manager copies what it is given, and a copy of a whole
         // archive's list would only raise the peak.
@@ -164,14 +176,16 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
     // Until the record is gone a late notification may still name it.
     m_reported.insert(task);
     connect(task, &QObject::destroyed, this, [this, task] { m_reported.remove(task); });
-    const QString source = task->loadedSource();
-    const qint64 bytes = sizeOf(source);
+    const QString loaded = task->loadedSource();
+    const qint64 bytes = sizeOf(loaded);
+    const QString source = shownName(loaded);
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
     m_started.remove(task);
-    m_sizes.remove(source);
+    m_sizes.remove(loaded);
+    m_names.remove(loaded);
     m_bytesDone += bytes;
-    printTask(task, outcome, bytes, seconds);
+    printTask(task, source, outcome, bytes, seconds);
     if (outcome == Outcome::Finished && m_settings.journal)
         journalRecord(task);
     // Nothing of a reported task is kept: a run over millions of files holds only
@@ -204,13 +218,24 @@ void BatchDecrypt::syncJournal()
     }
 }
 
-void BatchDecrypt::printTask(const CryptTask* task, Outcome outcome, qint64 bytes, double seconds)
+QString BatchDecrypt::shownName(const QString& path) const
 {
-    const QString source = task->loadedSource();
+    const auto queued = m_sizes.constFind(path);
+    if (queued != m_sizes.cend() && queued->folder >= 0) {
+        const auto& [folder, shown] = m_folderNames.at(queued->folder);
+        if (path.startsWith(folder))
+            return shown + path.mid(folder.size());
+    }
+    return m_names.value(path, path);
+}
 
+void BatchDecrypt::printTask(
+    const CryptTask* task, const QString& source, Outcome outcome, qint64 bytes, double seconds)
+{
     QString destination = task->destination();
     QString message;
     QString status;
+    QString reason;
     switch (outcome) {
     case Outcome::Finished:
         ++m_finished;
@@ -221,6 +246,8 @@ void BatchDecrypt::printTask(const CryptTask* task, Outcome outcome, qint64 byte
         ++m_failed;
         status = QStringLiteral("failed");
         message = task->message();
+        // The system's own words for a failed write ("No space left on device").
+        reason = task->reason();
         // Only plaintext kept after a read failure stays under the destination name.
         if (!QFileInfo::exists(destination))
             destination.clear();
@@ -241,6 +268,7 @@ void BatchDecrypt::printTask(const CryptTask* task, Outcome outcome, qint64 byte
             destination.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(destination));
         object.insert(QStringLiteral("status"), status);
         object.insert(QStringLiteral("message"), message);
+        object.insert(QStringLiteral("reason"), reason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reason));
         object.insert(QStringLiteral("bytes"), bytes);
         object.insert(QStringLiteral("seconds"), seconds);
         // The candidate that opened the envelope, by its position (1 for the first);
@@ -260,6 +288,8 @@ void BatchDecrypt::printTask(const CryptTask* task, Outcome outcome, qint64 byte
                          .toUtf8());
         break;
     case Outcome::Failed:
+        if (!reason.isEmpty())
+            message += QStringLiteral(" (%1)").arg(reason);
         printOut((QStringLiteral("FAILED\t") + source + QLatin1Char('\t') + message).toUtf8());
         break;
     case Outcome::Cancelled:

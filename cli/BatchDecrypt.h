@@ -51,9 +51,11 @@ public:
     ~BatchDecrypt() override;
 
     // Queues what a find (SourceSelection) left to do; journaled is the number of
-    // sources the journal already records. Inputs that do not exist are reported
-    // on err and make the run end with status 1. Returns the number of tasks queued
-    // (the manager skips duplicates).
+    // sources the journal already records. Every path goes to the manager
+    // absolute and clean, and the manager skips duplicates, so a file named twice
+    // ("d/", "/abs/d") is decrypted once; reports name a file as the arguments
+    // first did. Inputs that do not exist are reported on err and make the run end
+    // with status 1. Returns the number of tasks queued.
     int load(const FileLoading::Result& found, int journaled = 0);
 
     // The message for an input that contributed nothing.
@@ -78,7 +80,8 @@ private:
 
     // Prints the task's line or object, records it in the journal and releases it.
     void report(const CryptTask* task, Outcome outcome);
-    void printTask(const CryptTask* task, Outcome outcome, qint64 bytes, double seconds);
+    // source: the task's source as the inputs named it.
+    void printTask(const CryptTask* task, const QString& source, Outcome outcome, qint64 bytes, double seconds);
     void journalRecord(const CryptTask* task);
     void syncJournal();
     void reportRemaining();
@@ -89,7 +92,9 @@ private:
     void printOut(const QByteArray& line);
     void printErr(const QString& message);
     void clearProgress();
-    qint64 sizeOf(const QString& path) const { return m_sizes.value(path, 0); }
+    qint64 sizeOf(const QString& path) const { return m_sizes.value(path).size; }
+    // How the inputs first named the queued path (before it is reported).
+    QString shownName(const QString& path) const;
 
     const Settings m_settings;
     FILE* const m_out;
@@ -97,7 +102,18 @@ private:
     DecryptManager* m_manager;
     InterruptWatcher* m_watcher = nullptr;
 
-    QHash<QString, qint64> m_sizes; // every queued path not yet reported and its size when loaded
+    // Every queued path not yet reported: its size when loaded and, when it was
+    // first named by a folder input, that folder's index in m_folderNames.
+    struct Queued {
+        qint64 size = 0;
+        int folder = -1;
+    };
+    QHash<QString, Queued> m_sizes;
+    // The folder inputs: each absolute and clean with a slash, and as named with one.
+    QList<QPair<QString, QString>> m_folderNames;
+    // Files named directly whose names differ from their paths: how the inputs
+    // first named them (few, unless a list names millions by relative paths).
+    QHash<QString, QString> m_names;
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;

@@ -20,12 +20,16 @@ int InfoReport::run(const FileLoading::Result& found)
         std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
         std::fflush(m_err);
     }
+    // Each file once, under the name the inputs first gave it.
     QSet<QString> seen;
-    for (const QString& path : found.files()) {
-        if (seen.contains(path))
-            continue;
-        seen.insert(path);
-        inspect(path);
+    for (const FileLoading::Group& group : found.groups) {
+        for (qsizetype i = 0; i < group.files.size(); ++i) {
+            const QString& path = group.files.at(i);
+            if (seen.contains(path))
+                continue;
+            seen.insert(path);
+            inspect(path, group.nameOf(i));
+        }
     }
     const int missing = static_cast<int>(found.skipped.size());
     const int status = (m_notEnvelopes > 0 || missing > 0) ? 1 : 0;
@@ -51,7 +55,7 @@ int InfoReport::run(const FileLoading::Result& found)
     return status;
 }
 
-void InfoReport::inspect(const QString& path)
+void InfoReport::inspect(const QString& path, const QString& shown)
 {
     zervcrypto_file_decrypt_t* state = zervcrypto_file_decrypt_init();
     zervcrypto_envelope_info_t info {};
@@ -70,7 +74,7 @@ void InfoReport::inspect(const QString& path)
     if (m_settings.json) {
         QJsonObject object;
         object.insert(QStringLiteral("type"), QStringLiteral("info"));
-        object.insert(QStringLiteral("source"), path);
+        object.insert(QStringLiteral("source"), shown);
         object.insert(QStringLiteral("envelope"), envelope);
         if (envelope) {
             object.insert(QStringLiteral("plaintextSize"), static_cast<qint64>(info.plaintext_size));
@@ -85,14 +89,14 @@ void InfoReport::inspect(const QString& path)
     if (envelope) {
         if (!m_settings.quiet)
             printOut((QStringLiteral("ENVELOPE\t%1\t%2\t%3\t%4")
-                          .arg(path)
+                          .arg(shown)
                           .arg(info.plaintext_size)
                           .arg(info.key_records)
                           .arg(info.trailer_size))
                          .toUtf8());
         return;
     }
-    printOut((QStringLiteral("NOT-ENVELOPE\t") + path + QLatin1Char('\t') + message).toUtf8());
+    printOut((QStringLiteral("NOT-ENVELOPE\t") + shown + QLatin1Char('\t') + message).toUtf8());
 }
 
 void InfoReport::printOut(const QByteArray& line)

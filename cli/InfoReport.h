@@ -25,7 +25,8 @@ public:
     int run(const FileLoading::Result& found);
 
 private:
-    void inspect(const QString& path);
+    // shown: the file as the inputs named it.
+    void inspect(const QString& path, const QString& shown);
     void printOut(const QByteArray& line);
 
     const Settings m_settings;

@@ -5,10 +5,9 @@
 // test), so that a journal is never mistaken for another file (and no other
 // file is ever appended to); then one record per finished source: its absolute
 // path, ended by a NUL byte. A record is written as soon as its task is
-// reported, so that a killed process loses none that was reported; the records and the plaintexts they stand for are flushed to disk in
-// batches (every few hundred records and at least once a second while records
-// come in), plaintexts first. A record cut short by a crash is dropped when the
-// journal is opened again.
+// reported, so that a killed process loses none that was reported; the records and the plaintexts they stand for are
+// flushed to disk in batches (every few hundred records and at least once a second while records come in), plaintexts
+// first. A record cut short by a crash is dropped when the journal is opened again.
 //
 // In memory the journal keeps a 128-bit digest of each recorded path, not the
 // path itself, so that the journal of a million files costs little.

@@ -27,7 +27,7 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
                 if (!group.folder.isEmpty())
                     continue;
                 const qsizetype before = group.files.size();
-                group.files.removeIf([](const QString& file) { return !FileLoading::mayBeEnvelope(file); });
+                group.keepOnly([](const QString& file, qsizetype) { return FileLoading::mayBeEnvelope(file); });
                 fromList.notEnvelopes += static_cast<int>(before - group.files.size());
             }
         }
@@ -36,12 +36,12 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
 
     for (FileLoading::Group& group : selection->found.groups) {
         if (settings.shardCount > 0)
-            group.files.removeIf([&](const QString& file) {
-                return shardOf(shardKey(group, file), settings.shardCount) != settings.shardIndex;
+            group.keepOnly([&](const QString&, qsizetype index) {
+                return shardOf(shardKey(group, index), settings.shardCount) == settings.shardIndex;
             });
         if (settings.journal) {
             const qsizetype before = group.files.size();
-            group.files.removeIf([&](const QString& file) { return settings.journal->contains(file); });
+            group.keepOnly([&](const QString& file, qsizetype) { return !settings.journal->contains(file); });
             selection->journaled += static_cast<int>(before - group.files.size());
         }
     }
@@ -88,11 +88,14 @@ bool SourceSelection::readList(const QString& file, bool nullSeparated, QStringL
     return true;
 }
 
-QString SourceSelection::shardKey(const FileLoading::Group& group, const QString& file)
+QString SourceSelection::shardKey(const FileLoading::Group& group, qsizetype index)
 {
-    if (!group.folder.isEmpty() && file.startsWith(group.folder + QLatin1Char('/')))
-        return file.mid(group.folder.size() + 1);
-    return QDir::cleanPath(file);
+    const QString& file = group.files.at(index);
+    if (!group.folder.isEmpty()) {
+        const qsizetype below = group.folder.endsWith(QLatin1Char('/')) ? group.folder.size() : group.folder.size() + 1;
+        return file.mid(below);
+    }
+    return QDir::cleanPath(group.nameOf(index));
 }
 
 int SourceSelection::shardOf(const QString& key, int count)

@@ -41,7 +41,7 @@ public:
     // The name a source is sharded by, the same on every machine that sees the
     // same tree: for a file found in a folder, its path relative to that folder;
     // for a file named directly (or listed), its path as named, cleaned.
-    static QString shardKey(const FileLoading::Group& group, const QString& file);
+    static QString shardKey(const FileLoading::Group& group, qsizetype index);
     // The shard (1 to count) a key falls in: the first eight bytes of the key's
     // SHA-256 (over its UTF-8 bytes), read as a big-endian number, modulo count, plus 1.
     static int shardOf(const QString& key, int count);

@@ -33,6 +33,7 @@ CryptTask::CryptTask(const CryptTask& other)
     , sourceDeleted(other.sourceDeleted.load())
     , verifyOnly(other.verifyOnly.load())
     , passphraseIndex(other.passphraseIndex.load())
+    , outputDurable(other.outputDurable.load())
 {
     QMutexLocker locker(&other.m_lock);
     m_passphrases = other.m_passphrases;
@@ -40,6 +41,7 @@ CryptTask::CryptTask(const CryptTask& other)
     m_destination = other.m_destination;
     m_loadedSource = other.m_loadedSource;
     m_outputBase = other.m_outputBase;
+    m_reason = other.m_reason;
 }
 
 CryptTask::~CryptTask() = default;
@@ -67,11 +69,25 @@ bool CryptTask::equals(const Task* other) const
 
 QString CryptTask::passphrase() const
 {
+    const std::shared_ptr<const Passphrase> holder = passphraseHolder();
+    return holder ? holder->text() : QString();
+}
+
+std::shared_ptr<const Passphrase> CryptTask::passphraseHolder() const
+{
     QMutexLocker locker(&m_lock);
     return m_passphrases.value(0);
 }
 
 QStringList CryptTask::passphrases() const
+{
+    QStringList texts;
+    for (const std::shared_ptr<const Passphrase>& holder : passphraseHolders())
+        texts.append(holder ? holder->text() : QString());
+    return texts;
+}
+
+QList<std::shared_ptr<const Passphrase>> CryptTask::passphraseHolders() const
 {
     QMutexLocker locker(&m_lock);
     return m_passphrases;
@@ -115,14 +131,39 @@ void CryptTask::setSource(const QString& source)
 
 void CryptTask::setPassphrase(const QString& passphrase)
 {
+    setPassphrase(std::make_shared<const Passphrase>(passphrase));
+}
+
+void CryptTask::setPassphrase(std::shared_ptr<const Passphrase> holder)
+{
     QMutexLocker locker(&m_lock);
-    m_passphrases = QStringList { passphrase };
+    m_passphrases = { std::move(holder) };
 }
 
 void CryptTask::setPassphrases(const QStringList& passphrases)
 {
+    QList<std::shared_ptr<const Passphrase>> holders;
+    for (const QString& passphrase : passphrases)
+        holders.append(std::make_shared<const Passphrase>(passphrase));
+    setPassphrases(std::move(holders));
+}
+
+void CryptTask::setPassphrases(QList<std::shared_ptr<const Passphrase>> holders)
+{
     QMutexLocker locker(&m_lock);
-    m_passphrases = passphrases;
+    m_passphrases = std::move(holders);
+}
+
+QString CryptTask::reason() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_reason;
+}
+
+void CryptTask::setReason(const QString& reason)
+{
+    QMutexLocker locker(&m_lock);
+    m_reason = reason;
 }
 
 void CryptTask::setDestination(const QString& destination)

@@ -1,11 +1,14 @@
 // One envelope file to decrypt: where it is, where its plaintext goes, the
 // passphrase, and what the manager did with the source afterwards.
 //
-// The paths and the passphrase are read from several threads (the dispatch
-// thread, worker threads, the window and the background task thread), so they
-// are kept behind a lock and handed out as copies; the flags are atomics.
+// The paths are read from several threads (the dispatch thread, worker threads,
+// the window and the background task thread), so they are kept behind a lock
+// and handed out as copies; the flags are atomics. The passphrases are not
+// copied into the record: it refers to shared Passphrase holders (the
+// manager's, for the records of a run), which are wiped when the run ends.
 #pragma once
 
+#include "engine/Passphrase.h"
 #include "engine/Task.h"
 
 #include <QMetaType>
@@ -14,6 +17,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 
 class CryptTask : public Task {
 public:
@@ -25,23 +29,38 @@ public:
     QString statusText() const override;
     bool equals(const Task* other) const override;
 
-    // The first of the candidate passphrases (empty when there is none).
+    // The first candidate passphrase as text ("" when there is none, or once its
+    // holder has been wiped).
     QString passphrase() const;
-    // The candidate passphrases, tried in this order when the envelope is opened.
+    // The holder of the first candidate; null when none was set.
+    std::shared_ptr<const Passphrase> passphraseHolder() const;
+    // The candidate passphrases as text, tried in this order when the envelope is
+    // opened.
     QStringList passphrases() const;
+    // The candidates' holders, in their order.
+    QList<std::shared_ptr<const Passphrase>> passphraseHolders() const;
     QString source() const;
     QString loadedSource() const;
     QString destination() const;
     // Where the plaintext keeps its layout below an output folder (OutputFolders);
     // empty for a file that lands in the output folder itself.
     QString outputBase() const;
+    // The system's text for a failure to write the output ("No space left on
+    // device"), shown beside the status text; empty when there is none.
+    QString reason() const;
 
     void setSource(const QString& source);
-    // One candidate only.
+    // One candidate, in a holder of the record's own.
     void setPassphrase(const QString& passphrase);
+    // One candidate: refers to a shared holder instead of holding a copy.
+    void setPassphrase(std::shared_ptr<const Passphrase> holder);
+    // Several candidates, each in a holder of the record's own.
     void setPassphrases(const QStringList& passphrases);
+    // Several candidates, referring to shared holders.
+    void setPassphrases(QList<std::shared_ptr<const Passphrase>> holders);
     void setDestination(const QString& destination);
     void setOutputBase(const QString& outputBase);
+    void setReason(const QString& reason);
 
     // "korvel-env", compared case-insensitively with a file's suffix.
     static QString envelopeExtension();
@@ -70,16 +89,20 @@ public:
     std::atomic<bool> verifyOnly { false };
     // Index of the candidate passphrase that opened the envelope; -1 while none has.
     std::atomic<int> passphraseIndex { -1 };
+    // The finished output's data and name were flushed to disk (by the worker
+    // before it reported completion, or by the manager before a deletion).
+    std::atomic<bool> outputDurable { false };
 
 private:
     CryptTask& operator=(const CryptTask&) = delete;
 
     mutable QMutex m_lock;
-    QStringList m_passphrases;
+    QList<std::shared_ptr<const Passphrase>> m_passphrases;
     QString m_source;
     QString m_loadedSource;
     QString m_destination;
     QString m_outputBase;
+    QString m_reason;
 };
 
 Q_DECLARE_METATYPE(CryptTask)

@@ -4,6 +4,7 @@
 #include "engine/OutputFolders.h"
 #include "engine/SafeFile.h"
 #include "engine/SingleInstance.h"
+#include "engine/ThreadPriority.h"
 #include "engine/ZervDecryptWorker.h"
 
 #include <kv/kv_core.h>
@@ -17,8 +18,14 @@
 
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
+#include <utility>
 
 namespace {
+
+// The delete-after-success setting belongs to the process (see setDeleteEncryptedSetting).
+QMutex g_deleteSettingLock;
+DecryptManager::DeleteSetting g_deleteSetting;
 
 QByteArray utf8(const QString& text)
 {
@@ -69,13 +76,16 @@ DecryptManager::DecryptManager()
 
 DecryptManager::~DecryptManager()
 {
-    if (isDecrypting()) {
+    if (isDecrypting())
         cancel();
-        wait(); // the stop flag ends the dispatch loop at its next pass
-    }
+    // The stop flag ends the dispatch loop at its next pass; a loop that has just
+    // decided to end may still be leaving its thread.
+    wait();
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
+        for (const std::shared_ptr<Passphrase>& holder : std::as_const(m_passphrases))
+            holder->clear();
     }
     emit statsChanged();
     // The workers, children of this object, are destroyed with it; each waits for its thread.
@@ -85,6 +95,8 @@ ZervDecryptWorker* DecryptManager::createDecryptWorker(int id)
 {
     kv_log("DecryptManager::createDecryptWorker()");
     auto* worker = new ZervDecryptWorker(id, this);
+    // A worker flushes its output to disk when the source is to be deleted.
+    worker->setDeletionFlag(&m_deleteExpected);
     connect(worker, &ZervDecryptWorker::started, this, &DecryptManager::onStart, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::failed, this, &DecryptManager::onFailed, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::completed, this, &DecryptManager::onCompleted, Qt::QueuedConnection);
@@ -107,15 +119,22 @@ QString DecryptManager::lastError() const
     return m_lastError;
 }
 
-bool DecryptManager::isDecrypting() const
+bool DecryptManager::decryptingLocked() const
 {
-    return isRunning() || getNumRunningTasks() > 0;
+    return m_dispatching || !m_busy.isEmpty();
 }
 
-bool DecryptManager::refuseWhileDecrypting()
+bool DecryptManager::isDecrypting() const
 {
-    if (!isDecrypting())
+    QReadLocker locker(&m_lock);
+    return decryptingLocked();
+}
+
+template <typename Locker> bool DecryptManager::refusedDuringDecryption(Locker& locker)
+{
+    if (!decryptingLocked())
         return false;
+    locker.unlock(); // the error goes out without the lock
     reportError(QStringLiteral("Cannot perform operations during decryption."));
     return true;
 }
@@ -127,32 +146,50 @@ void DecryptManager::startDecrypt(const QString& passphrase)
 
 void DecryptManager::startDecrypt(const QStringList& passphrases)
 {
-    if (isDecrypting()) {
-        reportError(QStringLiteral("Decryption already in progress."));
-        return;
-    }
-    if (getNumPending() == 0)
-        return;
+    int count = 0;
     {
+        // Checked and started in one hold of the lock: a list operation on the
+        // task runner's thread either finishes before or is refused.
         QWriteLocker locker(&m_lock);
+        if (decryptingLocked()) {
+            locker.unlock();
+            reportError(QStringLiteral("Decryption already in progress."));
+            return;
+        }
+        if (m_pending.isEmpty())
+            return;
         m_stop = false;
-        m_passphrases = passphrases;
+        // The last run's holders are wiped; the records of this run share new ones.
+        for (const std::shared_ptr<Passphrase>& holder : std::as_const(m_passphrases))
+            holder->clear();
+        m_passphrases.clear();
+        for (const QString& passphrase : passphrases)
+            m_passphrases.append(std::make_shared<Passphrase>(passphrase));
         m_runAnnounced = false;
+        m_dispatching = true;
+        count = static_cast<int>(m_pending.size());
     }
-    emit started(getNumPending());
+    m_deleteExpected.store(deleteEncryptedOnSuccess());
+    emit started(count);
+    // The loop of the last run may have decided to end and still be leaving its
+    // thread; a running thread cannot be started again.
+    wait();
     start(QThread::LowPriority);
 }
 
 void DecryptManager::run()
 {
+    ThreadPriority::lowerCurrentThread();
     kv_log("DecryptManager::run()");
     for (;;) {
         ZervDecryptWorker* worker = nullptr;
         PendingFile file;
         {
             QWriteLocker locker(&m_lock);
-            if (m_stop || m_pending.size() <= 0)
+            if (m_stop || m_pending.size() <= 0) {
+                m_dispatching = false;
                 break;
+            }
             kv_log("DecryptManager::getNumRunningTasks() - %d", static_cast<int>(m_busy.size()));
             if (m_busy.size() >= m_numThreads) {
                 // Sleep until a worker is freed, the thread count changes or the stop flag is set.
@@ -169,7 +206,8 @@ void DecryptManager::run()
         }
 
         const QString& path = file.path;
-        CryptTask* task = createTask(path, passphrase(), file.outputBase);
+        // No passphrase of its own: the record refers to the run's candidates.
+        CryptTask* task = createTask(path, QString(), file.outputBase);
         if (!task) {
             kv_log("DecryptManager::run() task is null");
             reportError(QStringLiteral("Task could not be created for %1").arg(path));
@@ -177,13 +215,23 @@ void DecryptManager::run()
             m_idle.prepend(worker);
             continue;
         }
+
+        // The stop flag is read, the worker put on the busy list and its thread
+        // started in one hold of the lock. cancel() then either comes first (the
+        // path goes back to the front of the pending list, as a cancelled task's
+        // does, and nothing starts) or finds the worker busy and cancels it.
+        QWriteLocker locker(&m_lock);
+        if (m_stop) {
+            prependPendingLocked(file);
+            m_idle.prepend(worker);
+            m_dispatching = false;
+            delete task; // never handed out
+            break;
+        }
         // This thread runs no event loop: hand the record to the manager's thread so
         // that deleteLater() really releases it.
         task->moveToThread(thread());
-        {
-            QWriteLocker locker(&m_lock);
-            m_busy.append(worker);
-        }
+        m_busy.append(worker);
         worker->setTask(task);
     }
     kv_log("DecryptManager::run() - loop exit");
@@ -203,7 +251,7 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     // A test names no destination; the candidates still go with the task.
     if (verifyOnly()) {
         task->verifyOnly.store(true);
-        task->setPassphrases(candidatePassphrases(passphrase));
+        assignPassphrases(task, passphrase);
         return task;
     }
 
@@ -237,22 +285,23 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
-    task->setPassphrases(candidatePassphrases(passphrase));
+    assignPassphrases(task, passphrase);
     return task;
 }
 
-QStringList DecryptManager::candidatePassphrases(const QString& passphrase) const
+void DecryptManager::assignPassphrases(CryptTask* task, const QString& passphrase) const
 {
-    // A given passphrase takes the first candidate's place (the dispatch loop passes
-    // that very one); the other stored candidates follow it.
-    QStringList candidates = passphrases();
     if (!passphrase.isEmpty()) {
-        if (candidates.isEmpty())
-            candidates.append(passphrase);
-        else
-            candidates.first() = passphrase;
+        task->setPassphrase(passphrase);
+        return;
     }
-    return candidates;
+    QList<std::shared_ptr<const Passphrase>> holders;
+    {
+        QReadLocker locker(&m_lock);
+        for (const std::shared_ptr<Passphrase>& holder : m_passphrases)
+            holders.append(holder);
+    }
+    task->setPassphrases(std::move(holders));
 }
 
 void DecryptManager::onStart(ZervDecryptWorker* worker)
@@ -290,6 +339,9 @@ void DecryptManager::announceAllFinished()
         if (m_runAnnounced)
             return;
         m_runAnnounced = true;
+        // Nothing of the run needs the passphrases any more.
+        for (const std::shared_ptr<Passphrase>& holder : std::as_const(m_passphrases))
+            holder->clear();
     }
     emit allFinished();
 }
@@ -299,11 +351,25 @@ DecryptManager::Removal DecryptManager::removeSource(CryptTask* task, QString* r
     const QString source = task->source();
     if (!QFileInfo::exists(source))
         return Removal::Missing;
-    // The plaintext must be on disk before the only other copy of the data goes.
-    if (const int error = SafeFile::syncToDisk(task->destination())) {
-        *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
-                      .arg(task->destination(), QString::fromLocal8Bit(std::strerror(error)));
+    // The source may only go while its plaintext is there, and on disk. A worker
+    // that ended while automatic deletion was on flushed it before it reported
+    // completion, so that the deletion does no such work on the main thread.
+    // Other outputs are flushed here: on the background task thread for "Delete
+    // encrypted", or on the main thread should automatic deletion have been
+    // switched on in the instant between a worker's end and its report.
+    const QString destination = task->destination();
+    struct stat status { };
+    if (lstat(QFile::encodeName(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        *reason = QStringLiteral("Decrypted file %1 is not there").arg(destination);
         return Removal::Failed;
+    }
+    if (!task->outputDurable.load()) {
+        if (const int error = SafeFile::syncToDisk(destination)) {
+            *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
+                          .arg(destination, QString::fromLocal8Bit(strerror(error)));
+            return Removal::Failed;
+        }
+        task->outputDurable.store(true);
     }
     QFile file(source);
     if (file.remove())
@@ -347,7 +413,9 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
             reportError(QStringLiteral("Could not rename input %1").arg(source));
     }
 
-    if (deleteEncryptedOnSuccess()) {
+    const bool deleteSource = deleteEncryptedOnSuccess();
+    m_deleteExpected.store(deleteSource);
+    if (deleteSource) {
         const QString source = task->source();
         QString reason;
         switch (removeSource(task, &reason)) {
@@ -404,7 +472,7 @@ void DecryptManager::onFailed(ZervDecryptWorker* worker)
 void DecryptManager::onFinished()
 {
     emit statsChanged();
-    if (getNumRunningTasks() == 0 && !isRunning())
+    if (!isDecrypting())
         announceAllFinished();
 }
 
@@ -455,16 +523,21 @@ bool DecryptManager::verifyOnly() const
     return m_verifyOnly;
 }
 
-void DecryptManager::setDeleteEncryptedOnSuccess(bool enabled)
+void DecryptManager::setDeleteEncryptedSetting(DeleteSetting setting)
 {
-    QWriteLocker locker(&m_lock);
-    m_deleteOnSuccess = enabled;
+    QMutexLocker locker(&g_deleteSettingLock);
+    g_deleteSetting = std::move(setting);
 }
 
-bool DecryptManager::deleteEncryptedOnSuccess() const
+bool DecryptManager::deleteEncryptedOnSuccess()
 {
-    QReadLocker locker(&m_lock);
-    return m_deleteOnSuccess;
+    DeleteSetting setting;
+    {
+        QMutexLocker locker(&g_deleteSettingLock);
+        setting = g_deleteSetting;
+    }
+    // Asked outside the lock: the answer may come from a widget.
+    return setting && setting();
 }
 
 void DecryptManager::appendPendingLocked(const PendingFile& file)
@@ -504,11 +577,11 @@ int DecryptManager::addFiles(const QStringList& paths, const QString& outputBase
 
 int DecryptManager::addPending(const QList<PendingFile>& files)
 {
-    if (refuseWhileDecrypting())
-        return 0;
     int added = 0;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return 0;
         for (const PendingFile& file : files) {
             if (m_pendingCount.contains(file.path))
                 continue;
@@ -523,10 +596,10 @@ int DecryptManager::addPending(const QList<PendingFile>& files)
 
 bool DecryptManager::clearPending()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         m_totalCount = static_cast<int>(m_failed.size() + m_finished.size());
         m_pending.clear();
         m_pendingCount.clear();
@@ -537,10 +610,10 @@ bool DecryptManager::clearPending()
 
 bool DecryptManager::clearFinished()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         releaseRecords(m_finished);
         m_totalCount = static_cast<int>(m_pending.size() + m_failed.size());
     }
@@ -550,10 +623,10 @@ bool DecryptManager::clearFinished()
 
 bool DecryptManager::clearFailed()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         releaseRecords(m_failed);
         m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
@@ -586,10 +659,12 @@ void DecryptManager::dropAllLocked(bool destroying)
 
 bool DecryptManager::clearAll()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
+        // Checked in the same hold: a worker a run has just made busy is never put
+        // on the idle list while it runs.
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         dropAllLocked(false);
     }
     emit statsChanged();
@@ -598,29 +673,40 @@ bool DecryptManager::clearAll()
 
 bool DecryptManager::reloadFailed()
 {
-    if (refuseWhileDecrypting())
-        return false;
-    QList<PendingFile> sources;
     {
-        QReadLocker locker(&m_lock);
+        // One hold of the lock for the whole move, so that no run can start
+        // between adding the paths and emptying the failed list.
+        QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
+        QList<PendingFile> sources;
         for (CryptTask* task : std::as_const(m_failed))
             if (task)
                 sources.append({ task->source(), task->outputBase() });
+        if (sources.isEmpty()) {
+            locker.unlock();
+            reportError(QStringLiteral("Failed list is empty."));
+            return false;
+        }
+        for (const PendingFile& file : std::as_const(sources))
+            if (!m_pendingCount.contains(file.path))
+                appendPendingLocked(file); // a path still pending is not added twice
+        releaseRecords(m_failed);
+        m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
-    if (sources.isEmpty()) {
-        reportError(QStringLiteral("Failed list is empty."));
-        return false;
-    }
-    addPending(sources);
-    return clearFailed();
+    // As adding the paths and clearing the failed list each announce it.
+    emit statsChanged();
+    emit statsChanged();
+    return true;
 }
 
 bool DecryptManager::deleteEncrypted()
 {
-    if (refuseWhileDecrypting())
-        return false;
     bool ok = true;
+    // Held for the whole walk, from the check on: no run starts meanwhile.
     QReadLocker locker(&m_lock);
+    if (refusedDuringDecryption(locker))
+        return false;
     for (CryptTask* task : std::as_const(m_finished)) {
         // A tested envelope has no plaintext on disk: it is never deleted.
         if (!task || task->verifyOnly.load())
@@ -734,14 +820,27 @@ QList<CryptTask*> DecryptManager::getRunningTasks() const
     return tasks;
 }
 
+QStringList DecryptManager::getPendingPaths() const
+{
+    QReadLocker locker(&m_lock);
+    QStringList paths;
+    paths.reserve(m_pending.size());
+    for (const PendingFile& file : m_pending)
+        paths.append(file.path);
+    return paths;
+}
+
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrases.value(0);
+    return m_passphrases.isEmpty() ? QString() : m_passphrases.first()->text();
 }
 
 QStringList DecryptManager::passphrases() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrases;
+    QStringList texts;
+    for (const std::shared_ptr<Passphrase>& holder : m_passphrases)
+        texts.append(holder->text());
+    return texts;
 }

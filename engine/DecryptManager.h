@@ -5,9 +5,18 @@
 // its own thread; its slots and public operations run on the threads that call
 // them. One read-write lock guards the lists, the settings, the stop flag and
 // the passphrase; when a worker's mutex is needed too, the manager lock is taken
-// first. Task records are only ever released with deleteLater(), on the thread
-// the manager lives on, so that queued statsChanged(task) notifications stay valid.
+// first. The passphrase of a run is held once, here: the run's task records refer
+// to it, and it is wiped when the run ends and when the manager is destroyed.
+// Task records are only ever released with deleteLater(), on the thread the
+// manager lives on, so that queued statsChanged(task) notifications stay valid.
+//
+// Whether a run is on (the dispatch loop active or a worker busy) is decided under
+// the lock, in the same hold in which an operation acts on it: a start and a list
+// operation never both go ahead, and cancel() reaches every task the dispatch loop
+// has taken.
 #pragma once
+
+#include "engine/Passphrase.h"
 
 #include <QHash>
 #include <QList>
@@ -18,6 +27,10 @@
 #include <QThread>
 #include <QTimer>
 #include <QWaitCondition>
+
+#include <atomic>
+#include <functional>
+#include <memory>
 
 class CryptTask;
 class ZervDecryptWorker;
@@ -43,6 +56,9 @@ public:
     // (in this order) that passes its key check; "Passphrase doesn't match" only
     // when none does. A single one is the same as startDecrypt(passphrase).
     void startDecrypt(const QStringList& passphrases);
+    // Stops the run: every task the dispatch loop has taken is cancelled (its path
+    // goes back to the front of the pending list), and no task starts after the
+    // call returns.
     void cancel();
     bool isDecrypting() const;
 
@@ -78,8 +94,12 @@ public:
     QList<CryptTask*> getCompletedTasks() const;
     QList<CryptTask*> getFailedTasks() const;
     QList<CryptTask*> getRunningTasks() const;
-    // The first of the stored candidate passphrases.
+    // The paths waiting to be decrypted, next first.
+    QStringList getPendingPaths() const;
+    // The current run's first candidate passphrase; "" when no run has one (they
+    // are wiped when a run ends).
     QString passphrase() const;
+    // The current run's candidates, in their order ("" for each once wiped).
     QStringList passphrases() const;
 
     // Where plaintexts are written: empty (the default) puts each one next to its
@@ -96,11 +116,15 @@ public:
     void setVerifyOnly(bool enabled);
     bool verifyOnly() const;
 
-    // Whether the encrypted source is deleted as soon as its decryption succeeds.
-    // The settings dialog pushes its check box state here at construction and on
-    // every change, so a completed task sees the box's live state.
-    void setDeleteEncryptedOnSuccess(bool enabled);
-    bool deleteEncryptedOnSuccess() const;
+    // Whether the encrypted source is deleted as soon as its decryption succeeds:
+    // asked each time a task completes, on the manager's thread, so the answer is
+    // the setting's state at that moment (the window answers with its check box).
+    using DeleteSetting = std::function<bool()>;
+    // Registers the setting for the whole process, not for one manager: a manager
+    // built after another was destroyed asks the same one. An empty one (the start)
+    // answers false. Called on the main thread.
+    static void setDeleteEncryptedSetting(DeleteSetting setting);
+    static bool deleteEncryptedOnSuccess();
 
 signals:
     void statsChanged(const CryptTask* task);
@@ -132,15 +156,22 @@ private:
 
     ZervDecryptWorker* createDecryptWorker(int id);
     CryptTask* createTask(const QString& path, const QString& passphrase, const QString& outputBase = QString());
-    // The stored candidates, the given passphrase (when not empty) in the first place.
-    QStringList candidatePassphrases(const QString& passphrase) const;
+    // Gives the task the passphrase, when one is given, in a holder of its own;
+    // otherwise it refers to the run's candidates.
+    void assignPassphrases(CryptTask* task, const QString& passphrase) const;
 
     void reportError(const QString& text);
-    bool refuseWhileDecrypting();
+    // Under the lock: a run is on (the dispatch loop active or a worker busy).
+    bool decryptingLocked() const;
+    // Under the lock held by locker (a QReadLocker or QWriteLocker): while a run
+    // is on, releases the lock, reports "Cannot perform operations during
+    // decryption." and answers true. The list operations check and act in one
+    // hold of the lock this way. (Defined and used in the .cpp only.)
+    template <typename Locker> bool refusedDuringDecryption(Locker& locker);
     // Emits allFinished() when the current run has not announced its end yet.
     void announceAllFinished();
-    // Flushes a task's plaintext to disk and deletes its source; false with an
-    // error reported when the source is left in place.
+    // Deletes a task's source unless its plaintext has gone. The plaintext is
+    // already on disk: the worker flushed it before it reported completion.
     enum class Removal { Removed, Missing, Failed };
     Removal removeSource(CryptTask* task, QString* reason);
     // Drops every record and path (and, when destroying, waits for busy workers).
@@ -167,10 +198,16 @@ private:
     int m_numThreads = 1;
     int m_totalCount = 0;
     bool m_stop = false;
-    QStringList m_passphrases; // candidates, in the order they are tried
-    bool m_deleteOnSuccess = false;
     bool m_verifyOnly = false;
     QString m_outputRoot;
+    // From startDecrypt() until the dispatch loop decides to end.
+    bool m_dispatching = false;
+    // The run's candidate passphrases, in the order they are tried; replaced (the
+    // old ones wiped) by every start.
+    QList<std::shared_ptr<Passphrase>> m_passphrases;
+    // The delete setting's answer when last asked, for the workers: one that ends
+    // while it is on flushes its output before it reports completion.
+    std::atomic<bool> m_deleteExpected { false };
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
     mutable QMutex m_errorLock;

@@ -6,11 +6,17 @@
 #include <QList>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
+
+class Passphrase;
 
 class EncodedPassphrases {
 public:
     explicit EncodedPassphrases(const QStringList& passphrases);
+    // From holders (a null one is the empty passphrase); the copies made here are
+    // the only ones outside them.
+    explicit EncodedPassphrases(const QList<std::shared_ptr<const Passphrase>>& holders);
     ~EncodedPassphrases();
     EncodedPassphrases(const EncodedPassphrases&) = delete;
     EncodedPassphrases& operator=(const EncodedPassphrases&) = delete;

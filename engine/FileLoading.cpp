@@ -15,14 +15,18 @@ bool isCancelled(const FileLoading::CancelCheck& cancelled)
     return cancelled && cancelled();
 }
 
-// A folder named with trailing slashes ("photos/", as shells complete it) would
-// give every file under it a doubled slash ("photos//a.jpg"), and the same file
-// a second name that the duplicate test cannot see.
+// How a folder named with trailing slashes ("photos/", as shells complete it)
+// shows in the names of the files under it: "photos/a.jpg".
 QString withoutTrailingSlashes(QString path)
 {
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
+}
+
+bool hasParentStep(const QString& path)
+{
+    return path.split(QLatin1Char('/')).contains(QStringLiteral(".."));
 }
 
 } // namespace
@@ -36,6 +40,41 @@ QStringList Result::files() const
     for (const Group& group : groups)
         all.append(group.files);
     return all;
+}
+
+QStringList Result::names() const
+{
+    QStringList all;
+    all.reserve(fileCount());
+    for (const Group& group : groups)
+        for (qsizetype i = 0; i < group.files.size(); ++i)
+            all.append(group.nameOf(i));
+    return all;
+}
+
+QString Group::nameOf(qsizetype index) const
+{
+    if (folder.isEmpty())
+        return named.value(index, files.value(index));
+    // "/" names its files "/a", any other folder "folder/a".
+    const QString prefix = shown.endsWith(QLatin1Char('/')) ? shown : shown + QLatin1Char('/');
+    const qsizetype below = folder.endsWith(QLatin1Char('/')) ? folder.size() : folder.size() + 1;
+    return prefix + files.at(index).mid(below);
+}
+
+void Group::keepOnly(const std::function<bool(const QString& file, qsizetype index)>& keep)
+{
+    QStringList keptFiles;
+    QStringList keptNames;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (!keep(files.at(i), i))
+            continue;
+        keptFiles.append(files.at(i));
+        if (i < named.size())
+            keptNames.append(named.at(i));
+    }
+    files = std::move(keptFiles);
+    named = std::move(keptNames);
 }
 
 void Result::append(const Result& other)
@@ -70,6 +109,8 @@ QStringList walkDirectory(
 {
     QStringList result;
     const QDir dir(folder);
+    // "/" names its entries "/name", not "//name".
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     const QStringList files = dir.entryList(
         QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& name : files) {
@@ -78,8 +119,8 @@ QStringList walkDirectory(
         // Sized to fit: an archive's list holds millions of these, and a string
         // grown by appending keeps spare room.
         QString path;
-        path.reserve(folder.size() + 1 + name.size());
-        path.append(folder).append(QLatin1Char('/')).append(name);
+        path.reserve(prefix.size() + name.size());
+        path.append(prefix).append(name);
         if (QFileInfo(path).isFile())
             result.append(path);
     }
@@ -90,7 +131,7 @@ QStringList walkDirectory(
     for (const QString& name : folders) {
         if (isCancelled(cancelled))
             return {};
-        result.append(walkDirectory(folder + QLatin1Char('/') + name, QStringLiteral("*"), true, cancelled));
+        result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled));
     }
     return result;
 }
@@ -104,6 +145,25 @@ bool mayBeEnvelope(const QString& path)
     return zervcrypto_file_has_record_marker(path.toUtf8().constData()) == 1;
 }
 
+QString absoluteCleanPath(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    // Joined by hand: QFileInfo::absoluteFilePath() would already fold "..".
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    const QString clean = QDir::cleanPath(absolute);
+    if (!hasParentStep(absolute))
+        return clean;
+    // The system takes ".." from where a symbolic link leads, the text folding
+    // from where the link stands: where they part, the system's file counts.
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    if (canonical.isEmpty())
+        return absolute; // the system reaches nothing there ("missing/.."): nor may the load
+    if (hasParentStep(clean) || QFileInfo(clean).canonicalFilePath() != canonical)
+        return canonical;
+    return clean;
+}
+
 Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadOptions& options)
 {
     Result result;
@@ -115,27 +175,31 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
             result.cancelled = true;
             return result;
         }
-        const QString path = withoutTrailingSlashes(given);
+        const QString path = absoluteCleanPath(given);
         const QFileInfo info(path);
-        if (info.isFile()) {
+        // How the input names it: shown in messages, and what a listed path keeps.
+        const QString shown = withoutTrailingSlashes(given);
+        if (!path.isEmpty() && info.isFile()) {
             // Files named one after another share a group while they share a base.
-            const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(path) : QString();
+            const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(shown) : QString();
             if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty()
                 || result.groups.constLast().outputBase != base)
-                result.groups.append(Group { QString(), base, {} });
-            result.groups.last().files.append(path);
-        } else if (info.isDir()) {
+                result.groups.append(Group { QString(), QString(), base, {}, {} });
+            // The same text is kept once.
+            result.groups.last().files.append(path == shown ? shown : path);
+            result.groups.last().named.append(shown);
+        } else if (!path.isEmpty() && info.isDir()) {
             QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
             if (options.envelopesOnly) {
                 const qsizetype before = files.size();
                 files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
                 result.notEnvelopes += static_cast<int>(before - files.size());
             }
-            result.groups.append(
-                { path, options.keepListedPaths ? OutputFolders::baseOfListed(path) : OutputFolders::baseOfFolder(path),
-                    files });
+            result.groups.append({ path, shown,
+                options.keepListedPaths ? OutputFolders::baseOfListed(shown) : OutputFolders::baseOfFolder(path), files,
+                {} });
         } else {
-            result.skipped.append({ given, info.exists() });
+            result.skipped.append({ given, !path.isEmpty() && info.exists() });
         }
     }
     if (isCancelled(cancelled))

@@ -4,9 +4,11 @@
 // Inputs are taken in the given order. A file is taken as it is, whatever its
 // name or extension (which files are envelopes is decided when a worker opens
 // them); a folder is searched recursively; an input that does not exist, or is
-// neither file nor folder, contributes nothing. The decrypt manager skips paths
-// already pending. Everything here runs on the calling thread and checks the
-// caller's cancel predicate before every entry it examines.
+// neither file nor folder, contributes nothing. Every path is made absolute and
+// clean before it reaches the decrypt manager, which skips paths already pending:
+// one file named in several ways ("set5/", "/home/me/set5", "set5") is one task.
+// Everything here runs on the calling thread and checks the caller's cancel
+// predicate before every entry it examines.
 #pragma once
 
 #include <QList>
@@ -43,13 +45,23 @@ struct Skipped {
 
 // Files found in one folder input, or a run of files named directly.
 struct Group {
-    // The folder input they were found in (trailing slashes dropped); empty for
-    // files named directly.
+    // The folder input they were found in, absolute and clean; empty for files
+    // named directly.
     QString folder;
+    // The folder as the input names it (trailing slashes dropped), for messages.
+    QString shown;
     // Their output base (OutputFolders): the folder input's parent, or empty for
     // files named directly, which land in an output folder itself.
     QString outputBase;
-    QStringList files;
+    QStringList files; // absolute and clean
+    // For files named directly, beside files: each as its input names it.
+    QStringList named;
+
+    // How the inputs name the file at index: the input itself, or the folder as
+    // given followed by the path below it ("photos/" gives "photos/a.jpg").
+    QString nameOf(qsizetype index) const;
+    // Keeps the files (and their names) that keep answers true for.
+    void keepOnly(const std::function<bool(const QString& file, qsizetype index)>& keep);
 };
 
 // What one load found and what the decrypt manager took of it.
@@ -61,8 +73,10 @@ struct Result {
     int added = 0; // paths the decrypt manager took into its pending list
     int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
 
-    // Every file found, in input order, repeats included.
+    // Every file found (absolute and clean), in input order, repeats included.
     QStringList files() const;
+    // Beside files(): each as the inputs name it (Group::nameOf()), for messages.
+    QStringList names() const;
     // Adds what another find() found after what this one found.
     void append(const Result& other);
     qsizetype fileCount() const;
@@ -85,9 +99,17 @@ QStringList walkDirectory(
 // in ".korvel-env" (in any case), or its last bytes are a trailer record's marker.
 bool mayBeEnvelope(const QString& path);
 
-// Collects the files named by inputs (trailing slashes of a folder name are
-// dropped, so that "photos/" gives "photos/a.jpg") without handing them to
-// anyone: Result::added stays 0. When cancelled answers true it ends at once.
+// The path as an absolute one without ".", "..", doubled or trailing slashes,
+// relative paths taken from the current folder; an empty path stays empty.
+// Symbolic links are kept, except where folding "link/.." by its text would name
+// another file than the system reaches: there the path with every link resolved
+// is given. A path with ".." that the system cannot follow ("missing/..") is
+// only made absolute, so that it still names nothing.
+QString absoluteCleanPath(const QString& path);
+
+// Collects the files named by inputs (each made absolute and clean first)
+// without handing them to anyone: Result::added stays 0. When cancelled answers
+// true it ends at once.
 Result find(const QStringList& inputs, const CancelCheck& cancelled = {}, const LoadOptions& options = {});
 
 // find(), then the found files go to the decrypt manager's addFiles(), each

@@ -2,7 +2,9 @@
 
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
+#include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
+#include "engine/ThreadPriority.h"
 #include "engine/zervcrypto.h"
 
 #include <QFile>
@@ -12,6 +14,8 @@
 #include <openssl/crypto.h>
 
 #include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,25 +23,71 @@ namespace {
 // How far along the "(decrypted N)" sequence the worker looks for a free name.
 constexpr int kMaxNameAttempts = 100000;
 
+// Plaintext gathered before each write to the output.
+constexpr size_t kOutputBufferSize = 65536;
+
 // A failed read and a wrong passphrase report the same result code.
 static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
+
+// Set once linking an unnamed output into place failed where a hidden temporary
+// then worked (no /proc, say): later outputs start as hidden temporaries rather
+// than being written twice.
+std::atomic<bool> g_linkingFails { false };
+
+QString systemText(int error)
+{
+    char buffer[256];
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
+}
 
 } // namespace
 
 // The output while a run writes it: a descriptor without a name, or one with a
-// hidden temporary name, and the file that writes through it.
+// hidden temporary name, and the plaintext waiting to be written to it.
 struct ZervDecryptWorker::OutputFile {
-    QFile file;
     int fd = -1;
-    QString temporary; // empty for an unnamed file
+    QString temporary; // the hidden name while it has one; empty for an unnamed file
     bool published = false; // it has its final name
+    mode_t mode = 0600; // permission bits it was created with (less the umask)
+    std::unique_ptr<uint8_t[]> buffer;
+    size_t used = 0;
+    int error = 0; // errno of the write that failed
 
-    // Closes the descriptor; output that never got its final name goes with it.
+    bool write(const uint8_t* data, size_t length)
+    {
+        if (used + length > kOutputBufferSize && !flush())
+            return false;
+        std::memcpy(buffer.get() + used, data, length);
+        used += length;
+        return true;
+    }
+
+    bool flush()
+    {
+        size_t done = 0;
+        while (done < used) {
+            const ssize_t n = ::write(fd, buffer.get() + done, used - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : EIO;
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        used = 0;
+        return true;
+    }
+
+    // Wipes the plaintext and closes the descriptor; output that never got its
+    // final name goes with it.
     void close()
     {
-        if (file.isOpen())
-            file.close();
-        else if (fd >= 0)
+        if (buffer)
+            OPENSSL_cleanse(buffer.get(), kOutputBufferSize);
+        buffer.reset();
+        used = 0;
+        if (fd >= 0)
             ::close(fd);
         fd = -1;
         if (!published && !temporary.isEmpty())
@@ -81,7 +131,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         task->setStatus(Task::DECRYPTING);
         m_source = task->source();
         m_destination = task->destination();
-        m_passphrases = task->passphrases();
+        m_passphrases = task->passphraseHolders();
         m_verifyOnly = task->verifyOnly.load();
     }
     // A thread that has reported but not yet returned cannot be started again.
@@ -102,12 +152,13 @@ void ZervDecryptWorker::reset()
     m_resultCode = Success;
     m_totalBytes.store(0);
     m_doneBytes.store(0);
-    m_passphrases = QStringList();
+    m_passphrases.clear();
     m_verifyOnly = false;
     m_source = QString();
     m_destination = QString();
     m_task = nullptr;
     m_message = QString();
+    m_reason = QString();
 }
 
 QString ZervDecryptWorker::errorText() const
@@ -144,16 +195,33 @@ QString ZervDecryptWorker::message() const
     return m_message;
 }
 
+QString ZervDecryptWorker::reason() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_reason;
+}
+
 void ZervDecryptWorker::closeDecryptor()
 {
     zervcrypto_file_decrypt_close(&m_decryptor);
 }
 
-bool ZervDecryptWorker::publish(const QString& temporary, int fd)
+int ZervDecryptWorker::publish(OutputFile* out)
 {
-    // An unnamed output (no temporary path) is linked in; a hidden one is renamed.
+    const QString folder = QFileInfo(m_destination).absolutePath();
+    // An unnamed output is linked in, a hidden one renamed.
     const auto place = [&](const QString& name) {
-        return temporary.isEmpty() ? SafeFile::linkNoReplace(fd, name) : SafeFile::renameNoReplace(temporary, name);
+        if (out->temporary.isEmpty()) {
+            const int error = SafeFile::linkNoReplace(out->fd, name);
+            if (error == 0 || error == EEXIST)
+                return error;
+            // Linking goes through /proc, which a chroot or a small container may
+            // lack: the data moves to a hidden temporary, which is renamed instead.
+            if (const int copyError = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary))
+                return copyError;
+            g_linkingFails.store(true);
+        }
+        return SafeFile::renameNoReplace(out->temporary, name);
     };
     int error = place(m_destination);
     if (error == EEXIST) {
@@ -171,7 +239,7 @@ bool ZervDecryptWorker::publish(const QString& temporary, int fd)
             }
         }
     }
-    return error == 0;
+    return error;
 }
 
 void ZervDecryptWorker::fail(int code, const QString& message)
@@ -180,8 +248,18 @@ void ZervDecryptWorker::fail(int code, const QString& message)
     m_message = message;
 }
 
+void ZervDecryptWorker::failWriting(int code, int error)
+{
+    if (code == OutputDiscarded)
+        m_message = QStringLiteral("Could not write out to device.");
+    m_resultCode = code;
+    m_reason = systemText(error);
+}
+
 void ZervDecryptWorker::run()
 {
+    // Before anything else, so that the window is never kept waiting by this thread.
+    ThreadPriority::lowerCurrentThread();
     emit started(this);
     kv_log("ZervDecryptWorker::run()");
     OutputFile out;
@@ -222,7 +300,8 @@ bool ZervDecryptWorker::openDecryptor()
     kv_log("ZervDecryptWorker::run() - passed init");
 
     // Every candidate is checked against the key records before any plaintext
-    // exists: one that does not match costs no output at all.
+    // exists: one that does not match costs no output at all. The passphrases stay
+    // in their holders; only copies that are wiped at once are used.
     unsigned matched = 0;
     const EncodedPassphrases candidates(m_passphrases);
     const unsigned opened = zervcrypto_file_decrypt_open_any(
@@ -240,17 +319,21 @@ bool ZervDecryptWorker::openDecryptor()
 
 bool ZervDecryptWorker::openOutput(OutputFile* out)
 {
-    // The plaintext grows in a file without a name (or, where the file system has
-    // no unnamed files, under a hidden one) beside its destination, and only gets
-    // the destination name once it is complete (or kept after a read failure).
+    // The plaintext grows in a file without a name (or, where that cannot work,
+    // under a hidden one) beside its destination, and only gets the destination
+    // name once it is complete (or kept after a read failure). It is never more
+    // readable than its envelope: the envelope's read and write bits, less the umask.
     const QString folder = QFileInfo(m_destination).absolutePath();
-    out->fd = SafeFile::createUnnamed(folder);
+    out->mode = static_cast<mode_t>(m_decryptor->file_status.mode) & 0666;
+    if (!g_linkingFails.load())
+        out->fd = SafeFile::createUnnamed(folder, out->mode);
     if (out->fd < 0)
-        out->fd = SafeFile::createTemporary(folder, &out->temporary);
-    if (out->fd < 0 || !out->file.open(out->fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        m_resultCode = DestinationUnwritable; // its text is fixed; the message stays as it is
+        out->fd = SafeFile::createTemporary(folder, &out->temporary, out->mode);
+    if (out->fd < 0) {
+        failWriting(DestinationUnwritable, errno); // its text is fixed; the message stays as it is
         return false;
     }
+    out->buffer = std::make_unique<uint8_t[]>(kOutputBufferSize);
     kv_log("ZervDecryptWorker::run() - passed outfile");
     return true;
 }
@@ -271,8 +354,8 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         if (length == 0)
             break;
         // A test (no output) only reads the plaintext to its end.
-        if (out && out->file.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
-            fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+        if (out && !out->write(buffer, length)) {
+            failWriting(OutputDiscarded, out->error);
             produced = Produced::WriteFailed;
             break;
         }
@@ -290,7 +373,7 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
 {
     if (produced == Produced::ReadFailed) {
         // The plaintext read so far is kept, under the destination name.
-        out->published = out->file.flush() && publish(out->temporary, out->fd);
+        out->published = out->flush() && publish(out) == 0;
         return;
     }
     if (produced == Produced::WriteFailed)
@@ -299,16 +382,35 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
         fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
         return;
     }
-    // A buffered write may only fail when it reaches the disk.
-    if (!out->file.flush()) {
-        fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+    if (!out->flush()) {
+        failWriting(OutputDiscarded, out->error);
         return;
     }
+    // When the source may be deleted, the data reaches the disk before the output
+    // gets its name, and the name before completion is reported, so that the
+    // manager can delete the source at once without flushing anything itself.
+    const bool durable = !m_deletesSources || m_deletesSources->load();
+    if (durable) {
+        if (const int error = SafeFile::syncData(out->fd)) {
+            failWriting(OutputDiscarded, error);
+            return;
+        }
+    }
     // An unnamed file is linked while its descriptor is still open.
-    out->published = publish(out->temporary, out->fd);
-    if (!out->published) {
-        m_resultCode = DestinationUnwritable;
+    if (const int error = publish(out)) {
+        failWriting(DestinationUnwritable, error);
         return;
+    }
+    out->published = true;
+    if (durable) {
+        if (const int error = SafeFile::syncFolder(QFileInfo(m_destination).absolutePath())) {
+            // The name might not survive a crash: the task fails, so its source is
+            // kept; the complete plaintext stays where it is.
+            failWriting(DestinationUnwritable, error);
+            return;
+        }
+        if (CryptTask* task = m_task)
+            task->outputDurable.store(true);
     }
     kv_log("ZervDecryptWorker::run() - exit");
     m_resultCode = Success;
@@ -342,6 +444,7 @@ void ZervDecryptWorker::onFinished()
         emit failed(this);
     } else if (code != Success) {
         if (task) {
+            task->setReason(reason());
             task->setMessage(errorText());
             task->setStatus(Task::FAILED);
         }

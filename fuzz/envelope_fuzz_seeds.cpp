@@ -1,5 +1,6 @@
 // Writes seed inputs for envelope_fuzz: small valid envelopes for the
-// passphrase the target uses, with key records, foreign records and gaps.
+// passphrase the target uses, with key records (up to the most a trailer may
+// hold), foreign records and gaps.
 #include "tests/support/EnvelopeWriter.h"
 
 #include <cstdio>
@@ -33,6 +34,16 @@ int main(int argc, char** argv)
     truncated.declaredSize = 5000;
     EnvelopeOptions wrong;
     wrong.passphrases = { "not the one" };
+    // The most key records a trailer may hold (316), the matching one nearest the
+    // end of the file, so the walk and the candidate list are filled to the bound.
+    EnvelopeOptions fullKeys;
+    fullKeys.passphrases.assign(317, "filler");
+    fullKeys.passphrases.back() = "fuzz";
+    // A compact chain: key records of nothing but their 8-byte footer, which the
+    // walk accepts; a few more inserted records cross the bound.
+    EnvelopeOptions footerKeys;
+    footerKeys.passphrases = { "fuzz" };
+    footerKeys.extraRecords.assign(300, ExtraRecord { 0x8107, {}, false });
 
     bool ok = true;
     EnvelopeOptions gap = plain;
@@ -44,5 +55,7 @@ int main(int argc, char** argv)
     ok &= emit(patternBytes(300), records);
     ok &= emit(patternBytes(1000), truncated);
     ok &= emit(patternBytes(64), wrong);
+    ok &= emit(patternBytes(40), fullKeys);
+    ok &= emit(patternBytes(40), footerKeys);
     return ok ? 0 : 1;
 }

@@ -33,6 +33,7 @@ int main(int argc, char** argv)
         { 200, "", "./y" },
         { 200, ".", "x" },
         { 200, "a/b\nc", "d" },
+        { 200, "\r\tC:x", "..\\y\\" },
     };
     int index = 0;
     for (const Seed& seed : seeds) {

@@ -146,10 +146,12 @@ private slots:
             = FileLoading::find({ "in/a.korvel-env", path("c.korvel-env"), "in/sub", "missing" }, {}, options);
         QCOMPARE(result.groups.size(), 3);
         QCOMPARE(result.groups.at(0).outputBase, QDir::currentPath());
-        QCOMPARE(result.groups.at(0).files, QStringList { "in/a.korvel-env" });
+        QCOMPARE(result.groups.at(0).files, QStringList { path("in/a.korvel-env") });
+        QCOMPARE(result.groups.at(0).nameOf(0), QStringLiteral("in/a.korvel-env"));
         QCOMPARE(result.groups.at(1).outputBase, QStringLiteral("/"));
         QCOMPARE(result.groups.at(1).files, QStringList { path("c.korvel-env") });
-        QCOMPARE(result.groups.at(2).folder, QStringLiteral("in/sub"));
+        QCOMPARE(result.groups.at(2).folder, path("in/sub"));
+        QCOMPARE(result.groups.at(2).nameOf(0), QStringLiteral("in/sub/b.korvel-env"));
         QCOMPARE(result.groups.at(2).outputBase, QDir::currentPath());
         QCOMPARE(result.skipped.size(), 1);
 

@@ -2,6 +2,7 @@
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
 #include "engine/CryptTask.h"
 #include "engine/ZervDecryptWorker.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
 
@@ -10,6 +11,14 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 
 using korvel::test::Bytes;
 using korvel::test::entries;
@@ -34,8 +43,73 @@ class TestZervDecryptWorker : public QObject {
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_reports; // what children report, apart from the files they write
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // What a run in a forked child left in its task record.
+    struct Outcome {
+        int status = -1; // below 0: the child did not report (its exit code, negated, less 1000)
+        QString message;
+        QString reason;
+        bool durable = false;
+    };
+
+    // Runs the task on a new worker in a forked child, so that a umask, a failing
+    // system call or a file size limit set up there stays there; the files it
+    // writes are seen here. deletion: -1 gives the worker no deletion flag, 0 or
+    // 1 a flag with that value.
+    Outcome runInChild(CryptTask* task, const std::function<bool()>& setUp, int deletion = -1)
+    {
+        const QString report = m_reports.filePath(QStringLiteral("outcome"));
+        QFile::remove(report);
+        const int code = korvel::test::runInChild([&] {
+            if (!setUp())
+                return korvel::test::kChildSetupFailed;
+            std::atomic<bool> deletesSources { deletion == 1 };
+            ZervDecryptWorker worker(0);
+            if (deletion >= 0)
+                worker.setDeletionFlag(&deletesSources);
+            worker.setTask(task);
+            if (!worker.wait(60000))
+                return 254;
+            QFile out(report);
+            if (!out.open(QIODevice::WriteOnly))
+                return 253;
+            out.write(QByteArray::number(task->status()) + '\n' + task->message().toUtf8() + '\n'
+                + task->reason().toUtf8() + '\n' + (task->outputDurable ? "1" : "0") + '\n');
+            return 0;
+        });
+        Outcome outcome;
+        if (code != 0) {
+            outcome.status = -1000 - code;
+            return outcome;
+        }
+        const QList<QByteArray> lines = readAll(report).split('\n');
+        if (lines.size() < 4)
+            return outcome;
+        outcome.status = lines[0].toInt();
+        outcome.message = QString::fromUtf8(lines[1]);
+        outcome.reason = QString::fromUtf8(lines[2]);
+        outcome.durable = lines[3] == "1";
+        return outcome;
+    }
+
+    static int modeOf(const QString& file)
+    {
+        struct stat status { };
+        return lstat(QFile::encodeName(file).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+    }
+
+    // Names in the folder that start with a dot: temporary files left behind.
+    QStringList hiddenEntries() const
+    {
+        QStringList hidden;
+        for (const QString& name : entries(m_dir.path()))
+            if (name.startsWith(QLatin1Char('.')))
+                hidden.append(name);
+        return hidden;
+    }
 
     // Binds a task to the worker and waits until its thread has ended.
     static void runTask(ZervDecryptWorker& worker, CryptTask& task)
@@ -98,6 +172,9 @@ private slots:
         QVERIFY(worker.errorText().isEmpty());
         QCOMPARE(readAll(path(QStringLiteral("doc.txt"))), toBytes(plain));
         QVERIFY(!task->destinationTagged);
+        // Without a deletion flag the worker takes the safe side: a deletion may follow.
+        QVERIFY(task->outputDurable);
+        QVERIFY(task->reason().isEmpty());
         // Nothing else (no temporary file) is left behind.
         QCOMPARE(entries(m_dir.path()), (QStringList { "doc.txt", "doc.txt.korvel-env" }));
     }
@@ -108,18 +185,20 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("outputKept");
+        QTest::addColumn<QString>("reason"); // the system's text for a failed write
         QTest::newRow("missing source") << "missing" << int(ZervDecryptWorker::InvalidSource)
-                                        << "Source file does not exist. Code: -3" << false;
+                                        << "Source file does not exist. Code: -3" << false << "";
         QTest::newRow("folder source") << "folder" << int(ZervDecryptWorker::InvalidSource)
-                                       << "Source is not a file. Code: -3" << false;
+                                       << "Source is not a file. Code: -3" << false << "";
         QTest::newRow("wrong passphrase") << "passphrase" << int(ZervDecryptWorker::PassphraseOrReadFailed)
-                                          << "Passphrase doesn't match Code: 1" << false;
+                                          << "Passphrase doesn't match Code: 1" << false << "";
         QTest::newRow("not an envelope") << "garbage" << int(ZervDecryptWorker::EnvelopeCorrupt)
-                                         << "Input file is corrupted or not encrypted. Code: 2" << false;
-        QTest::newRow("unwritable destination") << "nofolder" << int(ZervDecryptWorker::DestinationUnwritable)
-                                                << "Could not write to destination. - Code: -1" << false;
+                                         << "Input file is corrupted or not encrypted. Code: 2" << false << "";
+        QTest::newRow("unwritable destination")
+            << "nofolder" << int(ZervDecryptWorker::DestinationUnwritable)
+            << "Could not write to destination. - Code: -1" << false << "No such file or directory";
         QTest::newRow("read failure keeps partial output")
-            << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true;
+            << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true << "";
     }
 
     void failures()
@@ -128,6 +207,7 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, message);
         QFETCH(bool, outputKept);
+        QFETCH(QString, reason);
 
         const Bytes plain = korvel::test::patternBytes(200 * 1024, 3);
         QString source = path(QStringLiteral("in.bin.korvel-env"));
@@ -164,6 +244,8 @@ private slots:
         QCOMPARE(task->message(), message);
         QCOMPARE(worker.errorText(), message);
         QCOMPARE(task->statusText(), QStringLiteral("Error (%1)").arg(message));
+        QCOMPARE(task->reason(), reason);
+        QCOMPARE(worker.reason(), reason);
         QStringList expected = entries(m_dir.path());
         if (outputKept) {
             const QByteArray kept = readAll(destination);
@@ -373,6 +455,137 @@ private slots:
         QCOMPARE(entries(m_dir.path()), QStringList { "t.bin.korvel-env" });
         QCOMPARE(readAll(source), before);
         QVERIFY2(written < 4096, qPrintable(QString::number(written)));
+    }
+
+    // A plaintext is never more readable than its envelope: the envelope's read
+    // and write bits, less the umask, whichever way the output gets its name.
+    void outputIsNoMoreReadableThanItsEnvelope_data()
+    {
+        QTest::addColumn<int>("envelopeMode");
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<int>("expected");
+        const QStringList ways { "linked", "tagged", "renamed" };
+        for (const int mode : { 0600, 0640, 0644 }) {
+            for (const int mask : { 022, 077 }) {
+                for (const QString& way : ways) {
+                    QTest::addRow("%o, umask %03o, %s", mode, mask, qPrintable(way))
+                        << mode << mask << way << (mode & 0666 & ~mask);
+                }
+            }
+        }
+        QTest::newRow("execute bits dropped") << 0755 << 022 << "linked" << 0644;
+    }
+
+    void outputIsNoMoreReadableThanItsEnvelope()
+    {
+        QFETCH(int, envelopeMode);
+        QFETCH(int, umask);
+        QFETCH(QString, way);
+        QFETCH(int, expected);
+
+        const Bytes plain = korvel::test::patternBytes(70000, 21);
+        const QString source = path(QStringLiteral("doc.txt.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+        QCOMPARE(::chmod(QFile::encodeName(source).constData(), static_cast<mode_t>(envelopeMode)), 0);
+        QString destination = path(QStringLiteral("doc.txt"));
+        if (way == QLatin1String("tagged")) {
+            // Taken while the worker ran: the output goes to the next "(decrypted)" name.
+            QFile taken(destination);
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+            taken.write("mine");
+            taken.close();
+            destination = path(QStringLiteral("doc(decrypted).txt"));
+        }
+
+        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("doc.txt")), QStringLiteral("secret")));
+        const Outcome outcome = runInChild(task.data(), [&] {
+            ::umask(static_cast<mode_t>(umask));
+            // Without /proc the unnamed file cannot be linked: it is renamed from a hidden copy.
+            return way != QLatin1String("renamed") || korvel::test::failSystemCall(SYS_linkat, ENOENT);
+        });
+        QCOMPARE(outcome.status, int(Task::FINISHED));
+        QCOMPARE(readAll(destination), toBytes(plain));
+        QCOMPARE(modeOf(destination), expected);
+        QCOMPARE(hiddenEntries(), QStringList());
+    }
+
+    // Faults while the output is written, flushed and named: the task fails with
+    // the fixed text and the system's reason, the source stays as it was, and
+    // nothing is left but what the row says.
+    void outcomesUnderFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("deletion"); // -1: the worker has no deletion flag
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("outputKept");
+        QTest::addColumn<bool>("durable");
+
+        const QString writeFailed = QStringLiteral("Could not write out to device. Code: -5");
+        const QString destinationFailed = QStringLiteral("Could not write to destination. - Code: -1");
+        QTest::newRow("deletion on") << "none" << 1 << int(Task::FINISHED) << ""
+                                     << "" << true << true;
+        QTest::newRow("deletion off: no flush") << "fdatasync" << 0 << int(Task::FINISHED) << ""
+                                                << "" << true << false;
+        QTest::newRow("deletion on: data flush fails")
+            << "fdatasync" << 1 << int(Task::FAILED) << writeFailed << "Input/output error" << false << false;
+        QTest::newRow("no flag: data flush fails")
+            << "fdatasync" << -1 << int(Task::FAILED) << writeFailed << "Input/output error" << false << false;
+        // The complete plaintext keeps its name; the failure keeps the source from being deleted.
+        QTest::newRow("deletion on: folder flush fails")
+            << "fsync" << 1 << int(Task::FAILED) << destinationFailed << "Input/output error" << true << false;
+        QTest::newRow("linking fails (EPERM): renamed instead") << "linkat" << 1 << int(Task::FINISHED) << ""
+                                                                << "" << true << true;
+        QTest::newRow("file size limit") << "fsize" << 0 << int(Task::FAILED) << writeFailed << "File too large"
+                                         << false << false;
+    }
+
+    void outcomesUnderFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, deletion);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(QString, reason);
+        QFETCH(bool, outputKept);
+        QFETCH(bool, durable);
+
+        const Bytes plain = korvel::test::patternBytes(300 * 1024 + 5, 17);
+        const QString source = path(QStringLiteral("data.bin.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+        const QByteArray envelope = readAll(source);
+        const QString destination = path(QStringLiteral("data.bin"));
+
+        QScopedPointer<CryptTask> task(makeTask(source, destination, QStringLiteral("secret")));
+        const Outcome outcome = runInChild(
+            task.data(),
+            [&] {
+                if (fault == QLatin1String("fdatasync"))
+                    return korvel::test::failSystemCall(SYS_fdatasync, EIO);
+                if (fault == QLatin1String("fsync"))
+                    return korvel::test::failSystemCall(SYS_fsync, EIO);
+                if (fault == QLatin1String("linkat"))
+                    return korvel::test::failSystemCall(SYS_linkat, EPERM);
+                if (fault == QLatin1String("fsize")) {
+                    // Past the limit a write fails with EFBIG instead of raising SIGXFSZ.
+                    const rlimit limit { 100 * 1024, 100 * 1024 };
+                    return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+                }
+                return true;
+            },
+            deletion);
+        QCOMPARE(outcome.status, status);
+        QCOMPARE(outcome.message, message);
+        QCOMPARE(outcome.reason, reason);
+        QCOMPARE(outcome.durable, durable);
+        QCOMPARE(readAll(source), envelope);
+        if (outputKept)
+            QCOMPARE(readAll(destination), toBytes(plain));
+        else
+            QVERIFY(!QFileInfo::exists(destination));
+        QCOMPARE(hiddenEntries(), QStringList());
     }
 
     void destructionWaitsForTheThread()
