@@ -1,5 +1,7 @@
 #include "cli/Journal.h"
 
+#include "engine/SafeFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -24,22 +26,6 @@ constexpr qint64 kBatchMs = 1000;
 QString systemText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// All of it, or the errno of the write that failed.
-int writeAll(int fd, const char* data, qsizetype length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(length));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        length -= n;
-    }
-    return 0;
 }
 
 // Reads until length bytes are in or the file ends: the number read, or -1.
@@ -122,7 +108,8 @@ bool Journal::open(const QString& path, Kind kind, QString* error)
             return fail(QStringLiteral("'%1' is not a korvelcrypt-cli journal.").arg(path));
         if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
             return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(errno)));
-        if (const int code = writeAll(fd, kHeader.constData(), kHeader.size()); code != 0 || ::fsync(fd) != 0)
+        if (const int code = SafeFile::writeAll(fd, kHeader.constData(), static_cast<size_t>(kHeader.size()));
+            code != 0 || ::fsync(fd) != 0)
             return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(code ? code : errno)));
     } else if (head != kHeader) {
         QByteArray start(otherHeader.size(), '\0');
@@ -173,7 +160,7 @@ bool Journal::contains(const QString& source) const
 bool Journal::record(const QString& source, const QString& destination, QString* error)
 {
     const QByteArray record = key(source).toUtf8() + '\0';
-    if (const int code = writeAll(m_fd, record.constData(), record.size()); code != 0) {
+    if (const int code = SafeFile::writeAll(m_fd, record.constData(), static_cast<size_t>(record.size())); code != 0) {
         *error = QStringLiteral("cannot write journal '%1': %2").arg(m_path, systemText(code));
         return false;
     }

@@ -1,6 +1,7 @@
 #include "cli/StdoutDecrypt.h"
 
 #include "engine/EncodedPassphrases.h"
+#include "engine/SafeFile.h"
 #include "engine/zervcrypto.h"
 
 #include <QFileInfo>
@@ -23,22 +24,6 @@ void report(FILE* err, const QString& message)
     const QByteArray text = "korvelcrypt-cli: " + message.toUtf8() + "\n";
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
     std::fflush(err);
-}
-
-// All of it, or the errno of the write that failed.
-int writeAll(int fd, const uint8_t* data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return 0;
 }
 
 } // namespace
@@ -83,7 +68,7 @@ int StdoutDecrypt::run(const QString& path, const QStringList& passphrases, int 
         const unsigned result = zervcrypto_file_decrypt_read(state, buffer.data() + filled, &length);
         if (result != ZERVCRYPTO_OK) {
             // What was decrypted before the failure goes out first, as a batch keeps it on disk.
-            writeError = writeAll(outFd, buffer.data(), filled);
+            writeError = SafeFile::writeAll(outFd, buffer.data(), filled);
             if (writeError == 0) {
                 report(err,
                     QStringLiteral("%1: %2 (the plaintext before this point was written)")
@@ -95,7 +80,7 @@ int StdoutDecrypt::run(const QString& path, const QStringList& passphrases, int 
         }
         filled += length;
         if (length == 0 || filled + ZERVCRYPTO_PIECE_SIZE > buffer.size()) {
-            writeError = writeAll(outFd, buffer.data(), filled);
+            writeError = SafeFile::writeAll(outFd, buffer.data(), filled);
             filled = 0;
         }
         if (length == 0 || writeError != 0)
