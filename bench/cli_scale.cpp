@@ -1,8 +1,9 @@
 // korvelcrypt-cli on an archive of many files: peak memory per queued file.
 //
 // Queues KORVEL_BENCH_FILES small envelopes (default 200,000, in folders of
-// 1000) with --test, once from a folder walk and once from a NUL-separated
-// --files-from list, and in the same run an empty folder. Each child's peak
+// 1000) with --test, once from a folder walk and twice from a NUL-separated
+// --files-from list (absolute paths, then relative ones), and in the same run
+// an empty folder. Each child's peak
 // resident memory comes from wait4(); the figure is the peak above the empty
 // run's, divided by the number of files. Target: at most 512 bytes a file, so
 // that a million files fit in half a GiB. Exits 1 when a figure is above it.
@@ -50,7 +51,7 @@ uint64_t envNumber(const char* name, uint64_t fallback)
 
 // Runs the command with standard output discarded and returns its own peak
 // resident size; fails the benchmark unless it exits with `expected`.
-Sample run(const std::vector<std::string>& args, int expected = 0)
+Sample run(const std::vector<std::string>& args, const std::string& folder = {}, int expected = 0)
 {
     std::vector<char*> argv;
     for (const std::string& arg : args)
@@ -61,7 +62,7 @@ Sample run(const std::vector<std::string>& args, int expected = 0)
     if (pid < 0)
         fail("fork failed");
     if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout))
+        if (!freopen("/dev/null", "w", stdout) || (!folder.empty() && chdir(folder.c_str()) != 0))
             _exit(126);
         execv(argv[0], argv.data());
         _exit(127);
@@ -84,7 +85,7 @@ fs::path archive(uint64_t files)
     const char* tmp = std::getenv("TMPDIR");
     const fs::path root = fs::path(tmp && *tmp ? tmp : "/tmp") / ("korvel-cli-scale-" + std::to_string(files));
     const fs::path done = root / ".complete";
-    if (fs::exists(done))
+    if (fs::exists(done) && fs::exists(root / "list-relative"))
         return root;
     fs::remove_all(root);
     korvel::test::EnvelopeOptions options;
@@ -99,12 +100,18 @@ fs::path archive(uint64_t files)
         if (!out || std::fwrite(envelope.data(), 1, envelope.size(), out) != envelope.size() || std::fclose(out) != 0)
             fail("cannot write " + name);
     }
-    // The same files as a list, NUL-separated as find -print0 writes it.
+    // The same files as lists, NUL-separated as find -print0 writes them: by
+    // absolute paths, and by paths relative to root (as "find tree -print0" there).
     std::ofstream list(root / "list", std::ios::binary);
-    for (const auto& entry : fs::recursive_directory_iterator(root / "tree"))
-        if (entry.is_regular_file())
+    std::ofstream relative(root / "list-relative", std::ios::binary);
+    for (const auto& entry : fs::recursive_directory_iterator(root / "tree")) {
+        if (entry.is_regular_file()) {
             list << entry.path().string() << '\0';
+            relative << entry.path().lexically_relative(root).string() << '\0';
+        }
+    }
     list.close();
+    relative.close();
     fs::create_directories(root / "empty");
     std::ofstream(root / "passphrase") << "benchmark\n";
     std::ofstream(done) << "ok\n";
@@ -138,10 +145,13 @@ int main()
     const Sample empty = run(with({ (root / "empty").string() }));
     const Sample walked = run(with({ (root / "tree").string() }));
     const Sample listed = run(with({ "--files-from", (root / "list").string(), "--null" }));
+    // Relative names are kept beside the absolute paths, for the output lines.
+    const Sample relative = run(with({ "--files-from", "list-relative", "--null" }), root.string());
 
     std::printf("queued envelopes           %8llu\n", static_cast<unsigned long long>(files));
     std::printf("%-26s peak %8ld KiB   %7.1f s\n", "empty run", empty.peakKib, empty.seconds);
     const bool walkOk = report("folder walk", walked, empty, files);
     const bool listOk = report("--files-from --null", listed, empty, files);
-    return walkOk && listOk ? 0 : 1;
+    const bool relativeOk = report("... relative names", relative, empty, files);
+    return walkOk && listOk && relativeOk ? 0 : 1;
 }

@@ -94,10 +94,18 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
             // The first naming counts, as the manager keeps the first of duplicates.
             if (m_sizes.contains(path))
                 continue;
+            int naming = folder;
+            if (folder < 0) {
+                const QString& named = group.named.at(i);
+                if (named.isNull()) {
+                    naming = kBelowWorkingFolder;
+                    m_workingFolder = group.workingFolder;
+                } else if (named != path) {
+                    m_names.insert(path, named);
+                }
+            }
             const qint64 size = QFileInfo(path).size();
-            m_sizes.insert(path, { size, folder });
-            if (folder < 0 && group.named.value(i) != path)
-                m_names.insert(path, group.named.at(i));
+            m_sizes.insert(path, { size, naming });
             m_totalBytes += size;
         }
         // In pieces: the manager copies what it is given, and a copy of a whole
@@ -221,6 +229,8 @@ void BatchDecrypt::syncJournal()
 QString BatchDecrypt::shownName(const QString& path) const
 {
     const auto queued = m_sizes.constFind(path);
+    if (queued != m_sizes.cend() && queued->folder == kBelowWorkingFolder && path.startsWith(m_workingFolder))
+        return path.mid(m_workingFolder.size());
     if (queued != m_sizes.cend() && queued->folder >= 0) {
         const auto& [folder, shown] = m_folderNames.at(queued->folder);
         if (path.startsWith(folder))

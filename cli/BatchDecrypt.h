@@ -103,11 +103,14 @@ private:
     InterruptWatcher* m_watcher = nullptr;
 
     // Every queued path not yet reported: its size when loaded and, when it was
-    // first named by a folder input, that folder's index in m_folderNames.
+    // first named by a folder input, that folder's index in m_folderNames
+    // (kBelowWorkingFolder: named by its path below the working folder).
     struct Queued {
         qint64 size = 0;
         int folder = -1;
     };
+    static constexpr int kBelowWorkingFolder = -2;
+    QString m_workingFolder; // with a slash
     QHash<QString, Queued> m_sizes;
     // The folder inputs: each absolute and clean with a slash, and as named with one.
     QList<QPair<QString, QString>> m_folderNames;

@@ -54,8 +54,10 @@ QStringList Result::names() const
 
 QString Group::nameOf(qsizetype index) const
 {
-    if (folder.isEmpty())
-        return named.value(index, files.value(index));
+    if (folder.isEmpty()) {
+        const QString name = named.value(index, files.value(index));
+        return name.isNull() ? files.at(index).mid(workingFolder.size()) : name;
+    }
     // "/" names its files "/a", any other folder "folder/a".
     const QString prefix = shown.endsWith(QLatin1Char('/')) ? shown : shown + QLatin1Char('/');
     const qsizetype below = folder.endsWith(QLatin1Char('/')) ? folder.size() : folder.size() + 1;
@@ -170,6 +172,7 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
     result.inputs = inputs.size();
     if (inputs.isEmpty())
         return result;
+    const QString workingFolder = QDir::currentPath() + QLatin1Char('/');
     for (const QString& given : inputs) {
         if (isCancelled(cancelled)) {
             result.cancelled = true;
@@ -184,10 +187,20 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
             const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(shown) : QString();
             if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty()
                 || result.groups.constLast().outputBase != base)
-                result.groups.append(Group { QString(), QString(), base, {}, {} });
+                result.groups.append(Group { QString(), QString(), base, {}, {}, QString() });
             // The same text is kept once.
-            result.groups.last().files.append(path == shown ? shown : path);
-            result.groups.last().named.append(shown);
+            Group& group = result.groups.last();
+            if (group.workingFolder.isEmpty())
+                group.workingFolder = workingFolder;
+            if (path == shown) {
+                group.files.append(shown); // the same text is kept once
+                group.named.append(shown);
+            } else {
+                group.files.append(path);
+                const bool below = path.size() == workingFolder.size() + shown.size() && path.startsWith(workingFolder)
+                    && path.endsWith(shown);
+                group.named.append(below ? QString() : shown);
+            }
         } else if (!path.isEmpty() && info.isDir()) {
             QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
             if (options.envelopesOnly) {
@@ -197,7 +210,7 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
             }
             result.groups.append({ path, shown,
                 options.keepListedPaths ? OutputFolders::baseOfListed(shown) : OutputFolders::baseOfFolder(path), files,
-                {} });
+                {}, QString() });
         } else {
             result.skipped.append({ given, !path.isEmpty() && info.exists() });
         }

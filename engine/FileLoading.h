@@ -54,8 +54,12 @@ struct Group {
     // files named directly, which land in an output folder itself.
     QString outputBase;
     QStringList files; // absolute and clean
-    // For files named directly, beside files: each as its input names it.
+    // For files named directly, beside files: each as its input names it; a null
+    // string where that is its path below workingFolder, so that a list of
+    // millions of relative names keeps no second copy of each.
     QStringList named;
+    // The working folder of the find, with a slash; for files named directly.
+    QString workingFolder;
 
     // How the inputs name the file at index: the input itself, or the folder as
     // given followed by the path below it ("photos/" gives "photos/a.jpg").
