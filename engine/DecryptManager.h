@@ -17,6 +17,7 @@
 #pragma once
 
 #include "engine/Passphrase.h"
+#include "engine/SourceRemover.h"
 
 #include <QHash>
 #include <QList>
@@ -136,10 +137,9 @@ private:
     template <typename Locker> bool refusedDuringDecryption(Locker& locker);
     // Emits allFinished() when the current run has not announced its end yet.
     void announceAllFinished();
-    // Deletes a task's source unless its plaintext has gone. The plaintext is
-    // already on disk: the worker flushed it before it reported completion.
-    enum class Removal { Removed, Missing, Failed };
-    Removal removeSource(CryptTask* task, QString* reason);
+    // A completed task's source has been deleted or renamed (or neither, see the
+    // outcome): the task's record and the run learn of it.
+    void onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome);
     // Drops every record and path (and, when destroying, waits for busy workers).
     void dropAllLocked(bool destroying);
     void appendPendingLocked(const QString& path);
@@ -159,6 +159,10 @@ private:
     bool m_stop = false;
     // From startDecrypt() until the dispatch loop decides to end.
     bool m_dispatching = false;
+    // Completed tasks whose sources the remover has not dealt with yet; the run
+    // is on until they are done.
+    int m_disposing = 0;
+    SourceRemover m_remover;
     std::shared_ptr<Passphrase> m_passphrase = std::make_shared<Passphrase>(); // replaced by every start
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.

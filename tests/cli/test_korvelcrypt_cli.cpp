@@ -132,7 +132,7 @@ QStringList passphraseFileArgs(const QString& dir)
 struct CrashSource {
     QString name; // the envelope's name in the folder
     QString original; // the same envelope, kept aside
-    QString renamed; // the name a source without the extension gets once decrypted
+    QString renamed; // the name a source without the extension would get were it kept
     QString plaintext; // the name its first decryption writes
     QStringList copies; // names a later run writes while the plaintext is already there
     korvel::test::Bytes pattern; // the plaintext is this, repeated to plaintextSize bytes
@@ -189,18 +189,18 @@ bool isPlaintextOf(const QString& path, const CrashSource& source)
 // file under a plaintext name whole; nothing else. After a run that finished
 // (`finished`) no source is left. Returns what is wrong, one line each.
 //
-// A source without the extension is renamed to "<name>.korvel-env" once its
-// plaintext is in place, and only then deleted: a kill between the two leaves it
-// intact under that name, and a later run decrypts it to "<name>" once more.
+// A source without the extension that is to be deleted is deleted, not renamed
+// (it would be renamed to "<name>.korvel-env" only if it stayed): no kill can
+// leave a renamed envelope beside its plaintext.
 QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& sources, bool finished)
 {
     QStringList problems;
     QHash<QString, const CrashSource*> plaintextOf;
     QHash<QString, const CrashSource*> envelopeOf;
     for (const CrashSource& source : sources) {
+        // A source that is to be deleted is never renamed: a renamed envelope
+        // beside its plaintext would be decrypted again by the next run.
         envelopeOf.insert(source.name, &source);
-        if (!source.renamed.isEmpty())
-            envelopeOf.insert(source.renamed, &source);
         plaintextOf.insert(source.plaintext, &source);
         for (const QString& copy : source.copies)
             plaintextOf.insert(copy, &source);
@@ -214,11 +214,8 @@ QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& 
                 envelopesLeft[source].append(entry);
                 continue;
             }
-            // A bare name is also what the renamed source decrypts to.
-            if (!plaintextOf.contains(entry)) {
-                problems.append(QStringLiteral("source %1 changed").arg(entry));
-                continue;
-            }
+            problems.append(QStringLiteral("source %1 changed").arg(entry));
+            continue;
         }
         const CrashSource* source = plaintextOf.value(entry);
         if (!source)
@@ -235,10 +232,6 @@ QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& 
         else if (left.isEmpty() && !decrypted)
             problems.append(
                 QStringLiteral("source %1 gone without its plaintext %2").arg(source.name, source.plaintext));
-        else if (left.contains(source.renamed) && !decrypted)
-            problems.append(QStringLiteral("source %1 renamed without its plaintext").arg(source.name));
-        else if (left.size() > 1)
-            problems.append(QStringLiteral("source %1 is there twice").arg(source.name));
     }
     return problems;
 }
@@ -704,7 +697,7 @@ void TestKorvelcryptCli::deleteEncrypted()
                                                          << "in",
         dir);
     QCOMPARE(result.status, 1);
-    // Deleted after success (a renamed source too); the failed one stays.
+    // Deleted after success (one without the extension too, never renamed); the failed one stays.
     QCOMPARE(tree(dir + "/in"), (QStringList { "a.txt", "b.txt.korvel-env", "plainname(decrypted)" }));
     QCOMPARE(readAll(dir + "/in/a.txt"), QByteArray("alpha"));
     QCOMPARE(readAll(dir + "/in/plainname(decrypted)"), QByteArray("gamma"));
@@ -845,7 +838,7 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
 void TestKorvelcryptCli::killedRunsLoseNothing()
 {
     // Hundreds of small envelopes and a few large ones, some of them without the
-    // extension (their sources are renamed before they go), decrypted with
+    // extension (deleted without being renamed first), decrypted with
     // --delete-encrypted and killed with SIGKILL at random moments. Whatever
     // moment the kill hits, the folder must hold each source or its plaintext,
     // whole, and nothing else; a second run over what is left must finish.
@@ -875,7 +868,7 @@ void TestKorvelcryptCli::killedRunsLoseNothing()
         } else {
             source.renamed = name + QStringLiteral(".korvel-env");
             source.plaintext = name + QStringLiteral("(decrypted)");
-            source.copies = { name + QStringLiteral("(decrypted 2)"), name };
+            source.copies = { name + QStringLiteral("(decrypted 2)") };
         }
         sources.append(source);
     };
