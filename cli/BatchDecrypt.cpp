@@ -173,8 +173,9 @@ void BatchDecrypt::onTaskChanged(const CryptTask* task)
         return;
     }
     // The worker sets the outcome before the manager handles it (a progress tick
-    // may show it first); the manager's own notification follows.
-    if (m_manager->getRunningTasks().contains(const_cast<CryptTask*>(task)))
+    // may show it first), and a finished task's source may still be being deleted;
+    // the manager's own notification follows.
+    if (!m_manager->isSettled(task))
         return;
     report(task, outcome);
 }

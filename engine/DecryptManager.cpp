@@ -81,6 +81,8 @@ DecryptManager::~DecryptManager()
     // The stop flag ends the dispatch loop at its next pass; a loop that has just
     // decided to end may still be leaving its thread.
     wait();
+    // Sources still being dealt with refer to their records.
+    m_remover.drain();
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
@@ -121,7 +123,7 @@ QString DecryptManager::lastError() const
 
 bool DecryptManager::decryptingLocked() const
 {
-    return m_dispatching || !m_busy.isEmpty();
+    return m_dispatching || !m_busy.isEmpty() || m_disposing > 0;
 }
 
 bool DecryptManager::isDecrypting() const
@@ -346,38 +348,6 @@ void DecryptManager::announceAllFinished()
     emit allFinished();
 }
 
-DecryptManager::Removal DecryptManager::removeSource(CryptTask* task, QString* reason)
-{
-    const QString source = task->source();
-    if (!QFileInfo::exists(source))
-        return Removal::Missing;
-    // The source may only go while its plaintext is there, and on disk. A worker
-    // that ended while automatic deletion was on flushed it before it reported
-    // completion, so that the deletion does no such work on the main thread.
-    // Other outputs are flushed here: on the background task thread for "Delete
-    // encrypted", or on the main thread should automatic deletion have been
-    // switched on in the instant between a worker's end and its report.
-    const QString destination = task->destination();
-    struct stat status { };
-    if (lstat(QFile::encodeName(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        *reason = QStringLiteral("Decrypted file %1 is not there").arg(destination);
-        return Removal::Failed;
-    }
-    if (!task->outputDurable.load()) {
-        if (const int error = SafeFile::syncToDisk(destination)) {
-            *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
-                          .arg(destination, QString::fromLocal8Bit(strerror(error)));
-            return Removal::Failed;
-        }
-        task->outputDurable.store(true);
-    }
-    QFile file(source);
-    if (file.remove())
-        return Removal::Removed;
-    *reason = file.errorString();
-    return Removal::Failed;
-}
-
 void DecryptManager::onCompleted(ZervDecryptWorker* worker)
 {
     kv_log("DecryptManager::OnComplete()");
@@ -395,43 +365,68 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
         m_idle.prepend(worker);
         m_wake.wakeAll();
     }
-    if (getNumRunningTasks() == 0 && !isDecrypting())
-        announceAllFinished();
-    if (!task)
+    if (!task) {
+        if (!isDecrypting())
+            announceAllFinished();
         return;
-    emit statsChanged(task);
-    // A test leaves its source as it found it.
-    if (task->verifyOnly.load())
-        return;
-
-    if (task->renameSourceOnSuccess.load()) {
-        const QString source = task->source();
-        const QString renamed = source + QLatin1Char('.') + CryptTask::envelopeExtension();
-        if (SafeFile::renameNoReplace(source, renamed) == 0)
-            task->setSource(renamed);
-        else
-            reportError(QStringLiteral("Could not rename input %1").arg(source));
     }
-
+    // A test leaves its source as it found it.
+    if (task->verifyOnly.load()) {
+        if (!isDecrypting())
+            announceAllFinished();
+        emit statsChanged(task);
+        return;
+    }
     const bool deleteSource = deleteEncryptedOnSuccess();
     m_deleteExpected.store(deleteSource);
-    if (deleteSource) {
-        const QString source = task->source();
-        QString reason;
-        switch (removeSource(task, &reason)) {
-        case Removal::Removed:
-            task->sourceDeleted.store(true);
-            break;
-        case Removal::Missing:
-            kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
-            reportError(QStringLiteral("Could not remove file %1. Does not exist").arg(source));
-            break;
-        case Removal::Failed:
-            kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
-            reportError(QStringLiteral("Could not remove file %1").arg(source));
-            break;
-        }
+    const bool rename = task->renameSourceOnSuccess.load();
+    if (!deleteSource && !rename) {
+        if (!isDecrypting())
+            announceAllFinished();
+        emit statsChanged(task);
+        return;
     }
+    // The source is dealt with on the remover's thread; the run goes on until
+    // that is done, and the task's completion is announced with its outcome.
+    {
+        QWriteLocker locker(&m_lock);
+        ++m_disposing;
+        m_disposingTasks.insert(task);
+    }
+    m_remover.submit(task, deleteSource, rename, this,
+        [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); });
+}
+
+void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome)
+{
+    const QString source = task->source();
+    if (!outcome.renamedTo.isEmpty())
+        task->setSource(outcome.renamedTo);
+    else if (outcome.renameAsked)
+        reportError(QStringLiteral("Could not rename input %1").arg(source));
+    switch (outcome.removal) {
+    case SourceRemover::Removal::NotAsked:
+        break;
+    case SourceRemover::Removal::Removed:
+        task->sourceDeleted.store(true);
+        break;
+    case SourceRemover::Removal::Missing:
+        kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
+        reportError(QStringLiteral("Could not remove file %1. Does not exist").arg(source));
+        break;
+    case SourceRemover::Removal::Failed:
+        kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(outcome.reason).constData());
+        reportError(QStringLiteral("Could not remove file %1").arg(source));
+        break;
+    }
+    {
+        QWriteLocker locker(&m_lock);
+        --m_disposing;
+        m_disposingTasks.remove(task);
+    }
+    if (!isDecrypting())
+        announceAllFinished();
+    emit statsChanged(task);
 }
 
 void DecryptManager::onFailed(ZervDecryptWorker* worker)
@@ -712,18 +707,21 @@ bool DecryptManager::deleteEncrypted()
         if (!task || task->verifyOnly.load())
             continue;
         const QString source = task->source();
-        QString reason;
-        switch (removeSource(task, &reason)) {
-        case Removal::Removed:
+        const SourceRemover::Outcome outcome = SourceRemover::dispose(task, source, true, false);
+        const QString& reason = outcome.reason;
+        switch (outcome.removal) {
+        case SourceRemover::Removal::NotAsked:
+            break;
+        case SourceRemover::Removal::Removed:
             task->sourceDeleted.store(true);
             emit statsChanged(task);
             break;
-        case Removal::Missing:
+        case SourceRemover::Removal::Missing:
             kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
             reportError(QStringLiteral("Could not remove file %1. file does not exist.").arg(source));
             ok = false;
             break;
-        case Removal::Failed:
+        case SourceRemover::Removal::Failed:
             kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
             reportError(QStringLiteral("Could not remove file %1").arg(source));
             ok = false;
@@ -733,6 +731,17 @@ bool DecryptManager::deleteEncrypted()
     return ok;
 }
 
+bool DecryptManager::isSettled(const CryptTask* task) const
+{
+    QReadLocker locker(&m_lock);
+    if (m_disposingTasks.contains(task))
+        return false;
+    for (const ZervDecryptWorker* worker : m_busy)
+        if (worker && worker->task() == task)
+            return false;
+    return true;
+}
+
 bool DecryptManager::releaseTask(const CryptTask* task)
 {
     if (!task)
@@ -740,6 +749,9 @@ bool DecryptManager::releaseTask(const CryptTask* task)
     CryptTask* record = nullptr;
     {
         QWriteLocker locker(&m_lock);
+        // The remover still works on it.
+        if (m_disposingTasks.contains(task))
+            return false;
         for (QList<CryptTask*>* list : { &m_finished, &m_failed }) {
             const qsizetype at = list->indexOf(const_cast<CryptTask*>(task));
             if (at >= 0) {

@@ -13,15 +13,19 @@
 // Whether a run is on (the dispatch loop active or a worker busy) is decided under
 // the lock, in the same hold in which an operation acts on it: a start and a list
 // operation never both go ahead, and cancel() reaches every task the dispatch loop
-// has taken.
+// has taken. A run also lasts until the sources of its completed tasks have been
+// deleted or renamed, which the remover does on its own thread; a task's
+// completion is announced (statsChanged(task)) once its source is dealt with.
 #pragma once
 
 #include "engine/Passphrase.h"
+#include "engine/SourceRemover.h"
 
 #include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QReadWriteLock>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -78,8 +82,11 @@ public:
     // that notifications already on their way stay valid), also while decrypting:
     // for a caller that keeps nothing of a task once it has reported it. The
     // counts of finished and failed tasks no longer include it. False when the
-    // record is on neither list.
+    // record is on neither list, or while its source is still being dealt with.
     bool releaseTask(const CryptTask* task);
+    // Whether the manager is done with the task: no worker runs it and its source
+    // is not being deleted or renamed. Its last notification follows.
+    bool isSettled(const CryptTask* task) const;
 
     int getNumRunningTasks() const;
     int getNumCompleted() const;
@@ -170,10 +177,9 @@ private:
     template <typename Locker> bool refusedDuringDecryption(Locker& locker);
     // Emits allFinished() when the current run has not announced its end yet.
     void announceAllFinished();
-    // Deletes a task's source unless its plaintext has gone. The plaintext is
-    // already on disk: the worker flushed it before it reported completion.
-    enum class Removal { Removed, Missing, Failed };
-    Removal removeSource(CryptTask* task, QString* reason);
+    // A completed task's source has been deleted or renamed (or neither, see the
+    // outcome): the task's record and the run learn of it.
+    void onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome);
     // Drops every record and path (and, when destroying, waits for busy workers).
     void dropAllLocked(bool destroying);
     // A path waiting for a worker, with its output base.
@@ -205,6 +211,11 @@ private:
     // The run's candidate passphrases, in the order they are tried; replaced (the
     // old ones wiped) by every start.
     QList<std::shared_ptr<Passphrase>> m_passphrases;
+    // Completed tasks whose sources the remover has not dealt with yet; the run
+    // is on until they are done.
+    int m_disposing = 0;
+    QSet<const CryptTask*> m_disposingTasks; // the same tasks
+    SourceRemover m_remover;
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.
     std::atomic<bool> m_deleteExpected { false };

@@ -3,6 +3,7 @@
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
 #include "engine/FileLoading.h"
+#include "engine/SourceRemover.h"
 #include "engine/ThreadPriority.h"
 #include "engine/ZervDecryptWorker.h"
 #include "tests/support/EnvelopeWriter.h"
@@ -546,6 +547,105 @@ private slots:
             QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)"));
         QCOMPARE(readAll(path(QStringLiteral("gone(decrypted).txt"))), m_plain.value(gone));
         QCOMPARE(readAll(path(QStringLiteral("notes(decrypted)"))), m_plain.value(notes));
+    }
+
+    // What becomes of a finished task's source: deleted only beside its plaintext,
+    // renamed only when it stays.
+    void disposeSource_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("plaintextThere");
+        QTest::addColumn<bool>("takenRename"); // the renamed name is taken
+        QTest::addColumn<bool>("remove");
+        QTest::addColumn<bool>("rename");
+        QTest::addColumn<int>("removal");
+        QTest::addColumn<bool>("renameAsked");
+        QTest::addColumn<QStringList>("after");
+        using R = SourceRemover::Removal;
+        QTest::newRow("deleted") << "a.korvel-env" << true << false << true << false << int(R::Removed) << false
+                                 << QStringList { "a" };
+        QTest::newRow("deleted, not renamed first")
+            << "notes" << true << false << true << true << int(R::Removed) << false << QStringList { "a" };
+        QTest::newRow("plaintext gone: kept and renamed") << "notes" << false << false << true << true << int(R::Failed)
+                                                          << true << QStringList { "notes.korvel-env" };
+        QTest::newRow("plaintext gone: kept") << "a.korvel-env" << false << false << true << false << int(R::Failed)
+                                              << false << QStringList { "a.korvel-env" };
+        QTest::newRow("renamed only") << "notes" << true << false << false << true << int(R::NotAsked) << true
+                                      << QStringList { "a", "notes.korvel-env" };
+        QTest::newRow("rename refused: name taken") << "notes" << true << true << false << true << int(R::NotAsked)
+                                                    << true << QStringList { "a", "notes", "notes.korvel-env" };
+        QTest::newRow("source missing") << "" << true << false << true << true << int(R::Missing) << false
+                                        << QStringList { "a" };
+    }
+
+    void disposeSource()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, plaintextThere);
+        QFETCH(bool, takenRename);
+        QFETCH(bool, remove);
+        QFETCH(bool, rename);
+        QFETCH(int, removal);
+        QFETCH(bool, renameAsked);
+        QFETCH(QStringList, after);
+        const QString source = path(name.isEmpty() ? QStringLiteral("gone") : name);
+        if (!name.isEmpty())
+            writeFile(name, "envelope");
+        if (takenRename)
+            writeFile(name + QStringLiteral(".korvel-env"), "other");
+        CryptTask task(source);
+        task.setDestination(path(QStringLiteral("a")));
+        if (plaintextThere)
+            writeFile(QStringLiteral("a"), "plain");
+
+        const SourceRemover::Outcome outcome = SourceRemover::dispose(&task, source, remove, rename);
+        QCOMPARE(int(outcome.removal), removal);
+        QCOMPARE(outcome.renameAsked, renameAsked);
+        const bool renamed = renameAsked && !takenRename && !name.isEmpty();
+        QCOMPARE(outcome.renamedTo, renamed ? source + QStringLiteral(".korvel-env") : QString());
+        QCOMPARE(outcome.reason.isEmpty(), removal != int(SourceRemover::Removal::Failed));
+        // Deleting flushed the plaintext first.
+        QCOMPARE(task.outputDurable.load(), removal == int(SourceRemover::Removal::Removed));
+        QCOMPARE(entries(m_dir->path()), after);
+        if (takenRename)
+            QCOMPARE(readAll(path(name + QStringLiteral(".korvel-env"))), QByteArray("other"));
+    }
+
+    // Jobs run in order on the remover's thread, each outcome is handed back on
+    // the receiver's thread, and drain() waits for the jobs.
+    void sourceRemoverRunsJobsInOrder()
+    {
+        QList<CryptTask*> tasks;
+        for (int i = 0; i < 20; ++i) {
+            const QString name = QStringLiteral("s%1").arg(i);
+            writeFile(name, "envelope");
+            writeFile(name + QStringLiteral(".out"), "plain");
+            tasks.append(new CryptTask(path(name)));
+            tasks.last()->setDestination(path(name + QStringLiteral(".out")));
+        }
+        QObject receiver;
+        QList<int> order;
+        QList<QThread*> threads;
+        {
+            SourceRemover remover;
+            for (int i = 0; i < tasks.size(); ++i)
+                remover.submit(tasks[i], true, false, &receiver, [&, i](const SourceRemover::Outcome& outcome) {
+                    QCOMPARE(int(outcome.removal), int(SourceRemover::Removal::Removed));
+                    order.append(i);
+                    threads.append(QThread::currentThread());
+                });
+            remover.drain();
+            // Every source is gone before any outcome has been delivered.
+            for (const CryptTask* task : std::as_const(tasks))
+                QVERIFY(!QFile::exists(task->source()));
+            QVERIFY(order.isEmpty());
+        }
+        QTRY_COMPARE(order.size(), tasks.size());
+        for (int i = 0; i < order.size(); ++i) {
+            QCOMPARE(order[i], i);
+            QCOMPARE(threads[i], QThread::currentThread());
+        }
+        qDeleteAll(tasks);
     }
 
     void deleteEncryptedReports()
