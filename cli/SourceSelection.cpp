@@ -8,48 +8,65 @@
 
 #include <cstdio>
 
+namespace {
+
+// Names of a list handed on at a time: the names as read never all stay in
+// memory beside the paths made of them.
+constexpr qsizetype kListBatch = 4096;
+
+} // namespace
+
 bool SourceSelection::select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error)
 {
+    // Another shard's sources and those the journal records go at once.
+    const auto keepOurs = [&](FileLoading::Result& found) {
+        for (FileLoading::Group& group : found.groups) {
+            if (settings.shardCount > 0)
+                group.keepOnly([&](const QString&, qsizetype index) {
+                    return shardOf(shardKey(group, index), settings.shardCount) == settings.shardIndex;
+                });
+            if (settings.journal) {
+                const qsizetype before = group.files.size();
+                group.keepOnly([&](const QString& file, qsizetype) { return !settings.journal->contains(file); });
+                selection->journaled += static_cast<int>(before - group.files.size());
+            }
+        }
+    };
+
     FileLoading::LoadOptions options;
     options.envelopesOnly = !settings.allFiles;
     selection->found = FileLoading::find(paths, {}, options);
-    if (!settings.filesFrom.isEmpty()) {
-        QStringList listed;
-        if (!readList(settings.filesFrom, settings.nullSeparated, &listed, error))
-            return false;
-        options.keepListedPaths = true;
-        FileLoading::Result fromList = FileLoading::find(listed, {}, options);
-        // A list is a walk made elsewhere (find -type f): its files are taken as a
-        // folder's are, so that the plaintexts of an earlier run are skipped, not
-        // failed.
-        if (options.envelopesOnly) {
-            for (FileLoading::Group& group : fromList.groups) {
-                if (!group.folder.isEmpty())
-                    continue;
-                const qsizetype before = group.files.size();
-                group.keepOnly([](const QString& file, qsizetype) { return FileLoading::mayBeEnvelope(file); });
-                fromList.notEnvelopes += static_cast<int>(before - group.files.size());
+    keepOurs(selection->found);
+    if (settings.filesFrom.isEmpty())
+        return true;
+    options.keepListedPaths = true;
+    return readList(
+        settings.filesFrom, settings.nullSeparated,
+        [&](QStringList& listed) {
+            FileLoading::Result fromList = FileLoading::find(listed, {}, options);
+            listed.clear();
+            // A list is a walk made elsewhere (find -type f): its files are taken as
+            // a folder's are, so that the plaintexts of an earlier run are skipped,
+            // not failed.
+            if (options.envelopesOnly) {
+                for (FileLoading::Group& group : fromList.groups) {
+                    if (!group.folder.isEmpty())
+                        continue;
+                    const qsizetype before = group.files.size();
+                    group.keepOnly([](const QString& file, qsizetype) { return FileLoading::mayBeEnvelope(file); });
+                    fromList.notEnvelopes += static_cast<int>(before - group.files.size());
+                }
             }
-        }
-        selection->found.append(fromList);
-    }
-
-    for (FileLoading::Group& group : selection->found.groups) {
-        if (settings.shardCount > 0)
-            group.keepOnly([&](const QString&, qsizetype index) {
-                return shardOf(shardKey(group, index), settings.shardCount) == settings.shardIndex;
-            });
-        if (settings.journal) {
-            const qsizetype before = group.files.size();
-            group.keepOnly([&](const QString& file, qsizetype) { return !settings.journal->contains(file); });
-            selection->journaled += static_cast<int>(before - group.files.size());
-        }
-    }
-    return true;
+            keepOurs(fromList);
+            selection->found.append(fromList);
+        },
+        error);
 }
 
-bool SourceSelection::readList(const QString& file, bool nullSeparated, QStringList* paths, QString* error)
+bool SourceSelection::readList(
+    const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error)
 {
+    QStringList paths;
     QFile list;
     const bool opened = file == QStringLiteral("-")
         ? list.open(stdin, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
@@ -68,7 +85,11 @@ bool SourceSelection::readList(const QString& file, bool nullSeparated, QStringL
         if (!nullSeparated && bytes.endsWith('\r'))
             bytes.chop(1);
         if (!bytes.isEmpty())
-            paths->append(QFile::decodeName(bytes));
+            paths.append(QFile::decodeName(bytes));
+        if (paths.size() >= kListBatch) {
+            batch(paths);
+            paths.clear();
+        }
     };
     for (;;) {
         const qint64 got = list.read(piece.data(), piece.size());
@@ -85,6 +106,8 @@ bool SourceSelection::readList(const QString& file, bool nullSeparated, QStringL
         carry.remove(0, start);
     }
     take(carry);
+    if (!paths.isEmpty())
+        batch(paths);
     return true;
 }
 

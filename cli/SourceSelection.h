@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class Journal;
 
 class SourceSelection {
@@ -36,7 +38,9 @@ public:
     // The names in a list: one a line (a "\r" before the newline goes too) or, with
     // nullSeparated, ended by NUL bytes as find -print0 writes them; empty names
     // are passed over. "-" reads standard input.
-    static bool readList(const QString& file, bool nullSeparated, QStringList* paths, QString* error);
+    // They are handed to batch a few thousand at a time, in their order.
+    static bool readList(
+        const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error);
 
     // The name a source is sharded by, the same on every machine that sees the
     // same tree: for a file found in a folder, its path relative to that folder;

@@ -83,7 +83,20 @@ void Result::append(const Result& other)
 {
     inputs += other.inputs;
     cancelled = cancelled || other.cancelled;
-    groups.append(other.groups);
+    qsizetype from = 0;
+    // Files named one after another share a group while they share a base, across
+    // finds too.
+    if (!groups.isEmpty() && !other.groups.isEmpty()) {
+        Group& last = groups.last();
+        const Group& first = other.groups.constFirst();
+        if (last.folder.isEmpty() && first.folder.isEmpty() && last.outputBase == first.outputBase
+            && last.workingFolder == first.workingFolder) {
+            last.files.append(first.files);
+            last.named.append(first.named);
+            from = 1;
+        }
+    }
+    groups.append(other.groups.mid(from));
     skipped.append(other.skipped);
     added += other.added;
     notEnvelopes += other.notEnvelopes;

@@ -81,7 +81,8 @@ struct Result {
     QStringList files() const;
     // Beside files(): each as the inputs name it (Group::nameOf()), for messages.
     QStringList names() const;
-    // Adds what another find() found after what this one found.
+    // Adds what another find() found after what this one found (a run of files
+    // named directly continues the last group when it shares its base).
     void append(const Result& other);
     qsizetype fileCount() const;
     qsizetype duplicates() const { return fileCount() - added; }

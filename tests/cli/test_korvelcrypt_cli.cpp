@@ -360,6 +360,8 @@ private slots:
     void shardsSideBySide();
     void shardOfIsStable_data();
     void shardOfIsStable();
+    void listReadInBatches_data();
+    void listReadInBatches();
 };
 
 void TestKorvelcryptCli::naming_data()
@@ -2227,6 +2229,51 @@ void TestKorvelcryptCli::processIsNotDumpable()
     QCOMPARE(owner, uid_t(0));
     QCOMPARE(exitCode, 0);
     QCOMPARE(readAll(dir + "/x"), QByteArray("plain"));
+}
+
+void TestKorvelcryptCli::listReadInBatches_data()
+{
+    QTest::addColumn<bool>("nullSeparated");
+    QTest::addColumn<QByteArray>("ending"); // after each name
+    QTest::newRow("lines") << false << QByteArray("\n");
+    QTest::newRow("CRLF lines") << false << QByteArray("\r\n");
+    QTest::newRow("NUL-separated") << true << QByteArray("\0", 1);
+}
+
+// A long list reaches the find a few thousand names at a time, every name once,
+// in order, with nothing between the pieces lost or joined.
+void TestKorvelcryptCli::listReadInBatches()
+{
+    QFETCH(bool, nullSeparated);
+    QFETCH(QByteArray, ending);
+    QTemporaryDir dir;
+    QStringList names;
+    QByteArray list;
+    for (int i = 0; i < 10000; ++i) {
+        names.append(QStringLiteral("folder %1/név %2.korvel-env").arg(i % 13).arg(i));
+        list += names.last().toUtf8() + ending;
+        if (i % 1000 == 0)
+            list += ending; // an empty name, passed over
+    }
+    list.chop(ending.size()); // the last name has no ending
+    QVERIFY(writePlain(dir.filePath("list"), list));
+
+    QStringList read;
+    int batches = 0;
+    QString error;
+    QVERIFY(SourceSelection::readList(
+        dir.filePath("list"), nullSeparated,
+        [&](QStringList& batch) {
+            ++batches;
+            QVERIFY(!batch.isEmpty() && batch.size() <= 4096);
+            read += batch;
+        },
+        &error));
+    QCOMPARE(read, names);
+    QCOMPARE(batches, 3);
+    QVERIFY(!SourceSelection::readList(
+        dir.filePath("missing"), false, [](QStringList&) {}, &error));
+    QVERIFY2(error.contains(QStringLiteral("cannot open the list of files")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestKorvelcryptCli)
