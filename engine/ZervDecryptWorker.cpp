@@ -1,6 +1,7 @@
 #include "engine/ZervDecryptWorker.h"
 
 #include "engine/CryptTask.h"
+#include "engine/OverlappedWriter.h"
 #include "engine/SafeFile.h"
 #include "engine/zervcrypto.h"
 
@@ -11,6 +12,8 @@
 #include <openssl/crypto.h>
 
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -246,12 +249,20 @@ bool ZervDecryptWorker::openOutput(OutputFile* out)
 
 ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
 {
+    // A large plaintext is written by a thread of its own while this one reads and
+    // decrypts the next pieces; a small one goes straight through the file's
+    // buffer. Both see the same pieces in the same order, and stop at the same
+    // points for the same reasons.
+    const OverlappedWriter::BusyWorker busy;
+    const std::unique_ptr<OverlappedWriter> writer
+        = OverlappedWriter::worthwhile(m_decryptor->header.plaintext_size) ? OverlappedWriter::start(out->fd) : nullptr;
     uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
     uint32_t length = 0;
     Produced produced = Produced::Stopped;
     for (;;) {
         kv_log("ZervDecryptWorker::run() - producing loop: %d ", static_cast<int>(length));
-        const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, buffer, &length);
+        uint8_t* piece = writer ? writer->space() : buffer;
+        const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, piece, &length);
         if (result != ZERVCRYPTO_OK) {
             fail(static_cast<int>(result), QString::fromUtf8(m_decryptor->error_text));
             produced = Produced::ReadFailed;
@@ -259,8 +270,10 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         }
         if (length == 0)
             break;
-        if (out->file.write(reinterpret_cast<const char*>(buffer), length) != static_cast<qint64>(length)) {
-            fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+        const bool written = writer
+            ? writer->commit(length)
+            : out->file.write(reinterpret_cast<const char*>(piece), length) == static_cast<qint64>(length);
+        if (!written) {
             produced = Produced::WriteFailed;
             break;
         }
@@ -271,6 +284,27 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
             break;
     }
     OPENSSL_cleanse(buffer, sizeof buffer);
+
+    // What was handed out before the loop stopped reaches the file, except after a
+    // cancel or a failed write, when nothing more is written.
+    bool drained = true;
+    if (writer) {
+        if (produced == Produced::WriteFailed || (produced == Produced::Stopped && m_cancelled.load()))
+            writer->abandon();
+        else
+            drained = writer->finish();
+    } else if (produced == Produced::ReadFailed) {
+        // The plaintext before a failed read is kept, so it must be on the file now.
+        drained = out->file.flush();
+    }
+    if (produced == Produced::WriteFailed || !drained) {
+        // A write that failed before a later read did counts first: the output goes.
+        const QString reason
+            = writer ? QString::fromLocal8Bit(std::strerror(writer->error())) : out->file.errorString();
+        kv_log("ZervDecryptWorker::run() - write failed: %s", reason.toUtf8().constData());
+        fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+        produced = Produced::WriteFailed;
+    }
     return produced;
 }
 

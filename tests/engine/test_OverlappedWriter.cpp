@@ -1,0 +1,163 @@
+// The worker's writer thread on its own: the bytes arrive in the order they were
+// committed, round the ring and when the worker steps aside; a failed write
+// keeps its errno and stops everything after it.
+#include "engine/OverlappedWriter.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestFiles.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using korvel::test::Bytes;
+
+namespace {
+
+constexpr size_t kBuffer = OverlappedWriter::kBufferSize;
+constexpr size_t kRing = kBuffer * OverlappedWriter::kBuffers;
+
+// Commits data in pieces of `piece` bytes (at most kPieceSize); after `asideAfter`
+// bytes (when not 0) every core counts as busy, so the writer steps aside. Returns
+// the last commit's result.
+bool commitAll(OverlappedWriter& writer, const Bytes& data, size_t piece, size_t asideAfter = 0)
+{
+    bool ok = true;
+    for (size_t at = 0; at < data.size(); at += piece) {
+        if (asideAfter != 0 && at >= asideAfter)
+            OverlappedWriter::setCoreCount(1);
+        const size_t length = std::min(piece, data.size() - at);
+        std::memcpy(writer.space(), data.data() + at, length);
+        ok = writer.commit(length);
+    }
+    return ok;
+}
+
+} // namespace
+
+class TestOverlappedWriter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { OverlappedWriter::setCoreCount(0); }
+
+    void keepsTheOrder_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("piece");
+        QTest::addColumn<int>("asideAfter");
+        QTest::newRow("nothing") << 0 << 1024 << 0;
+        QTest::newRow("less than a buffer") << 5000 << 1024 << 0;
+        QTest::newRow("round the ring in whole pieces") << int(2 * kRing + 3 * 1024) << 1024 << 0;
+        QTest::newRow("round the ring in odd pieces") << int(kRing + 77777) << 1000 << 0;
+        QTest::newRow("stepping aside after three buffers") << int(kRing + 4321) << 1024 << int(3 * kBuffer);
+        QTest::newRow("stepping aside mid-buffer") << int(kRing + 4321) << 1024 << int(kBuffer / 2);
+    }
+
+    void keepsTheOrder()
+    {
+        QFETCH(int, size);
+        QFETCH(int, piece);
+        QFETCH(int, asideAfter);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out"));
+        const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        const Bytes data = korvel::test::patternBytes(static_cast<size_t>(size), 5);
+        const OverlappedWriter::BusyWorker busy;
+        OverlappedWriter::setCoreCount(64);
+        const uint64_t writers = OverlappedWriter::threadsStarted();
+        {
+            const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+            QVERIFY(writer);
+            QCOMPARE(OverlappedWriter::threadsStarted(), writers + 1);
+            QVERIFY(commitAll(*writer, data, static_cast<size_t>(piece), static_cast<size_t>(asideAfter)));
+            QVERIFY(writer->finish());
+            QCOMPARE(writer->error(), 0);
+        }
+        close(fd);
+        QCOMPARE(korvel::test::readAll(path), korvel::test::toBytes(data));
+    }
+
+    void failedWriteKeepsItsErrno_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("error");
+        QTest::newRow("read-only descriptor") << "read-only" << EBADF;
+        QTest::newRow("full pipe that does not block") << "pipe" << EAGAIN;
+        QTest::newRow("file size limit") << "limit" << EFBIG;
+    }
+
+    // The failure stops the writer: commits report it once the worker would wait
+    // for a buffer, finish() reports it, and what reached the target is a prefix
+    // of what was committed.
+    void failedWriteKeepsItsErrno()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out"));
+        const Bytes data = korvel::test::patternBytes(kRing + 4 * kBuffer, 8);
+        OverlappedWriter::setCoreCount(64);
+        const OverlappedWriter::BusyWorker busy;
+
+        // Failing at the fourth buffer at the latest, the writer never frees the
+        // ring's last buffer: the last commit waits for it and gets the failure.
+        const auto writeAndReport = [&](int fd) {
+            const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+            if (!writer)
+                return 100;
+            if (commitAll(*writer, data, 1024))
+                return 101;
+            if (writer->finish())
+                return 102;
+            return writer->error() == error ? 0 : 103;
+        };
+
+        QByteArray written;
+        if (target == QLatin1String("pipe")) {
+            int ends[2];
+            QCOMPARE(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+            QCOMPARE(writeAndReport(ends[1]), 0);
+            close(ends[1]);
+            char chunk[65536];
+            for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;)
+                written.append(chunk, n);
+            close(ends[0]);
+            QVERIFY(!written.isEmpty()); // the pipe took what it could hold
+        } else if (target == QLatin1String("read-only")) {
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+            const int fd = open(path.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            QCOMPARE(writeAndReport(fd), 0);
+            close(fd);
+            written = korvel::test::readAll(path);
+        } else {
+            const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            QVERIFY(fd >= 0);
+            const int rc = korvel::test::runInChild([&] {
+                signal(SIGXFSZ, SIG_IGN);
+                rlimit limit {};
+                getrlimit(RLIMIT_FSIZE, &limit);
+                limit.rlim_cur = 3 * kBuffer + 100;
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                    return korvel::test::kChildSetupFailed;
+                return writeAndReport(fd);
+            });
+            close(fd);
+            QCOMPARE(rc, 0);
+            written = korvel::test::readAll(path);
+            QCOMPARE(written.size(), qsizetype(3 * kBuffer + 100));
+        }
+        QCOMPARE(written, korvel::test::toBytes(data).left(written.size()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOverlappedWriter)
+#include "test_OverlappedWriter.moc"
