@@ -5,7 +5,9 @@
 // threads) per GiB of each decrypt.
 //
 // KORVEL_BENCH_MIB sets the plaintext size (default 1024), KORVEL_BENCH_ROUNDS
-// the number of rounds (default 5; the three take turns at going first).
+// the number of rounds (default 5; the three take turns at going first), and
+// KORVEL_BENCH_ONLY=copy, sequential or overlapped runs just that one (for a
+// profiler).
 //
 // KORVEL_BENCH_SWEEP=1 instead measures both paths on plaintexts from 64 KiB to
 // 64 MiB, many runs each, to find the size from which the overlap pays (the
@@ -130,7 +132,9 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Both paths on plaintexts of growing size, interleaved, many runs each.
+// Both paths on plaintexts of growing size, many runs each, in pairs whose order
+// alternates; the ratios are the medians of the pairs' ratios, which a load that
+// drifts during the sweep disturbs less than a ratio of medians.
 void sweep(const std::string& dir)
 {
     std::printf("%10s %6s %12s %12s %8s %12s %12s %8s\n", "plaintext", "runs", "seq wall", "ovl wall", "ovl/seq",
@@ -144,21 +148,24 @@ void sweep(const std::string& dir)
         const int runs = static_cast<int>(std::max<uint64_t>(15, (512ull << 20) / size));
         std::vector<double> wall[2];
         std::vector<double> cpu[2];
+        std::vector<double> wallRatio;
+        std::vector<double> cpuRatio;
         for (int run = 0; run < runs; ++run) {
+            Sample pair[2];
             for (int k = 0; k < 2; ++k) {
                 const bool overlapped = (run + k) % 2 == 1;
-                const Sample s = decryptWithWorker(envelope, dir + "/sweep.bin", size, overlapped);
-                wall[overlapped].push_back(s.wall);
-                cpu[overlapped].push_back(s.cpu);
+                pair[overlapped] = decryptWithWorker(envelope, dir + "/sweep.bin", size, overlapped);
+                wall[overlapped].push_back(pair[overlapped].wall);
+                cpu[overlapped].push_back(pair[overlapped].cpu);
             }
+            wallRatio.push_back(pair[1].wall / pair[0].wall);
+            if (pair[0].cpu > 0)
+                cpuRatio.push_back(pair[1].cpu / pair[0].cpu);
         }
         unlink(envelope.c_str());
-        const double sw = median(wall[0]) * 1e3;
-        const double ow = median(wall[1]) * 1e3;
-        const double sc = median(cpu[0]) * 1e3;
-        const double oc = median(cpu[1]) * 1e3;
         std::printf("%7llu KiB %6d %9.3f ms %9.3f ms %8.3f %9.3f ms %9.3f ms %8.3f\n",
-            static_cast<unsigned long long>(kib), runs, sw, ow, ow / sw, sc, oc, oc / sc);
+            static_cast<unsigned long long>(kib), runs, median(wall[0]) * 1e3, median(wall[1]) * 1e3, median(wallRatio),
+            median(cpu[0]) * 1e3, median(cpu[1]) * 1e3, cpuRatio.empty() ? 0.0 : median(cpuRatio));
         std::fflush(stdout);
     }
 }
@@ -186,6 +193,25 @@ int main(int argc, char** argv)
     const std::string envelope = dir + "/data.bin.korvel-env";
     if (!writeEnvelope(envelope, size))
         fail("cannot write the envelope");
+    const char* names[3] = { "copy", "sequential", "overlapped" };
+    const char* only = std::getenv("KORVEL_BENCH_ONLY");
+    if (only && *only) {
+        const int which = static_cast<int>(
+            std::find_if(names, names + 3, [&](const char* n) { return std::strcmp(n, only) == 0; }) - names);
+        if (which == 3)
+            fail("KORVEL_BENCH_ONLY is copy, sequential or overlapped");
+        for (int round = 0; round < rounds; ++round) {
+            const Sample s = which == 0 ? measure([&] {
+                copyFile(envelope, dir + "/copy.bin");
+                unlink((dir + "/copy.bin").c_str());
+            })
+                                        : decryptWithWorker(envelope, dir + "/plain.bin", size, which == 2);
+            std::printf("%-10s %8.3f s   CPU %.3f s\n", names[which], s.wall, s.cpu);
+        }
+        unlink(envelope.c_str());
+        rmdir(dir.c_str());
+        return 0;
+    }
 
     // Each round runs the three in a different order, removing each output before
     // the next, so that all see the same cache state; medians are reported.

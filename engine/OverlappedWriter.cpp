@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <pthread.h>
 #include <sched.h>
 #include <system_error>
 #include <unistd.h>
@@ -83,16 +84,16 @@ std::unique_ptr<OverlappedWriter> OverlappedWriter::start(int fd)
     std::unique_ptr<OverlappedWriter> writer(new (std::nothrow) OverlappedWriter(fd));
     if (!writer)
         return nullptr;
-    for (uint8_t*& buffer : writer->m_buffers) {
-        buffer = static_cast<uint8_t*>(std::aligned_alloc(64, kBufferSize));
-        if (!buffer)
-            return nullptr;
-    }
+    // The others come as the plaintext needs them.
+    writer->m_buffers[0] = allocateBuffer();
+    if (!writer->m_buffers[0])
+        return nullptr;
     try {
         writer->m_thread = std::thread([w = writer.get()] { w->writerLoop(); });
     } catch (const std::system_error&) {
         return nullptr;
     }
+    pthread_setname_np(writer->m_thread.native_handle(), "korvel-writer"); // for profilers and top
     s_threadsStarted.fetch_add(1);
     return writer;
 }
@@ -136,14 +137,25 @@ int OverlappedWriter::writeBuffer(const uint8_t* data, size_t length)
     return 0;
 }
 
+uint8_t* OverlappedWriter::allocateBuffer()
+{
+    return static_cast<uint8_t*>(std::aligned_alloc(64, kBufferSize));
+}
+
 void OverlappedWriter::handOver()
 {
     if (m_fill == 0)
         return;
-    if (!coreFree()) {
-        // Every core has a busy worker: a second thread here would only take turns
-        // with the others. Write this buffer on the worker's own thread, once those
-        // before it are written, so that the order stays.
+    // A buffer never used before has never been queued: the worker may set it up
+    // without the lock.
+    uint8_t*& next = m_buffers[(m_tail + 1) % kBuffers];
+    if (!next)
+        next = allocateBuffer();
+    if (!coreFree() || !next) {
+        // Every core has a busy worker, so a second thread here would only take
+        // turns with the others (or there is no memory for another buffer). Write
+        // this buffer on the worker's own thread, once those before it are
+        // written, so that the order stays.
         std::unique_lock<std::mutex> locker(m_lock);
         m_toWorker.wait(locker, [this] { return m_head == m_tail || m_error != 0; });
         if (m_error == 0) {

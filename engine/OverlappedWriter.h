@@ -32,15 +32,17 @@ class OverlappedWriter {
 
 public:
     // Size of one buffer of the ring (one write(2) each) and their number:
-    // 2 MiB per worker at most.
+    // 2 MiB per worker at most, allocated as the plaintext needs them.
     static constexpr size_t kBufferSize = 256 * 1024;
     static constexpr size_t kBuffers = 8;
     // Largest piece space() must make room for.
     static constexpr size_t kPieceSize = 1024;
-    // Smallest plaintext that gets a writer thread, measured with
-    // bench/decrypt_throughput (KORVEL_BENCH_SWEEP): below it, starting the thread
-    // and handing buffers over cost more than the overlap wins.
-    static constexpr uint64_t kDefaultThreshold = 4u << 20;
+    // Smallest plaintext that gets a writer thread. Measured with
+    // bench/decrypt_throughput (KORVEL_BENCH_SWEEP=1, both paths through the
+    // worker, paired runs): below 8 MiB starting the thread, setting up the ring
+    // and handing buffers over cost more wall and CPU time than the overlap wins;
+    // from 8 MiB the two are even, from 16 MiB the overlap is clearly ahead.
+    static constexpr uint64_t kDefaultThreshold = 8u << 20;
 
     // Counts the calling worker among the busy ones for as long as it lives.
     class BusyWorker {
@@ -97,6 +99,7 @@ public:
 
 private:
     explicit OverlappedWriter(int fd);
+    static uint8_t* allocateBuffer();
     void handOver();
     void writerLoop();
     // Writes a whole buffer; 0 or errno.

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <vector>
 
 using korvel::test::Bytes;
 
@@ -46,6 +47,39 @@ class TestOverlappedWriter : public QObject {
 
 private slots:
     void cleanup() { OverlappedWriter::setCoreCount(0); }
+
+    // Large plaintexts overlap while a core is free for the writer; small ones,
+    // and any once every core has a busy worker, do not.
+    void decidesBySizeAndCores_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("cores");
+        QTest::addColumn<int>("otherWorkers");
+        QTest::addColumn<bool>("worthwhile");
+        const qint64 threshold = qint64(OverlappedWriter::kDefaultThreshold);
+        QTest::newRow("small, idle machine") << threshold - 1 << 8 << 0 << false;
+        QTest::newRow("large, idle machine") << threshold << 8 << 0 << true;
+        QTest::newRow("large, one core") << threshold << 1 << 0 << false;
+        QTest::newRow("large, a core left") << threshold << 2 << 0 << true;
+        QTest::newRow("large, every core busy") << threshold << 2 << 1 << false;
+        QTest::newRow("large, more workers than cores") << 4 * threshold << 4 << 7 << false;
+    }
+
+    void decidesBySizeAndCores()
+    {
+        QFETCH(qint64, size);
+        QFETCH(int, cores);
+        QFETCH(int, otherWorkers);
+        QFETCH(bool, worthwhile);
+        QCOMPARE(OverlappedWriter::threshold(), OverlappedWriter::kDefaultThreshold);
+        OverlappedWriter::setCoreCount(cores);
+        QCOMPARE(OverlappedWriter::coreCount(), cores);
+        std::vector<std::unique_ptr<OverlappedWriter::BusyWorker>> others;
+        for (int i = 0; i < otherWorkers; ++i)
+            others.push_back(std::make_unique<OverlappedWriter::BusyWorker>());
+        const OverlappedWriter::BusyWorker self;
+        QCOMPARE(OverlappedWriter::worthwhile(static_cast<uint64_t>(size)), worthwhile);
+    }
 
     void keepsTheOrder_data()
     {
