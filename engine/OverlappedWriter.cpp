@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <new>
+#include <system_error>
+
 #include <pthread.h>
 #include <sched.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -16,6 +18,7 @@ std::atomic<int> s_busyWorkers { 0 };
 std::atomic<uint64_t> s_threshold { OverlappedWriter::kDefaultThreshold };
 std::atomic<int> s_cores { 0 };
 std::atomic<uint64_t> s_threadsStarted { 0 };
+std::atomic<uint64_t> s_writerCpuNanoseconds { 0 };
 
 // The cores this process may run on (its affinity mask), at least 1.
 int availableCores()
@@ -77,6 +80,11 @@ int OverlappedWriter::coreCount()
 uint64_t OverlappedWriter::threadsStarted()
 {
     return s_threadsStarted.load();
+}
+
+double OverlappedWriter::writerCpuSeconds()
+{
+    return static_cast<double>(s_writerCpuNanoseconds.load()) / 1e9;
 }
 
 std::unique_ptr<OverlappedWriter> OverlappedWriter::start(int fd)
@@ -183,6 +191,15 @@ void OverlappedWriter::handOver()
 
 void OverlappedWriter::writerLoop()
 {
+    struct CpuTime {
+        ~CpuTime()
+        {
+            timespec used {};
+            if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0)
+                s_writerCpuNanoseconds.fetch_add(
+                    static_cast<uint64_t>(used.tv_sec) * 1000000000u + static_cast<uint64_t>(used.tv_nsec));
+        }
+    } const cpuTime;
     std::unique_lock<std::mutex> locker(m_lock);
     for (;;) {
         m_toWriter.wait(locker, [this] { return m_head != m_tail || m_closing || m_abandoned; });

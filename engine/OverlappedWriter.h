@@ -62,12 +62,14 @@ public:
 
     // Seams for tests and benchmarks. The threshold (0 overlaps every file,
     // UINT64_MAX none); the number of cores (0: the cores this process may run
-    // on); and how many writer threads have been started so far.
+    // on); how many writer threads have been started so far, and the CPU time
+    // (user + system) that those which ended spent.
     static void setThreshold(uint64_t bytes);
     static uint64_t threshold();
     static void setCoreCount(int cores);
     static int coreCount();
     static uint64_t threadsStarted();
+    static double writerCpuSeconds();
 
     // A writer with its thread started for the open descriptor fd (which it does
     // not own); null when memory or a thread cannot be had.

@@ -23,6 +23,8 @@ constexpr int kMaxNameAttempts = 100000;
 
 // A failed read and a wrong passphrase report the same result code.
 static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
+// The decryptor writes its pieces straight into the writer's buffers.
+static_assert(OverlappedWriter::kPieceSize >= ZERVCRYPTO_PIECE_SIZE);
 
 } // namespace
 
