@@ -9,6 +9,9 @@
 // KORVEL_BENCH_ONLY=copy, sequential or overlapped runs just that one (for a
 // profiler).
 //
+// KORVEL_BENCH_CORES overrides the number of cores the worker counts on (to
+// overlap under `taskset -c 0`, for instance).
+//
 // KORVEL_BENCH_SWEEP=1 instead measures both paths on plaintexts from 64 KiB to
 // 64 MiB, many runs each, to find the size from which the overlap pays (the
 // writer's threshold); the threshold in force is ignored for it.
@@ -182,6 +185,7 @@ int main(int argc, char** argv)
     if (!mkdtemp(dirTemplate))
         fail("cannot make a temporary folder");
     const std::string dir = dirTemplate;
+    OverlappedWriter::setCoreCount(static_cast<int>(envNumber("KORVEL_BENCH_CORES", 0)));
     std::printf("cores                  %8d   (threshold %llu bytes)\n", OverlappedWriter::coreCount(),
         static_cast<unsigned long long>(OverlappedWriter::threshold()));
 
