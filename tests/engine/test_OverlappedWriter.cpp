@@ -10,10 +10,8 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -176,11 +174,7 @@ private slots:
             const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             QVERIFY(fd >= 0);
             const int rc = korvel::test::runInChild([&] {
-                signal(SIGXFSZ, SIG_IGN);
-                rlimit limit {};
-                getrlimit(RLIMIT_FSIZE, &limit);
-                limit.rlim_cur = 3 * kBuffer + 100;
-                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                if (!korvel::test::limitFileSize(3 * kBuffer + 100))
                     return korvel::test::kChildSetupFailed;
                 return writeAndReport(fd);
             });

@@ -15,9 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using korvel::test::Bytes;
@@ -172,11 +170,7 @@ private:
                 return outcome;
             const int rc = korvel::test::runInChild([&] {
                 close(channel[0]);
-                signal(SIGXFSZ, SIG_IGN);
-                rlimit limit {};
-                getrlimit(RLIMIT_FSIZE, &limit);
-                limit.rlim_cur = static_cast<rlim_t>(fileLimit);
-                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                if (!korvel::test::limitFileSize(static_cast<uint64_t>(fileLimit)))
                     return korvel::test::kChildSetupFailed;
                 QByteArray report;
                 QDataStream stream(&report, QIODevice::WriteOnly);
