@@ -24,7 +24,9 @@ AboutWindow::AboutWindow()
     setModal(true);
     connect(_okButton, &QPushButton::clicked, this, &QWidget::close);
     setWindowIcon(WindowIcon::icon());
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    // A dialog, not a plain window: only a dialog is made transient for the main
+    // window it shows over (WM_TRANSIENT_FOR on X11).
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
     setWindowTitle(tr("About"));
     versionLbl->setText(displayVersion(fullVersion()));
 }

@@ -29,7 +29,8 @@ BusyDialog::BusyDialog()
     connect(_cancelBtn, &QPushButton::clicked, this, &BusyDialog::onCancel);
     connect(this, &QDialog::rejected, this, &BusyDialog::onCancel);
     setWindowIcon(WindowIcon::icon());
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::FramelessWindowHint | Qt::WindowTitleHint);
+    // A dialog, so that it can be transient for the main window (see AboutWindow).
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::FramelessWindowHint | Qt::WindowTitleHint);
     setWindowTitle(tr("Processing"));
 }
 

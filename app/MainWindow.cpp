@@ -3,9 +3,16 @@
 #include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
 #include "app/CommandLine.h"
+#include "app/DesktopNotification.h"
+#include "app/ElidedLabel.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/ResourceImage.h"
+#include "app/RunNotifier.h"
 #include "app/SettingsDialog.h"
+#include "app/SpeedLabel.h"
+#include "app/StatusColours.h"
+#include "app/TaskTableItem.h"
+#include "app/TransientDialogs.h"
 #include "app/WindowIcon.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
@@ -33,20 +40,6 @@ namespace {
 const QString kCurrentDirKey = QStringLiteral("FileDialog/currentDir");
 const QString kUriList = QStringLiteral("text/uri-list");
 
-QColor statusColour(int status)
-{
-    switch (status) {
-    case Task::FINISHED:
-        return QColor(QStringLiteral("green"));
-    case Task::DECRYPTING:
-        return QColor(QStringLiteral("blue"));
-    case Task::FAILED:
-        return QColor(QStringLiteral("red"));
-    default:
-        return QColor(QStringLiteral("black"));
-    }
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
@@ -69,6 +62,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     connectDecryptManager();
     connectTaskManager();
     connect(m_form._viewComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onViewChanged);
+    setUpFeedback();
 
     loadSettings();
     updateStatus(tr("Drag files and folders to start decrypting..."), false);
@@ -83,7 +77,7 @@ void MainWindow::setUpForm()
     m_form.setupUi(this);
     ResourceImage::show(m_form._phraseLbl, QStringLiteral(":/crypt/key32.png"));
 
-    m_statusLabel = new QLabel(this);
+    m_statusLabel = new ElidedLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("_statusLbl"));
     m_form.statusBar->addWidget(m_statusLabel, 1);
 
@@ -120,6 +114,12 @@ void MainWindow::setUpTable()
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->horizontalScrollBar()->setDisabled(true);
     table->setAcceptDrops(true);
+    // Sorted by the column whose header was clicked last; until then, rows stay
+    // in the order their tasks started. (The form's sorting would otherwise go by
+    // a column past the last one, which sorts nothing.)
+    table->horizontalHeader()->show();
+    table->horizontalHeader()->setSectionsClickable(true);
+    table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     // Drag, drop and mouse events arrive at the table's viewport, not at the
     // table itself, so the filter watches both.
     table->installEventFilter(this);
@@ -188,6 +188,26 @@ void MainWindow::connectTaskManager()
     connect(busy, &BusyDialog::cancelled, tasks, &TaskManager::cancel, Qt::QueuedConnection);
 }
 
+// What the window adds around the work itself: the speed display, the notice
+// at the end of a long run, dialogs kept with the window, and Enter in the
+// passphrase field.
+void MainWindow::setUpFeedback()
+{
+    m_speedLabel = new SpeedLabel(this);
+    m_speedLabel->setObjectName(QStringLiteral("_speedLbl"));
+    m_form.statusBar->addPermanentWidget(m_speedLabel);
+
+    m_runNotifier = new RunNotifier(this);
+    m_desktopNotification = new DesktopNotification(QString(), this);
+    connect(m_runNotifier, &RunNotifier::noticeDue, m_desktopNotification, &DesktopNotification::send);
+
+    m_dialogs = new TransientDialogs(this);
+    m_dialogs->add(SettingsDialog::instance());
+    m_dialogs->add(BusyDialog::instance());
+
+    connect(m_form._phraseTxt, &QLineEdit::returnPressed, this, &MainWindow::onPassphraseEntered);
+}
+
 MainWindow::~MainWindow()
 {
     shutdownManagers();
@@ -222,6 +242,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     QTableWidget* table = m_form._messagesTbl;
     if (watched != table && watched != table->viewport()) {
         return QMainWindow::eventFilter(watched, event);
+    }
+    if (watched == table && event->type() == QEvent::PaletteChange) {
+        recolourRows();
     }
     switch (event->type()) {
     case QEvent::DragEnter:
@@ -296,6 +319,7 @@ void MainWindow::onShowSettings()
 
 void MainWindow::onShowAbout()
 {
+    m_dialogs->add(AboutWindow::instance());
     AboutWindow::instance()->show();
 }
 
@@ -375,11 +399,16 @@ void MainWindow::onClearPending()
 void MainWindow::onDeleteEncrypted()
 {
     kv_log("MainWindow::onDeleteEncrypted()");
-    QMessageBox box;
+    // Kept with the window, titled with the application's name; Escape and the
+    // close button answer Cancel.
+    QMessageBox box(this);
     box.setObjectName(QStringLiteral("_deleteEncryptedBox"));
+    box.setWindowTitle(windowTitle());
+    box.setIcon(QMessageBox::Question);
     box.setText(tr("Do you want to delete encrypted source files from finished tasks?"));
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
     box.setWindowIcon(WindowIcon::icon());
     if (box.exec() == QMessageBox::Ok) {
         TaskManager::instance()->deleteEncrypted();
@@ -479,6 +508,12 @@ void MainWindow::onDecryptManagerStart(int startNum)
     resetProgressBar();
     m_form._progressBar->setMaximum(startNum);
     updateStatus();
+    if (m_managersDown) {
+        return;
+    }
+    DecryptManager* decrypt = DecryptManager::instance();
+    m_speedLabel->start(decrypt);
+    m_runNotifier->runStarted(decrypt->getNumCompleted(), decrypt->getNumFailed());
 }
 
 void MainWindow::onDecryptManagerFinished()
@@ -493,8 +528,12 @@ void MainWindow::onDecryptManagerFinished()
         m_form._progressLbl->setText(QStringLiteral("100%"));
     }
     const int failed = decrypt->getNumFailed();
+    m_speedLabel->stop();
+    // Before the reload question, which waits for the user.
+    m_runNotifier->runEnded(decrypt->getNumCompleted(), failed, isActiveWindow());
     if (failed > 0) {
         ReloadFailedDialog* dialog = ReloadFailedDialog::instance();
+        m_dialogs->add(dialog);
         dialog->setMessage(tr("%1 tasks have failed. Do you want to reload? ").arg(failed));
         if (dialog->exec() == QDialog::Accepted) {
             onReloadFailed();
@@ -543,6 +582,15 @@ void MainWindow::onAboutToQuit()
     saveSettings();
 }
 
+void MainWindow::onPassphraseEntered()
+{
+    // Only to start: a stray Enter must not stop a running decryption.
+    QPushButton* decrypt = m_form._decryptBtn;
+    if (decrypt->isEnabled() && !decrypt->isChecked()) {
+        decrypt->click();
+    }
+}
+
 void MainWindow::uncheckAndDisableDecrypt()
 {
     m_form._decryptBtn->setChecked(false);
@@ -573,7 +621,7 @@ void MainWindow::updateTaskRow(const CryptTask* task)
         fillRow(task, source, items);
     } else {
         for (auto& item : items) {
-            item = new QTableWidgetItem();
+            item = new TaskTableItem();
         }
         fillRow(task, source, items);
         insertRow(source, items);
@@ -600,12 +648,14 @@ void MainWindow::fillRow(const CryptTask* task, const QString& source, QTableWid
         name->setText(QFileInfo(source).fileName());
     }
     if (QTableWidgetItem* progress = items[ProgressColumn]) {
-        progress->setText(QString::number(double(task->progress()) * 100.0, 'f', 1) + QLatin1Char('%'));
+        const double percent = double(task->progress()) * 100.0;
+        progress->setText(QString::number(percent, 'f', 1) + QLatin1Char('%'));
+        progress->setData(TaskTableItem::SortRole, percent);
     }
     if (QTableWidgetItem* statusItem = items[StatusColumn]) {
         statusItem->setText(task->statusText());
         statusItem->setData(StatusRole, status);
-        statusItem->setForeground(statusColour(status));
+        statusItem->setForeground(StatusColours::forStatus(status, m_form._messagesTbl->palette()));
     }
 }
 
@@ -640,6 +690,16 @@ void MainWindow::showRow(const QTableWidgetItem* const items[ColumnCount])
         table->resizeRowToContents(anchor->row());
     }
     table->scrollToBottom();
+}
+
+void MainWindow::recolourRows()
+{
+    QTableWidget* table = m_form._messagesTbl;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (QTableWidgetItem* statusItem = table->item(row, StatusColumn)) {
+            statusItem->setForeground(StatusColours::forStatus(statusItem->data(StatusRole).toInt(), table->palette()));
+        }
+    }
 }
 
 void MainWindow::showTasks(const QList<CryptTask*>& tasks)

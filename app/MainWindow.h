@@ -21,8 +21,12 @@
 #include <QTimer>
 
 class CryptTask;
-class QLabel;
+class DesktopNotification;
+class ElidedLabel;
 class QTableWidgetItem;
+class RunNotifier;
+class SpeedLabel;
+class TransientDialogs;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -85,6 +89,8 @@ public slots:
     void saveSettings();
     void resetProgressBar();
     void onAboutToQuit();
+    // Enter in the passphrase field: starts decrypting as the Decrypt button does.
+    void onPassphraseEntered();
 
 private:
     // The steps of construction, in their order.
@@ -93,12 +99,15 @@ private:
     void connectActions();
     void connectDecryptManager();
     void connectTaskManager();
+    void setUpFeedback();
 
     // The steps of updateTaskRow().
     bool inView(int status) const;
     void fillRow(const CryptTask* task, const QString& source, QTableWidgetItem* const items[ColumnCount]);
     void insertRow(const QString& source, QTableWidgetItem* const items[ColumnCount]);
     void showRow(const QTableWidgetItem* const items[ColumnCount]);
+    // Status colours come from the table's palette: drawn again when it changes.
+    void recolourRows();
 
     void uncheckAndDisableDecrypt();
     // Stops both managers once; later calls (the destructor after quitting) do nothing.
@@ -107,7 +116,12 @@ private:
     Ui_MainWindow m_form;
     QSettings m_settings;
     QString m_currentFolder;
-    QLabel* m_statusLabel = nullptr;
+    ElidedLabel* m_statusLabel = nullptr;
+    // Throughput and time left, at the right of the status bar while a run lasts.
+    SpeedLabel* m_speedLabel = nullptr;
+    TransientDialogs* m_dialogs = nullptr;
+    RunNotifier* m_runNotifier = nullptr;
+    DesktopNotification* m_desktopNotification = nullptr;
     int m_rowLimit = 1000;
     // Task key (its source) to its row in the table.
     TaskRowIndex m_rowIndex;

@@ -20,7 +20,8 @@ ReloadFailedDialog::ReloadFailedDialog()
     setupUi(this);
     setModal(true);
     setWindowIcon(WindowIcon::icon());
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    // A dialog, so that it can be transient for the main window (see AboutWindow).
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
     setWindowTitle(tr("Reload Failed Tasks"));
 }
 

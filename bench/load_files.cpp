@@ -10,10 +10,10 @@
 //
 // KORVEL_BENCH_FILES and KORVEL_BENCH_ENVELOPES change the two counts,
 // KORVEL_BENCH_THREADS the number of decrypt threads.
-#include "engine/DecryptManager.h"
-#include "tests/support/EnvelopeWriter.h"
 #include "app/MainWindow.h"
+#include "engine/DecryptManager.h"
 #include "tasks/TaskManager.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QApplication>
 #include <QDir>
@@ -66,9 +66,7 @@ bool loadFiles(const QString& root, int files)
         }
     }
 
-    // The decrypt manager must belong to this thread, as the window arranges it:
-    // built by the load on the task manager's thread, its workers' reports
-    // would never be delivered.
+    // Both managers are created on the main thread, as the window creates them.
     DecryptManager::instance();
     TaskManager* tasks = TaskManager::instance();
     QString message;

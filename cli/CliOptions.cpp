@@ -5,7 +5,6 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
-
 CliOptions::CliOptions(const QStringList& arguments, int processors)
     : m_threads(defaultThreads(processors))
 {

@@ -633,6 +633,12 @@ QList<CryptTask*> DecryptManager::getRunningTasks() const
     return tasks;
 }
 
+QStringList DecryptManager::getPendingPaths() const
+{
+    QReadLocker locker(&m_lock);
+    return m_pending;
+}
+
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);

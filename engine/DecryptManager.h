@@ -64,6 +64,8 @@ public:
     QList<CryptTask*> getCompletedTasks() const;
     QList<CryptTask*> getFailedTasks() const;
     QList<CryptTask*> getRunningTasks() const;
+    // The paths waiting to be decrypted, next first.
+    QStringList getPendingPaths() const;
     QString passphrase() const;
 
     // Whether the encrypted source is deleted as soon as its decryption succeeds.

@@ -90,18 +90,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>File</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Options</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>About</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>toolBar</source>
         <translation type="unfinished"></translation>
     </message>
@@ -253,6 +241,54 @@
         <source>%1 tasks have failed. Do you want to reload? </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Passphrase</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The passphrase of the files to decrypt. Enter starts decrypting.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files done in this run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Starts decrypting the loaded files; pressed again, stops.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Which tasks the table shows: the latest, the finished or the failed ones.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One row for each file taken for decrypting: its name, progress and status. Drop files and folders here to load them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>F&amp;ile</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>O&amp;ptions</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;About</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ReloadFailedDialog</name>
@@ -266,6 +302,17 @@
     </message>
     <message>
         <source>Reload Failed Tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>RunNotifier</name>
+    <message>
+        <source>Decryption finished</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 finished, %2 failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -297,6 +344,25 @@
     </message>
     <message>
         <source>Number of concurrent threads for decryption</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SpeedLabel</name>
+    <message>
+        <source>Speed and time left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Measuring speed...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 MB/s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 MB/s, %2 left</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

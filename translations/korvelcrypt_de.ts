@@ -90,18 +90,6 @@
         <translation>Status</translation>
     </message>
     <message>
-        <source>File</source>
-        <translation>Datei</translation>
-    </message>
-    <message>
-        <source>Options</source>
-        <translation>Optionen</translation>
-    </message>
-    <message>
-        <source>About</source>
-        <translation>Info</translation>
-    </message>
-    <message>
         <source>toolBar</source>
         <translation>Werkzeugleiste</translation>
     </message>
@@ -253,6 +241,54 @@
         <source>%1 tasks have failed. Do you want to reload? </source>
         <translation>%1 Aufgaben sind fehlgeschlagen. Neu laden? </translation>
     </message>
+    <message>
+        <source>Passphrase</source>
+        <translation>Passphrase</translation>
+    </message>
+    <message>
+        <source>The passphrase of the files to decrypt. Enter starts decrypting.</source>
+        <translation>Die Passphrase der zu entschlüsselnden Dateien. Die Eingabetaste startet das Entschlüsseln.</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>Files done in this run</source>
+        <translation>In diesem Durchlauf erledigte Dateien</translation>
+    </message>
+    <message>
+        <source>Starts decrypting the loaded files; pressed again, stops.</source>
+        <translation>Startet das Entschlüsseln der geladenen Dateien; erneut gedrückt, hält es an.</translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation>Ansicht</translation>
+    </message>
+    <message>
+        <source>Which tasks the table shows: the latest, the finished or the failed ones.</source>
+        <translation>Welche Aufgaben die Tabelle zeigt: die neuesten, die fertigen oder die fehlgeschlagenen.</translation>
+    </message>
+    <message>
+        <source>Tasks</source>
+        <translation>Aufgaben</translation>
+    </message>
+    <message>
+        <source>One row for each file taken for decrypting: its name, progress and status. Drop files and folders here to load them.</source>
+        <translation>Eine Zeile für jede zum Entschlüsseln übernommene Datei: Name, Fortschritt und Status. Dateien und Ordner hier ablegen, um sie zu laden.</translation>
+    </message>
+    <message>
+        <source>F&amp;ile</source>
+        <translation>Da&amp;tei</translation>
+    </message>
+    <message>
+        <source>O&amp;ptions</source>
+        <translation>O&amp;ptionen</translation>
+    </message>
+    <message>
+        <source>&amp;About</source>
+        <translation>&amp;Info</translation>
+    </message>
 </context>
 <context>
     <name>ReloadFailedDialog</name>
@@ -267,6 +303,17 @@
     <message>
         <source>Reload Failed Tasks</source>
         <translation>Fehlgeschlagene Aufgaben</translation>
+    </message>
+</context>
+<context>
+    <name>RunNotifier</name>
+    <message>
+        <source>Decryption finished</source>
+        <translation>Entschlüsseln beendet</translation>
+    </message>
+    <message>
+        <source>%1 finished, %2 failed</source>
+        <translation>%1 fertig, %2 fehlgeschlagen</translation>
     </message>
 </context>
 <context>
@@ -298,6 +345,25 @@
     <message>
         <source>Number of concurrent threads for decryption</source>
         <translation>Anzahl gleichzeitig entschlüsselter Dateien</translation>
+    </message>
+</context>
+<context>
+    <name>SpeedLabel</name>
+    <message>
+        <source>Speed and time left</source>
+        <translation>Geschwindigkeit und Restzeit</translation>
+    </message>
+    <message>
+        <source>Measuring speed...</source>
+        <translation>Geschwindigkeit wird gemessen...</translation>
+    </message>
+    <message>
+        <source>%1 MB/s</source>
+        <translation>%1 MB/s</translation>
+    </message>
+    <message>
+        <source>%1 MB/s, %2 left</source>
+        <translation>%1 MB/s, noch %2</translation>
     </message>
 </context>
 </TS>

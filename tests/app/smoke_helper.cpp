@@ -1,7 +1,9 @@
-// What the smoke test needs besides xdotool: envelopes to decrypt, a screenshot
-// of one window, and the close request a window manager sends.
+// What the smoke test needs besides xdotool: envelopes to decrypt, one large
+// envelope that takes a few seconds, a screenshot of one window, and the close
+// request a window manager sends.
 //
 //   smoke_helper envelopes <folder> <expected-folder> <count> <passphrase>
+//   smoke_helper large <file> <MiB> <passphrase>
 //   smoke_helper shot <window-id> <file.png>
 //   smoke_helper close <window-id>
 #include "tests/support/EnvelopeWriter.h"
@@ -12,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +45,31 @@ int writeEnvelopes(
         } else {
             return 1;
         }
+    }
+    return 0;
+}
+
+// An envelope of mebibytes MiB of a repeating pattern: large enough that the
+// window is caught decrypting it.
+int writeLarge(const std::string& file, uint64_t mebibytes, const std::string& passphrase)
+{
+    korvel::test::EnvelopeOptions options;
+    options.passphrases = { passphrase };
+    const korvel::test::Bytes pattern = korvel::test::patternBytes(1 << 20, 11);
+    const bool written = korvel::test::writeEnvelopeStreaming(
+        file, mebibytes << 20,
+        [&pattern](uint64_t offset, uint8_t* buffer, size_t length) {
+            for (size_t done = 0; done < length;) {
+                const size_t at = size_t((offset + done) % pattern.size());
+                const size_t piece = std::min(length - done, pattern.size() - at);
+                std::memcpy(buffer + done, pattern.data() + at, piece);
+                done += piece;
+            }
+        },
+        options);
+    if (!written) {
+        std::fprintf(stderr, "cannot write %s\n", file.c_str());
+        return 1;
     }
     return 0;
 }
@@ -93,6 +121,9 @@ int main(int argc, char* argv[])
     if (argc == 6 && std::strcmp(argv[1], "envelopes") == 0) {
         return writeEnvelopes(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
     }
+    if (argc == 5 && std::strcmp(argv[1], "large") == 0) {
+        return writeLarge(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
+    }
     if ((argc == 4 && std::strcmp(argv[1], "shot") == 0) || (argc == 3 && std::strcmp(argv[1], "close") == 0)) {
         Display* display = XOpenDisplay(nullptr);
         if (!display) {
@@ -104,6 +135,7 @@ int main(int argc, char* argv[])
         XCloseDisplay(display);
         return result;
     }
-    std::fprintf(stderr, "usage: %s envelopes DIR EXPECTED-DIR N PASS | shot WID FILE | close WID\n", argv[0]);
+    std::fprintf(stderr,
+        "usage: %s envelopes DIR EXPECTED-DIR N PASS | large FILE MIB PASS | shot WID FILE | close WID\n", argv[0]);
     return 2;
 }

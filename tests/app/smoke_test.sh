@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Starts the real program under Xvfb with a folder of envelopes, types the
-# passphrase and presses Decrypt with synthesized X input, waits for every
-# plaintext, saves a screenshot, asks the window to close as a window manager
-# would, and checks the exit code and the saved settings. Then once more on a
-# screen scaled to 200%, for a second screenshot (<screenshot>-2x.png).
+# Starts the real program under Xvfb with a folder of envelopes (one of them
+# large, one for another passphrase), types the passphrase and presses Decrypt
+# with synthesized X input, saves a screenshot while the large envelope
+# decrypts (the speed display shows), waits for every plaintext, checks that
+# the reload question is transient for the window, answers it, asks the window
+# to close as a window manager would, and checks the exit code and the saved
+# settings. Then once more on a screen scaled to 200%, started with Enter in
+# the passphrase field, for a second screenshot (<screenshot>-2x.png).
 #
 #   smoke_test.sh <korvelcrypt> <smoke_helper> <screenshot.png>
 set -euo pipefail
@@ -13,11 +16,15 @@ app=$1
 helper=$2
 screenshot=$3
 count=6
+large_mib=384
 
 work=$(mktemp -d)
 xvfb_pid=""
 app_pid=""
+throttle_pid=""
 cleanup() {
+  [ -n "$throttle_pid" ] && kill "$throttle_pid" 2>/dev/null || true
+  [ -n "$app_pid" ] && kill -CONT "$app_pid" 2>/dev/null || true
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
@@ -29,6 +36,11 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/envelopes" "$work/expected"
 chmod 700 "$XDG_RUNTIME_DIR"
 "$helper" envelopes "$work/envelopes" "$work/expected" "$count" secret
+"$helper" large "$work/envelopes/large.bin.korvel-env" "$large_mib" secret || fail "no large envelope"
+# Written for another passphrase: it fails, and the run ends with the reload question.
+mkdir -p "$work/other" "$work/other-expected"
+"$helper" envelopes "$work/other" "$work/other-expected" 1 other
+mv "$work/other/file0.txt.korvel-env" "$work/envelopes/other.txt.korvel-env"
 
 # A private X server on a free display number.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
@@ -55,6 +67,35 @@ sleep 0.3
 xdotool type --delay 30 secret
 xdotool key Tab space
 
+# Slow the program down (it runs a tenth of the time) while the large envelope
+# decrypts, so that the screenshot catches the speed display with a figure:
+# the display needs a second of the run before it shows one.
+(
+  while kill -0 "$app_pid" 2>/dev/null && [ ! -e "$work/throttle-off" ]; do
+    kill -STOP "$app_pid" 2>/dev/null || true
+    sleep 0.15
+    kill -CONT "$app_pid" 2>/dev/null || true
+    sleep 0.01
+  done
+  kill -CONT "$app_pid" 2>/dev/null || true
+) &
+throttle_pid=$!
+large_in=$work/envelopes/large.bin.korvel-env
+large_out=$work/envelopes/large.bin
+large_size=$((large_mib << 20))
+# The plaintext gets its name only when complete: the source, open in the
+# program, says that it is being decrypted.
+decrypting_large() { ls -l "/proc/$app_pid/fd" 2>/dev/null | grep -qF -- "$large_in"; }
+for _ in $(seq 600); do decrypting_large && break; sleep 0.05; done
+decrypting_large || { touch "$work/throttle-off"; cat "$work/app.log" >&2; fail "the large envelope did not start"; }
+sleep 2.5
+decrypting_large || echo "smoke: the large envelope was done before the screenshot" >&2
+"$helper" shot "$wid" "$screenshot" || { touch "$work/throttle-off"; fail "no screenshot"; }
+touch "$work/throttle-off"
+wait "$throttle_pid" || true
+throttle_pid=""
+kill -CONT "$app_pid" 2>/dev/null || true
+
 done_all=0
 for _ in $(seq 300); do
   done_all=1
@@ -64,13 +105,28 @@ for _ in $(seq 300); do
       break
     fi
   done
+  [ "$(stat -c %s "$large_out" 2>/dev/null || echo 0)" = "$large_size" ] || done_all=0
   [ $done_all = 1 ] && break
   sleep 0.1
 done
 [ $done_all = 1 ] || { cat "$work/app.log" >&2; fail "not every file was decrypted"; }
 
-sleep 1.5 # let the table and status line settle for the picture
-"$helper" shot "$wid" "$screenshot" || fail "no screenshot"
+# The reload question belongs to the window: transient for it (the window
+# manager keeps it above the window), not a free top-level window.
+question=$(timeout 30 xdotool search --sync --onlyvisible --name '^Reload Failed Tasks$' | head -n1) ||
+  fail "no reload question"
+transient_for=$(xprop -id "$question" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')
+[ -n "$transient_for" ] || fail "the reload question is transient for no window"
+[ $((transient_for)) = $((wid)) ] ||
+  fail "the reload question is transient for $transient_for, not for the window $(printf '0x%x' "$wid")"
+# Answered as the window manager's close button would: the failure stays.
+"$helper" close "$question" || fail "close request to the reload question not sent"
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^Reload Failed Tasks$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^Reload Failed Tasks$' >/dev/null 2>&1 && fail "the reload question stayed"
+[ ! -e "$work/envelopes/other.txt" ] || fail "the envelope for another passphrase was decrypted"
 
 "$helper" close "$wid" || fail "close request not sent"
 status=0
@@ -113,7 +169,8 @@ sleep 0.5
 xdotool windowfocus "$wid"
 sleep 0.3
 xdotool type --delay 30 secret
-xdotool key Tab space
+# Enter in the passphrase field starts decrypting, as the Decrypt button does.
+xdotool key Return
 decrypted2x() {
   for i in 0 1 2; do cmp -s "$work/envelopes2x/file$i.txt" "$work/expected2x/file$i.txt" || return 1; done
 }
@@ -130,4 +187,5 @@ wait "$app_pid" || status=$?
 app_pid=""
 [ "$status" = 0 ] || { cat "$work/app2x.log" >&2; fail "exit code $status at 200%"; }
 
-echo "smoke: $count files decrypted, exit 0, settings saved, screenshots $screenshot and $screenshot2x"
+echo "smoke: $count files and one of $large_mib MiB decrypted, reload question transient for the window, exit 0," \
+  "settings saved, screenshots $screenshot and $screenshot2x"

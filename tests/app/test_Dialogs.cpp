@@ -124,7 +124,8 @@ private slots:
         QCOMPARE(about->findChild<QLabel*>("label")->text(), QStringLiteral("Korvel Crypt"));
         QVERIFY(!about->findChild<QLabel*>("label_2")->pixmap().isNull());
         QCOMPARE(about->windowTitle(), QStringLiteral("About"));
-        QCOMPARE(int(about->windowFlags()), 0x3101);
+        // The title bar and fixed-size hints, as a dialog (type bit 0x2) that can be transient for the window.
+        QCOMPARE(int(about->windowFlags()), 0x3103);
         QCOMPARE(about->size(), QSize(186, 164));
         QVERIFY(!about->windowIcon().isNull());
         about->show();
@@ -138,7 +139,7 @@ private slots:
     {
         BusyDialog* busy = BusyDialog::instance();
         QCOMPARE(busy->windowTitle(), QStringLiteral("Processing"));
-        QCOMPARE(int(busy->windowFlags()), 0x1901);
+        QCOMPARE(int(busy->windowFlags()), 0x1903);
         QCOMPARE(busy->findChild<QLabel*>("_label")->text(), QStringLiteral("Processing..."));
         QCOMPARE(busy->findChild<QLabel*>("_animatedLbl")->movie(), busy->movie());
         QVERIFY(busy->movie()->isValid());
@@ -213,7 +214,7 @@ private slots:
         QFETCH(int, result);
         ReloadFailedDialog* dialog = ReloadFailedDialog::instance();
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Reload Failed Tasks"));
-        QCOMPARE(int(dialog->windowFlags()), 0x3101);
+        QCOMPARE(int(dialog->windowFlags()), 0x3103);
         QVERIFY(dialog->isModal());
         dialog->setMessage(QStringLiteral("3 tasks have failed. Do you want to reload? "));
         QCOMPARE(dialog->findChild<QLabel*>("_message")->text(),
@@ -390,9 +391,21 @@ private slots:
         auto* view = window.findChild<QComboBox*>("_viewComboBox");
         QCOMPARE(view->itemText(0), text("Latest", "Neueste"));
         QCOMPARE(view->itemText(2), text("Failed", "Fehlerhafte"));
-        QCOMPARE(window.findChild<QMenu*>("menuFile")->title(), text("File", "Datei"));
-        QCOMPARE(window.findChild<QMenu*>("menuCommands")->title(), text("Options", "Optionen"));
-        QCOMPARE(window.findChild<QMenu*>("menuAbout")->title(), text("About", "Info"));
+        // The menus' titles with their access keys (Alt+letter).
+        QCOMPARE(window.findChild<QMenu*>("menuFile")->title(), text("F&ile", "Da&tei"));
+        QCOMPARE(window.findChild<QMenu*>("menuCommands")->title(), text("O&ptions", "O&ptionen"));
+        QCOMPARE(window.findChild<QMenu*>("menuAbout")->title(), text("&About", "&Info"));
+        // In every language each menu has its own access key, and none is an action's shortcut.
+        QList<QKeySequence> keys;
+        for (const QMenu* menu : window.findChildren<QMenu*>()) {
+            const QKeySequence key = QKeySequence::mnemonic(menu->title());
+            QVERIFY2(!key.isEmpty() && !keys.contains(key), qPrintable(menu->title()));
+            keys << key;
+            for (const QAction* action : window.findChildren<QAction*>()) {
+                QVERIFY2(!action->shortcuts().contains(key), qPrintable(action->objectName()));
+            }
+        }
+        QCOMPARE(keys.size(), 3);
         QCOMPARE(action("actionOpenFiles")->text(), text("Open Files...", "Dateien öffnen..."));
         QCOMPARE(action("actionOpenFiles")->toolTip(),
             text("Select file(s) to decrypt ", "Datei(en) zum Entschlüsseln auswählen "));

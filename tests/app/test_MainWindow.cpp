@@ -1,30 +1,47 @@
 // The main window driven through its object names: status line, loading,
 // a full decryption run with a failure, the views, clearing, drag and drop,
 // the row limit, sorting, the passphrase field, the busy dialog's Cancel and
-// the command line.
+// the command line; the speed display, the status line's width, Enter in the
+// passphrase field, dialogs kept with the window, the delete confirmation,
+// status colours under light and dark palettes, access keys and accessible
+// names.
+#include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
+#include "app/ElidedLabel.h"
 #include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
+#include "app/SettingsDialog.h"
+#include "app/SpeedLabel.h"
+#include "app/StatusColours.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/EnvelopeWriter.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using korvel::test::Bytes;
@@ -40,6 +57,47 @@ Bytes plaintextFor(const QString& name)
     return Bytes(text.begin(), text.end());
 }
 
+// A palette of a dark desktop theme: light text on near-black.
+QPalette darkPalette()
+{
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    palette.setColor(QPalette::Base, QColor(0x23, 0x23, 0x23));
+    palette.setColor(QPalette::AlternateBase, QColor(0x2c, 0x2c, 0x2c));
+    palette.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    palette.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    palette.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    palette.setColor(QPalette::HighlightedText, Qt::black);
+    return palette;
+}
+
+// Where a dialog stands against the window it belongs to; empty when it is
+// transient for the window (through its native window or its parent widget)
+// and centred over it.
+QString placement(const QWidget* dialog, const QWidget* window)
+{
+    if (!dialog || !dialog->isVisible()) {
+        return QStringLiteral("not shown");
+    }
+    // Only a dialog-type window is made transient on X11 (WM_TRANSIENT_FOR).
+    if (dialog->windowType() != Qt::Dialog) {
+        return QStringLiteral("not a dialog window");
+    }
+    const bool child = dialog->parentWidget() && dialog->parentWidget()->window() == window;
+    const bool transient
+        = dialog->windowHandle() && dialog->windowHandle()->transientParent() == window->windowHandle();
+    if (!child && !transient) {
+        return QStringLiteral("not transient for the window");
+    }
+    const QPoint offset = dialog->frameGeometry().center() - window->frameGeometry().center();
+    if (qAbs(offset.x()) > 2 || qAbs(offset.y()) > 2) {
+        return QStringLiteral("off centre by %1,%2").arg(offset.x()).arg(offset.y());
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -51,6 +109,7 @@ private:
     // Answers the reload question whenever it shows: OK when true.
     bool m_acceptReload = false;
     QStringList m_reloadQuestions;
+    QStringList m_reloadPlacements;
     QTimer m_answerer;
 
     template <typename T> T* child(const char* name) const
@@ -101,6 +160,68 @@ private:
         return found.size() == 1 ? found.first()->row() : -1;
     }
 
+    // The task's row shows its new status and progress.
+    void show(CryptTask& task, Task::STATUS status, float progress)
+    {
+        task.setStatus(status);
+        task.setProgress(progress);
+        m_window->updateTaskRow(&task);
+    }
+
+    QString cell(const QString& fileName, int column) const
+    {
+        const int row = rowOf(fileName);
+        return row < 0 ? QStringLiteral("(no row)") : table()->item(row, column)->text();
+    }
+
+    QStringList columnTexts(int column) const
+    {
+        QStringList texts;
+        for (int row = 0; row < table()->rowCount(); ++row) {
+            texts << table()->item(row, column)->text();
+        }
+        return texts;
+    }
+
+    void clickHeader(int column) const
+    {
+        QHeaderView* header = table()->horizontalHeader();
+        const QPoint at(
+            header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+
+    // Clicks column's header, checks that the column then reads ascending in the
+    // order the header shows, and returns that order.
+    Qt::SortOrder sortByClick(int column, QStringList ascending) const
+    {
+        clickHeader(column);
+        QHeaderView* header = table()->horizontalHeader();
+        [&] { QCOMPARE(header->sortIndicatorSection(), column); }();
+        if (header->sortIndicatorOrder() == Qt::DescendingOrder) {
+            std::reverse(ascending.begin(), ascending.end());
+        }
+        [&] { QCOMPARE(columnTexts(column), ascending); }();
+        return header->sortIndicatorOrder();
+    }
+
+    // Opens a modal dialog through open(); once it shows, notes where it stands
+    // against the window and lets close() answer it. Returns the placement
+    // (empty when right), or why it could not be looked at.
+    QString whileModal(const std::function<void()>& open, const std::function<void(QWidget*)>& close)
+    {
+        QString where = QStringLiteral("no modal dialog");
+        QTimer::singleShot(0, this, [&] {
+            if (QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 10000)) {
+                QWidget* modal = QApplication::activeModalWidget();
+                where = placement(modal, m_window);
+                close(modal);
+            }
+        });
+        open();
+        return where;
+    }
+
     // Three good envelopes and one for another passphrase, decrypted with "secret".
     void runWithOneFailure()
     {
@@ -132,6 +253,7 @@ private slots:
         connect(&m_answerer, &QTimer::timeout, this, [this, dialog] {
             if (dialog->isVisible()) {
                 m_reloadQuestions << dialog->findChild<QLabel*>("_message")->text();
+                m_reloadPlacements << placement(dialog, m_window);
                 m_acceptReload ? dialog->accept() : dialog->reject();
             }
         });
@@ -143,6 +265,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         m_reloadQuestions.clear();
+        m_reloadPlacements.clear();
         m_acceptReload = false;
         m_window = new MainWindow();
         m_window->show();
@@ -386,6 +509,487 @@ private slots:
         }
     }
 
+    // Throughput and time left while a run lasts, at the right of the status bar.
+    void speedLabelDuringARun()
+    {
+        auto* speed = child<QLabel>("_speedLbl");
+        QCOMPARE(speed->parentWidget(), child<QStatusBar>("statusBar"));
+        QVERIFY(speed->isHidden());
+        bool shownAtStart = false;
+        QString textAtStart;
+        // Queued after the window's own connection: runs once the window has seen the start.
+        const QMetaObject::Connection seen = connect(
+            DecryptManager::instance(), &DecryptManager::started, this,
+            [&] {
+                shownAtStart = !speed->isHidden();
+                textAtStart = speed->text();
+            },
+            Qt::QueuedConnection);
+        runWithOneFailure();
+        disconnect(seen);
+        QVERIFY(shownAtStart);
+        QCOMPARE(textAtStart, QStringLiteral("Measuring speed..."));
+        QVERIFY(speed->isHidden());
+    }
+
+    // Bytes, not files: two waiting files of 1 and 2 MB, gone after 2 s, are 1.5 MB/s.
+    void speedLabelMeasuresBytes()
+    {
+        const QString one = m_dir->filePath(QStringLiteral("one.bin"));
+        const QString two = m_dir->filePath(QStringLiteral("two.bin"));
+        for (const auto& [path, size] : { std::pair { one, 1000000 }, std::pair { two, 2000000 } }) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(size));
+        }
+        DecryptManager* decrypt = DecryptManager::instance();
+        QCOMPARE(decrypt->addFiles({ one, two }), 2);
+
+        qint64 now = 0;
+        SpeedLabel label(nullptr, [&now] { return now; });
+        QSignalSpy sized(&label, &SpeedLabel::sizesKnown);
+        label.start(decrypt);
+        QVERIFY(!label.isHidden());
+        QCOMPARE(label.text(), QStringLiteral("Measuring speed..."));
+        // The sizes are read off the window's thread.
+        QVERIFY(sized.wait(20000));
+        QVERIFY(label.sized());
+        QCOMPARE(label.estimator().totalBytes(), qint64(3000000));
+        QCOMPARE(label.estimator().bytesDone(), qint64(0));
+        now = 500;
+        label.sample();
+        QCOMPARE(label.text(), QStringLiteral("Measuring speed..."));
+        now = 2000;
+        QVERIFY(decrypt->clearPending());
+        label.sample();
+        QCOMPARE(label.estimator().bytesDone(), qint64(3000000));
+        QCOMPARE(label.text(), QStringLiteral("1.5 MB/s, 0:00 left"));
+        label.stop();
+        QVERIFY(label.isHidden());
+        QVERIFY(!label.sized());
+    }
+
+    void bytesFrom()
+    {
+        QStringList paths;
+        for (int size : { 10, 0, 300 }) {
+            paths << m_dir->filePath(QStringLiteral("sized%1").arg(paths.size()));
+            QFile file(paths.last());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(size));
+        }
+        // A path that is gone counts nothing.
+        paths.insert(1, m_dir->filePath(QStringLiteral("gone")));
+        QCOMPARE(SpeedLabel::bytesFrom(paths), (std::vector<qint64> { 310, 300, 300, 300, 0 }));
+        QCOMPARE(SpeedLabel::bytesFrom({}), std::vector<qint64> { 0 });
+    }
+
+    void speedText_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("left");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no rate yet") << -1.0 << -1.0 << "Measuring speed...";
+        QTest::newRow("seconds") << 12.34e6 << 65.0 << "12.3 MB/s, 1:05 left";
+        QTest::newRow("rounded up") << 2e6 << 59.2 << "2.0 MB/s, 1:00 left";
+        QTest::newRow("hours") << 1e6 << 3725.0 << "1.0 MB/s, 1:02:05 left";
+        QTest::newRow("done") << 150e6 << 0.0 << "150.0 MB/s, 0:00 left";
+        QTest::newRow("stalled") << 0.0 << -1.0 << "0.0 MB/s";
+        QTest::newRow("too far to say") << 1e3 << 1e9 << "0.0 MB/s";
+    }
+
+    void speedText()
+    {
+        QFETCH(double, rate);
+        QFETCH(double, left);
+        QFETCH(QString, text);
+        QCOMPARE(SpeedLabel::describe(rate, left), text);
+    }
+
+    void runningBytesLeft_data()
+    {
+        QTest::addColumn<QList<double>>("running"); // progress of files of 1000 bytes each
+        QTest::addColumn<qint64>("left");
+        QTest::newRow("nothing") << QList<double> {} << qint64(0);
+        QTest::newRow("one large file a quarter done") << QList<double> { 0.25 } << qint64(750);
+        QTest::newRow("two") << QList<double> { 0.25, 0.5 } << qint64(1250);
+        QTest::newRow("done") << QList<double> { 1.0 } << qint64(0);
+        QTest::newRow("progress out of range") << QList<double> { -0.5, 1.5 } << qint64(1000);
+    }
+
+    void runningBytesLeft()
+    {
+        QFETCH(QList<double>, running);
+        QFETCH(qint64, left);
+        QHash<QString, qint64> sizes;
+        std::vector<std::unique_ptr<CryptTask>> tasks;
+        QList<CryptTask*> runningTasks;
+        for (int i = 0; i < running.size(); ++i) {
+            tasks.push_back(std::make_unique<CryptTask>(QStringLiteral("/in/running%1").arg(i)));
+            tasks.back()->setProgress(float(running.at(i)));
+            sizes.insert(tasks.back()->loadedSource(), 1000);
+            runningTasks << tasks.back().get();
+        }
+        // A task whose size is unknown counts nothing.
+        CryptTask unknown(QStringLiteral("/in/unknown"));
+        runningTasks << &unknown;
+        QCOMPARE(SpeedLabel::runningBytesLeft(runningTasks, sizes), left);
+    }
+
+    // A long message no longer widens the window: it is cut short, whole in the tooltip.
+    void longStatusKeepsTheWindowWidth()
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        const int width = m_window->width();
+        const QString message = QStringLiteral("Could not remove file /home/user/Documents/")
+            + QString(400, QLatin1Char('x')) + QStringLiteral(".korvel-env");
+        m_window->updateStatus(message, true);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(m_window->width(), width);
+        QVERIFY(m_window->minimumSizeHint().width() <= width);
+        auto* label = child<ElidedLabel>("_statusLbl");
+        QCOMPARE(label->text(), QStringLiteral("   ") + message);
+        QVERIFY(label->isElided());
+        QCOMPARE(label->toolTip(), message);
+
+        m_window->updateStatus(QStringLiteral("Short."), true);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_window->width(), width);
+        QVERIFY(!label->isElided());
+        QCOMPARE(label->toolTip(), QString());
+    }
+
+    void enterStartsDecrypting_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    }
+
+    void enterStartsDecrypting()
+    {
+        QFETCH(int, key);
+        auto* phrase = child<QLineEdit>("_phraseTxt");
+        QSignalSpy started(DecryptManager::instance(), &DecryptManager::started);
+        // Nothing loaded, the button is disabled: Enter does nothing.
+        QTest::keyClick(phrase, Qt::Key(key));
+        QVERIFY(!decryptButton()->isChecked());
+
+        writeEnvelope(QStringLiteral("entered.korvel-env"));
+        QVERIFY(loadAndWait({ m_dir->path() }, QStringLiteral("1 files loaded successfully.")));
+        QTRY_VERIFY(decryptButton()->isEnabled());
+        QTest::keyClicks(phrase, QStringLiteral("secret"));
+        QTest::keyClick(phrase, Qt::Key(key));
+        QCOMPARE(started.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!decryptButton()->isChecked(), 30000);
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("entered"))));
+
+        // With the button down, Enter leaves it down: it starts, it never stops.
+        decryptButton()->setEnabled(true);
+        decryptButton()->setChecked(true);
+        QTest::keyClick(phrase, Qt::Key(key));
+        QVERIFY(decryptButton()->isChecked());
+        QCOMPARE(started.count(), 1);
+        decryptButton()->setChecked(false);
+    }
+
+    void reloadQuestionStaysWithTheWindow()
+    {
+        runWithOneFailure();
+        QCOMPARE(m_reloadPlacements, QStringList { QString() });
+    }
+
+    // Every dialog is transient for the window and centred over it.
+    void dialogsStayWithTheWindow_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        for (const char* name : { "settings", "about", "busy", "delete confirmation", "open files", "open folder" }) {
+            QTest::newRow(name) << QString::fromLatin1(name);
+        }
+    }
+
+    void dialogsStayWithTheWindow()
+    {
+        QFETCH(QString, dialog);
+        m_window->move(120, 70);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QString where = QStringLiteral("not checked");
+        if (dialog == QLatin1String("settings")) {
+            child<QAction>("actionSettings")->trigger();
+            where = placement(SettingsDialog::instance(), m_window);
+            SettingsDialog::instance()->reject();
+        } else if (dialog == QLatin1String("about")) {
+            child<QAction>("actionAbout")->trigger();
+            where = placement(AboutWindow::instance(), m_window);
+            AboutWindow::instance()->close();
+        } else if (dialog == QLatin1String("busy")) {
+            where = whileModal([] { BusyDialog::instance()->exec(QStringLiteral("Loading files..."), false); },
+                [](QWidget* modal) { static_cast<QDialog*>(modal)->accept(); });
+        } else {
+            const char* action = dialog == QLatin1String("delete confirmation") ? "actionDeleteEncrypted"
+                : dialog == QLatin1String("open files")                         ? "actionOpenFiles"
+                                                                                : "actionOpenFolder";
+            where = whileModal([this, action] { child<QAction>(action)->trigger(); },
+                [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+        }
+        QCOMPARE(where, QString());
+    }
+
+    // Titled with the application's name; OK stays the default, as the window's
+    // description of the box says; Escape answers Cancel and deletes nothing.
+    void deleteConfirmation()
+    {
+        QString title;
+        QString text;
+        bool okDefault = false;
+        bool cancelEscapes = false;
+        QIcon icon;
+        whileModal([this] { child<QAction>("actionDeleteEncrypted")->trigger(); },
+            [&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                if (box) {
+                    title = box->windowTitle();
+                    text = box->text();
+                    okDefault = box->defaultButton() == box->button(QMessageBox::Ok);
+                    cancelEscapes = box->escapeButton() == box->button(QMessageBox::Cancel);
+                    icon = box->windowIcon();
+                    QTest::keyClick(box, Qt::Key_Escape);
+                }
+            });
+        QCOMPARE(title, QStringLiteral("Korvel Crypt"));
+        QCOMPARE(text, QStringLiteral("Do you want to delete encrypted source files from finished tasks?"));
+        QVERIFY(okDefault);
+        QVERIFY(cancelEscapes);
+        QVERIFY(!icon.isNull());
+        QVERIFY(!TaskManager::instance()->currentTask());
+    }
+
+    // Under light and dark palettes, every row's text stands out from the base,
+    // and finished and failed stay apart; the rows follow a palette change.
+    void statusColoursReadable_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<bool>("paletteFirst");
+        QTest::newRow("light") << false << true;
+        QTest::newRow("dark") << true << true;
+        QTest::newRow("light, then dark") << true << false;
+        QTest::newRow("dark, then light") << false << false;
+    }
+
+    void statusColoursReadable()
+    {
+        QFETCH(bool, dark);
+        QFETCH(bool, paletteFirst);
+        const QPalette palette = dark ? darkPalette() : QApplication::style()->standardPalette();
+        table()->setPalette(paletteFirst ? palette : (dark ? QApplication::style()->standardPalette() : darkPalette()));
+        std::vector<std::unique_ptr<CryptTask>> tasks;
+        for (Task::STATUS status : { Task::DECRYPTING, Task::FINISHED, Task::FAILED, Task::CANCELLED, Task::WAITING }) {
+            tasks.push_back(std::make_unique<CryptTask>(QStringLiteral("/in/status%1.korvel-env").arg(int(status))));
+            tasks.back()->setStatus(status);
+            m_window->updateTaskRow(tasks.back().get());
+        }
+        if (!paletteFirst) {
+            table()->setPalette(palette);
+        }
+        QCOMPARE(table()->rowCount(), 5);
+        const QColor base = palette.color(QPalette::Active, QPalette::Base);
+        QHash<int, QColor> colours;
+        for (int row = 0; row < table()->rowCount(); ++row) {
+            const QTableWidgetItem* item = table()->item(row, MainWindow::StatusColumn);
+            const int status = item->data(MainWindow::StatusRole).toInt();
+            const QColor colour = item->foreground().color();
+            colours.insert(status, colour);
+            const bool plain = status == Task::WAITING || status == Task::CANCELLED;
+            const double needed = plain ? StatusColours::ReadableContrast : StatusColours::MinContrast;
+            QVERIFY2(StatusColours::contrast(colour, base) >= needed,
+                qPrintable(QStringLiteral("%1 on %2: %3")
+                               .arg(colour.name(), base.name())
+                               .arg(StatusColours::contrast(colour, base))));
+        }
+        QCOMPARE(colours.value(Task::WAITING), palette.color(QPalette::Active, QPalette::Text));
+        QCOMPARE(colours.value(Task::CANCELLED), palette.color(QPalette::Active, QPalette::Text));
+        const int finishedHue = colours.value(Task::FINISHED).hue();
+        const int failedHue = colours.value(Task::FAILED).hue();
+        const int apart = qMin(qAbs(finishedHue - failedHue), 360 - qAbs(finishedHue - failedHue));
+        QVERIFY2(apart >= 90, qPrintable(QString::number(apart)));
+        if (!dark) {
+            // Where the named colours read, they are kept.
+            QCOMPARE(colours.value(Task::FINISHED), QColor(QStringLiteral("green")));
+            QCOMPARE(colours.value(Task::FAILED), QColor(QStringLiteral("red")));
+            QCOMPARE(colours.value(Task::DECRYPTING), QColor(QStringLiteral("blue")));
+        }
+    }
+
+    void contrastRatio_data()
+    {
+        QTest::addColumn<QColor>("a");
+        QTest::addColumn<QColor>("b");
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("black on white") << QColor(Qt::black) << QColor(Qt::white) << 21.0;
+        QTest::newRow("same colour") << QColor(QStringLiteral("green")) << QColor(QStringLiteral("green")) << 1.0;
+        QTest::newRow("red on white") << QColor(Qt::red) << QColor(Qt::white) << 3.998;
+        QTest::newRow("order does not matter") << QColor(Qt::white) << QColor(Qt::red) << 3.998;
+        QTest::newRow("grey 50% on black") << QColor(0x77, 0x77, 0x77) << QColor(Qt::black) << 4.69;
+    }
+
+    void contrastRatio()
+    {
+        QFETCH(QColor, a);
+        QFETCH(QColor, b);
+        QFETCH(double, ratio);
+        QVERIFY2(qAbs(StatusColours::contrast(a, b) - ratio) < 0.01,
+            qPrintable(QString::number(StatusColours::contrast(a, b))));
+    }
+
+    // Table sorting by a header click; each task's row is found again afterwards.
+    void sortByHeaderClick()
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QVERIFY(table()->horizontalHeader()->isVisible());
+        CryptTask b(QStringLiteral("/in/b.korvel-env"));
+        CryptTask a(QStringLiteral("/in/a.korvel-env"));
+        CryptTask c(QStringLiteral("/in/c.korvel-env"));
+        show(b, Task::WAITING, 0.10f);
+        show(a, Task::FINISHED, 1.0f);
+        show(c, Task::WAITING, 0.095f);
+        // Until a header is clicked, rows stay in the order their tasks came.
+        QCOMPARE(columnTexts(MainWindow::NameColumn), (QStringList { "b.korvel-env", "a.korvel-env", "c.korvel-env" }));
+
+        sortByClick(MainWindow::NameColumn, { "a.korvel-env", "b.korvel-env", "c.korvel-env" });
+        show(b, Task::DECRYPTING, 0.5f);
+        QCOMPARE(table()->rowCount(), 3);
+        QCOMPARE(cell("b.korvel-env", MainWindow::ProgressColumn), QStringLiteral("50.0%"));
+        QCOMPARE(cell("b.korvel-env", MainWindow::StatusColumn), QStringLiteral("Decrypting"));
+
+        // Progress sorts as a number: 9.5% before 50.0% before 100.0%; the other
+        // way round on the second click.
+        const Qt::SortOrder first = sortByClick(MainWindow::ProgressColumn, { "9.5%", "50.0%", "100.0%" });
+        QCOMPARE(sortByClick(MainWindow::ProgressColumn, { "9.5%", "50.0%", "100.0%" }),
+            first == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        // An update moves its row to its sorted place; the next update finds it there.
+        show(c, Task::DECRYPTING, 0.99f);
+        QCOMPARE(cell("c.korvel-env", MainWindow::ProgressColumn), QStringLiteral("99.0%"));
+        show(c, Task::FINISHED, 1.0f);
+        QCOMPARE(table()->rowCount(), 3);
+        QCOMPARE(cell("c.korvel-env", MainWindow::StatusColumn), QStringLiteral("Finished"));
+        QCOMPARE(cell("a.korvel-env", MainWindow::StatusColumn), QStringLiteral("Finished"));
+        QCOMPARE(cell("b.korvel-env", MainWindow::ProgressColumn), QStringLiteral("50.0%"));
+    }
+
+    // Alt+letter opens each menu; the visible titles stay as they were.
+    void menuAccessKeys_data()
+    {
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("key");
+        QTest::newRow("File") << "menuFile"
+                              << "File" << int(Qt::Key_I);
+        QTest::newRow("Options") << "menuCommands"
+                                 << "Options" << int(Qt::Key_P);
+        QTest::newRow("About") << "menuAbout"
+                               << "About" << int(Qt::Key_A);
+    }
+
+    void menuAccessKeys()
+    {
+        QFETCH(QString, menu);
+        QFETCH(QString, title);
+        QFETCH(int, key);
+        auto* shown = m_window->findChild<QMenu*>(menu);
+        QVERIFY(shown);
+        QCOMPARE(QString(shown->title()).remove(QLatin1Char('&')), title);
+        const QKeySequence mnemonic = QKeySequence::mnemonic(shown->title());
+        QCOMPARE(mnemonic, QKeySequence(Qt::ALT | Qt::Key(key)));
+        // No shortcut of an action is taken from it.
+        for (const QAction* action : m_window->findChildren<QAction*>()) {
+            QVERIFY2(!action->shortcuts().contains(mnemonic), qPrintable(action->objectName()));
+        }
+        // The menus keep their places: File, Options, About.
+        QStringList titles;
+        for (const QAction* action : child<QMenuBar>("menuBar")->actions()) {
+            titles << QString(action->text()).remove(QLatin1Char('&'));
+        }
+        QCOMPARE(titles, (QStringList { "File", "Options", "About" }));
+
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QTest::keyClick(m_window, Qt::Key(key), Qt::AltModifier);
+        QTRY_VERIFY(shown->isVisible());
+        shown->close();
+    }
+
+    // Alt+F and Alt+O stay the Open Folder and Open Files shortcuts; no menu takes them.
+    void openShortcutsWin_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Alt+F") << "actionOpenFolder" << int(Qt::Key_F);
+        QTest::newRow("Alt+O") << "actionOpenFiles" << int(Qt::Key_O);
+    }
+
+    void openShortcutsWin()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, key);
+        auto* open = m_window->findChild<QAction*>(action);
+        QVERIFY(open);
+        // The file dialog itself is not wanted here.
+        disconnect(open, &QAction::triggered, m_window, nullptr);
+        QSignalSpy triggered(open, &QAction::triggered);
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QTest::keyClick(m_window, Qt::Key(key), Qt::AltModifier);
+        QCOMPARE(triggered.count(), 1);
+        for (const QMenu* menu : m_window->findChildren<QMenu*>()) {
+            QVERIFY2(!menu->isVisible(), qPrintable(menu->objectName()));
+        }
+    }
+
+    void accessibleNames_data()
+    {
+        QTest::addColumn<QString>("widget");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("passphrase") << "_phraseTxt"
+                                    << "Passphrase";
+        QTest::newRow("Decrypt button") << "_decryptBtn"
+                                        << "Decrypt";
+        QTest::newRow("view selector") << "_viewComboBox"
+                                       << "View";
+        QTest::newRow("table") << "_messagesTbl"
+                               << "Tasks";
+        QTest::newRow("progress bar") << "_progressBar"
+                                      << "Progress";
+    }
+
+    void accessibleNames()
+    {
+        QFETCH(QString, widget);
+        QFETCH(QString, name);
+        auto* found = m_window->findChild<QWidget*>(widget);
+        QVERIFY(found);
+        QCOMPARE(found->accessibleName(), name);
+        QVERIFY(!found->accessibleDescription().isEmpty());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(found);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Description), found->accessibleDescription());
+        if (qobject_cast<QComboBox*>(found)) {
+            // On this platform a combo box's accessible name is its current
+            // item; the "View:" label names it through its label relation.
+            QStringList labels;
+            for (const auto& [other, relation] : accessible->relations(QAccessible::Label)) {
+                labels << other->text(QAccessible::Name);
+            }
+            QCOMPARE(labels, QStringList { QStringLiteral("View:") });
+        } else {
+            QCOMPARE(accessible->text(QAccessible::Name), name);
+        }
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -429,9 +1033,14 @@ int main(int argc, char* argv[])
     // The window reads the process's command line; keep the test's own options
     // (function names, -v2, ...) away from it.
     int appArgc = 1;
+    // A long run ending in the background would send a notice to the desktop
+    // the tests run on; without a session bus it is skipped quietly.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QApplication app(appArgc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationName(QStringLiteral("Crypt"));
+    // Numbers as the texts show them, whatever the machine's language.
+    QLocale::setDefault(QLocale::c());
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
 }

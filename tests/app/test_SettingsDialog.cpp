@@ -1,7 +1,7 @@
 // The settings dialog: its form, the store it loads and saves, Cancel restoring
 // the thread count, and the delete flag reaching the decrypt manager.
-#include "engine/DecryptManager.h"
 #include "app/SettingsDialog.h"
+#include "engine/DecryptManager.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -202,6 +202,7 @@ private slots:
         QCOMPARE(m_manager->addFiles({ upper, b }), 1);
         QCOMPARE(counts.count(), 2);
         QCOMPARE(m_manager->getNumPending(), 3);
+        QCOMPARE(m_manager->getPendingPaths(), (QStringList { a, b, upper }));
         QCOMPARE(m_manager->getTotalTasks(), 3);
 
         QVERIFY(runToEnd());
@@ -238,6 +239,8 @@ private slots:
         m_manager->startDecrypt(QStringLiteral("secret"));
         QVERIFY(waitForStart(m_big));
         // Every slot is taken and a path waits: the dispatch thread must block, not poll.
+        // The first task's start can be seen before the thread has reached its wait.
+        QTRY_VERIFY(dispatchThreadState() == 'S');
         int running = 0;
         for (int sample = 0; sample < 20 && m_manager->getNumRunningTasks() == 1; ++sample) {
             const char state = dispatchThreadState();
@@ -423,6 +426,7 @@ private slots:
 
         QCOMPARE(finished.count(), 1);
         QCOMPARE(m_manager->getNumPending(), 2);
+        QCOMPARE(m_manager->getPendingPaths(), (QStringList { m_big, small }));
         QCOMPARE(m_manager->getNumCompleted(), 0);
         QCOMPARE(m_manager->getNumFailed(), 0);
         QCOMPARE(m_manager->getTotalTasks(), 2);

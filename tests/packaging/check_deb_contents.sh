@@ -113,7 +113,7 @@ if [ "$have_app" = 1 ]; then
   ! grep -qE '^ *[EWIP]: ' <<<"$remarks" || fail "appstreamcli: $remarks"
   same_file "$source/packaging/mime/korvelcrypt.xml" usr/share/mime/packages/korvelcrypt.xml
   manual_page korvelcrypt KORVELCRYPT
-  for package in libqt6widgets6 qt6-qpa-plugins libssl3; do
+  for package in libqt6widgets6 libqt6dbus6 qt6-qpa-plugins libssl3; do
     echo "$depends" | grep -qw "$package" || fail "Depends lacks $package"
   done
   dpkg-deb -f "$deb" Recommends | grep -qw qt6-translations-l10n || fail "Recommends lacks qt6-translations-l10n"
