@@ -117,6 +117,45 @@ private slots:
         QCOMPARE(korvel::test::readAll(path), korvel::test::toBytes(data));
     }
 
+    void abandonWritesNoMore_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("nothing committed") << 0;
+        QTest::newRow("part of a buffer") << 5000;
+        QTest::newRow("a buffer and a part") << int(kBuffer + 3000);
+        QTest::newRow("round the ring and a part") << int(kRing + 2 * kBuffer + 777);
+    }
+
+    // What abandon() leaves is what the writer had written of whole buffers when
+    // it was called: the buffer being filled never reaches the file, and nothing
+    // does once abandon() has returned.
+    void abandonWritesNoMore()
+    {
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out"));
+        const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        const Bytes data = korvel::test::patternBytes(static_cast<size_t>(size), 11);
+        OverlappedWriter::setCoreCount(64);
+        const OverlappedWriter::BusyWorker busy;
+        qint64 left = -1;
+        {
+            const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+            QVERIFY(writer);
+            QVERIFY(commitAll(*writer, data, 1024));
+            writer->abandon();
+            left = QFileInfo(path).size();
+            QCOMPARE(writer->error(), 0);
+        }
+        close(fd);
+        const QByteArray written = korvel::test::readAll(path);
+        QCOMPARE(written.size(), left);
+        QCOMPARE(written.size() % qsizetype(kBuffer), qsizetype(0));
+        QVERIFY(written.size() < size || size == 0);
+        QCOMPARE(written, korvel::test::toBytes(data).left(written.size()));
+    }
+
     void failedWriteKeepsItsErrno_data()
     {
         QTest::addColumn<QString>("target");
