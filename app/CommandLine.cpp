@@ -2,6 +2,8 @@
 
 #include "engine/Version.h"
 
+#include <QDir>
+
 #include <cstdio>
 
 namespace {
@@ -31,7 +33,12 @@ CommandLine::CommandLine(const QStringList& arguments, const QString& currentDir
         m_paths = QStringList { currentDir };
     } else {
         m_action = Action::Load;
-        m_paths = arguments.mid(1);
+        // Relative to the folder the program was started in, whatever the
+        // current folder is by the time the load runs. (The load cleans them.)
+        const QDir base(currentDir);
+        for (const QString& argument : arguments.mid(1)) {
+            m_paths.append(argument.isEmpty() ? argument : base.absoluteFilePath(argument));
+        }
     }
 }
 

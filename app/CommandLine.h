@@ -15,7 +15,8 @@ public:
     };
 
     // arguments as QCoreApplication::arguments() gives them (program path first);
-    // currentDir is the folder "*" stands for.
+    // currentDir is the folder "*" stands for, and the one relative paths are
+    // taken from: paths() are absolute, fixed when the command line is read.
     CommandLine(const QStringList& arguments, const QString& currentDir);
 
     Action action() const { return m_action; }

@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QIcon>
 #include <QOperatingSystemVersion>
+#include <QPointer>
 
 namespace {
 
@@ -44,14 +45,17 @@ SettingsDialog::SettingsDialog()
     connect(buttonBox, &QDialogButtonBox::rejected, this, &SettingsDialog::rejected);
     connect(buttonBox, &QDialogButtonBox::accepted, this, &SettingsDialog::saveSettings);
     connect(_threadsCombo, &QComboBox::currentTextChanged, this, &SettingsDialog::onNumThreadsChanged);
-    // The decrypt manager cannot look at this box itself: every change is pushed to it.
-    connect(_deleteEncryptedCheck, &QCheckBox::toggled, this, &SettingsDialog::pushDeleteFlag);
+    // The engine knows no widget: it is handed a question that reads the box.
+    DecryptManager::setDeleteEncryptedSetting(
+        [box = QPointer<QCheckBox>(_deleteEncryptedCheck)] { return box && box->isChecked(); });
 
     loadSettings();
-    pushDeleteFlag(_deleteEncryptedCheck->isChecked());
 }
 
-SettingsDialog::~SettingsDialog() = default;
+SettingsDialog::~SettingsDialog()
+{
+    DecryptManager::setDeleteEncryptedSetting({});
+}
 
 int SettingsDialog::getNumThreads() const
 {
@@ -91,9 +95,4 @@ void SettingsDialog::loadSettings()
     if (m_settings.contains(kThreadIndexKey))
         _threadsCombo->setCurrentIndex(m_settings.value(kThreadIndexKey).toInt());
     m_threadIndex = _threadsCombo->currentIndex();
-}
-
-void SettingsDialog::pushDeleteFlag(bool checked)
-{
-    DecryptManager::instance()->setDeleteEncryptedOnSuccess(checked);
 }

@@ -2,9 +2,10 @@
 // threads) and whether an encrypted source is deleted as soon as its decryption
 // succeeds. Both persist in the per-user settings store ("Korvel"/"Crypt").
 //
-// A change of the thread count goes out through numThreadChanged() at once; the
-// delete flag is pushed into the decrypt manager at construction and on every
-// change of the check box, so the manager acts on the box's live state.
+// A change of the thread count goes out through numThreadChanged() at once. The
+// dialog registers its delete check box with the decrypt manager as the setting it
+// asks whenever a task completes, so every manager, however often rebuilt, acts on
+// the box's live state.
 #pragma once
 
 #include "ui_SettingsDialog.h"
@@ -46,8 +47,6 @@ private:
     friend class SingleInstance<SettingsDialog>;
     SettingsDialog();
     ~SettingsDialog() override;
-
-    void pushDeleteFlag(bool checked);
 
     int m_threadIndex = 0;
     bool m_deleteEncrypted = false;

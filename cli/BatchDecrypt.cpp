@@ -34,7 +34,7 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     , m_manager(DecryptManager::instance())
 {
     m_manager->onChangeNumThreads(settings.threads);
-    m_manager->setDeleteEncryptedOnSuccess(settings.deleteEncrypted);
+    DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -51,6 +51,7 @@ BatchDecrypt::~BatchDecrypt()
     delete m_watcher;
     // The batch owns the decrypt manager it built; nothing else uses it.
     DecryptManager::destroyInstance();
+    DecryptManager::setDeleteEncryptedSetting({});
     // The records were released with deleteLater(); no event loop runs any more.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -66,10 +67,12 @@ int BatchDecrypt::load(const QStringList& paths)
         printErr(skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
                                 : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input));
     }
-    for (const QString& path : loaded.found) {
+    for (qsizetype i = 0; i < loaded.found.size(); ++i) {
+        const QString& path = loaded.found.at(i);
         if (!m_sizes.contains(path)) {
             const qint64 size = QFileInfo(path).size();
             m_sizes.insert(path, size);
+            m_names.insert(path, loaded.named.at(i));
             m_totalBytes += size;
         }
     }
@@ -131,8 +134,8 @@ void BatchDecrypt::onTaskChanged(const CryptTask* task)
 void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
 {
     m_reported.insert(task);
-    const QString source = task->loadedSource();
-    const qint64 bytes = sizeOf(source);
+    const qint64 bytes = sizeOf(task->loadedSource());
+    const QString source = shownName(task->loadedSource());
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
     m_started.remove(task);

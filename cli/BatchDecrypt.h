@@ -42,9 +42,10 @@ public:
     ~BatchDecrypt() override;
 
     // Files are taken as they are, folders are walked recursively (no hidden
-    // entries, no symbolic links); every found path goes to the manager, which
-    // skips duplicates. A path that does not exist is reported on err and makes the
-    // run end with status 1. Returns the number of tasks queued.
+    // entries, no symbolic links); every found path goes to the manager absolute
+    // and clean, and the manager skips duplicates, so a file named twice ("d/",
+    // "/abs/d") is decrypted once. Reports name a file as the arguments first did. A path that does not exist is
+    // reported on err and makes the run end with status 1. Returns the number of tasks queued.
     int load(const QStringList& paths);
 
     // Decrypts what load() queued and returns the exit status: 0 when every task
@@ -72,6 +73,7 @@ private:
     void printErr(const QString& message);
     void clearProgress();
     qint64 sizeOf(const QString& path) const { return m_sizes.value(path, 0); }
+    QString shownName(const QString& path) const { return m_names.value(path, path); }
 
     const Settings m_settings;
     FILE* const m_out;
@@ -80,6 +82,7 @@ private:
     InterruptWatcher* m_watcher = nullptr;
 
     QHash<QString, qint64> m_sizes; // every queued path and its size when loaded
+    QHash<QString, QString> m_names; // every queued path and how the arguments first named it
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;

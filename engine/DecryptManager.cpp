@@ -3,6 +3,7 @@
 #include "engine/CryptTask.h"
 #include "engine/SafeFile.h"
 #include "engine/SingleInstance.h"
+#include "engine/ThreadPriority.h"
 #include "engine/ZervDecryptWorker.h"
 
 #include <kv/kv_core.h>
@@ -16,8 +17,13 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
+
+// The delete-after-success setting belongs to the process (see setDeleteEncryptedSetting).
+QMutex g_deleteSettingLock;
+DecryptManager::DeleteSetting g_deleteSetting;
 
 QByteArray utf8(const QString& text)
 {
@@ -68,10 +74,11 @@ DecryptManager::DecryptManager()
 
 DecryptManager::~DecryptManager()
 {
-    if (isDecrypting()) {
+    if (isDecrypting())
         cancel();
-        wait(); // the stop flag ends the dispatch loop at its next pass
-    }
+    // The stop flag ends the dispatch loop at its next pass; a loop that has just
+    // decided to end may still be leaving its thread.
+    wait();
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
@@ -106,47 +113,66 @@ QString DecryptManager::lastError() const
     return m_lastError;
 }
 
-bool DecryptManager::isDecrypting() const
+bool DecryptManager::decryptingLocked() const
 {
-    return isRunning() || getNumRunningTasks() > 0;
+    return m_dispatching || !m_busy.isEmpty();
 }
 
-bool DecryptManager::refuseWhileDecrypting()
+bool DecryptManager::isDecrypting() const
 {
-    if (!isDecrypting())
+    QReadLocker locker(&m_lock);
+    return decryptingLocked();
+}
+
+template <typename Locker> bool DecryptManager::refusedDuringDecryption(Locker& locker)
+{
+    if (!decryptingLocked())
         return false;
+    locker.unlock(); // the error goes out without the lock
     reportError(QStringLiteral("Cannot perform operations during decryption."));
     return true;
 }
 
 void DecryptManager::startDecrypt(const QString& passphrase)
 {
-    if (isDecrypting()) {
-        reportError(QStringLiteral("Decryption already in progress."));
-        return;
-    }
-    if (getNumPending() == 0)
-        return;
+    int count = 0;
     {
+        // Checked and started in one hold of the lock: a list operation on the
+        // task runner's thread either finishes before or is refused.
         QWriteLocker locker(&m_lock);
+        if (decryptingLocked()) {
+            locker.unlock();
+            reportError(QStringLiteral("Decryption already in progress."));
+            return;
+        }
+        if (m_pending.isEmpty())
+            return;
         m_stop = false;
         m_passphrase = passphrase;
         m_runAnnounced = false;
+        m_dispatching = true;
+        count = static_cast<int>(m_pending.size());
     }
-    emit started(getNumPending());
+    emit started(count);
+    // The loop of the last run may have decided to end and still be leaving its
+    // thread; a running thread cannot be started again.
+    wait();
     start(QThread::LowPriority);
 }
 
 void DecryptManager::run()
 {
+    ThreadPriority::lowerCurrentThread();
     kv_log("DecryptManager::run()");
     for (;;) {
         ZervDecryptWorker* worker = nullptr;
         QString path;
         {
             QWriteLocker locker(&m_lock);
-            if (m_stop || m_pending.size() <= 0)
+            if (m_stop || m_pending.size() <= 0) {
+                m_dispatching = false;
                 break;
+            }
             kv_log("DecryptManager::getNumRunningTasks() - %d", static_cast<int>(m_busy.size()));
             if (m_busy.size() >= m_numThreads) {
                 // Sleep until a worker is freed, the thread count changes or the stop flag is set.
@@ -170,13 +196,23 @@ void DecryptManager::run()
             m_idle.prepend(worker);
             continue;
         }
+
+        // The stop flag is read, the worker put on the busy list and its thread
+        // started in one hold of the lock. cancel() then either comes first (the
+        // path goes back to the front of the pending list, as a cancelled task's
+        // does, and nothing starts) or finds the worker busy and cancels it.
+        QWriteLocker locker(&m_lock);
+        if (m_stop) {
+            prependPendingLocked(path);
+            m_idle.prepend(worker);
+            m_dispatching = false;
+            delete task; // never handed out
+            break;
+        }
         // This thread runs no event loop: hand the record to the manager's thread so
         // that deleteLater() really releases it.
         task->moveToThread(thread());
-        {
-            QWriteLocker locker(&m_lock);
-            m_busy.append(worker);
-        }
+        m_busy.append(worker);
         worker->setTask(task);
     }
     kv_log("DecryptManager::run() - loop exit");
@@ -363,7 +399,7 @@ void DecryptManager::onFailed(ZervDecryptWorker* worker)
 void DecryptManager::onFinished()
 {
     emit statsChanged();
-    if (getNumRunningTasks() == 0 && !isRunning())
+    if (!isDecrypting())
         announceAllFinished();
 }
 
@@ -390,16 +426,21 @@ void DecryptManager::cancel()
     wait(5);
 }
 
-void DecryptManager::setDeleteEncryptedOnSuccess(bool enabled)
+void DecryptManager::setDeleteEncryptedSetting(DeleteSetting setting)
 {
-    QWriteLocker locker(&m_lock);
-    m_deleteOnSuccess = enabled;
+    QMutexLocker locker(&g_deleteSettingLock);
+    g_deleteSetting = std::move(setting);
 }
 
-bool DecryptManager::deleteEncryptedOnSuccess() const
+bool DecryptManager::deleteEncryptedOnSuccess()
 {
-    QReadLocker locker(&m_lock);
-    return m_deleteOnSuccess;
+    DeleteSetting setting;
+    {
+        QMutexLocker locker(&g_deleteSettingLock);
+        setting = g_deleteSetting;
+    }
+    // Asked outside the lock: the answer may come from a widget.
+    return setting && setting();
 }
 
 void DecryptManager::appendPendingLocked(const QString& path)
@@ -425,11 +466,11 @@ QString DecryptManager::takePendingLocked()
 
 int DecryptManager::addFiles(const QStringList& paths)
 {
-    if (refuseWhileDecrypting())
-        return 0;
     int added = 0;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return 0;
         for (const QString& path : paths) {
             if (m_pendingCount.contains(path))
                 continue;
@@ -444,10 +485,10 @@ int DecryptManager::addFiles(const QStringList& paths)
 
 bool DecryptManager::clearPending()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         m_totalCount = static_cast<int>(m_failed.size() + m_finished.size());
         m_pending.clear();
         m_pendingCount.clear();
@@ -458,10 +499,10 @@ bool DecryptManager::clearPending()
 
 bool DecryptManager::clearFinished()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         releaseRecords(m_finished);
         m_totalCount = static_cast<int>(m_pending.size() + m_failed.size());
     }
@@ -471,10 +512,10 @@ bool DecryptManager::clearFinished()
 
 bool DecryptManager::clearFailed()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         releaseRecords(m_failed);
         m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
@@ -507,10 +548,12 @@ void DecryptManager::dropAllLocked(bool destroying)
 
 bool DecryptManager::clearAll()
 {
-    if (refuseWhileDecrypting())
-        return false;
     {
+        // Checked in the same hold: a worker a run has just made busy is never put
+        // on the idle list while it runs.
         QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
         dropAllLocked(false);
     }
     emit statsChanged();
@@ -519,29 +562,40 @@ bool DecryptManager::clearAll()
 
 bool DecryptManager::reloadFailed()
 {
-    if (refuseWhileDecrypting())
-        return false;
-    QStringList sources;
     {
-        QReadLocker locker(&m_lock);
+        // One hold of the lock for the whole move, so that no run can start
+        // between adding the paths and emptying the failed list.
+        QWriteLocker locker(&m_lock);
+        if (refusedDuringDecryption(locker))
+            return false;
+        QStringList sources;
         for (CryptTask* task : std::as_const(m_failed))
             if (task)
                 sources.append(task->source());
+        if (sources.isEmpty()) {
+            locker.unlock();
+            reportError(QStringLiteral("Failed list is empty."));
+            return false;
+        }
+        for (const QString& path : std::as_const(sources))
+            if (!m_pendingCount.contains(path))
+                appendPendingLocked(path); // a path still pending is not added twice
+        releaseRecords(m_failed);
+        m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
-    if (sources.isEmpty()) {
-        reportError(QStringLiteral("Failed list is empty."));
-        return false;
-    }
-    addFiles(sources);
-    return clearFailed();
+    // As adding the paths and clearing the failed list each announce it.
+    emit statsChanged();
+    emit statsChanged();
+    return true;
 }
 
 bool DecryptManager::deleteEncrypted()
 {
-    if (refuseWhileDecrypting())
-        return false;
     bool ok = true;
+    // Held for the whole walk, from the check on: no run starts meanwhile.
     QReadLocker locker(&m_lock);
+    if (refusedDuringDecryption(locker))
+        return false;
     for (CryptTask* task : std::as_const(m_finished)) {
         if (!task)
             continue;

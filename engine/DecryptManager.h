@@ -7,6 +7,11 @@
 // the passphrase; when a worker's mutex is needed too, the manager lock is taken
 // first. Task records are only ever released with deleteLater(), on the thread
 // the manager lives on, so that queued statsChanged(task) notifications stay valid.
+//
+// Whether a run is on (the dispatch loop active or a worker busy) is decided under
+// the lock, in the same hold in which an operation acts on it: a start and a list
+// operation never both go ahead, and cancel() reaches every task the dispatch loop
+// has taken.
 #pragma once
 
 #include <QHash>
@@ -18,6 +23,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QWaitCondition>
+
+#include <functional>
 
 class CryptTask;
 class ZervDecryptWorker;
@@ -39,6 +46,9 @@ public:
     virtual void shutdown();
 
     void startDecrypt(const QString& passphrase);
+    // Stops the run: every task the dispatch loop has taken is cancelled (its path
+    // goes back to the front of the pending list), and no task starts after the
+    // call returns.
     void cancel();
     bool isDecrypting() const;
 
@@ -68,11 +78,15 @@ public:
     QStringList getPendingPaths() const;
     QString passphrase() const;
 
-    // Whether the encrypted source is deleted as soon as its decryption succeeds.
-    // The settings dialog pushes its check box state here at construction and on
-    // every change, so a completed task sees the box's live state.
-    void setDeleteEncryptedOnSuccess(bool enabled);
-    bool deleteEncryptedOnSuccess() const;
+    // Whether the encrypted source is deleted as soon as its decryption succeeds:
+    // asked each time a task completes, on the manager's thread, so the answer is
+    // the setting's state at that moment (the window answers with its check box).
+    using DeleteSetting = std::function<bool()>;
+    // Registers the setting for the whole process, not for one manager: a manager
+    // built after another was destroyed asks the same one. An empty one (the start)
+    // answers false. Called on the main thread.
+    static void setDeleteEncryptedSetting(DeleteSetting setting);
+    static bool deleteEncryptedOnSuccess();
 
 signals:
     void statsChanged(const CryptTask* task);
@@ -106,7 +120,13 @@ private:
     CryptTask* createTask(const QString& path, const QString& passphrase);
 
     void reportError(const QString& text);
-    bool refuseWhileDecrypting();
+    // Under the lock: a run is on (the dispatch loop active or a worker busy).
+    bool decryptingLocked() const;
+    // Under the lock held by locker (a QReadLocker or QWriteLocker): while a run
+    // is on, releases the lock, reports "Cannot perform operations during
+    // decryption." and answers true. The list operations check and act in one
+    // hold of the lock this way. (Defined and used in the .cpp only.)
+    template <typename Locker> bool refusedDuringDecryption(Locker& locker);
     // Emits allFinished() when the current run has not announced its end yet.
     void announceAllFinished();
     // Flushes a task's plaintext to disk and deletes its source; false with an
@@ -130,8 +150,9 @@ private:
     int m_numThreads = 1;
     int m_totalCount = 0;
     bool m_stop = false;
+    // From startDecrypt() until the dispatch loop decides to end.
+    bool m_dispatching = false;
     QString m_passphrase;
-    bool m_deleteOnSuccess = false;
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
     mutable QMutex m_errorLock;

@@ -12,14 +12,18 @@ bool isCancelled(const FileLoading::CancelCheck& cancelled)
     return cancelled && cancelled();
 }
 
-// A folder named with trailing slashes ("photos/", as shells complete it) would
-// give every file under it a doubled slash ("photos//a.jpg"), and the same file
-// a second name that the duplicate test cannot see.
+// How a folder named with trailing slashes ("photos/", as shells complete it)
+// shows in the names of the files under it: "photos/a.jpg".
 QString withoutTrailingSlashes(QString path)
 {
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
+}
+
+bool hasParentStep(const QString& path)
+{
+    return path.split(QLatin1Char('/')).contains(QStringLiteral(".."));
 }
 
 } // namespace
@@ -40,12 +44,14 @@ QStringList walkDirectory(
 {
     QStringList result;
     const QDir dir(folder);
+    // "/" names its entries "/name", not "//name".
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     const QStringList files = dir.entryList(
         QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& name : files) {
         if (isCancelled(cancelled))
             return {};
-        const QString path = folder + QLatin1Char('/') + name;
+        const QString path = prefix + name;
         if (QFileInfo(path).isFile())
             result.append(path);
     }
@@ -56,9 +62,28 @@ QStringList walkDirectory(
     for (const QString& name : folders) {
         if (isCancelled(cancelled))
             return {};
-        result.append(walkDirectory(folder + QLatin1Char('/') + name, QStringLiteral("*"), true, cancelled));
+        result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled));
     }
     return result;
+}
+
+QString absoluteCleanPath(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    // Joined by hand: QFileInfo::absoluteFilePath() would already fold "..".
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    const QString clean = QDir::cleanPath(absolute);
+    if (!hasParentStep(absolute))
+        return clean;
+    // The system takes ".." from where a symbolic link leads, the text folding
+    // from where the link stands: where they part, the system's file counts.
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    if (canonical.isEmpty())
+        return absolute; // the system reaches nothing there ("missing/.."): nor may the load
+    if (hasParentStep(clean) || QFileInfo(clean).canonicalFilePath() != canonical)
+        return canonical;
+    return clean;
 }
 
 Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled)
@@ -72,14 +97,24 @@ Result load(const QStringList& inputs, DecryptManager& manager, const CancelChec
             result.cancelled = true;
             return result;
         }
-        const QString path = withoutTrailingSlashes(given);
+        const QString path = absoluteCleanPath(given);
         const QFileInfo info(path);
-        if (info.isFile())
+        if (!path.isEmpty() && info.isFile()) {
             result.found.append(path);
-        else if (info.isDir())
-            result.found.append(walkDirectory(path, QStringLiteral("*"), true, cancelled));
-        else
-            result.skipped.append({ given, info.exists() });
+            result.named.append(withoutTrailingSlashes(given));
+        } else if (!path.isEmpty() && info.isDir()) {
+            const QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
+            QString shown = withoutTrailingSlashes(given);
+            if (!shown.endsWith(QLatin1Char('/')))
+                shown += QLatin1Char('/');
+            const qsizetype below = path.endsWith(QLatin1Char('/')) ? path.size() : path.size() + 1;
+            for (const QString& file : files) {
+                result.found.append(file);
+                result.named.append(shown + file.mid(below));
+            }
+        } else {
+            result.skipped.append({ given, !path.isEmpty() && info.exists() });
+        }
     }
     if (isCancelled(cancelled)) {
         result.cancelled = true;

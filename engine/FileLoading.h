@@ -4,9 +4,11 @@
 // Inputs are taken in the given order. A file is taken as it is, whatever its
 // name or extension (which files are envelopes is decided when a worker opens
 // them); a folder is searched recursively; an input that does not exist, or is
-// neither file nor folder, contributes nothing. The decrypt manager skips paths
-// already pending. Everything here runs on the calling thread and checks the
-// caller's cancel predicate before every entry it examines.
+// neither file nor folder, contributes nothing. Every path is made absolute and
+// clean before it reaches the decrypt manager, which skips paths already pending:
+// one file named in several ways ("set5/", "/home/me/set5", "set5") is one task.
+// Everything here runs on the calling thread and checks the caller's cancel
+// predicate before every entry it examines.
 #pragma once
 
 #include <QList>
@@ -32,7 +34,10 @@ struct Skipped {
 struct Result {
     qsizetype inputs = 0; // number of inputs given
     bool cancelled = false; // stopped by the cancel predicate; nothing was added
-    QStringList found; // every file found, in input order, repeats included
+    QStringList found; // every file found (absolute and clean), in input order, repeats included
+    // Beside found: each file as the inputs name it (the input itself, or the
+    // folder as given followed by the path below it), for messages.
+    QStringList named;
     QList<Skipped> skipped; // in input order
     int added = 0; // paths the decrypt manager took into its pending list
 
@@ -51,10 +56,17 @@ struct Result {
 QStringList walkDirectory(
     const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
 
-// Collects the files named by inputs (trailing slashes of a folder name are
-// dropped, so that "photos/" gives "photos/a.jpg") and hands them to the decrypt
-// manager's addFiles(). When cancelled answers true the load ends at once and
-// adds nothing.
+// The path as an absolute one without ".", "..", doubled or trailing slashes,
+// relative paths taken from the current folder; an empty path stays empty.
+// Symbolic links are kept, except where folding "link/.." by its text would name
+// another file than the system reaches: there the path with every link resolved
+// is given. A path with ".." that the system cannot follow ("missing/..") is
+// only made absolute, so that it still names nothing.
+QString absoluteCleanPath(const QString& path);
+
+// Collects the files named by inputs (each made absolute and clean first) and
+// hands them to the decrypt manager's addFiles(). When cancelled answers true the
+// load ends at once and adds nothing.
 Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {});
 
 } // namespace FileLoading

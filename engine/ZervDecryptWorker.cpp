@@ -3,6 +3,7 @@
 #include "engine/CryptTask.h"
 #include "engine/OverlappedWriter.h"
 #include "engine/SafeFile.h"
+#include "engine/ThreadPriority.h"
 #include "engine/zervcrypto.h"
 
 #include <QFile>
@@ -184,6 +185,8 @@ void ZervDecryptWorker::fail(int code, const QString& message)
 
 void ZervDecryptWorker::run()
 {
+    // Before anything else, so that the window is never kept waiting by this thread.
+    ThreadPriority::lowerCurrentThread();
     emit started(this);
     kv_log("ZervDecryptWorker::run()");
     OutputFile out;

@@ -45,8 +45,9 @@ public:
     int id() const { return m_id; }
     // The bound task; null when idle.
     CryptTask* task() const;
-    // Binds the task and starts the thread at low priority; a null task sets
-    // InvalidSource ("Invalid file") and starts nothing.
+    // Binds the task and starts the thread at low priority (the thread lowers its
+    // own nice value, see ThreadPriority, before it reports started()); a null task
+    // sets InvalidSource ("Invalid file") and starts nothing.
     void setTask(CryptTask* task);
     // Back to the state after construction (apart from the id); waits for a
     // thread that is still ending.

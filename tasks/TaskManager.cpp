@@ -8,6 +8,7 @@
 #include "engine/DecryptManager.h"
 #include "engine/FileLoading.h"
 #include "engine/SingleInstance.h"
+#include "engine/ThreadPriority.h"
 
 #include <kv/kv.h>
 
@@ -68,6 +69,10 @@ void TaskManager::startTask(BackgroundTask* task)
     }
     m_currentTask = task;
     m_decryptManager = DecryptManager::instance();
+    {
+        QWriteLocker locker(&m_lock);
+        m_stepDone = false;
+    }
     start(QThread::LowPriority);
 }
 
@@ -117,7 +122,13 @@ void TaskManager::cancel()
     // would leave it set until the next operation ends, so that operation (say,
     // the files the user drops next) would stop at its first check and silently
     // load nothing.
-    if (!m_currentTask) {
+    //
+    // Nor is there once the step has returned. Its thread sends finished() right
+    // after, which closes the busy dialog; a "Cancelling..." announced now would
+    // arrive behind that and open the dialog again, with no button, for good. The
+    // step sets m_stepDone under this lock, so either this announcement goes out
+    // before finished() or it is not made at all.
+    if (!m_currentTask || m_stepDone) {
         return;
     }
     m_cancel = true;
@@ -141,6 +152,7 @@ void TaskManager::onFinished()
 
 void TaskManager::run()
 {
+    ThreadPriority::lowerCurrentThread();
     kv_log("TaskManager::run()");
     if (m_currentTask && m_decryptManager) {
         const QString announcement = m_currentTask->announcement();
@@ -148,6 +160,10 @@ void TaskManager::run()
             emit started(announcement, true);
         }
         send(m_currentTask->run(*m_decryptManager, [this] { return isCancelled(); }));
+    }
+    {
+        QWriteLocker locker(&m_lock);
+        m_stepDone = true;
     }
     kv_log("TaskManager::run() - loop exit");
 }

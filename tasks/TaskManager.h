@@ -5,9 +5,11 @@
 //
 // There is one manager per process (instance()). Its slots, onFinished() and
 // shutdown() run on the main thread; run() and the background task steps run on
-// the manager's thread. The lock guards only the cancel flag; the current-task
-// and decrypt-manager pointers are written on the main thread while the thread
-// is not running and read by run() after start(), so they need none.
+// the manager's thread. The lock guards the cancel flag and whether the current
+// task's step has returned; the current-task and decrypt-manager pointers are
+// written on the main thread while the thread is not running and read by run()
+// after start(), so they need none. The thread lowers its own priority (see
+// ThreadPriority) before it runs a step.
 //
 // The manager owns its signals: a task's step announces nothing and emits
 // nothing itself, it answers a report that run() sends on.
@@ -88,6 +90,9 @@ private:
     mutable QReadWriteLock m_lock;
     BackgroundTask* m_currentTask = nullptr;
     bool m_cancel = false;
+    // The current task's step has returned: set by run() before the thread ends
+    // (and so before finished() is sent), cleared when a task starts.
+    bool m_stepDone = false;
     // The decrypt manager the steps work on, looked up on the main thread when a
     // task starts, so that the manager's thread never builds one.
     DecryptManager* m_decryptManager = nullptr;

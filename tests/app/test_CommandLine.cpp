@@ -21,11 +21,16 @@ private slots:
         QTest::newRow("-v") << QStringList { "prog", "-v" } << int(A::Version) << QStringList {};
         QTest::newRow("--version") << QStringList { "prog", "--version" } << int(A::Version) << QStringList {};
         QTest::newRow("star") << QStringList { "prog", "*", "folder" } << int(A::Load) << QStringList { "/cwd" };
-        QTest::newRow("file then -h") << QStringList { "prog", "f", "-h" } << int(A::Load) << QStringList { "f", "-h" };
-        QTest::newRow("-H") << QStringList { "prog", "-H" } << int(A::Load) << QStringList { "-H" };
-        QTest::newRow("-help") << QStringList { "prog", "-help" } << int(A::Load) << QStringList { "-help" };
+        QTest::newRow("file then -h") << QStringList { "prog", "f", "-h" } << int(A::Load)
+                                      << QStringList { "/cwd/f", "/cwd/-h" };
+        QTest::newRow("-H") << QStringList { "prog", "-H" } << int(A::Load) << QStringList { "/cwd/-H" };
+        QTest::newRow("-help") << QStringList { "prog", "-help" } << int(A::Load) << QStringList { "/cwd/-help" };
         QTest::newRow("later star") << QStringList { "prog", "a", "*", "--version" } << int(A::Load)
-                                    << QStringList { "a", "*", "--version" };
+                                    << QStringList { "/cwd/a", "/cwd/*", "/cwd/--version" };
+        // Relative paths are fixed against the folder the program started in.
+        QTest::newRow("absolute and relative") << QStringList { "prog", "/abs/set5", "set5/", "../up" } << int(A::Load)
+                                               << QStringList { "/abs/set5", "/cwd/set5/", "/cwd/../up" };
+        QTest::newRow("empty argument") << QStringList { "prog", "" } << int(A::Load) << QStringList { "" };
     }
 
     void parse()

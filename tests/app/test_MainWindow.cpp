@@ -34,6 +34,8 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -50,6 +52,41 @@ using korvel::test::EnvelopeOptions;
 namespace {
 
 const QString kStartText = QStringLiteral("   Drag files and folders to start decrypting...");
+
+// Calls back whenever the watched object receives an event of one type.
+class EventWatcher : public QObject {
+public:
+    EventWatcher(QObject* watched, QEvent::Type type, std::function<void()> onEvent)
+        : m_type(type)
+        , m_onEvent(std::move(onEvent))
+    {
+        watched->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == m_type) {
+            m_onEvent();
+        }
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void()> m_onEvent;
+};
+
+// Holds a thread at a point it passes (a signal delivered directly) until the
+// test lets it go on.
+struct Gate {
+    QSemaphore reached;
+    QSemaphore open;
+    void pass()
+    {
+        reached.release();
+        open.acquire();
+    }
+};
 
 Bytes plaintextFor(const QString& name)
 {
@@ -469,43 +506,95 @@ private slots:
         QCOMPARE(phrase->echoMode(), QLineEdit::Password);
     }
 
+    // Cancel pressed while the load runs, and pressed just as it ends: the load's
+    // thread is held at a point of its run (before its step, or after its last
+    // cancel check with the summary on its way) while the button is clicked.
+    void busyDialogCancel_data()
+    {
+        QTest::addColumn<bool>("whileRunning");
+        QTest::newRow("while the load runs") << true;
+        QTest::newRow("as the load ends") << false;
+    }
+
     void busyDialogCancel()
     {
-        for (int d = 0; d < 40; ++d) {
-            for (int f = 0; f < 100; ++f) {
-                QDir().mkpath(m_dir->filePath(QStringLiteral("many/%1").arg(d)));
-                QFile file(m_dir->filePath(QStringLiteral("many/%1/%2").arg(d).arg(f)));
-                QVERIFY(file.open(QIODevice::WriteOnly));
-            }
+        QFETCH(bool, whileRunning);
+        for (int f = 0; f < 3; ++f) {
+            writeEnvelope(QStringLiteral("many/%1.korvel-env").arg(f));
         }
         BusyDialog* busy = BusyDialog::instance();
+        TaskManager* tasks = TaskManager::instance();
+        auto* label = busy->findChild<QLabel*>("_label");
+        auto* cancelButton = busy->findChild<QPushButton*>("_cancelBtn");
         QSignalSpy cancelled(busy, &BusyDialog::cancelled);
-        QSignalSpy messages(TaskManager::instance(), &TaskManager::statusMessage);
-        QSignalSpy loaded(TaskManager::instance(), &TaskManager::filesLoaded);
-        QString shownText;
-        QTimer clicker;
-        clicker.setInterval(1);
-        connect(&clicker, &QTimer::timeout, this, [&] {
-            if (busy->isVisible() && shownText.isEmpty()) {
-                shownText = busy->findChild<QLabel*>("_label")->text();
-                QTest::mouseClick(busy->findChild<QPushButton*>("_cancelBtn"), Qt::LeftButton);
+        QSignalSpy messages(tasks, &TaskManager::statusMessage);
+        QSignalSpy loaded(tasks, &TaskManager::filesLoaded);
+
+        Gate gate;
+        QObject holds; // its connections end before the gate goes
+        if (whileRunning) {
+            connect(
+                tasks, &QThread::started, &holds, [&gate] { gate.pass(); }, Qt::DirectConnection);
+        } else {
+            connect(
+                tasks, &TaskManager::filesLoaded, &holds, [&gate] { gate.pass(); }, Qt::DirectConnection);
+        }
+        const auto letGo = qScopeGuard([&] {
+            gate.open.release();
+            tasks->wait();
+        });
+
+        QStringList shown; // the text and whether Cancel shows, at every showing
+        EventWatcher watcher(busy, QEvent::Show, [&] {
+            shown << QStringLiteral("%1:%2").arg(label->text()).arg(cancelButton->isVisibleTo(busy));
+            if (shown.size() == 1) {
+                // From the event loop inside the dialog's exec().
+                QMetaObject::invokeMethod(
+                    this,
+                    [&] {
+                        if (!whileRunning) {
+                            gate.reached.acquire(); // the load has made its last cancel check
+                        }
+                        QTest::mouseClick(cancelButton, Qt::LeftButton);
+                        if (!whileRunning) {
+                            // The thread ends before the cancel request is handled.
+                            gate.open.release();
+                            QVERIFY(tasks->wait(20000));
+                        }
+                    },
+                    Qt::QueuedConnection);
+            } else if (tasks->isRunning()) {
+                gate.open.release(); // "Cancelling...": the load goes on to its end, which closes the dialog
+            } else {
+                // Shown after the load's end had closed it: nothing would close it again.
+                QTimer::singleShot(0, busy, &QWidget::hide);
             }
         });
-        clicker.start();
-        TaskManager::instance()->loadFiles({ m_dir->filePath(QStringLiteral("many")) });
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !TaskManager::instance()->isRunning() && !TaskManager::instance()->currentTask(), 30000);
-        QTRY_VERIFY(!busy->isVisible());
-        QCOMPARE(shownText, QStringLiteral("Loading files..."));
+
+        tasks->loadFiles({ m_dir->filePath(QStringLiteral("many")) });
+        QTRY_VERIFY_WITH_TIMEOUT(!tasks->isRunning() && !tasks->currentTask(), 30000);
+        // Everything already posted (a late request to show the dialog too) has been handled.
+        bool flushed = false;
+        QMetaObject::invokeMethod(
+            this, [&flushed] { flushed = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY(flushed);
+
+        QVERIFY(!busy->isVisible());
         QCOMPARE(cancelled.size(), 1);
-        // The load either stopped on the cancel, or had ended before it arrived.
-        const bool stopped = !messages.isEmpty() && messages.first().at(0).toString() == "Cancelling...";
-        if (stopped) {
+        QVERIFY(!tasks->isCancelled());
+        if (whileRunning) {
+            QCOMPARE(shown, (QStringList { "Loading files...:1", "Cancelling...:0" }));
             QCOMPARE(loaded.size(), 0);
-            QCOMPARE(messages.last().at(0).toString(), QString());
+            QCOMPARE(messages.size(), 2);
+            QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("Cancelling..."));
+            QCOMPARE(messages.at(1).at(0).toString(), QString());
             QCOMPARE(DecryptManager::instance()->getNumPending(), 0);
         } else {
+            QCOMPARE(shown, QStringList { "Loading files...:1" });
             QCOMPARE(loaded.size(), 1);
+            QCOMPARE(messages.size(), 0);
+            QCOMPARE(DecryptManager::instance()->getNumPending(), 3);
+            QCOMPARE(status(), QStringLiteral("   3 files loaded successfully."));
         }
     }
 
@@ -1002,6 +1091,10 @@ private slots:
         QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully.";
         QTest::newRow("folder and file") << QStringList { "korvelcrypt", "@elsewhere", "@one" }
                                          << "   2 files loaded successfully.";
+        // One folder named three ways is loaded once; relative paths are taken from
+        // the folder the program started in.
+        QTest::newRow("one folder three ways") << QStringList { "korvelcrypt", "../elsewhere/", "@elsewhere",
+            "../elsewhere", "./x" } << "   2 files loaded. 2 duplicates skipped.";
     }
 
     void commandLine()

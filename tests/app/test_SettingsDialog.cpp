@@ -2,6 +2,7 @@
 // the thread count, and the delete flag reaching the decrypt manager.
 #include "app/SettingsDialog.h"
 #include "engine/DecryptManager.h"
+#include "tests/support/EnvelopeWriter.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestSettingsDialog : public QObject {
@@ -121,7 +123,7 @@ private slots:
         // What the main window does at start-up.
         DecryptManager::instance()->onChangeNumThreads(dialog->getNumThreads());
         QCOMPARE(DecryptManager::instance()->getNumThreads(), managerThreads);
-        QCOMPARE(DecryptManager::instance()->deleteEncryptedOnSuccess(), checked);
+        QCOMPARE(DecryptManager::deleteEncryptedOnSuccess(), checked);
     }
 
     void okSavesAndShowSaves()
@@ -154,7 +156,7 @@ private slots:
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toInt(), 4);
         QCOMPARE(DecryptManager::instance()->getNumThreads(), 4);
-        QVERIFY(DecryptManager::instance()->deleteEncryptedOnSuccess());
+        QVERIFY(DecryptManager::deleteEncryptedOnSuccess());
 
         dialog->buttonBox->button(QDialogButtonBox::Cancel)->click();
         QVERIFY(!dialog->isVisible());
@@ -163,7 +165,7 @@ private slots:
         QCOMPARE(changed.count(), 2);
         QCOMPARE(changed.at(1).at(0).toInt(), 2);
         QCOMPARE(DecryptManager::instance()->getNumThreads(), 2);
-        QVERIFY(!DecryptManager::instance()->deleteEncryptedOnSuccess());
+        QVERIFY(!DecryptManager::deleteEncryptedOnSuccess());
         QCOMPARE(store().value(QStringLiteral("settings/threadIndex")).toInt(), 1);
         QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), false);
     }
@@ -178,11 +180,53 @@ private slots:
         QVERIFY(!dialog->isVisible());
         QVERIFY(dialog->_deleteEncryptedCheck->isChecked());
         QCOMPARE(dialog->getNumThreads(), 8);
-        QVERIFY(DecryptManager::instance()->deleteEncryptedOnSuccess());
+        QVERIFY(DecryptManager::deleteEncryptedOnSuccess());
         QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), false);
         dialog->show();
         QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), true);
         QCOMPARE(store().value(QStringLiteral("settings/threadIndex")).toInt(), 3);
+    }
+
+    // The decrypt manager asks the box when a task completes: every manager, also
+    // one built after the last was shut down, acts on the box as it shows, and
+    // none does once the dialog is gone.
+    void everyManagerSeesTheBox_data()
+    {
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("checked") << true;
+        QTest::newRow("unchecked") << false;
+    }
+
+    void everyManagerSeesTheBox()
+    {
+        QFETCH(bool, checked);
+        SettingsDialog* dialog = fresh();
+        dialog->_deleteEncryptedCheck->setChecked(checked);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (int build = 0; build < 3; ++build) {
+            DecryptManager::destroyInstance();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            DecryptManager* manager = DecryptManager::instance();
+            QCOMPARE(DecryptManager::deleteEncryptedOnSuccess(), checked);
+
+            const QString source = dir.filePath(QStringLiteral("run%1.korvel-env").arg(build));
+            QVERIFY(korvel::test::writeEnvelope(source.toStdString(), korvel::test::patternBytes(5000, build)));
+            QCOMPARE(manager->addFiles({ source }), 1);
+            QSignalSpy finished(manager, &DecryptManager::allFinished);
+            manager->startDecrypt(QStringLiteral("secret"));
+            QVERIFY(finished.wait(60000));
+            QTRY_VERIFY(!manager->isDecrypting());
+            QCOMPARE(manager->getNumCompleted(), 1);
+            QVERIFY(QFile::exists(dir.filePath(QStringLiteral("run%1").arg(build))));
+            QCOMPARE(QFile::exists(source), !checked);
+        }
+        // The box's state at the moment of asking counts.
+        dialog->_deleteEncryptedCheck->setChecked(!checked);
+        QCOMPARE(DecryptManager::deleteEncryptedOnSuccess(), !checked);
+        dialog->_deleteEncryptedCheck->setChecked(true);
+        SettingsDialog::destroyInstance();
+        QVERIFY(!DecryptManager::deleteEncryptedOnSuccess());
     }
 
     void nonNumericTextGivesZero()

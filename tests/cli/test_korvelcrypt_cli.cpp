@@ -272,6 +272,7 @@ private slots:
     void naming_data();
     void naming();
     void walksFoldersLikeTheFileLoad();
+    void sameFileNamedSeveralWays();
     void failures_data();
     void failures();
     void mixedFolder();
@@ -397,6 +398,37 @@ void TestKorvelcryptCli::walksFoldersLikeTheFileLoad()
     QVERIFY(!QFileInfo::exists(dir + "/in/.git/c"));
     QVERIFY(!QFileInfo::exists(dir + "/in/link"));
     QVERIFY(!QFileInfo::exists(dir + "/elsewhere/d"));
+}
+
+// "set5/ /abs/set5 set5": every file is decrypted once, reported under the name
+// the arguments first gave it; nothing gets a "(decrypted)" twin.
+void TestKorvelcryptCli::sameFileNamedSeveralWays()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/set5/x.pdf.korvel-env", "x"));
+    QVERIFY(writeEnvelope(dir + "/set5/sub/y.txt.korvel-env", "y"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << "--threads"
+                                                         << "4"
+                                                         << "set5/" << dir + "/set5"
+                                                         << "set5"
+                                                         << "./set5/sub/../x.pdf.korvel-env",
+        dir);
+    QCOMPARE(result.status, 0);
+    QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 0 failed, 2 total"));
+    std::sort(lines.begin(), lines.end());
+    const QList<QByteArray> expected {
+        "OK\tset5/sub/y.txt.korvel-env\t" + QDir(dir).absoluteFilePath("set5/sub/y.txt").toUtf8(),
+        "OK\tset5/x.pdf.korvel-env\t" + QDir(dir).absoluteFilePath("set5/x.pdf").toUtf8(),
+    };
+    QCOMPARE(lines, expected);
+    QVERIFY2(result.err.contains("2 files loaded. 5 duplicates skipped."), result.err.constData());
+    QCOMPARE(
+        tree(dir + "/set5"), (QStringList { "sub", "sub/y.txt", "sub/y.txt.korvel-env", "x.pdf", "x.pdf.korvel-env" }));
+    QCOMPARE(readAll(dir + "/set5/x.pdf"), QByteArray("x"));
 }
 
 void TestKorvelcryptCli::failures_data()

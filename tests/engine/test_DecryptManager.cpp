@@ -2,12 +2,17 @@
 // writer in temporary folders, and the signals the main window listens to.
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/FileLoading.h"
+#include "engine/ThreadPriority.h"
+#include "engine/ZervDecryptWorker.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -15,6 +20,8 @@
 
 #include <atomic>
 #include <new>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using korvel::test::Bytes;
 using korvel::test::entries;
@@ -27,11 +34,21 @@ namespace {
 // non-throwing new on the dispatch thread; the test can make the next ones fail.
 std::atomic<int> g_failRecordAllocations { 0 };
 std::atomic<QThread*> g_dispatchThread { nullptr };
+// The nice value the dispatch thread had when it last made a record.
+std::atomic<int> g_dispatchNice { -100 };
+
+// The calling thread's nice value, read without the code under test.
+int niceOfThisThread()
+{
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+}
 
 } // namespace
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
+    if (QThread::currentThread() == g_dispatchThread.load())
+        g_dispatchNice = niceOfThisThread();
     if (g_failRecordAllocations.load() > 0 && QThread::currentThread() == g_dispatchThread.load()
         && g_failRecordAllocations.fetch_sub(1) > 0)
         return nullptr;
@@ -52,20 +69,37 @@ QStringList sources(const QList<CryptTask*>& tasks)
     return list;
 }
 
-// State letter of the manager's dispatch thread in /proc ('R' running, 'S' sleeping);
-// 0 when it is not found.
-char dispatchThreadState()
+// The /proc folder of the manager's dispatch thread; empty when it is not found.
+QString dispatchThreadFolder()
 {
     QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         const QString task = it.next();
-        if (readAll(task + QStringLiteral("/comm")).trimmed() != "DecryptManager")
-            continue;
-        const QByteArray stat = readAll(task + QStringLiteral("/stat"));
-        const qsizetype close = stat.lastIndexOf(')');
-        return close >= 0 && close + 2 < stat.size() ? stat.at(close + 2) : 0;
+        if (readAll(task + QStringLiteral("/comm")).trimmed() == "DecryptManager")
+            return task;
     }
-    return 0;
+    return {};
+}
+
+// State letter of a thread in /proc ('R' running or runnable, 'S' sleeping); 0
+// when it is gone.
+char threadState(const QString& folder)
+{
+    const QByteArray stat = readAll(folder + QStringLiteral("/stat"));
+    const qsizetype close = stat.lastIndexOf(')');
+    return close >= 0 && close + 2 < stat.size() ? stat.at(close + 2) : 0;
+}
+
+// How often the scheduler has switched a thread out, by its choice or not; -1
+// when it is gone. A thread blocked on a wait condition is never switched.
+qint64 contextSwitches(const QString& folder)
+{
+    qint64 total = -1;
+    for (const QByteArray& line : readAll(folder + QStringLiteral("/status")).split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+            total = qMax<qint64>(total, 0) + line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return total;
 }
 
 } // namespace
@@ -128,6 +162,23 @@ private:
         return nullptr;
     }
 
+    // Every worker that begins a task waits there, on its own thread and before
+    // it reads anything, until it is cancelled: the task then certainly runs and
+    // cannot end before the test cancels it (or destroys the manager, which
+    // cancels it first).
+    void holdWorkersUntilCancelled()
+    {
+        for (ZervDecryptWorker* worker : m_manager->findChildren<ZervDecryptWorker*>()) {
+            connect(
+                worker, &ZervDecryptWorker::started, m_manager,
+                [](ZervDecryptWorker* held) {
+                    while (!held->isCancelled())
+                        QThread::msleep(1);
+                },
+                Qt::DirectConnection);
+        }
+    }
+
     // Waits until the task for the given path has started on a worker.
     bool waitForStart(const QString& source)
     {
@@ -163,6 +214,7 @@ private slots:
     void cleanup()
     {
         DecryptManager::destroyInstance();
+        DecryptManager::setDeleteEncryptedSetting({});
         m_manager = nullptr;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // Whatever a test left decrypting, no partial output stays beside the big envelope.
@@ -212,6 +264,74 @@ private slots:
         QCOMPARE(m_manager->getTotalTasks(), 4);
     }
 
+    // One file named in several ways is one task: every path reaches the manager
+    // absolute and clean. Inputs are relative to the test folder (the current
+    // folder during the load) or, with "@", absolute.
+    void loadingMakesPathsAbsoluteAndClean_data()
+    {
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<QStringList>("found"); // relative to the test folder
+        QTest::addColumn<QStringList>("named"); // "@": the test folder
+        QTest::addColumn<int>("added");
+        QTest::newRow("a folder named three ways")
+            << QStringList { "set5/", "@set5", "set5" }
+            << QStringList { "set5/x.korvel-env", "set5/sub/y.korvel-env", "set5/x.korvel-env", "set5/sub/y.korvel-env",
+                   "set5/x.korvel-env", "set5/sub/y.korvel-env" }
+            << QStringList { "set5/x.korvel-env", "set5/sub/y.korvel-env", "@set5/x.korvel-env",
+                   "@set5/sub/y.korvel-env", "set5/x.korvel-env", "set5/sub/y.korvel-env" }
+            << 2;
+        QTest::newRow("dots and doubled slashes")
+            << QStringList { "./set5//x.korvel-env", "set5/./x.korvel-env", "@set5/sub/../x.korvel-env" }
+            << QStringList { "set5/x.korvel-env", "set5/x.korvel-env", "set5/x.korvel-env" }
+            << QStringList { "./set5//x.korvel-env", "set5/./x.korvel-env", "@set5/sub/../x.korvel-env" } << 1;
+        QTest::newRow("a folder with dots") << QStringList { "set5/sub/./", "set5//sub" }
+                                            << QStringList { "set5/sub/y.korvel-env", "set5/sub/y.korvel-env" }
+                                            << QStringList { "set5/sub/./y.korvel-env", "set5//sub/y.korvel-env" } << 1;
+        // "link" leads to set5/sub: the system reads link/.. as set5, not as the
+        // test folder, which holds a file of the same name.
+        QTest::newRow("a parent step after a link") << QStringList { "link/../x.korvel-env", "set5/x.korvel-env" }
+                                                    << QStringList { "set5/x.korvel-env", "set5/x.korvel-env" }
+                                                    << QStringList { "link/../x.korvel-env", "set5/x.korvel-env" } << 1;
+        QTest::newRow("a link is kept") << QStringList { "link/y.korvel-env" } << QStringList { "link/y.korvel-env" }
+                                        << QStringList { "link/y.korvel-env" } << 1;
+        QTest::newRow("nothing there") << QStringList { "", "missing/..", "missing" } << QStringList {}
+                                       << QStringList {} << 0;
+    }
+
+    void loadingMakesPathsAbsoluteAndClean()
+    {
+        QFETCH(QStringList, inputs);
+        QFETCH(QStringList, found);
+        QFETCH(QStringList, named);
+        QFETCH(int, added);
+        const QString root = QFileInfo(m_dir->path()).canonicalFilePath();
+        QVERIFY(QDir(root).mkpath(QStringLiteral("set5/sub")));
+        writeFile(QStringLiteral("set5/x.korvel-env"));
+        writeFile(QStringLiteral("set5/sub/y.korvel-env"));
+        writeFile(QStringLiteral("x.korvel-env")); // where text folding of link/.. would lead
+        QVERIFY(QFile::link(root + QStringLiteral("/set5/sub"), root + QStringLiteral("/link")));
+        const auto withRoot = [&root](QStringList list, bool marked) {
+            for (QString& entry : list) {
+                if (!marked)
+                    entry = root + QLatin1Char('/') + entry;
+                else if (entry.startsWith(QLatin1Char('@')))
+                    entry = root + QLatin1Char('/') + entry.mid(1);
+            }
+            return list;
+        };
+
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(root));
+        const FileLoading::Result result = FileLoading::load(withRoot(inputs, true), *m_manager);
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(result.found, withRoot(found, false));
+        QCOMPARE(result.named, withRoot(named, true));
+        QCOMPARE(result.added, added);
+        QCOMPARE(result.duplicates(), found.size() - added);
+        QCOMPARE(m_manager->getNumPending(), added);
+        QCOMPARE(result.skipped.size(), found.isEmpty() ? inputs.size() : 0);
+    }
+
     void threadLimitAndWorkerReuse()
     {
         QStringList paths;
@@ -235,22 +355,68 @@ private slots:
     void dispatchSleepsWhileWorkersAreBusy()
     {
         m_manager->onChangeNumThreads(1);
+        holdWorkersUntilCancelled();
         m_manager->addFiles({ m_big, envelope(QStringLiteral("next.korvel-env")) });
         m_manager->startDecrypt(QStringLiteral("secret"));
         QVERIFY(waitForStart(m_big));
-        // Every slot is taken and a path waits: the dispatch thread must block, not poll.
-        // The first task's start can be seen before the thread has reached its wait.
-        QTRY_VERIFY(dispatchThreadState() == 'S');
-        int running = 0;
-        for (int sample = 0; sample < 20 && m_manager->getNumRunningTasks() == 1; ++sample) {
-            const char state = dispatchThreadState();
-            QVERIFY(state != 0);
-            running += state == 'R';
+        const QString dispatch = dispatchThreadFolder();
+        QVERIFY(!dispatch.isEmpty());
+        // Every slot is taken and a path waits, and nothing can free the slot: the
+        // dispatch thread must block, not poll. Once asleep it stays asleep and
+        // is never switched in again.
+        QTRY_COMPARE_WITH_TIMEOUT(threadState(dispatch), 'S', 20000);
+        const qint64 switches = contextSwitches(dispatch);
+        QVERIFY(switches >= 0);
+        for (int sample = 0; sample < 20; ++sample) {
+            QCOMPARE(threadState(dispatch), 'S');
             QThread::yieldCurrentThread();
         }
-        QCOMPARE(running, 0);
+        QCOMPARE(contextSwitches(dispatch), switches);
+        QCOMPARE(m_manager->getNumRunningTasks(), 1);
+        QCOMPARE(m_manager->getNumPending(), 1);
         m_manager->cancel();
         settle();
+    }
+
+    // The workers and the dispatch thread give way to the window: each runs with
+    // a nice value well above the main thread's, whatever the toolkit's priority
+    // hint does.
+    void backgroundThreadsRunBelowTheWindow()
+    {
+        const int window = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        const int expected = qMin(window + ThreadPriority::kBackgroundSteps, ThreadPriority::kLowestNice);
+        QMutex seenLock;
+        QList<int> seen;
+        for (ZervDecryptWorker* worker : m_manager->findChildren<ZervDecryptWorker*>()) {
+            // On the worker's own thread, as its task begins.
+            connect(
+                worker, &ZervDecryptWorker::started, m_manager,
+                [&] {
+                    QMutexLocker locker(&seenLock);
+                    seen.append(niceOfThisThread());
+                },
+                Qt::DirectConnection);
+        }
+        m_manager->onChangeNumThreads(2);
+        m_manager->addFiles({ envelope(QStringLiteral("a.korvel-env")), envelope(QStringLiteral("b.korvel-env")),
+            envelope(QStringLiteral("c.korvel-env")) });
+        g_dispatchNice = -100;
+        QVERIFY(runToEnd());
+        QCOMPARE(m_manager->getNumCompleted(), 3);
+        QCOMPARE(seen, QList<int>(3, expected));
+        QCOMPARE(g_dispatchNice.load(), expected);
+        // The calling thread keeps its own.
+        QCOMPARE(niceOfThisThread(), window);
+        // Asking again changes nothing.
+        int again = -100;
+        QThread* thread = QThread::create([&again] {
+            ThreadPriority::lowerCurrentThread();
+            again = ThreadPriority::lowerCurrentThread();
+        });
+        thread->start();
+        QVERIFY(thread->wait(20000));
+        delete thread;
+        QCOMPARE(again, expected);
     }
 
     void destinationNaming_data()
@@ -350,7 +516,15 @@ private slots:
         QVERIFY(QFile::exists(kept));
         QVERIFY(!finishedFor(kept)->sourceDeleted);
 
-        m_manager->setDeleteEncryptedOnSuccess(true);
+        // The setting outlives the manager: one built afterwards asks the same one.
+        bool deleting = false;
+        DecryptManager::setDeleteEncryptedSetting([&deleting] { return deleting; });
+        DecryptManager::destroyInstance();
+        m_manager = DecryptManager::instance();
+        g_dispatchThread = m_manager;
+        QVERIFY(!DecryptManager::deleteEncryptedOnSuccess());
+        deleting = true;
+        QVERIFY(DecryptManager::deleteEncryptedOnSuccess());
         const QString gone = envelope(QStringLiteral("gone.txt.korvel-env"));
         const QString notes = envelope(QStringLiteral("notes"));
         writeFile(QStringLiteral("gone.txt"));
@@ -412,6 +586,7 @@ private slots:
     {
         const QString small = envelope(QStringLiteral("small.korvel-env"));
         m_manager->onChangeNumThreads(1);
+        holdWorkersUntilCancelled();
         m_manager->addFiles({ m_big, small });
         QSignalSpy finished(m_manager, &DecryptManager::allFinished);
         QSignalSpy stats(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged));
@@ -501,6 +676,7 @@ private slots:
         QFETCH(QString, operation);
         const QString small = envelope(QStringLiteral("small.korvel-env"));
         m_manager->onChangeNumThreads(1);
+        holdWorkersUntilCancelled();
         m_manager->addFiles({ m_big, small });
         m_manager->startDecrypt(QStringLiteral("secret"));
         QVERIFY(waitForStart(m_big));
@@ -609,15 +785,95 @@ private slots:
         QVERIFY(again.isNull());
     }
 
+    // Cancel at every moment of the dispatch: just after the dispatch thread has
+    // taken one, two, ... eight paths. A task taken before cancel() returns is
+    // cancelled (or had already finished); none starts afterwards, so automatic
+    // deletion never removes the source of a task that was meant to stop.
+    void cancelStopsEveryTakenTask()
+    {
+        constexpr int kFiles = 8;
+        constexpr int kRounds = 250;
+        QStringList templates;
+        for (int i = 0; i < kFiles; ++i)
+            templates.append(envelope(QStringLiteral("t%1.korvel-env").arg(i), 3000));
+        m_manager->onChangeNumThreads(8);
+        DecryptManager::setDeleteEncryptedSetting([] { return true; });
+
+        std::atomic<bool> cancelReturned { false };
+        QMutex violationsLock;
+        QStringList violations;
+        for (ZervDecryptWorker* worker : m_manager->findChildren<ZervDecryptWorker*>()) {
+            // Runs on the worker's own thread as it begins its task.
+            connect(
+                worker, &ZervDecryptWorker::started, this,
+                [&](ZervDecryptWorker* started) {
+                    if (cancelReturned.load() && !started->isCancelled()) {
+                        const CryptTask* task = started->task();
+                        QMutexLocker locker(&violationsLock);
+                        violations.append(task ? task->loadedSource() : QStringLiteral("?"));
+                    }
+                },
+                Qt::DirectConnection);
+        }
+
+        for (int round = 0; round < kRounds; ++round) {
+            const QString folder = path(QStringLiteral("round%1").arg(round));
+            QVERIFY(QDir().mkpath(folder));
+            QStringList paths;
+            for (const QString& source : std::as_const(templates)) {
+                paths.append(folder + QLatin1Char('/') + QFileInfo(source).fileName());
+                QVERIFY(QFile::copy(source, paths.last()));
+            }
+            QCOMPARE(m_manager->addFiles(paths), kFiles);
+
+            QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+            cancelReturned = false;
+            m_manager->startDecrypt(QStringLiteral("secret"));
+            const int taken = round % 8 + 1;
+            while (m_manager->getNumPending() > kFiles - taken && m_manager->isDecrypting())
+                QThread::yieldCurrentThread();
+            m_manager->cancel();
+            cancelReturned = true;
+            QVERIFY(finished.count() > 0 || finished.wait(60000));
+            settle();
+
+            {
+                QMutexLocker locker(&violationsLock);
+                QVERIFY2(violations.isEmpty(),
+                    qPrintable(QStringLiteral("round %1: started after cancel(): %2")
+                                   .arg(round)
+                                   .arg(violations.join(QStringLiteral(", ")))));
+            }
+            // Every path is either finished or waiting again, and only finished
+            // tasks lost their source.
+            QStringList done;
+            for (const CryptTask* task : m_manager->getCompletedTasks())
+                done.append(task->loadedSource());
+            QCOMPARE(done.size() + m_manager->getNumPending(), kFiles);
+            QCOMPARE(m_manager->getNumFailed(), 0);
+            for (const QString& source : std::as_const(paths)) {
+                if (done.contains(source))
+                    QVERIFY(!QFile::exists(source));
+                else
+                    QCOMPARE(readAll(source), readAll(templates.at(paths.indexOf(source))));
+            }
+            QVERIFY(m_manager->clearAll());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+
     void shutdownWhileDecrypting()
     {
         QStringList copies { m_big };
         for (int i = 0; i < 3; ++i)
             copies.append(envelope(QStringLiteral("m%1.korvel-env").arg(i), 8 << 20));
         m_manager->onChangeNumThreads(8);
+        holdWorkersUntilCancelled();
         m_manager->addFiles(copies);
         m_manager->startDecrypt(QStringLiteral("secret"));
         QVERIFY(waitForStart(m_big));
+        // Destroyed while every task runs: it cancels them, waits for their threads
+        // and leaves no output behind.
         DecryptManager::destroyInstance();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // No temporary file is left, and a new manager starts empty.

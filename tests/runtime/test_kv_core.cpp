@@ -3,11 +3,39 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
+
+namespace {
+
+// Reads of one descriptor are counted, and on a chosen read the test's data is
+// written into the pipe just before it, as if it arrived at that moment: the
+// retries are then followed read by read, whatever the scheduler does.
+std::atomic<int> g_watchedFd { -1 };
+std::atomic<int> g_reads { 0 };
+std::atomic<int> g_arriveAtRead { 0 };
+std::atomic<int> g_arrivingFd { -1 };
+
+} // namespace
+
+// Stands in for the C library's read() in this test program (the runtime
+// library's calls reach it too) and hands every call on.
+extern "C" ssize_t read(int fd, void* buffer, size_t count)
+{
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const Read next = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    if (fd >= 0 && fd == g_watchedFd.load()) {
+        if (++g_reads == g_arriveAtRead.load()) {
+            const ssize_t written = write(g_arrivingFd.load(), "late", 4);
+            (void)written;
+        }
+    }
+    return next(fd, buffer, count);
+}
 
 class TestKvCore : public QObject {
     Q_OBJECT
@@ -322,17 +350,22 @@ void TestKvCore::readRetriesExhaustedResources()
     kv_file_t reader = fds[0];
     char buffer[8];
     unsigned n = 42;
+    g_reads = 0;
+    g_arriveAtRead = 0;
+    g_arrivingFd = fds[1];
+    g_watchedFd = fds[0];
     QCOMPARE(kv_file_read(&reader, buffer, sizeof buffer, &n), EAGAIN);
     QCOMPARE(n, 0u);
+    QCOMPARE(g_reads.load(), 11);
 
-    // Data that arrives during the retries is read.
-    std::thread writer([fd = fds[1]] {
-        usleep(20000);
-        QCOMPARE(write(fd, "late", 4), ssize_t(4));
-    });
+    // Data that arrives during the retries is read: here just before the
+    // seventh read, the second of those that follow a delay.
+    g_reads = 0;
+    g_arriveAtRead = 7;
     const int rc = kv_file_read(&reader, buffer, sizeof buffer, &n);
-    writer.join();
+    g_watchedFd = -1;
     QCOMPARE(rc, 0);
+    QCOMPARE(g_reads.load(), 7);
     QCOMPARE(QByteArray(buffer, n), QByteArray("late"));
     close(fds[0]);
     close(fds[1]);

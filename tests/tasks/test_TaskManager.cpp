@@ -2,6 +2,7 @@
 // clearing by status, reload and delete results, the one-at-a-time rule and
 // cancellation.
 #include "engine/DecryptManager.h"
+#include "engine/ThreadPriority.h"
 #include "tasks/ClearStatusTask.h"
 #include "tasks/FileLoadTask.h"
 #include "tasks/ReloadFailedTask.h"
@@ -10,8 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +52,34 @@ public:
     }
 
     QStringList log;
+};
+
+// Holds the manager's thread before its step until open() (and in any case when
+// it goes), so that a test can act while the step has certainly not begun.
+class StartGate {
+public:
+    explicit StartGate(TaskManager* manager)
+        : m_manager(manager)
+    {
+        QObject::connect(
+            manager, &QThread::started, &m_context, [this] { m_open.acquire(); }, Qt::DirectConnection);
+    }
+    ~StartGate()
+    {
+        m_open.release();
+        if (m_manager) {
+            m_manager->wait();
+        }
+    }
+    StartGate(const StartGate&) = delete;
+    StartGate& operator=(const StartGate&) = delete;
+
+    void open() { m_open.release(); }
+
+private:
+    QPointer<TaskManager> m_manager;
+    QSemaphore m_open;
+    QObject m_context; // declared last: its connection ends first
 };
 
 void touch(const QString& path)
@@ -258,37 +292,62 @@ private slots:
     {
         touch(path("d/a"));
         touch(path("d/b"));
-        runLoadWithoutEventLoop({ path("d/a") });
         Recorder recorder(m_manager);
-        m_manager->cancel();
-        QVERIFY(m_manager->isCancelled());
-        QCOMPARE(m_manager->walkDirectory(path("d"), QStringLiteral("*"), true), QStringList {});
-        // The flag stays set until onFinished(), so this load stops at its first
-        // check; waiting here keeps the earlier run's onFinished() from arriving
-        // while it runs.
-        m_manager->loadFiles({ path("d") });
-        QVERIFY(m_manager->wait(20000));
-        QVERIFY(waitIdle());
-        QVERIFY(QTest::qWaitFor([&] { return !m_manager->isCancelled(); }));
+        {
+            StartGate gate(m_manager);
+            m_manager->loadFiles({ path("d") });
+            // The thread waits before its step: the cancel lands while the load runs.
+            m_manager->cancel();
+            QVERIFY(m_manager->isCancelled());
+            QCOMPARE(m_manager->walkDirectory(path("d"), QStringLiteral("*"), true), QStringList {});
+            gate.open();
+            QVERIFY(waitIdle());
+        }
+        QVERIFY(!m_manager->isCancelled());
         QCOMPARE(recorder.with("loaded:"), QStringList {});
         QCOMPARE(recorder.with("message:"), (QStringList { "message:Cancelling...:1", "message::0" }));
-        QCOMPARE(recorder.with("started:"), (QStringList { "started:Cancelling...:0", "started:Loading files...:1" }));
-        QCOMPARE(DecryptManager::instance()->getNumPending(), 1);
+        QCOMPARE(recorder.with("started:"), (QStringList { "started:Loading files...:1", "started:Cancelling...:0" }));
+        QCOMPARE(DecryptManager::instance()->getNumPending(), 0);
     }
 
     void cancelledClearStillCompletes()
     {
         touch(path("a"));
-        runLoadWithoutEventLoop({ path("a") });
+        DecryptManager::instance()->addFiles({ path("a") });
         Recorder recorder(m_manager);
-        m_manager->cancel();
-        m_manager->clearStatus(Task::WAITING);
-        QVERIFY(m_manager->wait(20000));
-        QVERIFY(m_manager->isCancelled());
-        QVERIFY(waitIdle());
-        QVERIFY(QTest::qWaitFor([&] { return recorder.with("message::0").size() == 1; }));
+        {
+            StartGate gate(m_manager);
+            m_manager->clearStatus(Task::WAITING);
+            m_manager->cancel();
+            QVERIFY(m_manager->isCancelled());
+            gate.open();
+            QVERIFY(waitIdle());
+        }
         QCOMPARE(recorder.with("cleared:"), QStringList { "cleared:All pending tasks cleared." });
+        QCOMPARE(recorder.with("message:"), (QStringList { "message:Cancelling...:1", "message::0" }));
         QCOMPARE(DecryptManager::instance()->getNumPending(), 0);
+    }
+
+    // A cancel that comes after the step has returned (the thread has ended, its
+    // end not yet handled here) has nothing left to stop. It announces nothing: a
+    // "Cancelling..." sent now would reach the busy dialog after the thread's end
+    // had closed it, and open it again for good. Nor does it cut the next
+    // operation short.
+    void cancelAfterTheStepEndedDoesNothing()
+    {
+        touch(path("a"));
+        Recorder recorder(m_manager);
+        runLoadWithoutEventLoop({ path("a") });
+        m_manager->cancel();
+        QVERIFY(!m_manager->isCancelled());
+        QCOMPARE(recorder.log, QStringList { "started:Loading files...:1" });
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:1 files loaded successfully." });
+        QCOMPARE(recorder.with("message:"), QStringList {});
+        QCOMPARE(recorder.with("started:"), QStringList { "started:Loading files...:1" });
+        m_manager->loadFiles({ path("a") });
+        QVERIFY(waitIdle());
+        QCOMPARE(recorder.with("loaded:").last(), QStringLiteral("loaded:0 files loaded. 1 duplicates skipped."));
     }
 
     void clearByStatus_data()
@@ -340,6 +399,29 @@ private slots:
             (QStringList { "started:Reloading failed tasks...:1", "reload:Failed list is empty.",
                 "started:Deleting encrypted source files...:1",
                 "message:Encrypted source files deleted from finished tasks.:0" }));
+    }
+
+    // The runner's thread gives way to the window: it runs its steps with a nice
+    // value well above the main thread's, whatever the toolkit's priority hint does.
+    void threadRunsBelowTheWindow()
+    {
+        const int window = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        const int expected = qMin(window + ThreadPriority::kBackgroundSteps, ThreadPriority::kLowestNice);
+        std::atomic<int> seen { -100 };
+        QObject context;
+        // A clear announces itself from the manager's thread.
+        connect(
+            m_manager, &TaskManager::started, &context,
+            [&] {
+                if (QThread::currentThread() == m_manager) {
+                    seen = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+                }
+            },
+            Qt::DirectConnection);
+        m_manager->clearStatus(Task::FINISHED);
+        QVERIFY(waitIdle());
+        QCOMPARE(seen.load(), expected);
+        QCOMPARE(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), window);
     }
 
     void shutdownWaitsForALongLoad()
