@@ -1,5 +1,7 @@
 #include "engine/OverlappedWriter.h"
 
+#include "engine/ThreadPriority.h"
+
 #include <openssl/crypto.h>
 
 #include <cerrno>
@@ -191,6 +193,8 @@ void OverlappedWriter::handOver()
 
 void OverlappedWriter::writerLoop()
 {
+    // A background thread like the worker that feeds it: it makes way for the window.
+    ThreadPriority::lowerCurrentThread();
     struct CpuTime {
         ~CpuTime()
         {

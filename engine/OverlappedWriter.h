@@ -9,7 +9,8 @@
 // A failed write stops the writer for good: the buffers after it are dropped and
 // nothing more reaches the file; commit() and finish() report it, error() keeps
 // the errno. abandon() drops what is not yet written and returns once nothing
-// more can be written. No side polls: both wait on condition variables.
+// more can be written. No side polls: both wait on condition variables. The
+// writer thread runs at a background thread's priority (ThreadPriority).
 //
 // The overlap pays only for large plaintexts and only while a core is free for
 // the writer: worthwhile() decides at the start of a file, and while a file is

@@ -2,16 +2,19 @@
 // committed, round the ring and when the worker steps aside; a failed write
 // keeps its errno and stops everything after it.
 #include "engine/OverlappedWriter.h"
+#include "engine/ThreadPriority.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -154,6 +157,39 @@ private slots:
         QCOMPARE(written.size() % qsizetype(kBuffer), qsizetype(0));
         QVERIFY(written.size() < size || size == 0);
         QCOMPARE(written, korvel::test::toBytes(data).left(written.size()));
+    }
+
+    // The writer thread runs at a background thread's nice value, whoever starts it.
+    void writerMakesWayForTheWindow()
+    {
+        if (ThreadPriority::backgroundNice() == ThreadPriority::currentNice())
+            QSKIP("this test runs at the lowest priority already");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out"));
+        const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        OverlappedWriter::setCoreCount(64);
+        const OverlappedWriter::BusyWorker busy;
+        const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+        QVERIFY(writer);
+        // One whole buffer goes to the writer; once it is on the file the thread
+        // has long set its priority, and it waits for the next buffer.
+        QVERIFY(commitAll(*writer, korvel::test::patternBytes(kBuffer, 3), 1024));
+        QTRY_COMPARE(QFileInfo(path).size(), qint64(kBuffer));
+        QList<int> nices;
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "korvel-writer") {
+                errno = 0;
+                const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid.toInt()));
+                QCOMPARE(errno, 0);
+                nices.append(nice);
+            }
+        }
+        QVERIFY(writer->finish());
+        close(fd);
+        QCOMPARE(nices, QList<int> { ThreadPriority::backgroundNice() });
     }
 
     void failedWriteKeepsItsErrno_data()
