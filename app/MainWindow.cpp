@@ -657,6 +657,14 @@ void MainWindow::fillRow(const CryptTask* task, const QString& source, QTableWid
         statusItem->setData(StatusRole, status);
         statusItem->setForeground(StatusColours::forStatus(status, m_form._messagesTbl->palette()));
     }
+    // The system's reason for a failed write ("No space left on device") shows
+    // over the whole row.
+    const QString reason = task->reason();
+    for (int column = 0; column < ColumnCount; ++column) {
+        if (QTableWidgetItem* item = items[column]) {
+            item->setToolTip(reason);
+        }
+    }
 }
 
 void MainWindow::insertRow(const QString& source, QTableWidgetItem* const items[ColumnCount])

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/Translations.h"
+#include "engine/ProcessProtection.h"
 
 #include <kv/kv.h>
 
@@ -10,6 +11,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Before any passphrase or plaintext is in memory.
+    ProcessProtection::makeNonDumpable();
     kv_log_set(0);
     kv_log("main()");
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));

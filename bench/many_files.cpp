@@ -5,6 +5,8 @@
 //
 // KORVEL_BENCH_FILES (default 20000), KORVEL_BENCH_FOLDERS (default 20) and
 // KORVEL_BENCH_BIG_MIB (default 1024) shrink the run for a quick try.
+// KORVEL_BENCH_DELETE=1 deletes every source after its decryption, as the
+// automatic deletion does, which makes each output wait for the disk.
 #include "engine/DecryptManager.h"
 #include "tests/support/EnvelopeWriter.h"
 
@@ -98,14 +100,20 @@ int main(int argc, char** argv)
         const QString folder = tree + QStringLiteral("/d%1").arg(i % folders);
         if (i < folders)
             QDir().mkpath(folder);
-        const QString path = folder + QStringLiteral("/f%1.bin.korvel-env").arg(i);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            fail(QStringLiteral("cannot write %1").arg(path));
-        paths.append(path);
+        paths.append(folder + QStringLiteral("/f%1.bin.korvel-env").arg(i));
     }
+    const auto writeSources = [&] {
+        for (const QString& path : std::as_const(paths)) {
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+                fail(QStringLiteral("cannot write %1").arg(path));
+        }
+    };
+    writeSources();
 
+    const bool deleting = envNumber("KORVEL_BENCH_DELETE", 0) != 0;
     DecryptManager* manager = DecryptManager::instance();
+    DecryptManager::setDeleteEncryptedSetting([deleting] { return deleting; });
     QObject::connect(manager, &DecryptManager::allFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     // cp -r of the same tree as the baseline, measured right before each decryption
@@ -121,7 +129,8 @@ int main(int argc, char** argv)
         return seconds;
     };
 
-    std::printf("files                  %8ld envelopes of 4 KiB in %ld folders\n", files, folders);
+    std::printf("files                  %8ld envelopes of 4 KiB in %ld folders%s\n", files, folders,
+        deleting ? ", sources deleted" : "");
     double best = 1e9;
     double copy = 1e9;
     for (int threads : { 1, 2, 4, 8 }) {
@@ -135,6 +144,8 @@ int main(int argc, char** argv)
             copy = copied;
         }
         removeOutputs(tree);
+        if (deleting)
+            writeSources();
     }
     std::printf("ratio best/its cp -r    %8.3f   (target <= 2.5)\n", best / copy);
     QDir(tree).removeRecursively();
@@ -147,6 +158,7 @@ int main(int argc, char** argv)
                 [&](uint64_t, uint8_t* buffer, size_t length) { std::memcpy(buffer, pattern.data(), length); },
                 options))
             fail(QStringLiteral("cannot write the large envelope"));
+        DecryptManager::setDeleteEncryptedSetting({});
         const double cpu0 = cpuSeconds();
         const double wall = decryptAll(app, manager, { big }, 1);
         const double cpu = cpuSeconds() - cpu0;

@@ -144,6 +144,7 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
     QString destination = task->destination();
     QString message;
     QString status;
+    QString reason;
     switch (outcome) {
     case Outcome::Finished:
         ++m_finished;
@@ -154,6 +155,8 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
         ++m_failed;
         status = QStringLiteral("failed");
         message = task->message();
+        // The system's own words for a failed write ("No space left on device").
+        reason = task->reason();
         // Only plaintext kept after a read failure stays under the destination name.
         if (!QFileInfo::exists(destination))
             destination.clear();
@@ -174,6 +177,7 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
             destination.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(destination));
         object.insert(QStringLiteral("status"), status);
         object.insert(QStringLiteral("message"), message);
+        object.insert(QStringLiteral("reason"), reason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reason));
         object.insert(QStringLiteral("bytes"), bytes);
         object.insert(QStringLiteral("seconds"), seconds);
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -185,6 +189,8 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
             printOut((QStringLiteral("OK\t") + source + QLatin1Char('\t') + destination).toUtf8());
         break;
     case Outcome::Failed:
+        if (!reason.isEmpty())
+            message += QStringLiteral(" (%1)").arg(reason);
         printOut((QStringLiteral("FAILED\t") + source + QLatin1Char('\t') + message).toUtf8());
         break;
     case Outcome::Cancelled:

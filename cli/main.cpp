@@ -1,4 +1,5 @@
 #include "cli/CliRunner.h"
+#include "engine/ProcessProtection.h"
 
 #include <kv/kv.h>
 
@@ -6,6 +7,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Before any passphrase or plaintext is in memory.
+    ProcessProtection::makeNonDumpable();
     kv_log_set(0);
     QCoreApplication app(argc, argv);
     return CliRunner::run(QCoreApplication::arguments());

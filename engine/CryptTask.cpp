@@ -31,12 +31,14 @@ CryptTask::CryptTask(const CryptTask& other)
     , destinationTagged(other.destinationTagged.load())
     , renameSourceOnSuccess(other.renameSourceOnSuccess.load())
     , sourceDeleted(other.sourceDeleted.load())
+    , outputDurable(other.outputDurable.load())
 {
     QMutexLocker locker(&other.m_lock);
     m_passphrase = other.m_passphrase;
     m_source = other.m_source;
     m_destination = other.m_destination;
     m_loadedSource = other.m_loadedSource;
+    m_reason = other.m_reason;
 }
 
 CryptTask::~CryptTask() = default;
@@ -63,6 +65,12 @@ bool CryptTask::equals(const Task* other) const
 }
 
 QString CryptTask::passphrase() const
+{
+    const std::shared_ptr<const Passphrase> holder = passphraseHolder();
+    return holder ? holder->text() : QString();
+}
+
+std::shared_ptr<const Passphrase> CryptTask::passphraseHolder() const
 {
     QMutexLocker locker(&m_lock);
     return m_passphrase;
@@ -94,8 +102,25 @@ void CryptTask::setSource(const QString& source)
 
 void CryptTask::setPassphrase(const QString& passphrase)
 {
+    setPassphrase(std::make_shared<const Passphrase>(passphrase));
+}
+
+void CryptTask::setPassphrase(std::shared_ptr<const Passphrase> holder)
+{
     QMutexLocker locker(&m_lock);
-    m_passphrase = passphrase;
+    m_passphrase = std::move(holder);
+}
+
+QString CryptTask::reason() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_reason;
+}
+
+void CryptTask::setReason(const QString& reason)
+{
+    QMutexLocker locker(&m_lock);
+    m_reason = reason;
 }
 
 void CryptTask::setDestination(const QString& destination)

@@ -1,11 +1,14 @@
 // One envelope file to decrypt: where it is, where its plaintext goes, the
 // passphrase, and what the manager did with the source afterwards.
 //
-// The paths and the passphrase are read from several threads (the dispatch
-// thread, worker threads, the window and the background task thread), so they
-// are kept behind a lock and handed out as copies; the flags are atomics.
+// The paths are read from several threads (the dispatch thread, worker threads,
+// the window and the background task thread), so they are kept behind a lock
+// and handed out as copies; the flags are atomics. The passphrase is not copied
+// into the record: it refers to a shared Passphrase (the manager's, for the
+// records of a run), which is wiped when the run ends.
 #pragma once
 
+#include "engine/Passphrase.h"
 #include "engine/Task.h"
 
 #include <QMetaType>
@@ -13,6 +16,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 class CryptTask : public Task {
 public:
@@ -24,14 +28,24 @@ public:
     QString statusText() const override;
     bool equals(const Task* other) const override;
 
+    // The passphrase as text ("" once its holder has been wiped).
     QString passphrase() const;
+    // The holder the record refers to; null when none was set.
+    std::shared_ptr<const Passphrase> passphraseHolder() const;
     QString source() const;
     QString loadedSource() const;
     QString destination() const;
+    // The system's text for a failure to write the output ("No space left on
+    // device"), shown beside the status text; empty when there is none.
+    QString reason() const;
 
     void setSource(const QString& source);
+    // A holder of the record's own for this passphrase.
     void setPassphrase(const QString& passphrase);
+    // Refers to a shared holder instead of holding a copy.
+    void setPassphrase(std::shared_ptr<const Passphrase> holder);
     void setDestination(const QString& destination);
+    void setReason(const QString& reason);
 
     // "korvel-env", compared case-insensitively with a file's suffix.
     static QString envelopeExtension();
@@ -53,15 +67,19 @@ public:
     std::atomic<bool> renameSourceOnSuccess { false };
     // The manager deleted the envelope source after the file was decrypted.
     std::atomic<bool> sourceDeleted { false };
+    // The finished output's data and name were flushed to disk (by the worker
+    // before it reported completion, or by the manager before a deletion).
+    std::atomic<bool> outputDurable { false };
 
 private:
     CryptTask& operator=(const CryptTask&) = delete;
 
     mutable QMutex m_lock;
-    QString m_passphrase;
+    std::shared_ptr<const Passphrase> m_passphrase;
     QString m_source;
     QString m_loadedSource;
     QString m_destination;
+    QString m_reason;
 };
 
 Q_DECLARE_METATYPE(CryptTask)

@@ -17,6 +17,7 @@
 
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -79,9 +80,12 @@ DecryptManager::~DecryptManager()
     // The stop flag ends the dispatch loop at its next pass; a loop that has just
     // decided to end may still be leaving its thread.
     wait();
+    // Sources still being dealt with refer to their records.
+    m_remover.drain();
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
+        m_passphrase->clear();
     }
     emit statsChanged();
     // The workers, children of this object, are destroyed with it; each waits for its thread.
@@ -91,6 +95,8 @@ ZervDecryptWorker* DecryptManager::createDecryptWorker(int id)
 {
     kv_log("DecryptManager::createDecryptWorker()");
     auto* worker = new ZervDecryptWorker(id, this);
+    // A worker flushes its output to disk when the source is to be deleted.
+    worker->setDeletionFlag(&m_deleteExpected);
     connect(worker, &ZervDecryptWorker::started, this, &DecryptManager::onStart, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::failed, this, &DecryptManager::onFailed, Qt::QueuedConnection);
     connect(worker, &ZervDecryptWorker::completed, this, &DecryptManager::onCompleted, Qt::QueuedConnection);
@@ -115,7 +121,7 @@ QString DecryptManager::lastError() const
 
 bool DecryptManager::decryptingLocked() const
 {
-    return m_dispatching || !m_busy.isEmpty();
+    return m_dispatching || !m_busy.isEmpty() || m_disposing > 0;
 }
 
 bool DecryptManager::isDecrypting() const
@@ -148,11 +154,13 @@ void DecryptManager::startDecrypt(const QString& passphrase)
         if (m_pending.isEmpty())
             return;
         m_stop = false;
-        m_passphrase = passphrase;
+        m_passphrase->clear();
+        m_passphrase = std::make_shared<Passphrase>(passphrase);
         m_runAnnounced = false;
         m_dispatching = true;
         count = static_cast<int>(m_pending.size());
     }
+    m_deleteExpected.store(deleteEncryptedOnSuccess());
     emit started(count);
     // The loop of the last run may have decided to end and still be leaving its
     // thread; a running thread cannot be started again.
@@ -188,7 +196,8 @@ void DecryptManager::run()
             path = takePendingLocked();
         }
 
-        CryptTask* task = createTask(path, passphrase());
+        // No passphrase of its own: the record refers to the run's.
+        CryptTask* task = createTask(path, QString());
         if (!task) {
             kv_log("DecryptManager::run() task is null");
             reportError(QStringLiteral("Task could not be created for %1").arg(path));
@@ -249,7 +258,12 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
-    task->setPassphrase(passphrase.isEmpty() ? this->passphrase() : passphrase);
+    if (!passphrase.isEmpty()) {
+        task->setPassphrase(passphrase);
+    } else {
+        QReadLocker locker(&m_lock);
+        task->setPassphrase(m_passphrase);
+    }
     return task;
 }
 
@@ -288,26 +302,10 @@ void DecryptManager::announceAllFinished()
         if (m_runAnnounced)
             return;
         m_runAnnounced = true;
+        // Nothing of the run needs the passphrase any more.
+        m_passphrase->clear();
     }
     emit allFinished();
-}
-
-DecryptManager::Removal DecryptManager::removeSource(CryptTask* task, QString* reason)
-{
-    const QString source = task->source();
-    if (!QFileInfo::exists(source))
-        return Removal::Missing;
-    // The plaintext must be on disk before the only other copy of the data goes.
-    if (const int error = SafeFile::syncToDisk(task->destination())) {
-        *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
-                      .arg(task->destination(), QString::fromLocal8Bit(std::strerror(error)));
-        return Removal::Failed;
-    }
-    QFile file(source);
-    if (file.remove())
-        return Removal::Removed;
-    *reason = file.errorString();
-    return Removal::Failed;
 }
 
 void DecryptManager::onCompleted(ZervDecryptWorker* worker)
@@ -327,38 +325,59 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
         m_idle.prepend(worker);
         m_wake.wakeAll();
     }
-    if (getNumRunningTasks() == 0 && !isDecrypting())
-        announceAllFinished();
-    if (!task)
+    if (!task) {
+        if (!isDecrypting())
+            announceAllFinished();
         return;
+    }
+    const bool deleteSource = deleteEncryptedOnSuccess();
+    m_deleteExpected.store(deleteSource);
+    const bool rename = task->renameSourceOnSuccess.load();
+    if (!deleteSource && !rename) {
+        if (!isDecrypting())
+            announceAllFinished();
+        emit statsChanged(task);
+        return;
+    }
+    // The source is dealt with on the remover's thread; the run goes on until
+    // that is done, and the task's completion is announced with its outcome.
+    {
+        QWriteLocker locker(&m_lock);
+        ++m_disposing;
+    }
+    m_remover.submit(task, deleteSource, rename, this,
+        [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); });
+}
+
+void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome)
+{
+    const QString source = task->source();
+    if (!outcome.renamedTo.isEmpty())
+        task->setSource(outcome.renamedTo);
+    else if (outcome.renameAsked)
+        reportError(QStringLiteral("Could not rename input %1").arg(source));
+    switch (outcome.removal) {
+    case SourceRemover::Removal::NotAsked:
+        break;
+    case SourceRemover::Removal::Removed:
+        task->sourceDeleted.store(true);
+        break;
+    case SourceRemover::Removal::Missing:
+        kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
+        reportError(QStringLiteral("Could not remove file %1. Does not exist").arg(source));
+        break;
+    case SourceRemover::Removal::Failed:
+        kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(outcome.reason).constData());
+        reportError(QStringLiteral("Could not remove file %1").arg(source));
+        break;
+    }
+    {
+        QWriteLocker locker(&m_lock);
+        --m_disposing;
+    }
+    if (!isDecrypting())
+        announceAllFinished();
     emit statsChanged(task);
-
-    if (task->renameSourceOnSuccess.load()) {
-        const QString source = task->source();
-        const QString renamed = source + QLatin1Char('.') + CryptTask::envelopeExtension();
-        if (SafeFile::renameNoReplace(source, renamed) == 0)
-            task->setSource(renamed);
-        else
-            reportError(QStringLiteral("Could not rename input %1").arg(source));
-    }
-
-    if (deleteEncryptedOnSuccess()) {
-        const QString source = task->source();
-        QString reason;
-        switch (removeSource(task, &reason)) {
-        case Removal::Removed:
-            task->sourceDeleted.store(true);
-            break;
-        case Removal::Missing:
-            kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
-            reportError(QStringLiteral("Could not remove file %1. Does not exist").arg(source));
-            break;
-        case Removal::Failed:
-            kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
-            reportError(QStringLiteral("Could not remove file %1").arg(source));
-            break;
-        }
-    }
 }
 
 void DecryptManager::onFailed(ZervDecryptWorker* worker)
@@ -600,18 +619,21 @@ bool DecryptManager::deleteEncrypted()
         if (!task)
             continue;
         const QString source = task->source();
-        QString reason;
-        switch (removeSource(task, &reason)) {
-        case Removal::Removed:
+        const SourceRemover::Outcome outcome = SourceRemover::dispose(task, source, true, false);
+        const QString& reason = outcome.reason;
+        switch (outcome.removal) {
+        case SourceRemover::Removal::NotAsked:
+            break;
+        case SourceRemover::Removal::Removed:
             task->sourceDeleted.store(true);
             emit statsChanged(task);
             break;
-        case Removal::Missing:
+        case SourceRemover::Removal::Missing:
             kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
             reportError(QStringLiteral("Could not remove file %1. file does not exist.").arg(source));
             ok = false;
             break;
-        case Removal::Failed:
+        case SourceRemover::Removal::Failed:
             kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
             reportError(QStringLiteral("Could not remove file %1").arg(source));
             ok = false;
@@ -696,5 +718,5 @@ QStringList DecryptManager::getPendingPaths() const
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrase;
+    return m_passphrase->text();
 }

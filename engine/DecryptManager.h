@@ -5,14 +5,19 @@
 // its own thread; its slots and public operations run on the threads that call
 // them. One read-write lock guards the lists, the settings, the stop flag and
 // the passphrase; when a worker's mutex is needed too, the manager lock is taken
-// first. Task records are only ever released with deleteLater(), on the thread
-// the manager lives on, so that queued statsChanged(task) notifications stay valid.
+// first. The passphrase of a run is held once, here: the run's task records refer
+// to it, and it is wiped when the run ends and when the manager is destroyed.
+// Task records are only ever released with deleteLater(), on the thread the
+// manager lives on, so that queued statsChanged(task) notifications stay valid.
 //
 // Whether a run is on (the dispatch loop active or a worker busy) is decided under
 // the lock, in the same hold in which an operation acts on it: a start and a list
 // operation never both go ahead, and cancel() reaches every task the dispatch loop
 // has taken.
 #pragma once
+
+#include "engine/Passphrase.h"
+#include "engine/SourceRemover.h"
 
 #include <QHash>
 #include <QList>
@@ -24,7 +29,9 @@
 #include <QTimer>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class CryptTask;
 class ZervDecryptWorker;
@@ -76,6 +83,7 @@ public:
     QList<CryptTask*> getRunningTasks() const;
     // The paths waiting to be decrypted, next first.
     QStringList getPendingPaths() const;
+    // The current run's passphrase; "" when no run has one (it is wiped when a run ends).
     QString passphrase() const;
 
     // Whether the encrypted source is deleted as soon as its decryption succeeds:
@@ -129,10 +137,9 @@ private:
     template <typename Locker> bool refusedDuringDecryption(Locker& locker);
     // Emits allFinished() when the current run has not announced its end yet.
     void announceAllFinished();
-    // Flushes a task's plaintext to disk and deletes its source; false with an
-    // error reported when the source is left in place.
-    enum class Removal { Removed, Missing, Failed };
-    Removal removeSource(CryptTask* task, QString* reason);
+    // A completed task's source has been deleted or renamed (or neither, see the
+    // outcome): the task's record and the run learn of it.
+    void onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome);
     // Drops every record and path (and, when destroying, waits for busy workers).
     void dropAllLocked(bool destroying);
     void appendPendingLocked(const QString& path);
@@ -152,7 +159,14 @@ private:
     bool m_stop = false;
     // From startDecrypt() until the dispatch loop decides to end.
     bool m_dispatching = false;
-    QString m_passphrase;
+    // Completed tasks whose sources the remover has not dealt with yet; the run
+    // is on until they are done.
+    int m_disposing = 0;
+    SourceRemover m_remover;
+    std::shared_ptr<Passphrase> m_passphrase = std::make_shared<Passphrase>(); // replaced by every start
+    // The delete setting's answer when last asked, for the workers: one that ends
+    // while it is on flushes its output before it reports completion.
+    std::atomic<bool> m_deleteExpected { false };
     bool m_runAnnounced = true; // allFinished() already emitted for the current run
     QWaitCondition m_wake; // a worker freed, the thread count changed or the stop flag set
     mutable QMutex m_errorLock;

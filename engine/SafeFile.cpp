@@ -5,8 +5,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <openssl/crypto.h>
+
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +21,13 @@ int closeKeepingError(int fd, int error)
     return error;
 }
 
+// fsync and fdatasync report EINVAL where the file system has nothing to flush.
+bool flushed(int result)
+{
+    return result == 0 || errno == EINVAL;
+}
+
+// fsync of what path names, opened with flags: 0 or errno.
 int syncPath(const QByteArray& path, int flags)
 {
     int fd;
@@ -25,18 +36,68 @@ int syncPath(const QByteArray& path, int flags)
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return errno;
-    if (fsync(fd) != 0 && errno != EINVAL) // EINVAL: the file system has nothing to flush
+    if (!flushed(fsync(fd)))
         return closeKeepingError(fd, errno);
     return closeKeepingError(fd, 0);
 }
 
+int writeAll(int fd, const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// Copies size bytes from the start of from to to, in the kernel where it can;
+// otherwise through a buffer that is wiped afterwards (the data is plaintext).
+int copyContents(int from, int to, off_t size)
+{
+    off_t offset = 0;
+    while (offset < size) {
+        const ssize_t n = copy_file_range(from, &offset, to, nullptr, static_cast<size_t>(size - offset), 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return EIO; // the file shrank under us
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return errno;
+        break;
+    }
+    constexpr size_t kBufferSize = 65536;
+    auto buffer = std::make_unique<char[]>(kBufferSize);
+    int error = 0;
+    while (error == 0 && offset < size) {
+        const ssize_t n = pread(from, buffer.get(), kBufferSize, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        error = writeAll(to, buffer.get(), static_cast<size_t>(n));
+        offset += n;
+    }
+    OPENSSL_cleanse(buffer.get(), kBufferSize);
+    return error;
+}
+
 } // namespace
 
-int SafeFile::createUnnamed(const QString& folder)
+int SafeFile::createUnnamed(const QString& folder, mode_t mode)
 {
     int fd;
     do
-        fd = open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd = open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -51,14 +112,14 @@ int SafeFile::linkNoReplace(int fd, const QString& to)
     return errno;
 }
 
-int SafeFile::createTemporary(const QString& folder, QString* path)
+int SafeFile::createTemporary(const QString& folder, QString* path, mode_t mode)
 {
     auto* random = QRandomGenerator::global();
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate
             = folder + QStringLiteral("/.korvel-%1.part").arg(random->generate64(), 16, 16, QLatin1Char('0'));
         const int fd = open(
-            QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             *path = candidate;
             return fd;
@@ -70,6 +131,28 @@ int SafeFile::createTemporary(const QString& folder, QString* path)
     return -1;
 }
 
+int SafeFile::copyToTemporary(int fd, const QString& folder, mode_t mode, QString* path)
+{
+    struct stat status { };
+    if (fstat(fd, &status) != 0)
+        return errno;
+    QString temporary;
+    const int copy = createTemporary(folder, &temporary, mode);
+    if (copy < 0)
+        return errno;
+    int error = copyContents(fd, copy, status.st_size);
+    if (error == 0 && !flushed(fdatasync(copy)))
+        error = errno;
+    if (close(copy) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    if (error != 0) {
+        unlink(QFile::encodeName(temporary).constData());
+        return error;
+    }
+    *path = temporary;
+    return 0;
+}
+
 int SafeFile::renameNoReplace(const QString& from, const QString& to)
 {
     return kv_file_rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData());
@@ -79,5 +162,15 @@ int SafeFile::syncToDisk(const QString& path)
 {
     if (const int error = syncPath(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW))
         return error;
-    return syncPath(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
+    return syncFolder(QFileInfo(path).absolutePath());
+}
+
+int SafeFile::syncData(int fd)
+{
+    return flushed(fdatasync(fd)) ? 0 : errno;
+}
+
+int SafeFile::syncFolder(const QString& folder)
+{
+    return syncPath(QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
 }

@@ -4,24 +4,33 @@
 
 #include <QString>
 
+#include <sys/types.h>
+
 class SafeFile {
 public:
     SafeFile() = delete;
 
-    // Creates a new, empty file in folder that has no name yet (O_TMPFILE, mode
-    // 0666 less the umask): if the process dies it vanishes with its descriptor.
-    // Returns the descriptor, or -1 with errno set (also where the file system
-    // does not offer unnamed files).
-    static int createUnnamed(const QString& folder);
+    // Creates a new, empty file in folder that has no name yet (O_TMPFILE, open
+    // for reading and writing, permission bits mode less the umask): if the
+    // process dies it vanishes with its descriptor. Returns the descriptor, or -1
+    // with errno set (also where the file system does not offer unnamed files).
+    static int createUnnamed(const QString& folder, mode_t mode = 0666);
 
     // Gives the unnamed file open as fd the name `to` unless a file, folder or
     // link holds that name: 0, EEXIST when the name is taken, or another errno.
+    // It links the descriptor's /proc/self/fd entry, so it fails (ENOENT) where
+    // /proc is not mounted; copyToTemporary() is the way out then.
     static int linkNoReplace(int fd, const QString& to);
 
     // Creates a new, empty file with a unique hidden name in folder (exclusive
-    // creation, mode 0666 less the umask). Returns the descriptor and fills *path,
-    // or -1 with errno set.
-    static int createTemporary(const QString& folder, QString* path);
+    // creation, permission bits mode less the umask). Returns the descriptor and
+    // fills *path, or -1 with errno set.
+    static int createTemporary(const QString& folder, QString* path, mode_t mode = 0666);
+
+    // Copies the whole file open as fd (which must be readable) into a new hidden
+    // temporary in folder (mode as for createTemporary) and flushes the copy's
+    // data to disk. Returns 0 and fills *path, or an errno with nothing left behind.
+    static int copyToTemporary(int fd, const QString& folder, mode_t mode, QString* path);
 
     // Gives `from` the name `to` unless a file, folder or link holds that name:
     // 0, EEXIST when the name is taken, or another errno. The runtime's
@@ -31,4 +40,11 @@ public:
 
     // Flushes a file's data and its folder's entry to disk (fsync of both): 0 or errno.
     static int syncToDisk(const QString& path);
+
+    // Flushes the data of the file open as fd to disk (fdatasync): 0 or errno.
+    static int syncData(int fd);
+
+    // Flushes a folder's entries (names just linked or renamed into it) to disk
+    // (fsync of the folder): 0 or errno.
+    static int syncFolder(const QString& folder);
 };

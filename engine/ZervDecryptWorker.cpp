@@ -2,6 +2,7 @@
 
 #include "engine/CryptTask.h"
 #include "engine/OverlappedWriter.h"
+#include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
 #include "engine/ThreadPriority.h"
 #include "engine/zervcrypto.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,27 +24,73 @@ namespace {
 // How far along the "(decrypted N)" sequence the worker looks for a free name.
 constexpr int kMaxNameAttempts = 100000;
 
+// Plaintext gathered before each write to the output.
+constexpr size_t kOutputBufferSize = 65536;
+
 // A failed read and a wrong passphrase report the same result code.
 static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
 // The decryptor writes its pieces straight into the writer's buffers.
 static_assert(OverlappedWriter::kPieceSize >= ZERVCRYPTO_PIECE_SIZE);
 
+// Set once linking an unnamed output into place failed where a hidden temporary
+// then worked (no /proc, say): later outputs start as hidden temporaries rather
+// than being written twice.
+std::atomic<bool> g_linkingFails { false };
+
+QString systemText(int error)
+{
+    char buffer[256];
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
+}
+
 } // namespace
 
 // The output while a run writes it: a descriptor without a name, or one with a
-// hidden temporary name, and the file that writes through it.
+// hidden temporary name, and the plaintext waiting to be written to it.
 struct ZervDecryptWorker::OutputFile {
-    QFile file;
     int fd = -1;
-    QString temporary; // empty for an unnamed file
+    QString temporary; // the hidden name while it has one; empty for an unnamed file
     bool published = false; // it has its final name
+    mode_t mode = 0600; // permission bits it was created with (less the umask)
+    std::unique_ptr<uint8_t[]> buffer;
+    size_t used = 0;
+    int error = 0; // errno of the write that failed
 
-    // Closes the descriptor; output that never got its final name goes with it.
+    bool write(const uint8_t* data, size_t length)
+    {
+        if (used + length > kOutputBufferSize && !flush())
+            return false;
+        std::memcpy(buffer.get() + used, data, length);
+        used += length;
+        return true;
+    }
+
+    bool flush()
+    {
+        size_t done = 0;
+        while (done < used) {
+            const ssize_t n = ::write(fd, buffer.get() + done, used - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : EIO;
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        used = 0;
+        return true;
+    }
+
+    // Wipes the plaintext and closes the descriptor; output that never got its
+    // final name goes with it.
     void close()
     {
-        if (file.isOpen())
-            file.close();
-        else if (fd >= 0)
+        if (buffer)
+            OPENSSL_cleanse(buffer.get(), kOutputBufferSize);
+        buffer.reset();
+        used = 0;
+        if (fd >= 0)
             ::close(fd);
         fd = -1;
         if (!published && !temporary.isEmpty())
@@ -86,7 +134,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         task->setStatus(Task::DECRYPTING);
         m_source = task->source();
         m_destination = task->destination();
-        m_passphrase = task->passphrase();
+        m_passphrase = task->passphraseHolder();
     }
     // A thread that has reported but not yet returned cannot be started again.
     wait();
@@ -106,11 +154,12 @@ void ZervDecryptWorker::reset()
     m_resultCode = Success;
     m_totalBytes.store(0);
     m_doneBytes.store(0);
-    m_passphrase = QString();
+    m_passphrase.reset();
     m_source = QString();
     m_destination = QString();
     m_task = nullptr;
     m_message = QString();
+    m_reason = QString();
 }
 
 QString ZervDecryptWorker::errorText() const
@@ -147,16 +196,33 @@ QString ZervDecryptWorker::message() const
     return m_message;
 }
 
+QString ZervDecryptWorker::reason() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_reason;
+}
+
 void ZervDecryptWorker::closeDecryptor()
 {
     zervcrypto_file_decrypt_close(&m_decryptor);
 }
 
-bool ZervDecryptWorker::publish(const QString& temporary, int fd)
+int ZervDecryptWorker::publish(OutputFile* out)
 {
-    // An unnamed output (no temporary path) is linked in; a hidden one is renamed.
+    const QString folder = QFileInfo(m_destination).absolutePath();
+    // An unnamed output is linked in, a hidden one renamed.
     const auto place = [&](const QString& name) {
-        return temporary.isEmpty() ? SafeFile::linkNoReplace(fd, name) : SafeFile::renameNoReplace(temporary, name);
+        if (out->temporary.isEmpty()) {
+            const int error = SafeFile::linkNoReplace(out->fd, name);
+            if (error == 0 || error == EEXIST)
+                return error;
+            // Linking goes through /proc, which a chroot or a small container may
+            // lack: the data moves to a hidden temporary, which is renamed instead.
+            if (const int copyError = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary))
+                return copyError;
+            g_linkingFails.store(true);
+        }
+        return SafeFile::renameNoReplace(out->temporary, name);
     };
     int error = place(m_destination);
     if (error == EEXIST) {
@@ -174,13 +240,21 @@ bool ZervDecryptWorker::publish(const QString& temporary, int fd)
             }
         }
     }
-    return error == 0;
+    return error;
 }
 
 void ZervDecryptWorker::fail(int code, const QString& message)
 {
     m_resultCode = code;
     m_message = message;
+}
+
+void ZervDecryptWorker::failWriting(int code, int error)
+{
+    if (code == OutputDiscarded)
+        m_message = QStringLiteral("Could not write out to device.");
+    m_resultCode = code;
+    m_reason = systemText(error);
 }
 
 void ZervDecryptWorker::run()
@@ -222,10 +296,16 @@ bool ZervDecryptWorker::openDecryptor()
     }
     kv_log("ZervDecryptWorker::run() - passed init");
 
-    QByteArray passphrase = m_passphrase.toUtf8();
-    const unsigned opened
-        = zervcrypto_file_decrypt_open(m_decryptor, passphrase.constData(), m_source.toUtf8().constData(), nullptr);
-    OPENSSL_cleanse(passphrase.data(), static_cast<size_t>(passphrase.size()));
+    // The passphrase stays in its holder; only a copy that is wiped at once is used.
+    const QByteArray source = m_source.toUtf8();
+    unsigned opened = ZERVCRYPTO_ESYSTEM;
+    const auto open = [&](const char* passphrase) {
+        opened = zervcrypto_file_decrypt_open(m_decryptor, passphrase, source.constData(), nullptr);
+    };
+    if (m_passphrase)
+        m_passphrase->withUtf8(open);
+    else
+        open("");
     if (opened != ZERVCRYPTO_OK) {
         kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
         fail(static_cast<int>(opened), QString::fromUtf8(m_decryptor->error_text));
@@ -237,17 +317,21 @@ bool ZervDecryptWorker::openDecryptor()
 
 bool ZervDecryptWorker::openOutput(OutputFile* out)
 {
-    // The plaintext grows in a file without a name (or, where the file system has
-    // no unnamed files, under a hidden one) beside its destination, and only gets
-    // the destination name once it is complete (or kept after a read failure).
+    // The plaintext grows in a file without a name (or, where that cannot work,
+    // under a hidden one) beside its destination, and only gets the destination
+    // name once it is complete (or kept after a read failure). It is never more
+    // readable than its envelope: the envelope's read and write bits, less the umask.
     const QString folder = QFileInfo(m_destination).absolutePath();
-    out->fd = SafeFile::createUnnamed(folder);
+    out->mode = static_cast<mode_t>(m_decryptor->file_status.mode) & 0666;
+    if (!g_linkingFails.load())
+        out->fd = SafeFile::createUnnamed(folder, out->mode);
     if (out->fd < 0)
-        out->fd = SafeFile::createTemporary(folder, &out->temporary);
-    if (out->fd < 0 || !out->file.open(out->fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        m_resultCode = DestinationUnwritable; // its text is fixed; the message stays as it is
+        out->fd = SafeFile::createTemporary(folder, &out->temporary, out->mode);
+    if (out->fd < 0) {
+        failWriting(DestinationUnwritable, errno); // its text is fixed; the message stays as it is
         return false;
     }
+    out->buffer = std::make_unique<uint8_t[]>(kOutputBufferSize);
     kv_log("ZervDecryptWorker::run() - passed outfile");
     return true;
 }
@@ -255,7 +339,7 @@ bool ZervDecryptWorker::openOutput(OutputFile* out)
 ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
 {
     // A large plaintext is written by a thread of its own while this one reads and
-    // decrypts the next pieces; a small one goes straight through the file's
+    // decrypts the next pieces; a small one goes straight through the output's
     // buffer. Both see the same pieces in the same order, and stop at the same
     // points for the same reasons.
     const OverlappedWriter::BusyWorker busy;
@@ -275,10 +359,7 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         }
         if (length == 0)
             break;
-        const bool written = writer
-            ? writer->commit(length)
-            : out->file.write(reinterpret_cast<const char*>(piece), length) == static_cast<qint64>(length);
-        if (!written) {
+        if (!(writer ? writer->commit(length) : out->write(piece, length))) {
             produced = Produced::WriteFailed;
             break;
         }
@@ -300,14 +381,11 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
             drained = writer->finish();
     } else if (produced == Produced::ReadFailed) {
         // The plaintext before a failed read is kept, so it must be on the file now.
-        drained = out->file.flush();
+        drained = out->flush();
     }
     if (produced == Produced::WriteFailed || !drained) {
         // A write that failed before a later read did counts first: the output goes.
-        const QString reason
-            = writer ? QString::fromLocal8Bit(std::strerror(writer->error())) : out->file.errorString();
-        kv_log("ZervDecryptWorker::run() - write failed: %s", reason.toUtf8().constData());
-        fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+        failWriting(OutputDiscarded, writer ? writer->error() : out->error);
         produced = Produced::WriteFailed;
     }
     return produced;
@@ -317,7 +395,7 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
 {
     if (produced == Produced::ReadFailed) {
         // The plaintext read so far is kept, under the destination name.
-        out->published = out->file.flush() && publish(out->temporary, out->fd);
+        out->published = out->flush() && publish(out) == 0;
         return;
     }
     if (produced == Produced::WriteFailed)
@@ -326,16 +404,35 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
         fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
         return;
     }
-    // A buffered write may only fail when it reaches the disk.
-    if (!out->file.flush()) {
-        fail(OutputDiscarded, QStringLiteral("Could not write out to device."));
+    if (!out->flush()) {
+        failWriting(OutputDiscarded, out->error);
         return;
     }
+    // When the source may be deleted, the data reaches the disk before the output
+    // gets its name, and the name before completion is reported, so that the
+    // manager can delete the source at once without flushing anything itself.
+    const bool durable = !m_deletesSources || m_deletesSources->load();
+    if (durable) {
+        if (const int error = SafeFile::syncData(out->fd)) {
+            failWriting(OutputDiscarded, error);
+            return;
+        }
+    }
     // An unnamed file is linked while its descriptor is still open.
-    out->published = publish(out->temporary, out->fd);
-    if (!out->published) {
-        m_resultCode = DestinationUnwritable;
+    if (const int error = publish(out)) {
+        failWriting(DestinationUnwritable, error);
         return;
+    }
+    out->published = true;
+    if (durable) {
+        if (const int error = SafeFile::syncFolder(QFileInfo(m_destination).absolutePath())) {
+            // The name might not survive a crash: the task fails, so its source is
+            // kept; the complete plaintext stays where it is.
+            failWriting(DestinationUnwritable, error);
+            return;
+        }
+        if (CryptTask* task = m_task)
+            task->outputDurable.store(true);
     }
     kv_log("ZervDecryptWorker::run() - exit");
     m_resultCode = Success;
@@ -358,6 +455,7 @@ void ZervDecryptWorker::onFinished()
         emit failed(this);
     } else if (code != Success) {
         if (task) {
+            task->setReason(reason());
             task->setMessage(errorText());
             task->setStatus(Task::FAILED);
         }

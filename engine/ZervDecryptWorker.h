@@ -6,6 +6,9 @@
 // temporary file in the destination's folder and only gets its final name once
 // the task ends with output to keep, so a partly written file never shows up
 // under the destination name; the final name never replaces an existing file.
+// A finished output is on disk (its data and its name) before the worker
+// reports completion, so the manager may delete the source at once. The output
+// is never more readable than its envelope.
 #pragma once
 
 #include "engine/zervcrypto.h"
@@ -16,8 +19,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class CryptTask;
+class Passphrase;
 
 class ZervDecryptWorker : public QThread {
     Q_OBJECT
@@ -57,6 +62,17 @@ public:
     float progressFraction() const;
     int resultCode() const;
     QString message() const;
+    // The system's text for the failure that ended the run while creating,
+    // writing or publishing the output ("No space left on device"); empty for
+    // every other outcome. A failed task gets it as its reason.
+    QString reason() const;
+
+    // The flag that tells whether a source is deleted once its decryption
+    // succeeds (the manager's); read as a run ends. While it is set, and for a
+    // worker given none, the finished output's data and name are flushed to disk
+    // before completion is reported; otherwise the flush is spared (thousands
+    // of small files would each wait for the disk).
+    void setDeletionFlag(const std::atomic<bool>* deletesSources) { m_deletesSources = deletesSources; }
 
     bool isCancelled() const { return m_cancelled.load(); }
     // Safe from any thread; the worker notices after its next write.
@@ -87,22 +103,26 @@ private:
     void finishOutput(OutputFile* out, Produced produced);
     // Sets the result code and the message errorText() shows with it.
     void fail(int code, const QString& message);
+    // Sets the result code (its text is fixed) and the system's reason for it.
+    void failWriting(int code, int error);
 
-    // Gives the temporary file its final name without replacing anything: the
-    // task's destination, or the next free name of its "(decrypted)" sequence.
-    bool publish(const QString& temporary, int fd);
+    // Gives the output its final name without replacing anything: the task's
+    // destination, or the next free name of its "(decrypted)" sequence. 0 or errno.
+    int publish(OutputFile* out);
     void closeDecryptor();
 
     const int m_id;
     CryptTask* m_task = nullptr;
     QString m_source;
     QString m_destination;
-    QString m_passphrase;
+    std::shared_ptr<const Passphrase> m_passphrase; // the task's; never copied here
     std::atomic<uint64_t> m_totalBytes { 0 };
     std::atomic<uint64_t> m_doneBytes { 0 };
     int m_resultCode = 0;
     QString m_message;
+    QString m_reason;
     std::atomic<bool> m_cancelled { false };
+    const std::atomic<bool>* m_deletesSources = nullptr;
     zervcrypto_file_decrypt_t* m_decryptor = nullptr;
     mutable QMutex m_mutex;
 };

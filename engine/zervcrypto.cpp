@@ -9,6 +9,7 @@
 // chunks costs one batched ECB call followed by the cheap recurrence.
 #include "engine/zervcrypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <bit>
@@ -180,8 +181,10 @@ bool decryptRun(
             std::memcpy(slot + kBlock, in + chunk * kChunk, (chunkBlocks - 1) * kBlock);
             streamBytes = k * kChunk + chunkBlocks * kBlock;
         }
-        if (!ecb(cipher, stream, stream, streamBytes))
+        if (!ecb(cipher, stream, stream, streamBytes)) {
+            OPENSSL_cleanse(stream, sizeof stream);
             return false;
+        }
         for (size_t k = 0; k < count; ++k) {
             const size_t chunk = base + k;
             const size_t chunkBlocks = blocks - chunk * 8 < 8 ? blocks - chunk * 8 : 8;
@@ -196,6 +199,8 @@ bool decryptRun(
             }
         }
     }
+    // The key stream gives the plaintext of any ciphertext of this run.
+    OPENSSL_cleanse(stream, sizeof stream);
     return true;
 }
 
@@ -331,8 +336,10 @@ Outcome findDataKey(zervcrypto_file_decrypt_t* s, const char* passphrase, const 
 {
     const zervcrypto_header_t& hdr = s->header;
     uint8_t passKey[16];
-    if (!md5(hdr.salt, reinterpret_cast<const uint8_t*>(passphrase), std::strlen(passphrase), passKey))
+    if (!md5(hdr.salt, reinterpret_cast<const uint8_t*>(passphrase), std::strlen(passphrase), passKey)) {
+        OPENSSL_cleanse(passKey, sizeof passKey);
         return systemFailure("Cannot open file: ", ENOMEM);
+    }
     std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter> unwrap(newEcb(passKey, false));
     OPENSSL_cleanse(passKey, sizeof passKey);
     if (!unwrap)
@@ -475,7 +482,8 @@ void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)
     if (kv_file_valid(&s->file))
         kv_file_close(&s->file);
     EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(s->key_schedule.cipher));
-    OPENSSL_cleanse(s->data_key, sizeof s->data_key);
+    // The data key and up to 64 KiB of plaintext (decrypted in place) go with it.
+    OPENSSL_cleanse(s, sizeof *s);
     std::free(s);
     *slot = nullptr;
 }

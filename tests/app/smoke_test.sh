@@ -54,6 +54,11 @@ export QT_QPA_PLATFORM=xcb
 app_pid=$!
 
 wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Korvel Crypt$' | head -n1) || fail "no window"
+# The program made itself non-dumpable: the files under /proc/<pid> belong to
+# root then (which tells only when the test does not run as root itself).
+if [ "$(id -u)" != 0 ] && [ "$(stat -c %u "/proc/$app_pid/status")" != 0 ]; then
+  fail "the program's process is dumpable"
+fi
 # The load runs behind the busy dialog; once it has gone, Decrypt is enabled.
 sleep 1
 for _ in $(seq 100); do

@@ -494,6 +494,35 @@ private slots:
         QCOMPARE(table()->item(rowOf("d.korvel-env"), MainWindow::ProgressColumn)->text(), QStringLiteral("0.0%"));
     }
 
+    // A failed write's reason shows as the tooltip of its row; other rows have none.
+    void failedRowShowsTheReason()
+    {
+        CryptTask full(QStringLiteral("/in/full.korvel-env"));
+        full.setMessage(QStringLiteral("Could not write out to device. Code: -5"));
+        full.setReason(QStringLiteral("No space left on device"));
+        full.setStatus(Task::FAILED);
+        CryptTask wrong(QStringLiteral("/in/wrong.korvel-env"));
+        wrong.setMessage(QStringLiteral("Passphrase doesn't match Code: 1"));
+        wrong.setStatus(Task::FAILED);
+        m_window->updateTaskRow(&full);
+        m_window->updateTaskRow(&wrong);
+        QCOMPARE(table()->rowCount(), 2);
+        for (int column = 0; column < MainWindow::ColumnCount; ++column) {
+            QCOMPARE(
+                table()->item(rowOf("full.korvel-env"), column)->toolTip(), QStringLiteral("No space left on device"));
+            QVERIFY(table()->item(rowOf("wrong.korvel-env"), column)->toolTip().isEmpty());
+        }
+        QCOMPARE(table()->item(rowOf("full.korvel-env"), MainWindow::StatusColumn)->text(),
+            QStringLiteral("Error (Could not write out to device. Code: -5)"));
+
+        // Reloaded and decrypted again: the row's new record has no reason.
+        CryptTask again(QStringLiteral("/in/full.korvel-env"));
+        again.setStatus(Task::FINISHED);
+        m_window->updateTaskRow(&again);
+        QCOMPARE(table()->rowCount(), 2);
+        QVERIFY(table()->item(rowOf("full.korvel-env"), MainWindow::StatusColumn)->toolTip().isEmpty());
+    }
+
     void showPassphrase()
     {
         auto* phrase = child<QLineEdit>("_phraseTxt");

@@ -1,7 +1,9 @@
 // Runs the built korvelcrypt-cli on folders of envelopes made by the test-support
 // writer and checks what a script would see: files on disk, output lines, JSON
 // objects and exit statuses.
+#include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestProcesses.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +24,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <pty.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,7 +132,7 @@ QStringList passphraseFileArgs(const QString& dir)
 struct CrashSource {
     QString name; // the envelope's name in the folder
     QString original; // the same envelope, kept aside
-    QString renamed; // the name a source without the extension gets once decrypted
+    QString renamed; // the name a source without the extension would get were it kept
     QString plaintext; // the name its first decryption writes
     QStringList copies; // names a later run writes while the plaintext is already there
     korvel::test::Bytes pattern; // the plaintext is this, repeated to plaintextSize bytes
@@ -184,18 +189,18 @@ bool isPlaintextOf(const QString& path, const CrashSource& source)
 // file under a plaintext name whole; nothing else. After a run that finished
 // (`finished`) no source is left. Returns what is wrong, one line each.
 //
-// A source without the extension is renamed to "<name>.korvel-env" once its
-// plaintext is in place, and only then deleted: a kill between the two leaves it
-// intact under that name, and a later run decrypts it to "<name>" once more.
+// A source without the extension that is to be deleted is deleted, not renamed
+// (it would be renamed to "<name>.korvel-env" only if it stayed): no kill can
+// leave a renamed envelope beside its plaintext.
 QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& sources, bool finished)
 {
     QStringList problems;
     QHash<QString, const CrashSource*> plaintextOf;
     QHash<QString, const CrashSource*> envelopeOf;
     for (const CrashSource& source : sources) {
+        // A source that is to be deleted is never renamed: a renamed envelope
+        // beside its plaintext would be decrypted again by the next run.
         envelopeOf.insert(source.name, &source);
-        if (!source.renamed.isEmpty())
-            envelopeOf.insert(source.renamed, &source);
         plaintextOf.insert(source.plaintext, &source);
         for (const QString& copy : source.copies)
             plaintextOf.insert(copy, &source);
@@ -209,11 +214,8 @@ QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& 
                 envelopesLeft[source].append(entry);
                 continue;
             }
-            // A bare name is also what the renamed source decrypts to.
-            if (!plaintextOf.contains(entry)) {
-                problems.append(QStringLiteral("source %1 changed").arg(entry));
-                continue;
-            }
+            problems.append(QStringLiteral("source %1 changed").arg(entry));
+            continue;
         }
         const CrashSource* source = plaintextOf.value(entry);
         if (!source)
@@ -230,10 +232,6 @@ QStringList crashStateProblems(const QString& folder, const QList<CrashSource>& 
         else if (left.isEmpty() && !decrypted)
             problems.append(
                 QStringLiteral("source %1 gone without its plaintext %2").arg(source.name, source.plaintext));
-        else if (left.contains(source.renamed) && !decrypted)
-            problems.append(QStringLiteral("source %1 renamed without its plaintext").arg(source.name));
-        else if (left.size() > 1)
-            problems.append(QStringLiteral("source %1 is there twice").arg(source.name));
     }
     return problems;
 }
@@ -288,6 +286,9 @@ private slots:
     void interruptLeavesNoPartialOutput_data();
     void interruptLeavesNoPartialOutput();
     void killedRunsLoseNothing();
+    void fullDisk_data();
+    void fullDisk();
+    void processIsNotDumpable();
 };
 
 void TestKorvelcryptCli::naming_data()
@@ -652,7 +653,7 @@ void TestKorvelcryptCli::jsonLines()
         QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), lines[i].constData());
         const QJsonObject object = doc.object();
         QCOMPARE(object.value("type").toString(), QStringLiteral("task"));
-        for (const char* key : { "source", "destination", "status", "message", "bytes", "seconds" })
+        for (const char* key : { "source", "destination", "status", "message", "reason", "bytes", "seconds" })
             QVERIFY2(object.contains(QLatin1String(key)), key);
         QVERIFY(object.value("seconds").isDouble());
         QVERIFY(object.value("seconds").toDouble() >= 0);
@@ -663,6 +664,7 @@ void TestKorvelcryptCli::jsonLines()
     QCOMPARE(ok.value("status").toString(), QStringLiteral("finished"));
     QCOMPARE(ok.value("destination").toString(), QDir(dir).absoluteFilePath("in/good.bin"));
     QCOMPARE(ok.value("message").toString(), QStringLiteral("Finished"));
+    QVERIFY(ok.value("reason").isNull());
     QCOMPARE(ok.value("bytes").toInteger(), QFileInfo(dir + "/in/good.bin.korvel-env").size());
     QCOMPARE(readAll(ok.value("destination").toString()), good);
 
@@ -670,6 +672,7 @@ void TestKorvelcryptCli::jsonLines()
     QCOMPARE(failed.value("status").toString(), QStringLiteral("failed"));
     QVERIFY(failed.value("destination").isNull());
     QCOMPARE(failed.value("message").toString(), QStringLiteral("Passphrase doesn't match Code: 1"));
+    QVERIFY(failed.value("reason").isNull()); // no write failed
 
     const QJsonObject summary = QJsonDocument::fromJson(lines[2]).object();
     QCOMPARE(summary.value("type").toString(), QStringLiteral("summary"));
@@ -694,7 +697,7 @@ void TestKorvelcryptCli::deleteEncrypted()
                                                          << "in",
         dir);
     QCOMPARE(result.status, 1);
-    // Deleted after success (a renamed source too); the failed one stays.
+    // Deleted after success (one without the extension too, never renamed); the failed one stays.
     QCOMPARE(tree(dir + "/in"), (QStringList { "a.txt", "b.txt.korvel-env", "plainname(decrypted)" }));
     QCOMPARE(readAll(dir + "/in/a.txt"), QByteArray("alpha"));
     QCOMPARE(readAll(dir + "/in/plainname(decrypted)"), QByteArray("gamma"));
@@ -835,7 +838,7 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
 void TestKorvelcryptCli::killedRunsLoseNothing()
 {
     // Hundreds of small envelopes and a few large ones, some of them without the
-    // extension (their sources are renamed before they go), decrypted with
+    // extension (deleted without being renamed first), decrypted with
     // --delete-encrypted and killed with SIGKILL at random moments. Whatever
     // moment the kill hits, the folder must hold each source or its plaintext,
     // whole, and nothing else; a second run over what is left must finish.
@@ -865,7 +868,7 @@ void TestKorvelcryptCli::killedRunsLoseNothing()
         } else {
             source.renamed = name + QStringLiteral(".korvel-env");
             source.plaintext = name + QStringLiteral("(decrypted)");
-            source.copies = { name + QStringLiteral("(decrypted 2)"), name };
+            source.copies = { name + QStringLiteral("(decrypted 2)") };
         }
         sources.append(source);
     };
@@ -968,6 +971,250 @@ void TestKorvelcryptCli::killedRunsLoseNothing()
             qPrintable(QStringLiteral("round %1, after the second run:\n").arg(round) + problems.join('\n')));
         QVERIFY(QDir(folder).removeRecursively());
     }
+}
+
+void TestKorvelcryptCli::fullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs"); // else a file size limit
+    QTest::addColumn<bool>("deleteSources");
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<QString>("reason");
+    const QString full = QStringLiteral("No space left on device");
+    const QString tooLarge = QStringLiteral("File too large");
+    QTest::newRow("tmpfs, json") << true << false << true << full;
+    QTest::newRow("tmpfs, deleting sources, text") << true << true << false << full;
+    QTest::newRow("file size limit, deleting sources, json") << false << true << true << tooLarge;
+    QTest::newRow("file size limit, text") << false << false << false << tooLarge;
+}
+
+// A disk that holds the envelopes but not all their plaintexts: as root a small
+// tmpfs in a private mount namespace, otherwise a file size limit that the large
+// plaintexts exceed. Every failure says why; a failed source stays as it was,
+// and nothing is left but whole plaintexts and the sources that remain.
+void TestKorvelcryptCli::fullDisk()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(bool, deleteSources);
+    QFETCH(bool, json);
+    QFETCH(QString, reason);
+    if (tmpfs && geteuid() != 0)
+        QSKIP("a tmpfs of its own needs root");
+
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const QString stage = base.filePath(QStringLiteral("stage"));
+    QHash<QString, QByteArray> plaintexts; // envelope name -> plaintext
+    qint64 pages = 0;
+    for (int i = 0; i < 30; ++i)
+        plaintexts.insert(QStringLiteral("small%1.txt.korvel-env").arg(i, 2, 10, QLatin1Char('0')),
+            plaintextFor(QStringLiteral("small %1").arg(i)).repeated(2));
+    for (int i = 1; i <= 2; ++i) {
+        const korvel::test::Bytes big = korvel::test::patternBytes(3 << 20, uint64_t(i));
+        plaintexts.insert(QStringLiteral("large%1.bin.korvel-env").arg(i),
+            QByteArray(reinterpret_cast<const char*>(big.data()), static_cast<qsizetype>(big.size())));
+    }
+    QHash<QString, QByteArray> envelopes;
+    for (auto it = plaintexts.cbegin(); it != plaintexts.cend(); ++it) {
+        QVERIFY(writeEnvelope(stage + '/' + it.key(), it.value()));
+        envelopes.insert(it.key(), readAll(stage + '/' + it.key()));
+        pages += (envelopes.value(it.key()).size() + 4095) / 4096;
+    }
+    const QString passFile = base.filePath(QStringLiteral("passphrase"));
+    QVERIFY(writePlain(passFile, kPassphrase + "\n"));
+
+    QStringList args { QStringLiteral("--passphrase-file"), passFile, QStringLiteral("--threads"),
+        QStringLiteral("2") };
+    if (deleteSources)
+        args << QStringLiteral("--delete-encrypted");
+    if (json)
+        args << QStringLiteral("--json");
+
+    // What the run leaves in its folder, as a copy taken once it has ended.
+    QString result;
+    QProcess process;
+    if (tmpfs) {
+        // Room for the envelopes and 2 MiB more: neither 3 MiB plaintext fits.
+        const QString mount = base.filePath(QStringLiteral("mnt"));
+        result = base.filePath(QStringLiteral("result"));
+        QVERIFY(QDir().mkpath(mount) && QDir().mkpath(result));
+        const QString script = QStringLiteral("mount -t tmpfs -o size=\"$1\" tmpfs \"$2\" || exit 97\n"
+                                              "cp -a \"$3\"/. \"$2\"/ || exit 98\n"
+                                              "shift 3\n"
+                                              "\"$@\"\n"
+                                              "status=$?\n"
+                                              "cp -a \"$MNT\"/. \"$RESULT\"/ || exit 99\n"
+                                              "exit $status\n");
+        const qint64 sizeKib = pages * 4 + 2048;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("MNT"), mount);
+        environment.insert(QStringLiteral("RESULT"), result);
+        process.setProcessEnvironment(environment);
+        process.setProgram(QStringLiteral("unshare"));
+        process.setArguments(QStringList { "--mount", "--propagation", "private", "sh", "-c", script, "sh",
+                                 QStringLiteral("%1k").arg(sizeKib), mount, stage, kCli }
+            + args + QStringList { mount });
+    } else {
+        result = stage;
+        process.setProgram(kCli);
+        process.setArguments(args << stage);
+        process.setChildProcessModifier([] {
+            // Past the limit a write fails with EFBIG instead of raising SIGXFSZ.
+            const rlimit limit { 1 << 20, 1 << 20 };
+            std::signal(SIGXFSZ, SIG_IGN);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::setsid();
+        });
+    }
+    process.start();
+    QVERIFY(process.waitForStarted());
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(300000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    if (tmpfs && (process.exitCode() == 97 || process.exitCode() == 98 || process.exitCode() == 127))
+        QSKIP(qPrintable(QStringLiteral("no tmpfs in a private mount namespace here: ") + QString::fromLocal8Bit(err)));
+    QCOMPARE(process.exitCode(), 1);
+
+    // Each task as the output reports it: file name, finished or not, and what it says.
+    struct Reported {
+        bool finished = false;
+        QString destination;
+        QString message;
+        QString reason;
+    };
+    QHash<QString, Reported> reported;
+    QList<QByteArray> lines = out.split('\n');
+    lines.removeAll(QByteArray());
+    QVERIFY2(lines.size() == plaintexts.size() + 1, out.constData());
+    const QByteArray summary = lines.takeLast();
+    for (const QByteArray& line : std::as_const(lines)) {
+        Reported task;
+        QString source;
+        if (json) {
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            source = object.value("source").toString();
+            task.finished = object.value("status").toString() == QLatin1String("finished");
+            task.destination = object.value("destination").toString();
+            task.message = object.value("message").toString();
+            task.reason = object.value("reason").toString();
+        } else {
+            const QStringList fields = QString::fromUtf8(line).split(QLatin1Char('\t'));
+            QCOMPARE(fields.size(), 3);
+            source = fields[1];
+            task.finished = fields[0] == QLatin1String("OK");
+            if (task.finished) {
+                task.destination = fields[2];
+            } else {
+                // The text, then the system's reason in parentheses.
+                const qsizetype open = fields[2].lastIndexOf(QLatin1String(" ("));
+                QVERIFY2(open > 0 && fields[2].endsWith(QLatin1Char(')')), line.constData());
+                task.message = fields[2].left(open);
+                task.reason = fields[2].mid(open + 2).chopped(1);
+            }
+        }
+        reported.insert(QFileInfo(source).fileName(), task);
+    }
+    QCOMPARE(reported.size(), plaintexts.size());
+
+    QStringList expected;
+    int failed = 0;
+    for (auto it = reported.cbegin(); it != reported.cend(); ++it) {
+        const QString& name = it.key();
+        QVERIFY2(plaintexts.contains(name), qPrintable(name));
+        const QString plainName = QFileInfo(name).completeBaseName();
+        if (it->finished) {
+            QCOMPARE(QFileInfo(it->destination).fileName(), plainName);
+            QCOMPARE(readAll(result + '/' + plainName), plaintexts.value(name));
+            expected << plainName;
+            if (!deleteSources)
+                expected << name;
+        } else {
+            ++failed;
+            QCOMPARE(it->message, QStringLiteral("Could not write out to device. Code: -5"));
+            QCOMPARE(it->reason, reason);
+            expected << name;
+        }
+        if (!it->finished || !deleteSources)
+            QCOMPARE(readAll(result + '/' + name), envelopes.value(name));
+    }
+    // Neither large plaintext fits; no partial file and no temporary is left.
+    QVERIFY(!reported.value("large1.bin.korvel-env").finished && !reported.value("large2.bin.korvel-env").finished);
+    expected.sort();
+    QCOMPARE(tree(result), expected);
+    if (json)
+        QCOMPARE(QJsonDocument::fromJson(summary).object().value("failed").toInt(), failed);
+    else
+        QCOMPARE(summary,
+            QStringLiteral("%1 finished, %2 failed, %3 total")
+                .arg(plaintexts.size() - failed)
+                .arg(failed)
+                .arg(plaintexts.size())
+                .toUtf8());
+}
+
+// Both programs make themselves non-dumpable before anything else: no core file
+// with the passphrase or plaintext, no reading of their memory by other processes
+// of the same user. The files under /proc/<pid> of a non-dumpable process belong
+// to root, so the command runs as another user than root ("nobody" when the test
+// is root).
+void TestKorvelcryptCli::processIsNotDumpable()
+{
+    const bool root = geteuid() == 0;
+    if (root && !getpwnam("nobody"))
+        QSKIP("no account to run the command as");
+    korvel::test::HangGuard guard;
+
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/x.korvel-env", "plain"));
+    // Reachable and writable for the account that runs the command.
+    QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(dir + "/x.korvel-env").constData(), 0644), 0);
+    // The passphrase comes through a FIFO: once the command has opened it, its
+    // start-up is behind it.
+    const QByteArray fifo = QFile::encodeName(base.filePath(QStringLiteral("passphrase")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0666), 0);
+    QCOMPARE(::chmod(fifo.constData(), 0666), 0);
+
+    const QByteArray program = QFile::encodeName(kCli);
+    const QByteArray folder = QFile::encodeName(dir);
+    const pid_t pid = fork();
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+        if (root && !korvel::test::becomeAccount("nobody"))
+            _exit(korvel::test::kChildSetupFailed);
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (::chdir(folder.constData()) != 0 || devNull < 0 || ::dup2(devNull, STDOUT_FILENO) < 0)
+            _exit(korvel::test::kChildSetupFailed);
+        execl(program.constData(), program.constData(), "--passphrase-file", fifo.constData(), "x.korvel-env",
+            static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    int writer = -1;
+    while (writer < 0) {
+        writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0 || errno != ENXIO)
+            break;
+        // No reader yet: unless the command has ended, it is still starting.
+        int status = 0;
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        QVERIFY2(ended == 0, "the command ended before it read its passphrase");
+        QThread::msleep(1);
+    }
+    QVERIFY(writer >= 0);
+    struct stat entry { };
+    QCOMPARE(::stat(QStringLiteral("/proc/%1/status").arg(pid).toLocal8Bit().constData(), &entry), 0);
+    const uid_t owner = entry.st_uid;
+    QCOMPARE(::write(writer, "secret\n", 7), ssize_t(7));
+    ::close(writer);
+    const int exitCode = korvel::test::exitCodeOf(pid);
+    QCOMPARE(owner, uid_t(0));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(readAll(dir + "/x"), QByteArray("plain"));
 }
 
 QTEST_GUILESS_MAIN(TestKorvelcryptCli)

@@ -3,6 +3,7 @@
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
 #include "engine/FileLoading.h"
+#include "engine/SourceRemover.h"
 #include "engine/ThreadPriority.h"
 #include "engine/ZervDecryptWorker.h"
 #include "tests/support/EnvelopeWriter.h"
@@ -515,6 +516,8 @@ private slots:
         QVERIFY(runToEnd());
         QVERIFY(QFile::exists(kept));
         QVERIFY(!finishedFor(kept)->sourceDeleted);
+        // With deletion off, the output was spared the flush.
+        QVERIFY(!finishedFor(kept)->outputDurable);
 
         // The setting outlives the manager: one built afterwards asks the same one.
         bool deleting = false;
@@ -533,12 +536,114 @@ private slots:
         QVERIFY(!QFile::exists(gone));
         QVERIFY(!QFile::exists(notes));
         QVERIFY(!QFile::exists(notes + QStringLiteral(".korvel-env")));
+        // The workers flushed these outputs before they reported, not the main
+        // thread before the deletion.
+        QVERIFY(finishedFor(gone)->outputDurable && finishedFor(notes)->outputDurable);
         QCOMPARE(finishedFor(gone)->statusText(),
             QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)"));
         QCOMPARE(finishedFor(notes)->statusText(),
             QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)"));
         QCOMPARE(readAll(path(QStringLiteral("gone(decrypted).txt"))), m_plain.value(gone));
         QCOMPARE(readAll(path(QStringLiteral("notes(decrypted)"))), m_plain.value(notes));
+    }
+
+    // What becomes of a finished task's source: deleted only beside its plaintext,
+    // renamed only when it stays.
+    void disposeSource_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("plaintextThere");
+        QTest::addColumn<bool>("takenRename"); // the renamed name is taken
+        QTest::addColumn<bool>("remove");
+        QTest::addColumn<bool>("rename");
+        QTest::addColumn<int>("removal");
+        QTest::addColumn<bool>("renameAsked");
+        QTest::addColumn<QStringList>("after");
+        using R = SourceRemover::Removal;
+        QTest::newRow("deleted") << "a.korvel-env" << true << false << true << false << int(R::Removed) << false
+                                 << QStringList { "a" };
+        QTest::newRow("deleted, not renamed first")
+            << "notes" << true << false << true << true << int(R::Removed) << false << QStringList { "a" };
+        QTest::newRow("plaintext gone: kept and renamed") << "notes" << false << false << true << true << int(R::Failed)
+                                                          << true << QStringList { "notes.korvel-env" };
+        QTest::newRow("plaintext gone: kept") << "a.korvel-env" << false << false << true << false << int(R::Failed)
+                                              << false << QStringList { "a.korvel-env" };
+        QTest::newRow("renamed only") << "notes" << true << false << false << true << int(R::NotAsked) << true
+                                      << QStringList { "a", "notes.korvel-env" };
+        QTest::newRow("rename refused: name taken") << "notes" << true << true << false << true << int(R::NotAsked)
+                                                    << true << QStringList { "a", "notes", "notes.korvel-env" };
+        QTest::newRow("source missing") << "" << true << false << true << true << int(R::Missing) << false
+                                        << QStringList { "a" };
+    }
+
+    void disposeSource()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, plaintextThere);
+        QFETCH(bool, takenRename);
+        QFETCH(bool, remove);
+        QFETCH(bool, rename);
+        QFETCH(int, removal);
+        QFETCH(bool, renameAsked);
+        QFETCH(QStringList, after);
+        const QString source = path(name.isEmpty() ? QStringLiteral("gone") : name);
+        if (!name.isEmpty())
+            writeFile(name, "envelope");
+        if (takenRename)
+            writeFile(name + QStringLiteral(".korvel-env"), "other");
+        CryptTask task(source);
+        task.setDestination(path(QStringLiteral("a")));
+        if (plaintextThere)
+            writeFile(QStringLiteral("a"), "plain");
+
+        const SourceRemover::Outcome outcome = SourceRemover::dispose(&task, source, remove, rename);
+        QCOMPARE(int(outcome.removal), removal);
+        QCOMPARE(outcome.renameAsked, renameAsked);
+        const bool renamed = renameAsked && !takenRename && !name.isEmpty();
+        QCOMPARE(outcome.renamedTo, renamed ? source + QStringLiteral(".korvel-env") : QString());
+        QCOMPARE(outcome.reason.isEmpty(), removal != int(SourceRemover::Removal::Failed));
+        // Deleting flushed the plaintext first.
+        QCOMPARE(task.outputDurable.load(), removal == int(SourceRemover::Removal::Removed));
+        QCOMPARE(entries(m_dir->path()), after);
+        if (takenRename)
+            QCOMPARE(readAll(path(name + QStringLiteral(".korvel-env"))), QByteArray("other"));
+    }
+
+    // Jobs run in order on the remover's thread, each outcome is handed back on
+    // the receiver's thread, and drain() waits for the jobs.
+    void sourceRemoverRunsJobsInOrder()
+    {
+        QList<CryptTask*> tasks;
+        for (int i = 0; i < 20; ++i) {
+            const QString name = QStringLiteral("s%1").arg(i);
+            writeFile(name, "envelope");
+            writeFile(name + QStringLiteral(".out"), "plain");
+            tasks.append(new CryptTask(path(name)));
+            tasks.last()->setDestination(path(name + QStringLiteral(".out")));
+        }
+        QObject receiver;
+        QList<int> order;
+        QList<QThread*> threads;
+        {
+            SourceRemover remover;
+            for (int i = 0; i < tasks.size(); ++i)
+                remover.submit(tasks[i], true, false, &receiver, [&, i](const SourceRemover::Outcome& outcome) {
+                    QCOMPARE(int(outcome.removal), int(SourceRemover::Removal::Removed));
+                    order.append(i);
+                    threads.append(QThread::currentThread());
+                });
+            remover.drain();
+            // Every source is gone before any outcome has been delivered.
+            for (const CryptTask* task : std::as_const(tasks))
+                QVERIFY(!QFile::exists(task->source()));
+            QVERIFY(order.isEmpty());
+        }
+        QTRY_COMPARE(order.size(), tasks.size());
+        for (int i = 0; i < order.size(); ++i) {
+            QCOMPARE(order[i], i);
+            QCOMPARE(threads[i], QThread::currentThread());
+        }
+        qDeleteAll(tasks);
     }
 
     void deleteEncryptedReports()
@@ -559,6 +664,8 @@ private slots:
         QVERIFY(QFile::exists(c));
         QVERIFY(finishedFor(a)->sourceDeleted && finishedFor(b)->sourceDeleted);
         QVERIFY(!finishedFor(c)->sourceDeleted);
+        // Written while no deletion was due, flushed before their sources went.
+        QVERIFY(finishedFor(a)->outputDurable && finishedFor(b)->outputDurable);
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Could not remove file %1").arg(c));
 
@@ -708,6 +815,65 @@ private slots:
         QVERIFY(QFile::exists(small));
         m_manager->cancel();
         settle();
+    }
+
+    // Automatic deletion switched on while a task runs: its output is on disk
+    // before its source goes, whoever flushed it.
+    void deletionSwitchedOnWhileRunning()
+    {
+        m_manager->addFiles({ envelope(QStringLiteral("a.korvel-env"), 200000) });
+        const QString big = path(QStringLiteral("big.bin.korvel-env"));
+        QVERIFY(QFile::copy(m_big, big));
+        m_manager->addFiles({ big });
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(big));
+        DecryptManager::setDeleteEncryptedSetting([] { return true; });
+        QVERIFY(finished.wait(120000));
+        settle();
+        CryptTask* task = finishedFor(big);
+        QVERIFY(task);
+        QVERIFY(task->outputDurable);
+        QVERIFY(task->sourceDeleted);
+        QVERIFY(!QFile::exists(big));
+        QCOMPARE(QFileInfo(path(QStringLiteral("big.bin"))).size(), qint64(96) << 20);
+    }
+
+    // The passphrase of a run is held once: its records refer to it, and it is
+    // wiped when the run ends.
+    void passphraseIsWipedWhenTheRunEnds()
+    {
+        m_manager->onChangeNumThreads(2);
+        m_manager->addFiles({ envelope(QStringLiteral("a.korvel-env")), envelope(QStringLiteral("b.korvel-env")),
+            envelope(QStringLiteral("c.korvel-env"), 3000, "other") });
+        QVERIFY(runToEnd(QStringLiteral("secret")));
+        QCOMPARE(m_manager->getNumCompleted(), 2);
+        QCOMPARE(m_manager->getNumFailed(), 1);
+        QList<CryptTask*> records = m_manager->getCompletedTasks() + m_manager->getFailedTasks();
+        const std::shared_ptr<const Passphrase> holder = records.first()->passphraseHolder();
+        QVERIFY(holder);
+        for (const CryptTask* task : records) {
+            QCOMPARE(task->passphraseHolder(), holder);
+            QVERIFY(task->passphrase().isEmpty());
+        }
+        QVERIFY(holder->isEmpty());
+        QVERIFY(m_manager->passphrase().isEmpty());
+    }
+
+    void passphraseIsWipedWithTheManager()
+    {
+        m_manager->onChangeNumThreads(1);
+        m_manager->addFiles({ m_big });
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(waitForStart(m_big));
+        const std::shared_ptr<const Passphrase> holder = m_manager->getRunningTasks().value(0)->passphraseHolder();
+        QVERIFY(holder);
+        QCOMPARE(holder->text(), QStringLiteral("secret"));
+        QCOMPARE(m_manager->passphrase(), QStringLiteral("secret"));
+        DecryptManager::destroyInstance();
+        QVERIFY(holder->isEmpty());
+        m_manager = DecryptManager::instance();
+        g_dispatchThread = m_manager;
     }
 
     void startWithNothingPending()

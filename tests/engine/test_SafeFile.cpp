@@ -7,6 +7,8 @@
 #include <QTest>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -25,6 +27,31 @@ void writeFile(const QString& path, const QByteArray& data)
     QCOMPARE(f.write(data), data.size());
 }
 
+int modeOf(const QString& path)
+{
+    struct stat status { };
+    return lstat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+}
+
+// Sets the process's umask for one test and puts the old one back.
+class UmaskGuard {
+public:
+    explicit UmaskGuard(mode_t mask)
+        : m_old(::umask(mask))
+    { }
+    ~UmaskGuard() { ::umask(m_old); }
+    UmaskGuard(const UmaskGuard&) = delete;
+    UmaskGuard& operator=(const UmaskGuard&) = delete;
+
+private:
+    mode_t m_old;
+};
+
 } // namespace
 
 class TestSafeFile : public QObject {
@@ -35,6 +62,12 @@ private slots:
     void namesAreNeverReplaced();
     void unnamedFileIsInvisibleUntilLinked();
     void unnamedFileVanishesWhenClosed();
+    void createdFilesTakeTheModeLessTheUmask_data();
+    void createdFilesTakeTheModeLessTheUmask();
+    void copyToTemporaryCopiesTheWholeFile_data();
+    void copyToTemporaryCopiesTheWholeFile();
+    void copyToTemporaryLeavesNothingOnFailure();
+    void syncsReportTheirErrors();
 };
 
 void TestSafeFile::namesAreNeverReplaced_data()
@@ -112,6 +145,121 @@ void TestSafeFile::unnamedFileVanishesWhenClosed()
     QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
     QCOMPARE(SafeFile::createUnnamed(dir.filePath("missing")), -1);
     QCOMPARE(errno, ENOENT);
+}
+
+void TestSafeFile::createdFilesTakeTheModeLessTheUmask_data()
+{
+    QTest::addColumn<bool>("unnamed");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("umask");
+    for (const bool unnamed : { true, false }) {
+        for (const int mode : { 0600, 0640, 0644 }) {
+            for (const int mask : { 022, 077 }) {
+                QTest::addRow("%s, %o, umask %03o", unnamed ? "unnamed" : "hidden", mode, mask)
+                    << unnamed << mode << mask;
+            }
+        }
+    }
+}
+
+void TestSafeFile::createdFilesTakeTheModeLessTheUmask()
+{
+    QFETCH(bool, unnamed);
+    QFETCH(int, mode);
+    QFETCH(int, umask);
+    QTemporaryDir dir;
+    const QString name = dir.filePath("out");
+    {
+        const UmaskGuard guard(static_cast<mode_t>(umask));
+        QString temporary;
+        const int fd = unnamed ? SafeFile::createUnnamed(dir.path(), static_cast<mode_t>(mode))
+                               : SafeFile::createTemporary(dir.path(), &temporary, static_cast<mode_t>(mode));
+        QVERIFY(fd >= 0);
+        QCOMPARE(unnamed ? SafeFile::linkNoReplace(fd, name) : SafeFile::renameNoReplace(temporary, name), 0);
+        close(fd);
+    }
+    QCOMPARE(modeOf(name), mode & ~umask);
+}
+
+void TestSafeFile::copyToTemporaryCopiesTheWholeFile_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("kernelCopy"); // false: copy_file_range fails, as on older kernels
+    for (const bool kernelCopy : { true, false }) {
+        const char* how = kernelCopy ? "in the kernel" : "through a buffer";
+        QTest::addRow("empty, %s", how) << 0 << kernelCopy;
+        QTest::addRow("one byte, %s", how) << 1 << kernelCopy;
+        QTest::addRow("several buffers and a tail, %s", how) << 3 * 65536 + 123 << kernelCopy;
+    }
+}
+
+// Where an unnamed file cannot be linked, its contents move to a hidden temporary.
+void TestSafeFile::copyToTemporaryCopiesTheWholeFile()
+{
+    QFETCH(int, size);
+    QFETCH(bool, kernelCopy);
+    QTemporaryDir dir;
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char(i * 7 + i / 251);
+    const int fd = SafeFile::createUnnamed(dir.path(), 0600);
+    QVERIFY(fd >= 0);
+    QCOMPARE(write(fd, data.constData(), size_t(size)), ssize_t(size));
+
+    // In a child, where the umask and a failing copy_file_range stay.
+    const int copied = korvel::test::runInChild([&] {
+        ::umask(022);
+        if (!kernelCopy && !korvel::test::failSystemCall(SYS_copy_file_range, ENOSYS))
+            return korvel::test::kChildSetupFailed;
+        QString temporary;
+        return SafeFile::copyToTemporary(fd, dir.path(), 0640, &temporary);
+    });
+    close(fd);
+    QCOMPARE(copied, 0);
+    const QStringList names = entries(dir.path());
+    QCOMPARE(names.size(), 1);
+    QVERIFY(names.first().startsWith(QLatin1Char('.')));
+    const QString temporary = dir.filePath(names.first());
+    QCOMPARE(contents(temporary), data);
+    QCOMPARE(modeOf(temporary), 0640);
+}
+
+void TestSafeFile::copyToTemporaryLeavesNothingOnFailure()
+{
+    QTemporaryDir dir;
+    const int fd = SafeFile::createUnnamed(dir.path(), 0600);
+    QVERIFY(fd >= 0);
+    QCOMPARE(write(fd, "plain", 5), ssize_t(5));
+    QString temporary;
+    QCOMPARE(SafeFile::copyToTemporary(fd, dir.filePath("missing"), 0600, &temporary), ENOENT);
+    QVERIFY(temporary.isEmpty());
+    // A descriptor that cannot be read from: the copy that was begun goes again.
+    const int writeOnly = open(QFile::encodeName(dir.filePath("w")).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(writeOnly >= 0);
+    QCOMPARE(write(writeOnly, "x", 1), ssize_t(1));
+    QCOMPARE(SafeFile::copyToTemporary(writeOnly, dir.path(), 0600, &temporary), EBADF);
+    QVERIFY(temporary.isEmpty());
+    close(writeOnly);
+    close(fd);
+    QCOMPARE(entries(dir.path()), QStringList { "w" });
+}
+
+void TestSafeFile::syncsReportTheirErrors()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("file"), "data");
+    QVERIFY(QFile::link(dir.filePath("file"), dir.filePath("link")));
+    QCOMPARE(SafeFile::syncToDisk(dir.filePath("file")), 0);
+    QCOMPARE(SafeFile::syncFolder(dir.path()), 0);
+    const int fd = SafeFile::createUnnamed(dir.path());
+    QVERIFY(fd >= 0);
+    QCOMPARE(SafeFile::syncData(fd), 0);
+    close(fd);
+    QCOMPARE(SafeFile::syncData(-1), EBADF);
+    QCOMPARE(SafeFile::syncToDisk(dir.filePath("missing")), ENOENT);
+    QCOMPARE(SafeFile::syncToDisk(dir.filePath("link")), ELOOP); // never through a link
+    QCOMPARE(SafeFile::syncFolder(dir.filePath("missing")), ENOENT);
+    QCOMPARE(SafeFile::syncFolder(dir.filePath("file")), ENOTDIR);
 }
 
 QTEST_GUILESS_MAIN(TestSafeFile)

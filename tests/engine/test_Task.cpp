@@ -100,6 +100,8 @@ private slots:
         task.renameSourceOnSuccess = true;
         task.destinationTagged = true;
         task.sourceDeleted = true;
+        task.outputDurable = true;
+        task.setReason(QStringLiteral("No space left on device"));
 
         const CryptTask copy(task);
         QCOMPARE(copy.loadedSource(), QStringLiteral("/x/notes"));
@@ -110,8 +112,31 @@ private slots:
         QCOMPARE(copy.message(), QStringLiteral("boom"));
         QCOMPARE(copy.progress(), 0.5f);
         QCOMPARE(copy.workerId.load(), 3);
-        QVERIFY(copy.renameSourceOnSuccess && copy.destinationTagged && copy.sourceDeleted);
+        QVERIFY(copy.renameSourceOnSuccess && copy.destinationTagged && copy.sourceDeleted && copy.outputDurable);
+        QCOMPARE(copy.reason(), QStringLiteral("No space left on device"));
         QVERIFY(copy.parent() == nullptr);
+        // The copy refers to the same passphrase; it holds no copy of its own.
+        QCOMPARE(copy.passphraseHolder(), task.passphraseHolder());
+    }
+
+    // Records refer to one passphrase: wiping it leaves none of them a copy.
+    void recordsShareThePassphrase()
+    {
+        auto shared = std::make_shared<Passphrase>(QStringLiteral("gemeinsam ü"));
+        CryptTask a(QStringLiteral("/x/a.korvel-env"));
+        CryptTask b(QStringLiteral("/x/b.korvel-env"));
+        a.setPassphrase(shared);
+        b.setPassphrase(shared);
+        CryptTask own(QStringLiteral("/x/c.korvel-env"));
+        own.setPassphrase(QStringLiteral("eigen"));
+        QCOMPARE(a.passphrase(), QStringLiteral("gemeinsam ü"));
+        QCOMPARE(b.passphraseHolder().get(), shared.get());
+
+        shared->clear();
+        QVERIFY(a.passphrase().isEmpty());
+        QVERIFY(b.passphrase().isEmpty());
+        QCOMPARE(own.passphrase(), QStringLiteral("eigen"));
+        QVERIFY(CryptTask(QStringLiteral("/x/d")).passphrase().isEmpty()); // none set
     }
 
     void metaTypeCopies()

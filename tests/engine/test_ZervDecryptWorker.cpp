@@ -15,7 +15,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using korvel::test::Bytes;
@@ -53,24 +58,27 @@ enum class Path {
 
 // All a run leaves behind: the outcome on the task and the worker, and every
 // file in the folder apart from the source, with its contents.
-struct Outcome {
+struct PathOutcome {
     int status = -1;
     int code = 0;
     QString taskMessage;
     QString workerMessage;
+    QString taskReason;
     float progress = 0;
     QMap<QString, QByteArray> files;
     bool overlapped = false; // a writer thread was started
 };
 
-QDataStream& operator<<(QDataStream& out, const Outcome& o)
+QDataStream& operator<<(QDataStream& out, const PathOutcome& o)
 {
-    return out << o.status << o.code << o.taskMessage << o.workerMessage << o.progress << o.files << o.overlapped;
+    return out << o.status << o.code << o.taskMessage << o.workerMessage << o.taskReason << o.progress << o.files
+               << o.overlapped;
 }
 
-QDataStream& operator>>(QDataStream& in, Outcome& o)
+QDataStream& operator>>(QDataStream& in, PathOutcome& o)
 {
-    return in >> o.status >> o.code >> o.taskMessage >> o.workerMessage >> o.progress >> o.files >> o.overlapped;
+    return in >> o.status >> o.code >> o.taskMessage >> o.workerMessage >> o.taskReason >> o.progress >> o.files
+        >> o.overlapped;
 }
 
 const char* pathName(Path path)
@@ -93,8 +101,73 @@ class TestZervDecryptWorker : public QObject {
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_reports; // what children report, apart from the files they write
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // What a run in a forked child left in its task record.
+    struct Outcome {
+        int status = -1; // below 0: the child did not report (its exit code, negated, less 1000)
+        QString message;
+        QString reason;
+        bool durable = false;
+    };
+
+    // Runs the task on a new worker in a forked child, so that a umask, a failing
+    // system call or a file size limit set up there stays there; the files it
+    // writes are seen here. deletion: -1 gives the worker no deletion flag, 0 or
+    // 1 a flag with that value.
+    Outcome runInChild(CryptTask* task, const std::function<bool()>& setUp, int deletion = -1)
+    {
+        const QString report = m_reports.filePath(QStringLiteral("outcome"));
+        QFile::remove(report);
+        const int code = korvel::test::runInChild([&] {
+            if (!setUp())
+                return korvel::test::kChildSetupFailed;
+            std::atomic<bool> deletesSources { deletion == 1 };
+            ZervDecryptWorker worker(0);
+            if (deletion >= 0)
+                worker.setDeletionFlag(&deletesSources);
+            worker.setTask(task);
+            if (!worker.wait(60000))
+                return 254;
+            QFile out(report);
+            if (!out.open(QIODevice::WriteOnly))
+                return 253;
+            out.write(QByteArray::number(task->status()) + '\n' + task->message().toUtf8() + '\n'
+                + task->reason().toUtf8() + '\n' + (task->outputDurable ? "1" : "0") + '\n');
+            return 0;
+        });
+        Outcome outcome;
+        if (code != 0) {
+            outcome.status = -1000 - code;
+            return outcome;
+        }
+        const QList<QByteArray> lines = readAll(report).split('\n');
+        if (lines.size() < 4)
+            return outcome;
+        outcome.status = lines[0].toInt();
+        outcome.message = QString::fromUtf8(lines[1]);
+        outcome.reason = QString::fromUtf8(lines[2]);
+        outcome.durable = lines[3] == "1";
+        return outcome;
+    }
+
+    static int modeOf(const QString& file)
+    {
+        struct stat status { };
+        return lstat(QFile::encodeName(file).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+    }
+
+    // Names in the folder that start with a dot: temporary files left behind.
+    QStringList hiddenEntries() const
+    {
+        QStringList hidden;
+        for (const QString& name : entries(m_dir.path()))
+            if (name.startsWith(QLatin1Char('.')))
+                hidden.append(name);
+        return hidden;
+    }
 
     // Binds a task to the worker and waits until its thread has ended.
     static void runTask(ZervDecryptWorker& worker, CryptTask& task)
@@ -129,7 +202,7 @@ private:
     // and, on the path that steps aside, makes every core busy after piece
     // `asideAt`. With a file-size limit the run happens in a child process, whose
     // limit it is.
-    Outcome runPath(Path path, const QString& source, int cancelAt, int asideAt, qint64 fileLimit)
+    PathOutcome runPath(Path path, const QString& source, int cancelAt, int asideAt, qint64 fileLimit)
     {
         const auto decrypt = [&] {
             OverlappedWriter::setThreshold(path == Path::Sequential ? UINT64_MAX : 0);
@@ -150,17 +223,18 @@ private:
             worker.wait();
             OverlappedWriter::setThreshold(OverlappedWriter::kDefaultThreshold);
             OverlappedWriter::setCoreCount(0);
-            Outcome outcome;
+            PathOutcome outcome;
             outcome.status = task.status();
             outcome.code = worker.resultCode();
             outcome.taskMessage = task.message();
             outcome.workerMessage = worker.message();
+            outcome.taskReason = task.reason();
             outcome.progress = task.progress();
             outcome.overlapped = OverlappedWriter::threadsStarted() != writers;
             return outcome;
         };
 
-        Outcome outcome;
+        PathOutcome outcome;
         if (fileLimit == 0) {
             outcome = decrypt();
         } else {
@@ -239,6 +313,9 @@ private slots:
         QVERIFY(worker.errorText().isEmpty());
         QCOMPARE(readAll(path(QStringLiteral("doc.txt"))), toBytes(plain));
         QVERIFY(!task->destinationTagged);
+        // Without a deletion flag the worker takes the safe side: a deletion may follow.
+        QVERIFY(task->outputDurable);
+        QVERIFY(task->reason().isEmpty());
         // Nothing else (no temporary file) is left behind.
         QCOMPARE(entries(m_dir.path()), (QStringList { "doc.txt", "doc.txt.korvel-env" }));
     }
@@ -249,18 +326,20 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("outputKept");
+        QTest::addColumn<QString>("reason"); // the system's text for a failed write
         QTest::newRow("missing source") << "missing" << int(ZervDecryptWorker::InvalidSource)
-                                        << "Source file does not exist. Code: -3" << false;
+                                        << "Source file does not exist. Code: -3" << false << "";
         QTest::newRow("folder source") << "folder" << int(ZervDecryptWorker::InvalidSource)
-                                       << "Source is not a file. Code: -3" << false;
+                                       << "Source is not a file. Code: -3" << false << "";
         QTest::newRow("wrong passphrase") << "passphrase" << int(ZervDecryptWorker::PassphraseOrReadFailed)
-                                          << "Passphrase doesn't match Code: 1" << false;
+                                          << "Passphrase doesn't match Code: 1" << false << "";
         QTest::newRow("not an envelope") << "garbage" << int(ZervDecryptWorker::EnvelopeCorrupt)
-                                         << "Input file is corrupted or not encrypted. Code: 2" << false;
-        QTest::newRow("unwritable destination") << "nofolder" << int(ZervDecryptWorker::DestinationUnwritable)
-                                                << "Could not write to destination. - Code: -1" << false;
+                                         << "Input file is corrupted or not encrypted. Code: 2" << false << "";
+        QTest::newRow("unwritable destination")
+            << "nofolder" << int(ZervDecryptWorker::DestinationUnwritable)
+            << "Could not write to destination. - Code: -1" << false << "No such file or directory";
         QTest::newRow("read failure keeps partial output")
-            << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true;
+            << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true << "";
     }
 
     void failures()
@@ -269,6 +348,7 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, message);
         QFETCH(bool, outputKept);
+        QFETCH(QString, reason);
 
         const Bytes plain = korvel::test::patternBytes(200 * 1024, 3);
         QString source = path(QStringLiteral("in.bin.korvel-env"));
@@ -305,6 +385,8 @@ private slots:
         QCOMPARE(task->message(), message);
         QCOMPARE(worker.errorText(), message);
         QCOMPARE(task->statusText(), QStringLiteral("Error (%1)").arg(message));
+        QCOMPARE(task->reason(), reason);
+        QCOMPARE(worker.reason(), reason);
         QStringList expected = entries(m_dir.path());
         if (outputKept) {
             const QByteArray kept = readAll(destination);
@@ -405,7 +487,7 @@ private slots:
         QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
         const int pieces = (declared >= 0 ? keptBytes : size) / 1024;
 
-        const Outcome sequential = runPath(Path::Sequential, source, cancelAt, 0, fileLimit);
+        const PathOutcome sequential = runPath(Path::Sequential, source, cancelAt, 0, fileLimit);
         QVERIFY(!sequential.overlapped);
         const QString output = QStringLiteral("out.bin");
         if (expected == QLatin1String("complete")) {
@@ -426,17 +508,21 @@ private slots:
         } else {
             QCOMPARE(sequential.status, int(Task::FAILED));
             QCOMPARE(sequential.taskMessage, QStringLiteral("Could not write out to device. Code: -5"));
+            QCOMPARE(sequential.taskReason, QString::fromLocal8Bit(std::strerror(EFBIG)));
             QVERIFY(sequential.files.isEmpty());
         }
+        if (expected != QLatin1String("unwritten"))
+            QCOMPARE(sequential.taskReason, QString());
 
         for (const Path path : { Path::Overlapped, Path::SteppingAside }) {
-            const Outcome other = runPath(path, source, cancelAt, qMax(1, pieces / 2), fileLimit);
+            const PathOutcome other = runPath(path, source, cancelAt, qMax(1, pieces / 2), fileLimit);
             const QByteArray which = pathName(path);
             QVERIFY2(other.overlapped, which);
             QVERIFY2(other.status == sequential.status, which);
             QVERIFY2(other.code == sequential.code, which);
             QVERIFY2(other.taskMessage == sequential.taskMessage, which);
             QVERIFY2(other.workerMessage == sequential.workerMessage, which);
+            QVERIFY2(other.taskReason == sequential.taskReason, which);
             // A failed write shows when its data reaches the file, which the two
             // paths buffer differently; everything else stops at the same piece.
             if (expected != QLatin1String("unwritten"))
@@ -548,6 +634,134 @@ private slots:
             QCOMPARE(readAll(path(name)), QByteArray("mine"));
         for (const QString& name : links)
             QVERIFY(QFileInfo(path(name)).isSymLink());
+    }
+
+    // A plaintext is never more readable than its envelope: the envelope's read
+    // and write bits, less the umask, whichever way the output gets its name.
+    void outputIsNoMoreReadableThanItsEnvelope_data()
+    {
+        QTest::addColumn<int>("envelopeMode");
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<int>("expected");
+        const QStringList ways { "linked", "tagged", "renamed" };
+        for (const int mode : { 0600, 0640, 0644 }) {
+            for (const int mask : { 022, 077 }) {
+                for (const QString& way : ways) {
+                    QTest::addRow("%o, umask %03o, %s", mode, mask, qPrintable(way))
+                        << mode << mask << way << (mode & 0666 & ~mask);
+                }
+            }
+        }
+        QTest::newRow("execute bits dropped") << 0755 << 022 << "linked" << 0644;
+    }
+
+    void outputIsNoMoreReadableThanItsEnvelope()
+    {
+        QFETCH(int, envelopeMode);
+        QFETCH(int, umask);
+        QFETCH(QString, way);
+        QFETCH(int, expected);
+
+        const Bytes plain = korvel::test::patternBytes(70000, 21);
+        const QString source = path(QStringLiteral("doc.txt.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+        QCOMPARE(::chmod(QFile::encodeName(source).constData(), static_cast<mode_t>(envelopeMode)), 0);
+        QString destination = path(QStringLiteral("doc.txt"));
+        if (way == QLatin1String("tagged")) {
+            // Taken while the worker ran: the output goes to the next "(decrypted)" name.
+            QFile taken(destination);
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+            taken.write("mine");
+            taken.close();
+            destination = path(QStringLiteral("doc(decrypted).txt"));
+        }
+
+        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("doc.txt")), QStringLiteral("secret")));
+        const Outcome outcome = runInChild(task.data(), [&] {
+            ::umask(static_cast<mode_t>(umask));
+            // Without /proc the unnamed file cannot be linked: it is renamed from a hidden copy.
+            return way != QLatin1String("renamed") || korvel::test::failSystemCall(SYS_linkat, ENOENT);
+        });
+        QCOMPARE(outcome.status, int(Task::FINISHED));
+        QCOMPARE(readAll(destination), toBytes(plain));
+        QCOMPARE(modeOf(destination), expected);
+        QCOMPARE(hiddenEntries(), QStringList());
+    }
+
+    // Faults while the output is written, flushed and named: the task fails with
+    // the fixed text and the system's reason, the source stays as it was, and
+    // nothing is left but what the row says.
+    void outcomesUnderFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("deletion"); // -1: the worker has no deletion flag
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("outputKept");
+        QTest::addColumn<bool>("durable");
+
+        const QString writeFailed = QStringLiteral("Could not write out to device. Code: -5");
+        const QString destinationFailed = QStringLiteral("Could not write to destination. - Code: -1");
+        QTest::newRow("deletion on") << "none" << 1 << int(Task::FINISHED) << ""
+                                     << "" << true << true;
+        QTest::newRow("deletion off: no flush") << "fdatasync" << 0 << int(Task::FINISHED) << ""
+                                                << "" << true << false;
+        QTest::newRow("deletion on: data flush fails")
+            << "fdatasync" << 1 << int(Task::FAILED) << writeFailed << "Input/output error" << false << false;
+        QTest::newRow("no flag: data flush fails")
+            << "fdatasync" << -1 << int(Task::FAILED) << writeFailed << "Input/output error" << false << false;
+        // The complete plaintext keeps its name; the failure keeps the source from being deleted.
+        QTest::newRow("deletion on: folder flush fails")
+            << "fsync" << 1 << int(Task::FAILED) << destinationFailed << "Input/output error" << true << false;
+        QTest::newRow("linking fails (EPERM): renamed instead") << "linkat" << 1 << int(Task::FINISHED) << ""
+                                                                << "" << true << true;
+        QTest::newRow("file size limit") << "fsize" << 0 << int(Task::FAILED) << writeFailed << "File too large"
+                                         << false << false;
+    }
+
+    void outcomesUnderFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, deletion);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(QString, reason);
+        QFETCH(bool, outputKept);
+        QFETCH(bool, durable);
+
+        const Bytes plain = korvel::test::patternBytes(300 * 1024 + 5, 17);
+        const QString source = path(QStringLiteral("data.bin.korvel-env"));
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+        const QByteArray envelope = readAll(source);
+        const QString destination = path(QStringLiteral("data.bin"));
+
+        QScopedPointer<CryptTask> task(makeTask(source, destination, QStringLiteral("secret")));
+        const Outcome outcome = runInChild(
+            task.data(),
+            [&] {
+                if (fault == QLatin1String("fdatasync"))
+                    return korvel::test::failSystemCall(SYS_fdatasync, EIO);
+                if (fault == QLatin1String("fsync"))
+                    return korvel::test::failSystemCall(SYS_fsync, EIO);
+                if (fault == QLatin1String("linkat"))
+                    return korvel::test::failSystemCall(SYS_linkat, EPERM);
+                if (fault == QLatin1String("fsize"))
+                    return korvel::test::limitFileSize(100 * 1024);
+                return true;
+            },
+            deletion);
+        QCOMPARE(outcome.status, status);
+        QCOMPARE(outcome.message, message);
+        QCOMPARE(outcome.reason, reason);
+        QCOMPARE(outcome.durable, durable);
+        QCOMPARE(readAll(source), envelope);
+        if (outputKept)
+            QCOMPARE(readAll(destination), toBytes(plain));
+        else
+            QVERIFY(!QFileInfo::exists(destination));
+        QCOMPARE(hiddenEntries(), QStringList());
     }
 
     void destructionWaitsForTheThread()

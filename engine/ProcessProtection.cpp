@@ -1,0 +1,8 @@
+#include "engine/ProcessProtection.h"
+
+#include <sys/prctl.h>
+
+bool ProcessProtection::makeNonDumpable()
+{
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0;
+}

@@ -1,0 +1,13 @@
+// What both programs do first, before they hold a passphrase or plaintext: the
+// process becomes non-dumpable, so a crash writes no core file with secrets in
+// it, and other processes of the same user can neither attach to it nor read
+// its memory (/proc/<pid>/mem); its /proc entries then belong to root.
+#pragma once
+
+class ProcessProtection {
+public:
+    ProcessProtection() = delete;
+
+    // prctl(PR_SET_DUMPABLE, 0). True when the process is no longer dumpable.
+    static bool makeNonDumpable();
+};
