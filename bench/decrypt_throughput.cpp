@@ -23,6 +23,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -101,7 +102,11 @@ Sample decryptWithWorker(const std::string& envelope, const std::string& output,
     OverlappedWriter::setThreshold(overlapped ? 0 : UINT64_MAX);
     const uint64_t writers = OverlappedWriter::threadsStarted();
     const double writerCpu = OverlappedWriter::writerCpuSeconds();
+    // As the window and the command line run it by default: sources are kept, so
+    // the output is not flushed to disk before completion.
+    const std::atomic<bool> deletesSources { false };
     ZervDecryptWorker worker(0);
+    worker.setDeletionFlag(&deletesSources);
     CryptTask task(QString::fromStdString(envelope));
     task.setDestination(QString::fromStdString(output));
     task.setPassphrase(QString::fromLatin1(kPassphrase));
