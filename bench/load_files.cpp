@@ -51,11 +51,15 @@ template <typename Done> bool spinUntil(Done done, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // Waits for events instead of spinning: a spinning main thread would take a
+    // core from the background threads it waits for, which run below it.
+    QTimer tick; // wakes the wait now and then, for the time-out
+    tick.start(50);
     while (!done()) {
         if (clock.elapsed() > timeoutMs) {
             return false;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

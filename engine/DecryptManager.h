@@ -13,7 +13,9 @@
 // Whether a run is on (the dispatch loop active or a worker busy) is decided under
 // the lock, in the same hold in which an operation acts on it: a start and a list
 // operation never both go ahead, and cancel() reaches every task the dispatch loop
-// has taken.
+// has taken. A run also lasts until the sources of its completed tasks have been
+// deleted or renamed, which the remover does on its own thread; a task's
+// completion is announced (statsChanged(task)) once its source is dealt with.
 #pragma once
 
 #include "engine/Passphrase.h"
