@@ -41,6 +41,12 @@ bool commitAll(OverlappedWriter& writer, const Bytes& data, size_t piece, size_t
     return ok;
 }
 
+// A new file for writing, as the worker's output is; -1 on failure.
+int createFile(const QString& path)
+{
+    return open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+}
+
 } // namespace
 
 class TestOverlappedWriter : public QObject {
@@ -102,7 +108,7 @@ private slots:
         QFETCH(int, asideAfter);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out"));
-        const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = createFile(path);
         QVERIFY(fd >= 0);
         const Bytes data = korvel::test::patternBytes(static_cast<size_t>(size), 5);
         const OverlappedWriter::BusyWorker busy;
@@ -137,7 +143,7 @@ private slots:
         QFETCH(int, size);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out"));
-        const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = createFile(path);
         QVERIFY(fd >= 0);
         const Bytes data = korvel::test::patternBytes(static_cast<size_t>(size), 11);
         OverlappedWriter::setCoreCount(64);
@@ -166,7 +172,7 @@ private slots:
             QSKIP("this test runs at the lowest priority already");
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out"));
-        const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = createFile(path);
         QVERIFY(fd >= 0);
         OverlappedWriter::setCoreCount(64);
         const OverlappedWriter::BusyWorker busy;
@@ -246,7 +252,7 @@ private slots:
             close(fd);
             written = korvel::test::readAll(path);
         } else {
-            const int fd = open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            const int fd = createFile(path);
             QVERIFY(fd >= 0);
             const int rc = korvel::test::runInChild([&] {
                 if (!korvel::test::limitFileSize(3 * kBuffer + 100))
