@@ -442,7 +442,7 @@ private slots:
             QTest::newRow(row.name) << row.size << qint64(-1) << 0 << qint64(0) << "complete" << 0;
 
         // The data runs out before the declared size: "Read failed" once the file ends.
-        QTest::newRow("read failure in the first buffer")
+        QTest::newRow("read failure early on")
             << 200 * 1024 << qint64(10 << 20) << 0 << qint64(0) << "partial" << 3 * 65536;
         QTest::newRow("read failure past the ring")
             << kRing + 5 * 65536 << qint64(64 << 20) << 0 << qint64(0) << "partial" << kRing + 5 * 65536;
@@ -456,7 +456,7 @@ private slots:
             << big << qint64(-1) << kRing / 1024 + 100 << qint64(0) << "cancelled" << 0;
 
         QTest::newRow("write failure in the first buffer")
-            << big << qint64(-1) << 0 << qint64(100 * 1024) << "unwritten" << 0;
+            << big << qint64(-1) << 0 << qint64(kBuffer / 2) << "unwritten" << 0;
         QTest::newRow("write failure at a buffer's end")
             << big << qint64(-1) << 0 << qint64(kBuffer) << "unwritten" << 0;
         QTest::newRow("write failure past the ring") << big << qint64(-1) << 0 << qint64(kRing + 5) << "unwritten" << 0;
