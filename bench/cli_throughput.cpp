@@ -168,8 +168,8 @@ int main()
     std::printf("cp                       %8.3f s\n", cp.wall);
     std::printf(
         "korvelcrypt-cli          %8.3f s   (%.0f MiB/s)\n", cliLarge.wall, static_cast<double>(mib) / cliLarge.wall);
-    std::printf("ratio cli/cp             %8.3f     (target <= 1.3)\n", cliLarge.wall / cp.wall);
-    std::printf("cli CPU / wall           %8.3f     (target <= 1.2)\n", cliLarge.cpu / cliLarge.wall);
+    std::printf("ratio cli/cp             %8.3f     (target <= 1)\n", cliLarge.wall / cp.wall);
+    std::printf("cli CPU / wall           %8.3f     (target <= 2)\n", cliLarge.cpu / cliLarge.wall);
     std::printf("small envelopes          %8llu x %zu KiB, default threads\n", static_cast<unsigned long long>(files),
         smallSize / 1024);
     std::printf("cp -r                    %8.3f s\n", cpTree.wall);

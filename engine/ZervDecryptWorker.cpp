@@ -2,6 +2,7 @@
 
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
+#include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
 #include "engine/ThreadPriority.h"
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,8 @@ constexpr size_t kOutputBufferSize = 65536;
 
 // A failed read and a wrong passphrase report the same result code.
 static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
+// The decryptor writes its pieces straight into the writer's buffers.
+static_assert(OverlappedWriter::kPieceSize >= ZERVCRYPTO_PIECE_SIZE);
 
 // Set once linking an unnamed output into place failed where a hidden temporary
 // then worked (no /proc, say): later outputs start as hidden temporaries rather
@@ -340,12 +344,21 @@ bool ZervDecryptWorker::openOutput(OutputFile* out)
 
 ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
 {
+    // A large plaintext is written by a thread of its own while this one reads and
+    // decrypts the next pieces; a small one goes straight through the output's
+    // buffer. Both see the same pieces in the same order, and stop at the same
+    // points for the same reasons.
+    const OverlappedWriter::BusyWorker busy;
+    const std::unique_ptr<OverlappedWriter> writer
+        = out && OverlappedWriter::worthwhile(m_decryptor->header.plaintext_size) ? OverlappedWriter::start(out->fd)
+                                                                                  : nullptr;
     uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
     uint32_t length = 0;
     Produced produced = Produced::Stopped;
     for (;;) {
         kv_log("ZervDecryptWorker::run() - producing loop: %d ", static_cast<int>(length));
-        const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, buffer, &length);
+        uint8_t* piece = writer ? writer->space() : buffer;
+        const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, piece, &length);
         if (result != ZERVCRYPTO_OK) {
             fail(static_cast<int>(result), QString::fromUtf8(m_decryptor->error_text));
             produced = Produced::ReadFailed;
@@ -354,8 +367,7 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         if (length == 0)
             break;
         // A test (no output) only reads the plaintext to its end.
-        if (out && !out->write(buffer, length)) {
-            failWriting(OutputDiscarded, out->error);
+        if (out && !(writer ? writer->commit(length) : out->write(piece, length))) {
             produced = Produced::WriteFailed;
             break;
         }
@@ -366,6 +378,24 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
             break;
     }
     OPENSSL_cleanse(buffer, sizeof buffer);
+
+    // What was handed out before the loop stopped reaches the file, except after a
+    // cancel or a failed write, when nothing more is written.
+    bool drained = true;
+    if (writer) {
+        if (produced == Produced::WriteFailed || (produced == Produced::Stopped && m_cancelled.load()))
+            writer->abandon();
+        else
+            drained = writer->finish();
+    } else if (produced == Produced::ReadFailed && out) {
+        // The plaintext before a failed read is kept, so it must be on the file now.
+        drained = out->flush();
+    }
+    if (produced == Produced::WriteFailed || !drained) {
+        // A write that failed before a later read did counts first: the output goes.
+        failWriting(OutputDiscarded, writer ? writer->error() : out->error);
+        produced = Produced::WriteFailed;
+    }
     return produced;
 }
 

@@ -1,24 +1,27 @@
 // The decrypt worker driven directly with task records and envelopes from the
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
 #include "engine/CryptTask.h"
+#include "engine/OverlappedWriter.h"
 #include "engine/ZervDecryptWorker.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
+#include <cstring>
 #include <functional>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 using korvel::test::Bytes;
 using korvel::test::entries;
@@ -34,6 +37,70 @@ qint64 processBytesWritten()
         if (line.startsWith("wchar:"))
             return line.mid(6).trimmed().toLongLong();
     return -1;
+}
+
+// A task that lets a test act on the worker's thread right after a given piece
+// has been handed out (the worker reports progress once per piece).
+class SteeredTask : public CryptTask {
+public:
+    using CryptTask::CryptTask;
+
+    std::function<void(int piece)> onPiece;
+
+    void setProgress(float progress) override
+    {
+        CryptTask::setProgress(progress);
+        if (onPiece)
+            onPiece(++m_pieces);
+    }
+
+private:
+    int m_pieces = 0; // the worker's thread only
+};
+
+// How a run of the producing loop writes its plaintext.
+enum class Path {
+    Sequential, // through the output file's buffer, on the worker's thread
+    Overlapped, // through the writer thread
+    SteppingAside, // the writer thread first, then (every core busy) the worker's own thread
+};
+
+// All a run leaves behind: the outcome on the task and the worker, and every
+// file in the folder apart from the source, with its contents.
+struct PathOutcome {
+    int status = -1;
+    int code = 0;
+    QString taskMessage;
+    QString workerMessage;
+    QString taskReason;
+    float progress = 0;
+    QMap<QString, QByteArray> files;
+    bool overlapped = false; // a writer thread was started
+};
+
+QDataStream& operator<<(QDataStream& out, const PathOutcome& o)
+{
+    return out << o.status << o.code << o.taskMessage << o.workerMessage << o.taskReason << o.progress << o.files
+               << o.overlapped;
+}
+
+QDataStream& operator>>(QDataStream& in, PathOutcome& o)
+{
+    return in >> o.status >> o.code >> o.taskMessage >> o.workerMessage >> o.taskReason >> o.progress >> o.files
+        >> o.overlapped;
+}
+
+const char* pathName(Path path)
+{
+    switch (path) {
+    case Path::Sequential:
+        return "sequential";
+    case Path::Overlapped:
+        return "overlapped";
+    case Path::SteppingAside:
+        return "stepping aside";
+    }
+    return "?";
 }
 
 } // namespace
@@ -124,6 +191,89 @@ private:
         task->setDestination(destination);
         task->setPassphrase(passphrase);
         return task;
+    }
+
+    // Every file in the folder apart from `source`, with its contents; removed
+    // afterwards, so that the next run starts from the same folder.
+    QMap<QString, QByteArray> takeOutputs(const QString& source) const
+    {
+        QMap<QString, QByteArray> files;
+        for (const QString& name : entries(m_dir.path())) {
+            if (path(name) == source)
+                continue;
+            files.insert(name, readAll(path(name)));
+            QFile::remove(path(name));
+        }
+        return files;
+    }
+
+    // Decrypts source on the given path: cancels after piece `cancelAt` (0: never)
+    // and, on the path that steps aside, makes every core busy after piece
+    // `asideAt`. With a file-size limit the run happens in a child process, whose
+    // limit it is.
+    PathOutcome runPath(Path path, const QString& source, int cancelAt, int asideAt, qint64 fileLimit)
+    {
+        const auto decrypt = [&] {
+            OverlappedWriter::setThreshold(path == Path::Sequential ? UINT64_MAX : 0);
+            // As many cores as needed for the writer, whatever the machine has.
+            OverlappedWriter::setCoreCount(64);
+            const uint64_t writers = OverlappedWriter::threadsStarted();
+            ZervDecryptWorker worker(3);
+            SteeredTask task(source);
+            task.setDestination(this->path(QStringLiteral("out.bin")));
+            task.setPassphrase(QStringLiteral("secret"));
+            task.onPiece = [&](int piece) {
+                if (piece == cancelAt)
+                    worker.setCancelled(true);
+                if (path == Path::SteppingAside && piece == asideAt)
+                    OverlappedWriter::setCoreCount(1);
+            };
+            worker.setTask(&task);
+            worker.wait();
+            OverlappedWriter::setThreshold(OverlappedWriter::kDefaultThreshold);
+            OverlappedWriter::setCoreCount(0);
+            PathOutcome outcome;
+            outcome.status = task.status();
+            outcome.code = worker.resultCode();
+            outcome.taskMessage = task.message();
+            outcome.workerMessage = worker.message();
+            outcome.taskReason = task.reason();
+            outcome.progress = task.progress();
+            outcome.overlapped = OverlappedWriter::threadsStarted() != writers;
+            return outcome;
+        };
+
+        PathOutcome outcome;
+        if (fileLimit == 0) {
+            outcome = decrypt();
+        } else {
+            // The child reports through a pipe, which the file-size limit does not reach.
+            int channel[2];
+            if (pipe(channel) != 0)
+                return outcome;
+            const int rc = korvel::test::runInChild([&] {
+                close(channel[0]);
+                if (!korvel::test::limitFileSize(static_cast<uint64_t>(fileLimit)))
+                    return korvel::test::kChildSetupFailed;
+                QByteArray report;
+                QDataStream stream(&report, QIODevice::WriteOnly);
+                stream << decrypt();
+                return write(channel[1], report.constData(), static_cast<size_t>(report.size())) == report.size() ? 0
+                                                                                                                  : 1;
+            });
+            close(channel[1]);
+            QByteArray report;
+            char chunk[4096];
+            for (ssize_t n; (n = read(channel[0], chunk, sizeof chunk)) > 0;)
+                report.append(chunk, n);
+            close(channel[0]);
+            if (rc != 0)
+                return outcome; // status -1 fails every comparison
+            QDataStream stream(report);
+            stream >> outcome;
+        }
+        outcome.files = takeOutputs(source);
+        return outcome;
     }
 
 private slots:
@@ -260,6 +410,135 @@ private slots:
             QVERIFY2(!name.startsWith(QLatin1Char('.')), qPrintable(name));
         if (outputKept)
             QCOMPARE(entries(m_dir.path()), expected);
+    }
+
+    // The overlapped path, also when it steps aside part-way, leaves exactly what
+    // the sequential path leaves: the same output bytes (at the read and piece
+    // boundaries and across the ring of buffers), the same outcome after a read
+    // failure, a cancel or a failed write part-way, and nothing written after a
+    // failure or a cancel.
+    void overlappedLeavesWhatSequentialLeaves_data()
+    {
+        QTest::addColumn<int>("size"); // plaintext bytes in the file
+        QTest::addColumn<qint64>("declared"); // plaintext size in the header; -1: the real one
+        QTest::addColumn<int>("cancelAt"); // piece after which the worker is cancelled; 0: never
+        QTest::addColumn<qint64>("fileLimit"); // RLIMIT_FSIZE for the run; 0: none
+        QTest::addColumn<QString>("expected"); // complete, partial, cancelled or unwritten
+        QTest::addColumn<int>("keptBytes"); // of a partial output
+
+        constexpr int kBuffer = static_cast<int>(OverlappedWriter::kBufferSize);
+        constexpr int kRing = kBuffer * static_cast<int>(OverlappedWriter::kBuffers);
+        const struct {
+            const char* name;
+            int size;
+        } complete[] = {
+            { "empty", 0 },
+            { "one byte", 1 },
+            { "one piece less a byte", 1023 },
+            { "one piece", 1024 },
+            { "one piece and a byte", 1025 },
+            { "one read less a byte", 65535 },
+            { "one read", 65536 },
+            { "one read and a byte", 65537 },
+            { "three reads and a tail", 3 * 65536 + 1000 },
+            { "one buffer less a byte", kBuffer - 1 },
+            { "one buffer", kBuffer },
+            { "one buffer and a byte", kBuffer + 1 },
+            { "the whole ring", kRing },
+            { "round the ring", kRing + 70001 },
+        };
+        for (const auto& row : complete)
+            QTest::newRow(row.name) << row.size << qint64(-1) << 0 << qint64(0) << "complete" << 0;
+
+        // The data runs out before the declared size: "Read failed" once the file ends.
+        QTest::newRow("read failure early on")
+            << 200 * 1024 << qint64(10 << 20) << 0 << qint64(0) << "partial" << 3 * 65536;
+        QTest::newRow("read failure past the ring")
+            << kRing + 5 * 65536 << qint64(64 << 20) << 0 << qint64(0) << "partial" << kRing + 5 * 65536;
+
+        const int big = 3 * kRing + 12345;
+        QTest::newRow("cancel after the first piece") << big << qint64(-1) << 1 << qint64(0) << "cancelled" << 0;
+        QTest::newRow("cancel as a buffer fills")
+            << big << qint64(-1) << kBuffer / 1024 << qint64(0) << "cancelled" << 0;
+        QTest::newRow("cancel mid-buffer") << big << qint64(-1) << 300 << qint64(0) << "cancelled" << 0;
+        QTest::newRow("cancel past the ring")
+            << big << qint64(-1) << kRing / 1024 + 100 << qint64(0) << "cancelled" << 0;
+
+        QTest::newRow("write failure in the first buffer")
+            << big << qint64(-1) << 0 << qint64(kBuffer / 2) << "unwritten" << 0;
+        QTest::newRow("write failure at a buffer's end")
+            << big << qint64(-1) << 0 << qint64(kBuffer) << "unwritten" << 0;
+        QTest::newRow("write failure past the ring") << big << qint64(-1) << 0 << qint64(kRing + 5) << "unwritten" << 0;
+        QTest::newRow("write failure in the last bytes")
+            << big << qint64(-1) << 0 << qint64(big - 10) << "unwritten" << 0;
+        // Bytes lost in writing before a failed read: the write failure counts.
+        QTest::newRow("write failure before a read failure")
+            << 40 * 65536 << qint64(64 << 20) << 0 << qint64(20 * 65536) << "unwritten" << 0;
+        QTest::newRow("write failure just before a read failure")
+            << 40 * 65536 << qint64(64 << 20) << 0 << qint64(40 * 65536 - 8192) << "unwritten" << 0;
+    }
+
+    void overlappedLeavesWhatSequentialLeaves()
+    {
+        QFETCH(int, size);
+        QFETCH(qint64, declared);
+        QFETCH(int, cancelAt);
+        QFETCH(qint64, fileLimit);
+        QFETCH(QString, expected);
+        QFETCH(int, keptBytes);
+
+        const Bytes plain = korvel::test::patternBytes(static_cast<size_t>(size), 21);
+        const QString source = path(QStringLiteral("in.bin.korvel-env"));
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { "secret", "other" }; // an empty plaintext needs more than a header record
+        if (declared >= 0)
+            options.declaredSize = static_cast<uint64_t>(declared);
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+        const int pieces = (declared >= 0 ? keptBytes : size) / 1024;
+
+        const PathOutcome sequential = runPath(Path::Sequential, source, cancelAt, 0, fileLimit);
+        QVERIFY(!sequential.overlapped);
+        const QString output = QStringLiteral("out.bin");
+        if (expected == QLatin1String("complete")) {
+            QCOMPARE(sequential.status, int(Task::FINISHED));
+            QCOMPARE(sequential.code, int(ZervDecryptWorker::Success));
+            QCOMPARE(sequential.files.keys(), QStringList { output });
+            QCOMPARE(sequential.files.value(output), toBytes(plain));
+        } else if (expected == QLatin1String("partial")) {
+            QCOMPARE(sequential.status, int(Task::FAILED));
+            QCOMPARE(sequential.taskMessage, QStringLiteral("Read failed Code: 1"));
+            QCOMPARE(sequential.files.keys(), QStringList { output });
+            QCOMPARE(sequential.files.value(output), toBytes(plain).left(keptBytes));
+        } else if (expected == QLatin1String("cancelled")) {
+            QCOMPARE(sequential.status, int(Task::CANCELLED));
+            QCOMPARE(sequential.workerMessage, QStringLiteral("Cancelled by user"));
+            QCOMPARE(sequential.progress, float(cancelAt * 1024.0 / QFileInfo(source).size()));
+            QVERIFY(sequential.files.isEmpty());
+        } else {
+            QCOMPARE(sequential.status, int(Task::FAILED));
+            QCOMPARE(sequential.taskMessage, QStringLiteral("Could not write out to device. Code: -5"));
+            QCOMPARE(sequential.taskReason, QString::fromLocal8Bit(std::strerror(EFBIG)));
+            QVERIFY(sequential.files.isEmpty());
+        }
+        if (expected != QLatin1String("unwritten"))
+            QCOMPARE(sequential.taskReason, QString());
+
+        for (const Path path : { Path::Overlapped, Path::SteppingAside }) {
+            const PathOutcome other = runPath(path, source, cancelAt, qMax(1, pieces / 2), fileLimit);
+            const QByteArray which = pathName(path);
+            QVERIFY2(other.overlapped, which);
+            QVERIFY2(other.status == sequential.status, which);
+            QVERIFY2(other.code == sequential.code, which);
+            QVERIFY2(other.taskMessage == sequential.taskMessage, which);
+            QVERIFY2(other.workerMessage == sequential.workerMessage, which);
+            QVERIFY2(other.taskReason == sequential.taskReason, which);
+            // A failed write shows when its data reaches the file, which the two
+            // paths buffer differently; everything else stops at the same piece.
+            if (expected != QLatin1String("unwritten"))
+                QVERIFY2(other.progress == sequential.progress, which);
+            QVERIFY2(other.files.keys() == sequential.files.keys(), which);
+            QVERIFY2(other.files == sequential.files, which);
+        }
     }
 
     void nullTaskIsRefused()
@@ -568,11 +847,8 @@ private slots:
                     return korvel::test::failSystemCall(SYS_fsync, EIO);
                 if (fault == QLatin1String("linkat"))
                     return korvel::test::failSystemCall(SYS_linkat, EPERM);
-                if (fault == QLatin1String("fsize")) {
-                    // Past the limit a write fails with EFBIG instead of raising SIGXFSZ.
-                    const rlimit limit { 100 * 1024, 100 * 1024 };
-                    return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-                }
+                if (fault == QLatin1String("fsize"))
+                    return korvel::test::limitFileSize(100 * 1024);
                 return true;
             },
             deletion);

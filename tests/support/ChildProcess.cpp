@@ -1,6 +1,7 @@
 #include "tests/support/ChildProcess.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <grp.h>
 #include <linux/audit.h>
@@ -8,6 +9,7 @@
 #include <linux/seccomp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +42,15 @@ bool becomeAccount(const char* name)
     if (!account)
         return false;
     return setgroups(0, nullptr) == 0 && setgid(account->pw_gid) == 0 && setuid(account->pw_uid) == 0;
+}
+
+bool limitFileSize(uint64_t bytes)
+{
+    rlimit limit {};
+    if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || getrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return false;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 bool failSystemCall(long number, int error)

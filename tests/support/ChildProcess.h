@@ -2,6 +2,7 @@
 // have system calls fail without touching the test process itself.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace korvel::test {
@@ -18,6 +19,11 @@ int runInChild(const std::function<int()>& step);
 // groups of the named account ("nobody"). True on success; false when there is
 // no such account or the process may not change ids (not root).
 bool becomeAccount(const char* name);
+
+// Child only: from now on a write that would take any file past `bytes` fails
+// with EFBIG (RLIMIT_FSIZE, with SIGXFSZ ignored so that it does not end the
+// process). True on success.
+bool limitFileSize(uint64_t bytes);
 
 // Child only (it cannot be undone): from now on the system call `number` fails
 // with `error` in this process and its children, without reaching the kernel
