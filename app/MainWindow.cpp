@@ -20,6 +20,7 @@
 
 #include <kv/kv.h>
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -38,6 +39,7 @@
 namespace {
 
 const QString kCurrentDirKey = QStringLiteral("FileDialog/currentDir");
+const QString kOutputFolderKey = QStringLiteral("settings/outputFolder");
 const QString kUriList = QStringLiteral("text/uri-list");
 
 } // namespace
@@ -90,6 +92,12 @@ void MainWindow::setUpForm()
             m_form.actionClearFinished, m_form.actionClearFailed, m_form.actionClearPending, m_form.actionClearAll });
 
     qApp->setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black } "));
+
+    // One of the two places for plaintexts is chosen at any time.
+    auto* places = new QActionGroup(this);
+    places->setExclusive(true);
+    places->addAction(m_form.actionDecryptNextToFiles);
+    places->addAction(m_form.actionDecryptIntoFolder);
 }
 
 void MainWindow::setUpTable()
@@ -134,6 +142,8 @@ void MainWindow::connectActions()
     connect(m_form.actionOpenFolder, &QAction::triggered, this, &MainWindow::onOpenFolder);
     connect(m_form.actionExit, &QAction::triggered, this, &MainWindow::onExitTriggered);
     connect(m_form.actionSettings, &QAction::triggered, this, &MainWindow::onShowSettings);
+    connect(m_form.actionDecryptNextToFiles, &QAction::triggered, this, &MainWindow::onDecryptNextToFiles);
+    connect(m_form.actionDecryptIntoFolder, &QAction::triggered, this, &MainWindow::onDecryptIntoFolder);
     connect(m_form.actionReloadFailed, &QAction::triggered, this, &MainWindow::onReloadFailed);
     connect(m_form.actionClearFinished, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFinished));
     connect(m_form.actionClearFailed, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFailed));
@@ -146,7 +156,8 @@ void MainWindow::connectActions()
 
     for (QAction* action : { m_form.actionOpenFiles, m_form.actionOpenFolder, m_form.actionReloadFailed,
              m_form.actionClearAll, m_form.actionDeleteEncrypted, m_form.actionClearFinished, m_form.actionClearFailed,
-             m_form.actionClearPending, m_form.actionSettings }) {
+             m_form.actionClearPending, m_form.actionSettings, m_form.actionDecryptNextToFiles,
+             m_form.actionDecryptIntoFolder }) {
         connect(m_form._decryptBtn, &QPushButton::toggled, action, &QAction::setDisabled);
     }
 }
@@ -309,6 +320,37 @@ void MainWindow::onOpenFolder()
     m_currentFolder = folder;
     saveSettings();
     TaskManager::instance()->loadFiles(QStringList { folder });
+}
+
+void MainWindow::onDecryptNextToFiles()
+{
+    setOutputFolder(QString());
+}
+
+void MainWindow::onDecryptIntoFolder()
+{
+    const QString start = m_outputFolder.isEmpty() ? m_currentFolder : m_outputFolder;
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Decrypt into Folder"), start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    // Cancelled: the choice stays what it was.
+    setOutputFolder(folder.isEmpty() ? m_outputFolder : folder);
+}
+
+void MainWindow::setOutputFolder(const QString& folder)
+{
+    m_outputFolder = folder;
+    const bool intoFolder = !folder.isEmpty();
+    m_form.actionDecryptIntoFolder->setChecked(intoFolder);
+    m_form.actionDecryptNextToFiles->setChecked(!intoFolder);
+    m_form.actionDecryptIntoFolder->setStatusTip(intoFolder ? QDir::toNativeSeparators(folder) : QString());
+    if (m_settings.value(kOutputFolderKey).toString() != folder) {
+        m_settings.setValue(kOutputFolderKey, folder);
+        m_settings.sync();
+    }
+    if (!m_managersDown) {
+        DecryptManager::instance()->setOutputRoot(folder);
+        updateStatus();
+    }
 }
 
 void MainWindow::onShowSettings()
@@ -489,8 +531,13 @@ void MainWindow::updateStatus(QString msg, bool persist)
     }
     const int failed = decrypt->getNumFailed();
     m_form.statusBar->clearMessage();
-    m_statusLabel->setText(QStringLiteral("   ")
-        + tr("%1 finished, %2 failed, %3 pending, %4 total").arg(completed).arg(failed).arg(pending).arg(total));
+    QString counts
+        = tr("%1 finished, %2 failed, %3 pending, %4 total").arg(completed).arg(failed).arg(pending).arg(total);
+    // While plaintexts go below a folder, the status line says where.
+    if (!m_outputFolder.isEmpty()) {
+        counts += QStringLiteral(" \u2014 ") + tr("decrypting into %1").arg(QDir::toNativeSeparators(m_outputFolder));
+    }
+    m_statusLabel->setText(QStringLiteral("   ") + counts);
 }
 
 void MainWindow::updateStatus(QString msg)
@@ -551,6 +598,9 @@ void MainWindow::loadSettings()
         m_currentFolder = m_settings.value(kCurrentDirKey).toString();
     }
     m_rowLimit = 1000;
+    // Where plaintexts went last time; a folder that is gone is made again when
+    // the first plaintext goes there.
+    setOutputFolder(m_settings.value(kOutputFolderKey).toString());
 }
 
 void MainWindow::saveSettings()

@@ -59,10 +59,19 @@ public:
 
     int rowLimit() const { return m_rowLimit; }
 
+    // Where plaintexts go: below folder, or next to each file when it is empty.
+    // The decrypt manager applies it from its next task; the choice is kept in
+    // the settings store and the status line names the folder while it is in use.
+    void setOutputFolder(const QString& folder);
+    QString outputFolder() const { return m_outputFolder; }
+
 public slots:
     void onOpenFiles();
     void onOpenFolder();
     void onShowSettings();
+    // Options menu: where plaintexts go.
+    void onDecryptNextToFiles();
+    void onDecryptIntoFolder();
     void onShowAbout();
     void onExitTriggered(bool checked);
     void onDecryptClicked(bool checked);
@@ -116,6 +125,7 @@ private:
     Ui_MainWindow m_form;
     QSettings m_settings;
     QString m_currentFolder;
+    QString m_outputFolder; // empty: next to each file
     ElidedLabel* m_statusLabel = nullptr;
     // Throughput and time left, at the right of the status bar while a run lasts.
     SpeedLabel* m_speedLabel = nullptr;

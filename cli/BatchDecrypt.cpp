@@ -1,6 +1,7 @@
 #include "cli/BatchDecrypt.h"
 
 #include "cli/InterruptWatcher.h"
+#include "cli/Journal.h"
 #include "cli/ProgressLine.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
@@ -18,6 +19,10 @@ namespace {
 
 // At most ten redraws a second.
 constexpr int kProgressIntervalMs = 100;
+// How often journal records are flushed while a long task keeps new ones away.
+constexpr int kJournalIntervalMs = 1000;
+// Paths handed to the manager at a time.
+constexpr qsizetype kAddChunk = 4096;
 
 double roundedSeconds(qint64 ms)
 {
@@ -35,6 +40,8 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
 {
     m_manager->onChangeNumThreads(settings.threads);
     DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
+    m_manager->setVerifyOnly(settings.verifyOnly);
+    m_manager->setOutputRoot(settings.outputRoot);
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -44,6 +51,12 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     connect(m_manager, &DecryptManager::allFinished, this, &BatchDecrypt::onAllFinished, Qt::QueuedConnection);
     m_progressTimer.setInterval(kProgressIntervalMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &BatchDecrypt::onProgressTick);
+    // Records that came in during a quiet second reach the disk all the same.
+    m_journalTimer.setInterval(kJournalIntervalMs);
+    connect(&m_journalTimer, &QTimer::timeout, this, [this] {
+        if (m_settings.journal && m_settings.journal->dirty())
+            syncJournal();
+    });
 }
 
 BatchDecrypt::~BatchDecrypt()
@@ -56,47 +69,82 @@ BatchDecrypt::~BatchDecrypt()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-int BatchDecrypt::load(const QStringList& paths)
+int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
 {
-    // The window's file-load task follows the same rules; the batch runs the load
-    // here because it needs the found list itself, for the sizes behind the
-    // progress line and the byte counts.
-    const FileLoading::Result loaded = FileLoading::load(paths, *m_manager);
-    for (const FileLoading::Skipped& skipped : loaded.skipped) {
+    // The window's file-load task follows the same rules (FileLoading); the batch
+    // hands the found files over itself because it needs them, for the sizes
+    // behind the progress line and the byte counts.
+    m_skipped += found.notEnvelopes;
+    m_journaled += journaled;
+    for (const FileLoading::Skipped& skipped : found.skipped) {
         ++m_missing;
-        printErr(skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
-                                : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input));
+        printErr(skippedMessage(skipped));
     }
-    for (qsizetype i = 0; i < loaded.found.size(); ++i) {
-        const QString& path = loaded.found.at(i);
-        if (!m_sizes.contains(path)) {
+    int added = 0;
+    for (const FileLoading::Group& group : found.groups) {
+        int folder = -1;
+        if (!group.folder.isEmpty()) {
+            folder = static_cast<int>(m_folderNames.size());
+            const auto withSlash
+                = [](const QString& path) { return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'); };
+            m_folderNames.append({ withSlash(group.folder), withSlash(group.shown) });
+        }
+        for (qsizetype i = 0; i < group.files.size(); ++i) {
+            const QString& path = group.files.at(i);
+            // The first naming counts, as the manager keeps the first of duplicates.
+            if (m_sizes.contains(path))
+                continue;
+            int naming = folder;
+            if (folder < 0) {
+                const QString& named = group.named.at(i);
+                if (named.isNull()) {
+                    naming = kBelowWorkingFolder;
+                    m_workingFolder = group.workingFolder;
+                } else if (named != path) {
+                    m_names.insert(path, named);
+                }
+            }
             const qint64 size = QFileInfo(path).size();
-            m_sizes.insert(path, size);
-            m_names.insert(path, loaded.named.at(i));
+            m_sizes.insert(path, { size, naming });
             m_totalBytes += size;
         }
+        // In pieces: the manager copies what it is given, and a copy of a whole
+        // archive's list would only raise the peak.
+        for (qsizetype at = 0; at < group.files.size(); at += kAddChunk)
+            added += m_manager->addFiles(group.files.mid(at, kAddChunk), group.outputBase);
     }
-    m_total += loaded.added;
-    if (loaded.duplicates() > 0 && !m_settings.quiet && !m_settings.json)
-        printErr(loaded.summary());
-    return loaded.added;
+    m_total += added;
+    const qsizetype duplicates = found.fileCount() - added;
+    if (duplicates > 0 && !m_settings.quiet && !m_settings.json)
+        printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates));
+    return added;
 }
 
-int BatchDecrypt::run(const QString& passphrase)
+QString BatchDecrypt::skippedMessage(const FileLoading::Skipped& skipped)
+{
+    return skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
+                          : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input);
+}
+
+int BatchDecrypt::run(const QStringList& passphrases)
 {
     m_clock.start();
     if (m_total > 0) {
         m_watcher = new InterruptWatcher();
         connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
-        m_manager->startDecrypt(passphrase);
+        m_manager->startDecrypt(passphrases);
         if (m_settings.progress && !m_settings.quiet) {
             m_progressTimer.start();
         }
+        if (m_settings.journal)
+            m_journalTimer.start();
         m_loop.exec();
+        m_journalTimer.stop();
         m_progressTimer.stop();
         clearProgress();
     }
     reportRemaining();
+    syncJournal();
     printSummary(roundedSeconds(m_clock.elapsed()));
     return exitStatus();
 }
@@ -125,22 +173,76 @@ void BatchDecrypt::onTaskChanged(const CryptTask* task)
         return;
     }
     // The worker sets the outcome before the manager handles it (a progress tick
-    // may show it first); the manager's own notification follows.
-    if (m_manager->getRunningTasks().contains(const_cast<CryptTask*>(task)))
+    // may show it first), and a finished task's source may still be being deleted;
+    // the manager's own notification follows.
+    if (!m_manager->isSettled(task))
         return;
     report(task, outcome);
 }
 
 void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
 {
+    // Until the record is gone a late notification may still name it.
     m_reported.insert(task);
-    const qint64 bytes = sizeOf(task->loadedSource());
-    const QString source = shownName(task->loadedSource());
+    connect(task, &QObject::destroyed, this, [this, task] { m_reported.remove(task); });
+    const QString loaded = task->loadedSource();
+    const qint64 bytes = sizeOf(loaded);
+    const QString source = shownName(loaded);
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
     m_started.remove(task);
+    m_sizes.remove(loaded);
+    m_names.remove(loaded);
     m_bytesDone += bytes;
+    printTask(task, source, outcome, bytes, seconds);
+    if (outcome == Outcome::Finished && m_settings.journal)
+        journalRecord(task);
+    // Nothing of a reported task is kept: a run over millions of files holds only
+    // the files still to do.
+    m_manager->releaseTask(task);
+}
 
+void BatchDecrypt::journalRecord(const CryptTask* task)
+{
+    QString error;
+    // Under the name it was found by and, after a rename, under its new name,
+    // which a rerun finds.
+    bool ok = m_settings.journal->record(task->source(), task->destination(), &error);
+    if (ok && task->loadedSource() != task->source())
+        ok = m_settings.journal->record(task->loadedSource(), task->destination(), &error);
+    if (!ok && !m_journalFailed) {
+        m_journalFailed = true;
+        ++m_problems;
+        printErr(error);
+    }
+}
+
+void BatchDecrypt::syncJournal()
+{
+    QString error;
+    if (m_settings.journal && !m_settings.journal->sync(&error) && !m_journalFailed) {
+        m_journalFailed = true;
+        ++m_problems;
+        printErr(error);
+    }
+}
+
+QString BatchDecrypt::shownName(const QString& path) const
+{
+    const auto queued = m_sizes.constFind(path);
+    if (queued != m_sizes.cend() && queued->folder == kBelowWorkingFolder && path.startsWith(m_workingFolder))
+        return path.mid(m_workingFolder.size());
+    if (queued != m_sizes.cend() && queued->folder >= 0) {
+        const auto& [folder, shown] = m_folderNames.at(queued->folder);
+        if (path.startsWith(folder))
+            return shown + path.mid(folder.size());
+    }
+    return m_names.value(path, path);
+}
+
+void BatchDecrypt::printTask(
+    const CryptTask* task, const QString& source, Outcome outcome, qint64 bytes, double seconds)
+{
     QString destination = task->destination();
     QString message;
     QString status;
@@ -180,13 +282,21 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
         object.insert(QStringLiteral("reason"), reason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reason));
         object.insert(QStringLiteral("bytes"), bytes);
         object.insert(QStringLiteral("seconds"), seconds);
+        // The candidate that opened the envelope, by its position (1 for the first);
+        // never the passphrase itself.
+        const int matched = task->passphraseIndex.load();
+        object.insert(
+            QStringLiteral("passphrase"), matched < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(matched + 1));
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
         return;
     }
     switch (outcome) {
     case Outcome::Finished:
+        // A test has no destination to name.
         if (!m_settings.quiet)
-            printOut((QStringLiteral("OK\t") + source + QLatin1Char('\t') + destination).toUtf8());
+            printOut((
+                QStringLiteral("OK\t") + source + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + destination))
+                         .toUtf8());
         break;
     case Outcome::Failed:
         if (!reason.isEmpty())
@@ -290,9 +400,12 @@ void BatchDecrypt::printSummary(double seconds)
         object.insert(QStringLiteral("cancelled"), notDone);
         object.insert(QStringLiteral("total"), m_total);
         object.insert(QStringLiteral("missing"), m_missing);
+        object.insert(QStringLiteral("skipped"), m_skipped);
+        object.insert(QStringLiteral("journaled"), m_journaled);
         object.insert(QStringLiteral("bytes"), m_totalBytes);
         object.insert(QStringLiteral("seconds"), seconds);
         object.insert(QStringLiteral("interrupted"), m_signal != 0);
+        object.insert(QStringLiteral("test"), m_settings.verifyOnly);
         object.insert(QStringLiteral("exitStatus"), exitStatus());
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
         return;
@@ -300,6 +413,10 @@ void BatchDecrypt::printSummary(double seconds)
     if (m_settings.quiet)
         return;
     QString line = QStringLiteral("%1 finished, %2 failed, %3 total").arg(m_finished).arg(m_failed).arg(m_total);
+    if (m_skipped > 0)
+        line += QStringLiteral(", %1 skipped").arg(m_skipped);
+    if (m_journaled > 0)
+        line += QStringLiteral(", %1 done before").arg(m_journaled);
     if (m_signal != 0)
         line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
     printOut(line.toUtf8());

@@ -8,6 +8,8 @@
 // deleted its source.
 #pragma once
 
+#include "engine/FileLoading.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
@@ -22,6 +24,7 @@
 class CryptTask;
 class DecryptManager;
 class InterruptWatcher;
+class Journal;
 
 class BatchDecrypt : public QObject {
     Q_OBJECT
@@ -33,6 +36,12 @@ public:
         bool deleteEncrypted = false;
         bool quiet = false;
         bool json = false;
+        // The folder every plaintext goes below (-o); empty: next to each source.
+        QString outputRoot;
+        // Records every finished source (--journal); not owned, may be null.
+        Journal* journal = nullptr;
+        // Decrypt every envelope to its end and write nothing (--test).
+        bool verifyOnly = false;
         // Draw the live progress line on err (only when it is a terminal).
         bool progress = false;
     };
@@ -41,17 +50,23 @@ public:
     // Destroys the decrypt manager: waits for its threads, releases its records.
     ~BatchDecrypt() override;
 
-    // Files are taken as they are, folders are walked recursively (no hidden
-    // entries, no symbolic links); every found path goes to the manager absolute
-    // and clean, and the manager skips duplicates, so a file named twice ("d/",
-    // "/abs/d") is decrypted once. Reports name a file as the arguments first did. A path that does not exist is
-    // reported on err and makes the run end with status 1. Returns the number of tasks queued.
-    int load(const QStringList& paths);
+    // Queues what a find (SourceSelection) left to do; journaled is the number of
+    // sources the journal already records. Every path goes to the manager
+    // absolute and clean, and the manager skips duplicates, so a file named twice
+    // ("d/", "/abs/d") is decrypted once; reports name a file as the arguments
+    // first did. Inputs that do not exist are reported on err and make the run end
+    // with status 1. Returns the number of tasks queued.
+    int load(const FileLoading::Result& found, int journaled = 0);
+
+    // The message for an input that contributed nothing.
+    static QString skippedMessage(const FileLoading::Skipped& skipped);
 
     // Decrypts what load() queued and returns the exit status: 0 when every task
     // finished, 1 when any failed (or a path was missing, or a source could not be
     // renamed or deleted), 128 + the signal number after SIGINT or SIGTERM.
-    int run(const QString& passphrase);
+    // Each envelope is opened with the first of the candidate passphrases (in their
+    // order) that matches it.
+    int run(const QStringList& passphrases);
 
 private slots:
     void onTaskChanged(const CryptTask* task);
@@ -63,7 +78,12 @@ private slots:
 private:
     enum class Outcome { Finished, Failed, Cancelled };
 
+    // Prints the task's line or object, records it in the journal and releases it.
     void report(const CryptTask* task, Outcome outcome);
+    // source: the task's source as the inputs named it.
+    void printTask(const CryptTask* task, const QString& source, Outcome outcome, qint64 bytes, double seconds);
+    void journalRecord(const CryptTask* task);
+    void syncJournal();
     void reportRemaining();
     void finishIfIdle();
     int exitStatus() const;
@@ -72,8 +92,9 @@ private:
     void printOut(const QByteArray& line);
     void printErr(const QString& message);
     void clearProgress();
-    qint64 sizeOf(const QString& path) const { return m_sizes.value(path, 0); }
-    QString shownName(const QString& path) const { return m_names.value(path, path); }
+    qint64 sizeOf(const QString& path) const { return m_sizes.value(path).size; }
+    // How the inputs first named the queued path (before it is reported).
+    QString shownName(const QString& path) const;
 
     const Settings m_settings;
     FILE* const m_out;
@@ -81,15 +102,31 @@ private:
     DecryptManager* m_manager;
     InterruptWatcher* m_watcher = nullptr;
 
-    QHash<QString, qint64> m_sizes; // every queued path and its size when loaded
-    QHash<QString, QString> m_names; // every queued path and how the arguments first named it
+    // Every queued path not yet reported: its size when loaded and, when it was
+    // first named by a folder input, that folder's index in m_folderNames
+    // (kBelowWorkingFolder: named by its path below the working folder).
+    struct Queued {
+        qint64 size = 0;
+        int folder = -1;
+    };
+    static constexpr int kBelowWorkingFolder = -2;
+    QString m_workingFolder; // with a slash
+    QHash<QString, Queued> m_sizes;
+    // The folder inputs: each absolute and clean with a slash, and as named with one.
+    QList<QPair<QString, QString>> m_folderNames;
+    // Files named directly whose names differ from their paths: how the inputs
+    // first named them (few, unless a list names millions by relative paths).
+    QHash<QString, QString> m_names;
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;
+    int m_skipped = 0; // files in folders that are no envelopes
+    int m_journaled = 0; // sources the journal records as done before
+    bool m_journalFailed = false; // said once
     int m_problems = 0; // sources that could not be renamed or deleted, and other manager errors
 
     QHash<const CryptTask*, QElapsedTimer> m_started; // first notification per record
-    QSet<const CryptTask*> m_reported;
+    QSet<const CryptTask*> m_reported; // reported, not yet released
     int m_finished = 0;
     int m_failed = 0;
     int m_cancelled = 0;
@@ -98,6 +135,7 @@ private:
     int m_signal = 0;
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
+    QTimer m_journalTimer;
     bool m_progressShown = false;
     double m_shownBytes = 0;
     QEventLoop m_loop;

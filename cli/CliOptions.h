@@ -3,6 +3,8 @@
 // passphrase itself; that is PassphraseReader's job once the options are known.
 #pragma once
 
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -19,18 +21,53 @@ public:
     // processors is the number the default thread count is derived from.
     CliOptions(const QStringList& arguments, int processors);
 
+    // What a Run does with the files.
+    enum class Mode {
+        Decrypt, // write each plaintext to disk
+        Test, // --test: decrypt every envelope to its end, write nothing
+        Info, // --info: describe each file's trailer; no passphrase
+        Stdout, // --stdout: one envelope's plaintext to standard output, nothing on disk
+    };
+
     Action action() const { return m_action; }
+    Mode mode() const { return m_mode; }
     QString error() const { return m_error; }
+
+    // Where one or more candidate passphrases come from.
+    struct PassphraseSource {
+        enum class Kind {
+            Fd, // one line from a file descriptor
+            File, // the first line of a file
+            List, // every line of a file
+        };
+        Kind kind = Kind::Fd;
+        int fd = -1; // Kind::Fd
+        QString path; // Kind::File, Kind::List
+    };
 
     QStringList paths() const { return m_paths; }
     int threads() const { return m_threads; }
-    // -1 when not given.
-    int passphraseFd() const { return m_passphraseFd; }
-    // Empty when not given.
-    QString passphraseFile() const { return m_passphraseFile; }
+    // In the order the options were given, which is the order the candidates are
+    // tried in; empty when none was given (then the terminal is asked).
+    QList<PassphraseSource> passphraseSources() const { return m_passphraseSources; }
     bool deleteEncrypted() const { return m_deleteEncrypted; }
     bool quiet() const { return m_quiet; }
     bool json() const { return m_json; }
+    // Take every file found in folders, not only those that may be envelopes.
+    bool allFiles() const { return m_allFiles; }
+    // -o: the folder every plaintext is written below; empty: next to each source.
+    QString outputDir() const { return m_outputDir; }
+    // --files-from: a file ("-" for standard input) that lists further paths, one
+    // a line, or separated by NUL bytes with --null; empty when not given.
+    QString filesFrom() const { return m_filesFrom; }
+    bool nullSeparated() const { return m_null; }
+    // --journal: the file that records finished sources; empty when not given.
+    QString journal() const { return m_journal; }
+    // --shard K/N: take only the sources of shard K (1 to N) of N; 0/0 when not given.
+    int shardIndex() const { return m_shardIndex; }
+    int shardCount() const { return m_shardCount; }
+    // --force: write plaintext to standard output even when it is a terminal.
+    bool force() const { return m_force; }
 
     // The largest of 1, 2, 4 and 8 that does not exceed processors (1 when below 1).
     static int defaultThreads(int processors);
@@ -39,13 +76,25 @@ public:
     static QString versionText();
 
 private:
+    // Refuses options that make no sense together (a usage error); false then.
+    // given holds the long names of the options that were set.
+    bool checkCombinations(const QSet<QString>& given);
+
     Action m_action = Action::Run;
+    Mode m_mode = Mode::Decrypt;
     QString m_error;
     QStringList m_paths;
     int m_threads = 1;
-    int m_passphraseFd = -1;
-    QString m_passphraseFile;
+    QList<PassphraseSource> m_passphraseSources;
     bool m_deleteEncrypted = false;
     bool m_quiet = false;
     bool m_json = false;
+    bool m_allFiles = false;
+    bool m_force = false;
+    QString m_outputDir;
+    QString m_filesFrom;
+    bool m_null = false;
+    QString m_journal;
+    int m_shardIndex = 0;
+    int m_shardCount = 0;
 };

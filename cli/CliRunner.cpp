@@ -2,9 +2,15 @@
 
 #include "cli/BatchDecrypt.h"
 #include "cli/CliOptions.h"
+#include "cli/InfoReport.h"
 #include "cli/InterruptWatcher.h"
+#include "cli/Journal.h"
 #include "cli/PassphraseReader.h"
+#include "cli/SourceSelection.h"
+#include "cli/StdoutDecrypt.h"
+#include "engine/FileLoading.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -26,13 +32,48 @@ int usageError(const QString& message)
     return CliRunner::kUsageError;
 }
 
-PassphraseReader::Result readPassphrase(const CliOptions& options, QString* passphrase, QString* error)
+// Every candidate from the sources the options name, in their order; the
+// terminal is asked only when none is named.
+PassphraseReader::Result readPassphrases(const CliOptions& options, QStringList* passphrases, QString* error)
 {
-    if (options.passphraseFd() >= 0)
-        return PassphraseReader::fromFd(options.passphraseFd(), passphrase, error);
-    if (!options.passphraseFile().isEmpty())
-        return PassphraseReader::fromFile(options.passphraseFile(), passphrase, error);
-    return PassphraseReader::fromTerminal(QStringLiteral("Passphrase: "), passphrase, error);
+    const QList<CliOptions::PassphraseSource> sources = options.passphraseSources();
+    if (sources.isEmpty()) {
+        QString passphrase;
+        const PassphraseReader::Result result
+            = PassphraseReader::fromTerminal(QStringLiteral("Passphrase: "), &passphrase, error);
+        if (result == PassphraseReader::Result::Ok)
+            passphrases->append(passphrase);
+        passphrase.fill(QLatin1Char('\0'));
+        return result;
+    }
+    for (const CliOptions::PassphraseSource& source : sources) {
+        QString passphrase;
+        PassphraseReader::Result result = PassphraseReader::Result::Ok;
+        switch (source.kind) {
+        case CliOptions::PassphraseSource::Kind::Fd:
+            result = PassphraseReader::fromFd(source.fd, &passphrase, error);
+            break;
+        case CliOptions::PassphraseSource::Kind::File:
+            result = PassphraseReader::fromFile(source.path, &passphrase, error);
+            break;
+        case CliOptions::PassphraseSource::Kind::List:
+            result = PassphraseReader::fromList(source.path, passphrases, error);
+            break;
+        }
+        if (result != PassphraseReader::Result::Ok)
+            return result;
+        if (source.kind != CliOptions::PassphraseSource::Kind::List)
+            passphrases->append(passphrase);
+        passphrase.fill(QLatin1Char('\0'));
+    }
+    return PassphraseReader::Result::Ok;
+}
+
+void wipe(QStringList& passphrases)
+{
+    for (QString& passphrase : passphrases)
+        passphrase.fill(QLatin1Char('\0'));
+    passphrases.clear();
 }
 
 } // namespace
@@ -58,23 +99,85 @@ int CliRunner::run(const QStringList& arguments)
         break;
     }
 
+    SourceSelection::Settings select;
+    select.allFiles = options.allFiles();
+    select.filesFrom = options.filesFrom();
+    select.nullSeparated = options.nullSeparated();
+    select.shardIndex = options.shardIndex();
+    select.shardCount = options.shardCount();
+    SourceSelection::Selection selection;
+    QString error;
+
+    if (options.mode() == CliOptions::Mode::Info) {
+        if (!SourceSelection::select(options.paths(), select, &selection, &error))
+            return usageError(error);
+        InfoReport::Settings settings;
+        settings.quiet = options.quiet();
+        settings.json = options.json();
+        return InfoReport(settings, stdout, stderr).run(selection.found);
+    }
+
+    if (options.mode() == CliOptions::Mode::Stdout) {
+        if (isatty(STDOUT_FILENO) == 1 && !options.force())
+            return usageError(QStringLiteral("standard output is a terminal; redirect it, or add --force to "
+                                             "write the plaintext there."));
+        if (QFileInfo(options.paths().constFirst()).isDir())
+            return usageError(
+                QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(options.paths().constFirst()));
+    }
+
+    if (!options.outputDir().isEmpty()) {
+        const QFileInfo folder(options.outputDir());
+        if (folder.exists() && !folder.isDir())
+            return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
+    }
+
     // The passphrase comes first, so that a prompt does not wait behind a long
     // folder walk, and a missing one stops the command before anything happens.
-    QString passphrase;
-    QString error;
-    if (readPassphrase(options, &passphrase, &error) != PassphraseReader::Result::Ok)
+    QStringList passphrases;
+    if (readPassphrases(options, &passphrases, &error) != PassphraseReader::Result::Ok) {
+        wipe(passphrases);
         return usageError(error);
+    }
+
+    if (options.mode() == CliOptions::Mode::Stdout) {
+        std::fflush(stdout);
+        const int status = StdoutDecrypt::run(options.paths().constFirst(), passphrases, STDOUT_FILENO, stderr);
+        wipe(passphrases);
+        return status;
+    }
+
+    Journal journal;
+    if (!options.journal().isEmpty()) {
+        const Journal::Kind kind
+            = options.mode() == CliOptions::Mode::Test ? Journal::Kind::Test : Journal::Kind::Decrypt;
+        if (!journal.open(options.journal(), kind, &error)) {
+            wipe(passphrases);
+            return usageError(error);
+        }
+        select.journal = &journal;
+    }
+    if (!SourceSelection::select(options.paths(), select, &selection, &error)) {
+        wipe(passphrases);
+        return usageError(error);
+    }
 
     BatchDecrypt::Settings settings;
     settings.threads = options.threads();
     settings.deleteEncrypted = options.deleteEncrypted();
     settings.quiet = options.quiet();
     settings.json = options.json();
+    settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
+    if (!options.outputDir().isEmpty())
+        settings.outputRoot = QFileInfo(options.outputDir()).absoluteFilePath();
     settings.progress = isatty(STDERR_FILENO) == 1;
+    settings.journal = options.journal().isEmpty() ? nullptr : &journal;
 
     BatchDecrypt batch(settings, stdout, stderr);
-    batch.load(options.paths());
-    const int status = batch.run(passphrase);
-    passphrase.fill(QLatin1Char('\0'));
+    batch.load(selection.found, selection.journaled);
+    // The manager holds every path now; what the find kept goes.
+    selection = {};
+    const int status = batch.run(passphrases);
+    wipe(passphrases);
     return status;
 }

@@ -15,6 +15,8 @@ namespace {
 
 // Longer lines are not passphrases anyone types; stop before eating a whole file.
 constexpr qsizetype kMaxLine = 64 * 1024;
+// A list of passphrases years long still fits many times over.
+constexpr qsizetype kMaxList = 16 * 1024 * 1024;
 
 // Overwrites the bytes before they are released, so the passphrase does not
 // linger in freed memory.
@@ -108,6 +110,62 @@ PassphraseReader::Result PassphraseReader::fromFile(const QString& path, QString
         return Result::Failed;
     }
     return finish(line, passphrase);
+}
+
+PassphraseReader::Result PassphraseReader::fromList(const QString& path, QStringList* passphrases, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        *error = QStringLiteral("cannot open passphrase list '%1': %2").arg(path, file.errorString());
+        return Result::Failed;
+    }
+    // Read with no buffer of QFile's own, into memory that is wiped whenever it is
+    // given up, and bounded so that a wrong file name does not fill the memory.
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(qBound<qint64>(0, file.size(), kMaxList)) + 1);
+    char chunk[4096];
+    qint64 got = 0;
+    for (;;) {
+        const qint64 n = file.read(chunk, sizeof chunk);
+        if (n < 0 || got + n > kMaxList) {
+            std::memset(chunk, 0, sizeof chunk);
+            wipe(bytes);
+            *error = n < 0 ? QStringLiteral("cannot read passphrase list '%1': %2").arg(path, file.errorString())
+                           : QStringLiteral("passphrase list '%1' is larger than %2 bytes.").arg(path).arg(kMaxList);
+            return Result::Failed;
+        }
+        if (n == 0)
+            break;
+        if (bytes.capacity() < got + n) {
+            // Grow by hand: a reallocation would leave the old copy behind unwiped.
+            QByteArray larger;
+            larger.reserve(2 * (got + n));
+            larger.append(bytes);
+            wipe(bytes);
+            bytes = larger;
+        }
+        bytes.append(chunk, n);
+        got += n;
+    }
+    std::memset(chunk, 0, sizeof chunk);
+    if (got == 0) {
+        wipe(bytes);
+        *error = QStringLiteral("passphrase list '%1' is empty.").arg(path);
+        return Result::Failed;
+    }
+    qsizetype start = 0;
+    while (start < got) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0 || end >= got)
+            end = got;
+        qsizetype length = end - start;
+        if (end < got && length > 0 && bytes.at(end - 1) == '\r')
+            --length;
+        passphrases->append(QString::fromUtf8(bytes.constData() + start, length));
+        start = end + 1;
+    }
+    wipe(bytes);
+    return Result::Ok;
 }
 
 PassphraseReader::Result PassphraseReader::fromTerminal(const QString& prompt, QString* passphrase, QString* error)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class PassphraseReader {
 public:
@@ -22,6 +23,12 @@ public:
 
     // The first line of the file, as fromFd reads it.
     static Result fromFile(const QString& path, QString* passphrase, QString* error);
+
+    // Every line of the file is one passphrase, in file order: the bytes up to its
+    // newline, with that newline (and a "\r" before it) removed and nothing else,
+    // so an empty line is the empty passphrase. A last line without a newline
+    // counts too. Fails when the file cannot be read or holds no line at all.
+    static Result fromList(const QString& path, QStringList* passphrases, QString* error);
 
     // Prompts on the controlling terminal (/dev/tty) with echo off, so that the
     // answer works even when standard input and output are redirected. Fails when

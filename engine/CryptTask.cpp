@@ -31,13 +31,16 @@ CryptTask::CryptTask(const CryptTask& other)
     , destinationTagged(other.destinationTagged.load())
     , renameSourceOnSuccess(other.renameSourceOnSuccess.load())
     , sourceDeleted(other.sourceDeleted.load())
+    , verifyOnly(other.verifyOnly.load())
+    , passphraseIndex(other.passphraseIndex.load())
     , outputDurable(other.outputDurable.load())
 {
     QMutexLocker locker(&other.m_lock);
-    m_passphrase = other.m_passphrase;
+    m_passphrases = other.m_passphrases;
     m_source = other.m_source;
     m_destination = other.m_destination;
     m_loadedSource = other.m_loadedSource;
+    m_outputBase = other.m_outputBase;
     m_reason = other.m_reason;
 }
 
@@ -73,7 +76,21 @@ QString CryptTask::passphrase() const
 std::shared_ptr<const Passphrase> CryptTask::passphraseHolder() const
 {
     QMutexLocker locker(&m_lock);
-    return m_passphrase;
+    return m_passphrases.value(0);
+}
+
+QStringList CryptTask::passphrases() const
+{
+    QStringList texts;
+    for (const std::shared_ptr<const Passphrase>& holder : passphraseHolders())
+        texts.append(holder ? holder->text() : QString());
+    return texts;
+}
+
+QList<std::shared_ptr<const Passphrase>> CryptTask::passphraseHolders() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_passphrases;
 }
 
 QString CryptTask::source() const
@@ -94,6 +111,18 @@ QString CryptTask::destination() const
     return m_destination;
 }
 
+QString CryptTask::outputBase() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_outputBase;
+}
+
+void CryptTask::setOutputBase(const QString& outputBase)
+{
+    QMutexLocker locker(&m_lock);
+    m_outputBase = outputBase;
+}
+
 void CryptTask::setSource(const QString& source)
 {
     QMutexLocker locker(&m_lock);
@@ -108,7 +137,21 @@ void CryptTask::setPassphrase(const QString& passphrase)
 void CryptTask::setPassphrase(std::shared_ptr<const Passphrase> holder)
 {
     QMutexLocker locker(&m_lock);
-    m_passphrase = std::move(holder);
+    m_passphrases = { std::move(holder) };
+}
+
+void CryptTask::setPassphrases(const QStringList& passphrases)
+{
+    QList<std::shared_ptr<const Passphrase>> holders;
+    for (const QString& passphrase : passphrases)
+        holders.append(std::make_shared<const Passphrase>(passphrase));
+    setPassphrases(std::move(holders));
+}
+
+void CryptTask::setPassphrases(QList<std::shared_ptr<const Passphrase>> holders)
+{
+    QMutexLocker locker(&m_lock);
+    m_passphrases = std::move(holders);
 }
 
 QString CryptTask::reason() const
@@ -136,9 +179,14 @@ QString CryptTask::envelopeExtension()
 
 QString CryptTask::untaggedDestination(const QString& source)
 {
+    return untaggedDestination(source, QFileInfo(source).absolutePath());
+}
+
+QString CryptTask::untaggedDestination(const QString& source, const QString& folder)
+{
     const QFileInfo info(source);
     const QString suffix = info.suffix();
-    QString destination = info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
+    QString destination = folder + QLatin1Char('/') + info.completeBaseName();
     if (suffix.toLower() != envelopeExtension().toLower() && !suffix.isEmpty())
         destination += QLatin1Char('.') + suffix;
     return destination;

@@ -3,9 +3,9 @@
 //
 // The paths are read from several threads (the dispatch thread, worker threads,
 // the window and the background task thread), so they are kept behind a lock
-// and handed out as copies; the flags are atomics. The passphrase is not copied
-// into the record: it refers to a shared Passphrase (the manager's, for the
-// records of a run), which is wiped when the run ends.
+// and handed out as copies; the flags are atomics. The passphrases are not
+// copied into the record: it refers to shared Passphrase holders (the
+// manager's, for the records of a run), which are wiped when the run ends.
 #pragma once
 
 #include "engine/Passphrase.h"
@@ -14,6 +14,7 @@
 #include <QMetaType>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -28,23 +29,37 @@ public:
     QString statusText() const override;
     bool equals(const Task* other) const override;
 
-    // The passphrase as text ("" once its holder has been wiped).
+    // The first candidate passphrase as text ("" when there is none, or once its
+    // holder has been wiped).
     QString passphrase() const;
-    // The holder the record refers to; null when none was set.
+    // The holder of the first candidate; null when none was set.
     std::shared_ptr<const Passphrase> passphraseHolder() const;
+    // The candidate passphrases as text, tried in this order when the envelope is
+    // opened.
+    QStringList passphrases() const;
+    // The candidates' holders, in their order.
+    QList<std::shared_ptr<const Passphrase>> passphraseHolders() const;
     QString source() const;
     QString loadedSource() const;
     QString destination() const;
+    // Where the plaintext keeps its layout below an output folder (OutputFolders);
+    // empty for a file that lands in the output folder itself.
+    QString outputBase() const;
     // The system's text for a failure to write the output ("No space left on
     // device"), shown beside the status text; empty when there is none.
     QString reason() const;
 
     void setSource(const QString& source);
-    // A holder of the record's own for this passphrase.
+    // One candidate, in a holder of the record's own.
     void setPassphrase(const QString& passphrase);
-    // Refers to a shared holder instead of holding a copy.
+    // One candidate: refers to a shared holder instead of holding a copy.
     void setPassphrase(std::shared_ptr<const Passphrase> holder);
+    // Several candidates, each in a holder of the record's own.
+    void setPassphrases(const QStringList& passphrases);
+    // Several candidates, referring to shared holders.
+    void setPassphrases(QList<std::shared_ptr<const Passphrase>> holders);
     void setDestination(const QString& destination);
+    void setOutputBase(const QString& outputBase);
     void setReason(const QString& reason);
 
     // "korvel-env", compared case-insensitively with a file's suffix.
@@ -53,6 +68,8 @@ public:
     // The plaintext name for a source before any "(decrypted)" tag: an envelope
     // loses its extension; any other file keeps its own name (so it is always taken).
     static QString untaggedDestination(const QString& source);
+    // The same name in another folder.
+    static QString untaggedDestination(const QString& source, const QString& folder);
     // The n-th name (n >= 1) of the "(decrypted)" sequence for an untagged
     // destination: report.pdf gives report(decrypted).pdf, report(decrypted 2).pdf,
     // report(decrypted 3).pdf, ...; a name that already holds "(decrypted)" starts
@@ -67,6 +84,11 @@ public:
     std::atomic<bool> renameSourceOnSuccess { false };
     // The manager deleted the envelope source after the file was decrypted.
     std::atomic<bool> sourceDeleted { false };
+    // Decrypted to its end to test it, with no output written and the source left
+    // alone; the destination stays empty.
+    std::atomic<bool> verifyOnly { false };
+    // Index of the candidate passphrase that opened the envelope; -1 while none has.
+    std::atomic<int> passphraseIndex { -1 };
     // The finished output's data and name were flushed to disk (by the worker
     // before it reported completion, or by the manager before a deletion).
     std::atomic<bool> outputDurable { false };
@@ -75,10 +97,11 @@ private:
     CryptTask& operator=(const CryptTask&) = delete;
 
     mutable QMutex m_lock;
-    std::shared_ptr<const Passphrase> m_passphrase;
+    QList<std::shared_ptr<const Passphrase>> m_passphrases;
     QString m_source;
     QString m_loadedSource;
     QString m_destination;
+    QString m_outputBase;
     QString m_reason;
 };
 

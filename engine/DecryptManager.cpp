@@ -1,6 +1,7 @@
 #include "engine/DecryptManager.h"
 
 #include "engine/CryptTask.h"
+#include "engine/OutputFolders.h"
 #include "engine/SafeFile.h"
 #include "engine/SingleInstance.h"
 #include "engine/ThreadPriority.h"
@@ -85,7 +86,8 @@ DecryptManager::~DecryptManager()
     {
         QWriteLocker locker(&m_lock);
         dropAllLocked(true);
-        m_passphrase->clear();
+        for (const std::shared_ptr<Passphrase>& holder : std::as_const(m_passphrases))
+            holder->clear();
     }
     emit statsChanged();
     // The workers, children of this object, are destroyed with it; each waits for its thread.
@@ -141,6 +143,11 @@ template <typename Locker> bool DecryptManager::refusedDuringDecryption(Locker& 
 
 void DecryptManager::startDecrypt(const QString& passphrase)
 {
+    startDecrypt(QStringList { passphrase });
+}
+
+void DecryptManager::startDecrypt(const QStringList& passphrases)
+{
     int count = 0;
     {
         // Checked and started in one hold of the lock: a list operation on the
@@ -154,8 +161,12 @@ void DecryptManager::startDecrypt(const QString& passphrase)
         if (m_pending.isEmpty())
             return;
         m_stop = false;
-        m_passphrase->clear();
-        m_passphrase = std::make_shared<Passphrase>(passphrase);
+        // The last run's holders are wiped; the records of this run share new ones.
+        for (const std::shared_ptr<Passphrase>& holder : std::as_const(m_passphrases))
+            holder->clear();
+        m_passphrases.clear();
+        for (const QString& passphrase : passphrases)
+            m_passphrases.append(std::make_shared<Passphrase>(passphrase));
         m_runAnnounced = false;
         m_dispatching = true;
         count = static_cast<int>(m_pending.size());
@@ -174,7 +185,7 @@ void DecryptManager::run()
     kv_log("DecryptManager::run()");
     for (;;) {
         ZervDecryptWorker* worker = nullptr;
-        QString path;
+        PendingFile file;
         {
             QWriteLocker locker(&m_lock);
             if (m_stop || m_pending.size() <= 0) {
@@ -193,11 +204,12 @@ void DecryptManager::run()
                 continue;
             }
             worker = m_idle.takeFirst();
-            path = takePendingLocked();
+            file = takePendingLocked();
         }
 
-        // No passphrase of its own: the record refers to the run's.
-        CryptTask* task = createTask(path, QString());
+        const QString& path = file.path;
+        // No passphrase of its own: the record refers to the run's candidates.
+        CryptTask* task = createTask(path, QString(), file.outputBase);
         if (!task) {
             kv_log("DecryptManager::run() task is null");
             reportError(QStringLiteral("Task could not be created for %1").arg(path));
@@ -212,7 +224,7 @@ void DecryptManager::run()
         // does, and nothing starts) or finds the worker busy and cancels it.
         QWriteLocker locker(&m_lock);
         if (m_stop) {
-            prependPendingLocked(path);
+            prependPendingLocked(file);
             m_idle.prepend(worker);
             m_dispatching = false;
             delete task; // never handed out
@@ -227,7 +239,7 @@ void DecryptManager::run()
     kv_log("DecryptManager::run() - loop exit");
 }
 
-CryptTask* DecryptManager::createTask(const QString& path, const QString& passphrase)
+CryptTask* DecryptManager::createTask(const QString& path, const QString& passphrase, const QString& outputBase)
 {
     kv_log("DecryptManager::createTask(%s)", utf8(path).constData());
     auto* task = new (std::nothrow) CryptTask(path);
@@ -237,9 +249,27 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         return nullptr;
     }
 
-    const QFileInfo info(path);
-    if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
-        task->renameSourceOnSuccess.store(true);
+    task->setOutputBase(outputBase);
+    // A test names no destination; the candidates still go with the task.
+    if (verifyOnly()) {
+        task->verifyOnly.store(true);
+        assignPassphrases(task, passphrase);
+        return task;
+    }
+
+    // Next to the source, a source without the envelope extension holds the
+    // plaintext's own name and gets the extension after success; below an output
+    // folder no source is ever renamed.
+    const QString root = outputRoot();
+    QString untagged;
+    if (root.isEmpty()) {
+        const QFileInfo info(path);
+        if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
+            task->renameSourceOnSuccess.store(true);
+        untagged = CryptTask::untaggedDestination(path);
+    } else {
+        untagged = CryptTask::untaggedDestination(path, OutputFolders::prepare(root, path, outputBase));
+    }
 
     // A name is taken by anything on disk (a file, folder or link, even a dangling
     // one) and by the destination of every running task.
@@ -250,7 +280,6 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             if (CryptTask* running = worker ? worker->task() : nullptr)
                 reserved.insert(running->destination());
     }
-    const QString untagged = CryptTask::untaggedDestination(path);
     QString destination = untagged;
     for (int n = 1; CryptTask::nameTaken(destination) || reserved.contains(destination); ++n) {
         destination = CryptTask::taggedDestination(untagged, n);
@@ -258,13 +287,23 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
+    assignPassphrases(task, passphrase);
+    return task;
+}
+
+void DecryptManager::assignPassphrases(CryptTask* task, const QString& passphrase) const
+{
     if (!passphrase.isEmpty()) {
         task->setPassphrase(passphrase);
-    } else {
-        QReadLocker locker(&m_lock);
-        task->setPassphrase(m_passphrase);
+        return;
     }
-    return task;
+    QList<std::shared_ptr<const Passphrase>> holders;
+    {
+        QReadLocker locker(&m_lock);
+        for (const std::shared_ptr<Passphrase>& holder : m_passphrases)
+            holders.append(holder);
+    }
+    task->setPassphrases(std::move(holders));
 }
 
 void DecryptManager::onStart(ZervDecryptWorker* worker)
@@ -302,8 +341,9 @@ void DecryptManager::announceAllFinished()
         if (m_runAnnounced)
             return;
         m_runAnnounced = true;
-        // Nothing of the run needs the passphrase any more.
-        m_passphrase->clear();
+        // Nothing of the run needs the passphrases any more.
+        for (const std::shared_ptr<Passphrase>& holder : std::as_const(m_passphrases))
+            holder->clear();
     }
     emit allFinished();
 }
@@ -330,6 +370,13 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
             announceAllFinished();
         return;
     }
+    // A test leaves its source as it found it.
+    if (task->verifyOnly.load()) {
+        if (!isDecrypting())
+            announceAllFinished();
+        emit statsChanged(task);
+        return;
+    }
     const bool deleteSource = deleteEncryptedOnSuccess();
     m_deleteExpected.store(deleteSource);
     const bool rename = task->renameSourceOnSuccess.load();
@@ -344,6 +391,7 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
     {
         QWriteLocker locker(&m_lock);
         ++m_disposing;
+        m_disposingTasks.insert(task);
     }
     m_remover.submit(task, deleteSource, rename, this,
         [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); });
@@ -374,6 +422,7 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
     {
         QWriteLocker locker(&m_lock);
         --m_disposing;
+        m_disposingTasks.remove(task);
     }
     if (!isDecrypting())
         announceAllFinished();
@@ -397,7 +446,7 @@ void DecryptManager::onFailed(ZervDecryptWorker* worker)
             m_failed.append(task);
         } else if (task) {
             kv_log("DecryptManager::Onfailed() - reloading cancelled back onto list to the front");
-            prependPendingLocked(task->source());
+            prependPendingLocked({ task->source(), task->outputBase() });
             dropped = true;
         }
         m_busy.removeOne(worker);
@@ -445,6 +494,30 @@ void DecryptManager::cancel()
     wait(5);
 }
 
+void DecryptManager::setOutputRoot(const QString& folder)
+{
+    QWriteLocker locker(&m_lock);
+    m_outputRoot = folder;
+}
+
+QString DecryptManager::outputRoot() const
+{
+    QReadLocker locker(&m_lock);
+    return m_outputRoot;
+}
+
+void DecryptManager::setVerifyOnly(bool enabled)
+{
+    QWriteLocker locker(&m_lock);
+    m_verifyOnly = enabled;
+}
+
+bool DecryptManager::verifyOnly() const
+{
+    QReadLocker locker(&m_lock);
+    return m_verifyOnly;
+}
+
 void DecryptManager::setDeleteEncryptedSetting(DeleteSetting setting)
 {
     QMutexLocker locker(&g_deleteSettingLock);
@@ -462,38 +535,52 @@ bool DecryptManager::deleteEncryptedOnSuccess()
     return setting && setting();
 }
 
-void DecryptManager::appendPendingLocked(const QString& path)
+void DecryptManager::appendPendingLocked(const PendingFile& file)
 {
-    m_pending.append(path);
-    ++m_pendingCount[path];
+    m_pending.append(file);
+    ++m_pendingCount[file.path];
 }
 
-void DecryptManager::prependPendingLocked(const QString& path)
+void DecryptManager::prependPendingLocked(const PendingFile& file)
 {
-    m_pending.prepend(path);
-    ++m_pendingCount[path];
+    m_pending.prepend(file);
+    ++m_pendingCount[file.path];
 }
 
-QString DecryptManager::takePendingLocked()
+DecryptManager::PendingFile DecryptManager::takePendingLocked()
 {
-    const QString path = m_pending.takeFirst();
-    auto it = m_pendingCount.find(path);
+    const PendingFile file = m_pending.takeFirst();
+    auto it = m_pendingCount.find(file.path);
     if (it != m_pendingCount.end() && --it.value() <= 0)
         m_pendingCount.erase(it);
-    return path;
+    return file;
 }
 
 int DecryptManager::addFiles(const QStringList& paths)
+{
+    return addFiles(paths, QString());
+}
+
+int DecryptManager::addFiles(const QStringList& paths, const QString& outputBase)
+{
+    QList<PendingFile> files;
+    files.reserve(paths.size());
+    for (const QString& path : paths)
+        files.append({ path, outputBase });
+    return addPending(files);
+}
+
+int DecryptManager::addPending(const QList<PendingFile>& files)
 {
     int added = 0;
     {
         QWriteLocker locker(&m_lock);
         if (refusedDuringDecryption(locker))
             return 0;
-        for (const QString& path : paths) {
-            if (m_pendingCount.contains(path))
+        for (const PendingFile& file : files) {
+            if (m_pendingCount.contains(file.path))
                 continue;
-            appendPendingLocked(path);
+            appendPendingLocked(file);
             ++added;
         }
         m_totalCount = static_cast<int>(m_finished.size() + m_pending.size() + m_failed.size());
@@ -587,18 +674,18 @@ bool DecryptManager::reloadFailed()
         QWriteLocker locker(&m_lock);
         if (refusedDuringDecryption(locker))
             return false;
-        QStringList sources;
+        QList<PendingFile> sources;
         for (CryptTask* task : std::as_const(m_failed))
             if (task)
-                sources.append(task->source());
+                sources.append({ task->source(), task->outputBase() });
         if (sources.isEmpty()) {
             locker.unlock();
             reportError(QStringLiteral("Failed list is empty."));
             return false;
         }
-        for (const QString& path : std::as_const(sources))
-            if (!m_pendingCount.contains(path))
-                appendPendingLocked(path); // a path still pending is not added twice
+        for (const PendingFile& file : std::as_const(sources))
+            if (!m_pendingCount.contains(file.path))
+                appendPendingLocked(file); // a path still pending is not added twice
         releaseRecords(m_failed);
         m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
@@ -616,7 +703,8 @@ bool DecryptManager::deleteEncrypted()
     if (refusedDuringDecryption(locker))
         return false;
     for (CryptTask* task : std::as_const(m_finished)) {
-        if (!task)
+        // A tested envelope has no plaintext on disk: it is never deleted.
+        if (!task || task->verifyOnly.load())
             continue;
         const QString source = task->source();
         const SourceRemover::Outcome outcome = SourceRemover::dispose(task, source, true, false);
@@ -641,6 +729,41 @@ bool DecryptManager::deleteEncrypted()
         }
     }
     return ok;
+}
+
+bool DecryptManager::isSettled(const CryptTask* task) const
+{
+    QReadLocker locker(&m_lock);
+    if (m_disposingTasks.contains(task))
+        return false;
+    for (const ZervDecryptWorker* worker : m_busy)
+        if (worker && worker->task() == task)
+            return false;
+    return true;
+}
+
+bool DecryptManager::releaseTask(const CryptTask* task)
+{
+    if (!task)
+        return false;
+    CryptTask* record = nullptr;
+    {
+        QWriteLocker locker(&m_lock);
+        // The remover still works on it.
+        if (m_disposingTasks.contains(task))
+            return false;
+        for (QList<CryptTask*>* list : { &m_finished, &m_failed }) {
+            const qsizetype at = list->indexOf(const_cast<CryptTask*>(task));
+            if (at >= 0) {
+                record = list->takeAt(at);
+                break;
+            }
+        }
+    }
+    if (!record)
+        return false;
+    record->deleteLater();
+    return true;
 }
 
 int DecryptManager::getNumRunningTasks() const
@@ -712,11 +835,24 @@ QList<CryptTask*> DecryptManager::getRunningTasks() const
 QStringList DecryptManager::getPendingPaths() const
 {
     QReadLocker locker(&m_lock);
-    return m_pending;
+    QStringList paths;
+    paths.reserve(m_pending.size());
+    for (const PendingFile& file : m_pending)
+        paths.append(file.path);
+    return paths;
 }
 
 QString DecryptManager::passphrase() const
 {
     QReadLocker locker(&m_lock);
-    return m_passphrase->text();
+    return m_passphrases.isEmpty() ? QString() : m_passphrases.first()->text();
+}
+
+QStringList DecryptManager::passphrases() const
+{
+    QReadLocker locker(&m_lock);
+    QStringList texts;
+    for (const std::shared_ptr<Passphrase>& holder : m_passphrases)
+        texts.append(holder->text());
+    return texts;
 }

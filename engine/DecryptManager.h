@@ -25,6 +25,7 @@
 #include <QList>
 #include <QMutex>
 #include <QReadWriteLock>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -55,6 +56,10 @@ public:
     virtual void shutdown();
 
     void startDecrypt(const QString& passphrase);
+    // Several candidate passphrases: each envelope is opened with the first of them
+    // (in this order) that passes its key check; "Passphrase doesn't match" only
+    // when none does. A single one is the same as startDecrypt(passphrase).
+    void startDecrypt(const QStringList& passphrases);
     // Stops the run: every task the dispatch loop has taken is cancelled (its path
     // goes back to the front of the pending list), and no task starts after the
     // call returns.
@@ -63,12 +68,25 @@ public:
 
     // Operations refused while decrypting (they emit error() and return false / 0).
     int addFiles(const QStringList& paths);
+    // The same, for files whose plaintexts keep their layout below outputBase when
+    // an output folder is set (OutputFolders).
+    int addFiles(const QStringList& paths, const QString& outputBase);
     bool clearAll();
     bool clearPending();
     bool clearFinished();
     bool clearFailed();
     bool reloadFailed();
     bool deleteEncrypted();
+
+    // Takes a finished or failed record off its list and releases it (deferred, so
+    // that notifications already on their way stay valid), also while decrypting:
+    // for a caller that keeps nothing of a task once it has reported it. The
+    // counts of finished and failed tasks no longer include it. False when the
+    // record is on neither list, or while its source is still being dealt with.
+    bool releaseTask(const CryptTask* task);
+    // Whether the manager is done with the task: no worker runs it and its source
+    // is not being deleted or renamed. Its last notification follows.
+    bool isSettled(const CryptTask* task) const;
 
     int getNumRunningTasks() const;
     int getNumCompleted() const;
@@ -85,8 +103,25 @@ public:
     QList<CryptTask*> getRunningTasks() const;
     // The paths waiting to be decrypted, next first.
     QStringList getPendingPaths() const;
-    // The current run's passphrase; "" when no run has one (it is wiped when a run ends).
+    // The current run's first candidate passphrase; "" when no run has one (they
+    // are wiped when a run ends).
     QString passphrase() const;
+    // The current run's candidates, in their order ("" for each once wiped).
+    QStringList passphrases() const;
+
+    // Where plaintexts are written: empty (the default) puts each one next to its
+    // source; a folder puts them below it, each under its path relative to its
+    // output base, with every missing folder created (OutputFolders). With an
+    // output folder no source is renamed. Applies to the tasks dispatched from
+    // then on.
+    void setOutputRoot(const QString& folder);
+    QString outputRoot() const;
+
+    // Test mode: every task decrypts its envelope to the end and writes nothing;
+    // no destination is named and no source is renamed or deleted. Applies to the
+    // tasks dispatched from then on.
+    void setVerifyOnly(bool enabled);
+    bool verifyOnly() const;
 
     // Whether the encrypted source is deleted as soon as its decryption succeeds:
     // asked each time a task completes, on the manager's thread, so the answer is
@@ -127,7 +162,10 @@ private:
     ~DecryptManager() override;
 
     ZervDecryptWorker* createDecryptWorker(int id);
-    CryptTask* createTask(const QString& path, const QString& passphrase);
+    CryptTask* createTask(const QString& path, const QString& passphrase, const QString& outputBase = QString());
+    // Gives the task the passphrase, when one is given, in a holder of its own;
+    // otherwise it refers to the run's candidates.
+    void assignPassphrases(CryptTask* task, const QString& passphrase) const;
 
     void reportError(const QString& text);
     // Under the lock: a run is on (the dispatch loop active or a worker busy).
@@ -144,12 +182,19 @@ private:
     void onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome);
     // Drops every record and path (and, when destroying, waits for busy workers).
     void dropAllLocked(bool destroying);
-    void appendPendingLocked(const QString& path);
-    void prependPendingLocked(const QString& path);
-    QString takePendingLocked();
+    // A path waiting for a worker, with its output base.
+    struct PendingFile {
+        QString path;
+        QString outputBase;
+    };
+    // Appends the files not already pending; returns how many it took.
+    int addPending(const QList<PendingFile>& files);
+    void appendPendingLocked(const PendingFile& file);
+    void prependPendingLocked(const PendingFile& file);
+    PendingFile takePendingLocked();
 
     mutable QReadWriteLock m_lock;
-    QStringList m_pending;
+    QList<PendingFile> m_pending;
     QHash<QString, int> m_pendingCount; // beside m_pending for constant-time duplicate tests
     QList<ZervDecryptWorker*> m_busy;
     QList<ZervDecryptWorker*> m_idle;
@@ -159,13 +204,18 @@ private:
     int m_numThreads = 1;
     int m_totalCount = 0;
     bool m_stop = false;
+    bool m_verifyOnly = false;
+    QString m_outputRoot;
     // From startDecrypt() until the dispatch loop decides to end.
     bool m_dispatching = false;
+    // The run's candidate passphrases, in the order they are tried; replaced (the
+    // old ones wiped) by every start.
+    QList<std::shared_ptr<Passphrase>> m_passphrases;
     // Completed tasks whose sources the remover has not dealt with yet; the run
     // is on until they are done.
     int m_disposing = 0;
+    QSet<const CryptTask*> m_disposingTasks; // the same tasks
     SourceRemover m_remover;
-    std::shared_ptr<Passphrase> m_passphrase = std::make_shared<Passphrase>(); // replaced by every start
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.
     std::atomic<bool> m_deleteExpected { false };

@@ -1,6 +1,9 @@
 #include "engine/FileLoading.h"
 
+#include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/OutputFolders.h"
+#include "engine/zervcrypto.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,6 +33,83 @@ bool hasParentStep(const QString& path)
 
 namespace FileLoading {
 
+QStringList Result::files() const
+{
+    QStringList all;
+    all.reserve(fileCount());
+    for (const Group& group : groups)
+        all.append(group.files);
+    return all;
+}
+
+QStringList Result::names() const
+{
+    QStringList all;
+    all.reserve(fileCount());
+    for (const Group& group : groups)
+        for (qsizetype i = 0; i < group.files.size(); ++i)
+            all.append(group.nameOf(i));
+    return all;
+}
+
+QString Group::nameOf(qsizetype index) const
+{
+    if (folder.isEmpty()) {
+        const QString name = named.value(index, files.value(index));
+        return name.isNull() ? files.at(index).mid(workingFolder.size()) : name;
+    }
+    // "/" names its files "/a", any other folder "folder/a".
+    const QString prefix = shown.endsWith(QLatin1Char('/')) ? shown : shown + QLatin1Char('/');
+    const qsizetype below = folder.endsWith(QLatin1Char('/')) ? folder.size() : folder.size() + 1;
+    return prefix + files.at(index).mid(below);
+}
+
+void Group::keepOnly(const std::function<bool(const QString& file, qsizetype index)>& keep)
+{
+    QStringList keptFiles;
+    QStringList keptNames;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (!keep(files.at(i), i))
+            continue;
+        keptFiles.append(files.at(i));
+        if (i < named.size())
+            keptNames.append(named.at(i));
+    }
+    files = std::move(keptFiles);
+    named = std::move(keptNames);
+}
+
+void Result::append(const Result& other)
+{
+    inputs += other.inputs;
+    cancelled = cancelled || other.cancelled;
+    qsizetype from = 0;
+    // Files named one after another share a group while they share a base, across
+    // finds too.
+    if (!groups.isEmpty() && !other.groups.isEmpty()) {
+        Group& last = groups.last();
+        const Group& first = other.groups.constFirst();
+        if (last.folder.isEmpty() && first.folder.isEmpty() && last.outputBase == first.outputBase
+            && last.workingFolder == first.workingFolder) {
+            last.files.append(first.files);
+            last.named.append(first.named);
+            from = 1;
+        }
+    }
+    groups.append(other.groups.mid(from));
+    skipped.append(other.skipped);
+    added += other.added;
+    notEnvelopes += other.notEnvelopes;
+}
+
+qsizetype Result::fileCount() const
+{
+    qsizetype count = 0;
+    for (const Group& group : groups)
+        count += group.files.size();
+    return count;
+}
+
 QString Result::summary() const
 {
     if (inputs == 0)
@@ -51,7 +131,11 @@ QStringList walkDirectory(
     for (const QString& name : files) {
         if (isCancelled(cancelled))
             return {};
-        const QString path = prefix + name;
+        // Sized to fit: an archive's list holds millions of these, and a string
+        // grown by appending keeps spare room.
+        QString path;
+        path.reserve(prefix.size() + name.size());
+        path.append(prefix).append(name);
         if (QFileInfo(path).isFile())
             result.append(path);
     }
@@ -65,6 +149,15 @@ QStringList walkDirectory(
         result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled));
     }
     return result;
+}
+
+bool mayBeEnvelope(const QString& path)
+{
+    // The name alone decides for an envelope's own extension, so that a folder of
+    // envelopes costs no read; anything else gets one look at its last bytes.
+    if (QFileInfo(path).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) == 0)
+        return true;
+    return zervcrypto_file_has_record_marker(path.toUtf8().constData()) == 1;
 }
 
 QString absoluteCleanPath(const QString& path)
@@ -86,12 +179,13 @@ QString absoluteCleanPath(const QString& path)
     return clean;
 }
 
-Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled)
+Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadOptions& options)
 {
     Result result;
     result.inputs = inputs.size();
     if (inputs.isEmpty())
         return result;
+    const QString workingFolder = QDir::currentPath() + QLatin1Char('/');
     for (const QString& given : inputs) {
         if (isCancelled(cancelled)) {
             result.cancelled = true;
@@ -99,28 +193,59 @@ Result load(const QStringList& inputs, DecryptManager& manager, const CancelChec
         }
         const QString path = absoluteCleanPath(given);
         const QFileInfo info(path);
+        // How the input names it: shown in messages, and what a listed path keeps.
+        const QString shown = withoutTrailingSlashes(given);
         if (!path.isEmpty() && info.isFile()) {
-            result.found.append(path);
-            result.named.append(withoutTrailingSlashes(given));
-        } else if (!path.isEmpty() && info.isDir()) {
-            const QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
-            QString shown = withoutTrailingSlashes(given);
-            if (!shown.endsWith(QLatin1Char('/')))
-                shown += QLatin1Char('/');
-            const qsizetype below = path.endsWith(QLatin1Char('/')) ? path.size() : path.size() + 1;
-            for (const QString& file : files) {
-                result.found.append(file);
-                result.named.append(shown + file.mid(below));
+            // Files named one after another share a group while they share a base.
+            const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(shown) : QString();
+            if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty()
+                || result.groups.constLast().outputBase != base)
+                result.groups.append(Group { QString(), QString(), base, {}, {}, QString() });
+            // The same text is kept once.
+            Group& group = result.groups.last();
+            if (group.workingFolder.isEmpty())
+                group.workingFolder = workingFolder;
+            if (path == shown) {
+                group.files.append(shown); // the same text is kept once
+                group.named.append(shown);
+            } else {
+                group.files.append(path);
+                const bool below = path.size() == workingFolder.size() + shown.size() && path.startsWith(workingFolder)
+                    && path.endsWith(shown);
+                group.named.append(below ? QString() : shown);
             }
+        } else if (!path.isEmpty() && info.isDir()) {
+            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
+            if (options.envelopesOnly) {
+                const qsizetype before = files.size();
+                files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
+                result.notEnvelopes += static_cast<int>(before - files.size());
+            }
+            result.groups.append({ path, shown,
+                options.keepListedPaths ? OutputFolders::baseOfListed(shown) : OutputFolders::baseOfFolder(path), files,
+                {}, QString() });
         } else {
             result.skipped.append({ given, !path.isEmpty() && info.exists() });
         }
     }
-    if (isCancelled(cancelled)) {
+    if (isCancelled(cancelled))
         result.cancelled = true;
+    return result;
+}
+
+Result load(
+    const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled, const LoadOptions& options)
+{
+    Result result = find(inputs, cancelled, options);
+    if (result.cancelled)
         return result;
+    for (const Group& group : std::as_const(result.groups)) {
+        const int added = manager.addFiles(group.files, group.outputBase);
+        result.added += added;
+        // Refused while decrypting: said once is enough.
+        if (added == 0 && manager.isDecrypting())
+            break;
     }
-    result.added = manager.addFiles(result.found);
     return result;
 }
 

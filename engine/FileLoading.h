@@ -24,24 +24,68 @@ namespace FileLoading {
 // Answers true once the caller wants the work to stop; an empty one never does.
 using CancelCheck = std::function<bool()>;
 
+// How a load chooses among the files it finds in folders.
+struct LoadOptions {
+    // Take from folders only the files that may be envelopes (mayBeEnvelope());
+    // the others are counted in Result::notEnvelopes. Files named as inputs are
+    // always taken. Off, every file found is taken, as the window does.
+    bool envelopesOnly = false;
+    // The inputs come from a list (a file of names, as tar -T reads): below an
+    // output folder each keeps its path as listed (an absolute one without its
+    // leading "/", a relative one without leading ".." steps), instead of a file
+    // landing in the output folder itself and a folder keeping only its own name.
+    bool keepListedPaths = false;
+};
+
 // An input that contributed nothing.
 struct Skipped {
     QString input; // as given
     bool exists = false; // it exists, but is neither a file nor a folder
 };
 
+// Files found in one folder input, or a run of files named directly.
+struct Group {
+    // The folder input they were found in, absolute and clean; empty for files
+    // named directly.
+    QString folder;
+    // The folder as the input names it (trailing slashes dropped), for messages.
+    QString shown;
+    // Their output base (OutputFolders): the folder input's parent, or empty for
+    // files named directly, which land in an output folder itself.
+    QString outputBase;
+    QStringList files; // absolute and clean
+    // For files named directly, beside files: each as its input names it; a null
+    // string where that is its path below workingFolder, so that a list of
+    // millions of relative names keeps no second copy of each.
+    QStringList named;
+    // The working folder of the find, with a slash; for files named directly.
+    QString workingFolder;
+
+    // How the inputs name the file at index: the input itself, or the folder as
+    // given followed by the path below it ("photos/" gives "photos/a.jpg").
+    QString nameOf(qsizetype index) const;
+    // Keeps the files (and their names) that keep answers true for.
+    void keepOnly(const std::function<bool(const QString& file, qsizetype index)>& keep);
+};
+
 // What one load found and what the decrypt manager took of it.
 struct Result {
     qsizetype inputs = 0; // number of inputs given
     bool cancelled = false; // stopped by the cancel predicate; nothing was added
-    QStringList found; // every file found (absolute and clean), in input order, repeats included
-    // Beside found: each file as the inputs name it (the input itself, or the
-    // folder as given followed by the path below it), for messages.
-    QStringList named;
+    QList<Group> groups; // every file found, in input order, repeats included
     QList<Skipped> skipped; // in input order
     int added = 0; // paths the decrypt manager took into its pending list
+    int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
 
-    qsizetype duplicates() const { return found.size() - added; }
+    // Every file found (absolute and clean), in input order, repeats included.
+    QStringList files() const;
+    // Beside files(): each as the inputs name it (Group::nameOf()), for messages.
+    QStringList names() const;
+    // Adds what another find() found after what this one found (a run of files
+    // named directly continues the last group when it shares its base).
+    void append(const Result& other);
+    qsizetype fileCount() const;
+    qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
     // skipped.".
@@ -56,6 +100,10 @@ struct Result {
 QStringList walkDirectory(
     const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
 
+// Whether a file may be an envelope, judged without a passphrase: its name ends
+// in ".korvel-env" (in any case), or its last bytes are a trailer record's marker.
+bool mayBeEnvelope(const QString& path);
+
 // The path as an absolute one without ".", "..", doubled or trailing slashes,
 // relative paths taken from the current folder; an empty path stays empty.
 // Symbolic links are kept, except where folding "link/.." by its text would name
@@ -64,9 +112,15 @@ QStringList walkDirectory(
 // only made absolute, so that it still names nothing.
 QString absoluteCleanPath(const QString& path);
 
-// Collects the files named by inputs (each made absolute and clean first) and
-// hands them to the decrypt manager's addFiles(). When cancelled answers true the
-// load ends at once and adds nothing.
-Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {});
+// Collects the files named by inputs (each made absolute and clean first)
+// without handing them to anyone: Result::added stays 0. When cancelled answers
+// true it ends at once.
+Result find(const QStringList& inputs, const CancelCheck& cancelled = {}, const LoadOptions& options = {});
+
+// find(), then the found files go to the decrypt manager's addFiles(), each
+// group with its output base. When cancelled answers true the load ends at once
+// and adds nothing.
+Result load(const QStringList& inputs, DecryptManager& manager, const CancelCheck& cancelled = {},
+    const LoadOptions& options = {});
 
 } // namespace FileLoading

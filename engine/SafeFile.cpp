@@ -41,21 +41,6 @@ int syncPath(const QByteArray& path, int flags)
     return closeKeepingError(fd, 0);
 }
 
-int writeAll(int fd, const char* data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 // Copies size bytes from the start of from to to, in the kernel where it can;
 // otherwise through a buffer that is wiped afterwards (the data is plaintext).
 int copyContents(int from, int to, off_t size)
@@ -84,7 +69,7 @@ int copyContents(int from, int to, off_t size)
             error = n < 0 ? errno : EIO;
             break;
         }
-        error = writeAll(to, buffer.get(), static_cast<size_t>(n));
+        error = SafeFile::writeAll(to, buffer.get(), static_cast<size_t>(n));
         offset += n;
     }
     OPENSSL_cleanse(buffer.get(), kBufferSize);
@@ -163,6 +148,22 @@ int SafeFile::syncToDisk(const QString& path)
     if (const int error = syncPath(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW))
         return error;
     return syncFolder(QFileInfo(path).absolutePath());
+}
+
+int SafeFile::writeAll(int fd, const void* data, size_t length)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = write(fd, bytes, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return 0;
 }
 
 int SafeFile::syncData(int fd)

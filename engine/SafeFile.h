@@ -43,6 +43,9 @@ public:
 
     // Flushes the data of the file open as fd to disk (fdatasync): 0 or errno.
     static int syncData(int fd);
+    // Writes all length bytes, again after an interrupted or short write: 0, or
+    // the errno of the write that failed.
+    static int writeAll(int fd, const void* data, size_t length);
 
     // Flushes a folder's entries (names just linked or renamed into it) to disk
     // (fsync of the folder): 0 or errno.

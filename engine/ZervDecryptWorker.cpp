@@ -1,6 +1,7 @@
 #include "engine/ZervDecryptWorker.h"
 
 #include "engine/CryptTask.h"
+#include "engine/EncodedPassphrases.h"
 #include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
@@ -134,7 +135,8 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         task->setStatus(Task::DECRYPTING);
         m_source = task->source();
         m_destination = task->destination();
-        m_passphrase = task->passphraseHolder();
+        m_passphrases = task->passphraseHolders();
+        m_verifyOnly = task->verifyOnly.load();
     }
     // A thread that has reported but not yet returned cannot be started again.
     wait();
@@ -154,7 +156,8 @@ void ZervDecryptWorker::reset()
     m_resultCode = Success;
     m_totalBytes.store(0);
     m_doneBytes.store(0);
-    m_passphrase.reset();
+    m_passphrases.clear();
+    m_verifyOnly = false;
     m_source = QString();
     m_destination = QString();
     m_task = nullptr;
@@ -227,7 +230,7 @@ int ZervDecryptWorker::publish(OutputFile* out)
     int error = place(m_destination);
     if (error == EEXIST) {
         // Taken since the manager chose it: move on along the same "(decrypted)" sequence.
-        const QString untagged = CryptTask::untaggedDestination(m_source);
+        const QString untagged = CryptTask::untaggedDestination(m_source, QFileInfo(m_destination).absolutePath());
         for (int n = 1; error == EEXIST && n <= kMaxNameAttempts; ++n) {
             const QString candidate = CryptTask::taggedDestination(untagged, n);
             if (candidate == m_destination)
@@ -264,8 +267,12 @@ void ZervDecryptWorker::run()
     emit started(this);
     kv_log("ZervDecryptWorker::run()");
     OutputFile out;
-    if (checkSource() && openDecryptor() && openOutput(&out))
-        finishOutput(&out, produce(&out));
+    if (checkSource() && openDecryptor()) {
+        if (m_verifyOnly)
+            finishTest(produce(nullptr));
+        else if (openOutput(&out))
+            finishOutput(&out, produce(&out));
+    }
     // The one clean-up path, whichever step ended the run.
     closeDecryptor();
     out.close();
@@ -296,16 +303,15 @@ bool ZervDecryptWorker::openDecryptor()
     }
     kv_log("ZervDecryptWorker::run() - passed init");
 
-    // The passphrase stays in its holder; only a copy that is wiped at once is used.
-    const QByteArray source = m_source.toUtf8();
-    unsigned opened = ZERVCRYPTO_ESYSTEM;
-    const auto open = [&](const char* passphrase) {
-        opened = zervcrypto_file_decrypt_open(m_decryptor, passphrase, source.constData(), nullptr);
-    };
-    if (m_passphrase)
-        m_passphrase->withUtf8(open);
-    else
-        open("");
+    // Every candidate is checked against the key records before any plaintext
+    // exists: one that does not match costs no output at all. The passphrases stay
+    // in their holders; only copies that are wiped at once are used.
+    unsigned matched = 0;
+    const EncodedPassphrases candidates(m_passphrases);
+    const unsigned opened = zervcrypto_file_decrypt_open_any(
+        m_decryptor, candidates.data(), candidates.count(), m_source.toUtf8().constData(), &matched, nullptr);
+    if (opened == ZERVCRYPTO_OK && m_task)
+        m_task->passphraseIndex.store(static_cast<int>(matched));
     if (opened != ZERVCRYPTO_OK) {
         kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
         fail(static_cast<int>(opened), QString::fromUtf8(m_decryptor->error_text));
@@ -344,7 +350,8 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
     // points for the same reasons.
     const OverlappedWriter::BusyWorker busy;
     const std::unique_ptr<OverlappedWriter> writer
-        = OverlappedWriter::worthwhile(m_decryptor->header.plaintext_size) ? OverlappedWriter::start(out->fd) : nullptr;
+        = out && OverlappedWriter::worthwhile(m_decryptor->header.plaintext_size) ? OverlappedWriter::start(out->fd)
+                                                                                  : nullptr;
     uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
     uint32_t length = 0;
     Produced produced = Produced::Stopped;
@@ -359,7 +366,8 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         }
         if (length == 0)
             break;
-        if (!(writer ? writer->commit(length) : out->write(piece, length))) {
+        // A test (no output) only reads the plaintext to its end.
+        if (out && !(writer ? writer->commit(length) : out->write(piece, length))) {
             produced = Produced::WriteFailed;
             break;
         }
@@ -379,7 +387,7 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
             writer->abandon();
         else
             drained = writer->finish();
-    } else if (produced == Produced::ReadFailed) {
+    } else if (produced == Produced::ReadFailed && out) {
         // The plaintext before a failed read is kept, so it must be on the file now.
         drained = out->flush();
     }
@@ -435,6 +443,17 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
             task->outputDurable.store(true);
     }
     kv_log("ZervDecryptWorker::run() - exit");
+    m_resultCode = Success;
+}
+
+void ZervDecryptWorker::finishTest(Produced produced)
+{
+    if (produced != Produced::Stopped)
+        return;
+    if (m_cancelled.load()) {
+        fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
+        return;
+    }
     m_resultCode = Success;
 }
 

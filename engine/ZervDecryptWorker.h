@@ -15,6 +15,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
@@ -104,6 +105,8 @@ private:
     Produced produce(OutputFile* out);
     // Settles the result and whether the output is kept under its final name.
     void finishOutput(OutputFile* out, Produced produced);
+    // Settles the result of a test, which produced no output.
+    void finishTest(Produced produced);
     // Sets the result code and the message errorText() shows with it.
     void fail(int code, const QString& message);
     // Sets the result code (its text is fixed) and the system's reason for it.
@@ -118,7 +121,9 @@ private:
     CryptTask* m_task = nullptr;
     QString m_source;
     QString m_destination;
-    std::shared_ptr<const Passphrase> m_passphrase; // the task's; never copied here
+    // The task's candidates, tried in order; never copied here.
+    QList<std::shared_ptr<const Passphrase>> m_passphrases;
+    bool m_verifyOnly = false; // decrypt to the end, write nothing
     std::atomic<uint64_t> m_totalBytes { 0 };
     std::atomic<uint64_t> m_doneBytes { 0 };
     int m_resultCode = 0;

@@ -250,9 +250,9 @@ unsigned finishOpen(zervcrypto_file_decrypt_t* s, const Outcome& outcome, int* s
 
 // Opens the file and learns its size; a file no larger than a header record is
 // no envelope.
-Outcome openFile(zervcrypto_file_decrypt_t* s, const char* passphrase, const char* path)
+Outcome openFile(zervcrypto_file_decrypt_t* s, const char* path)
 {
-    if (!passphrase || !path)
+    if (!path)
         return systemFailure("Cannot open file: ", EINVAL);
     if (int rc = kv_file_openread(path, &s->file); rc != 0)
         return systemFailure("Cannot open file: ", rc);
@@ -329,11 +329,13 @@ Outcome parseHeader(const uint8_t* h, zervcrypto_header_t* hdr)
     return kSuccess;
 }
 
-// Unwraps the candidates until one gives a data key with the stored digest: the
-// header's own wrapped key, then the key records from the one nearest the header
-// to the one nearest the end of the file. The data key is left in the state.
-Outcome findDataKey(zervcrypto_file_decrypt_t* s, const char* passphrase, const Trailer& trailer)
+// Unwraps the wrapped keys until one gives a data key with the stored digest:
+// the header's own wrapped key, then the key records from the one nearest the
+// header to the one nearest the end of the file. The data key is left in the
+// state; *passed tells whether one passed.
+Outcome tryPassphrase(zervcrypto_file_decrypt_t* s, const char* passphrase, const Trailer& trailer, bool* passed)
 {
+    *passed = false;
     const zervcrypto_header_t& hdr = s->header;
     uint8_t passKey[16];
     if (!md5(hdr.salt, reinterpret_cast<const uint8_t*>(passphrase), std::strlen(passphrase), passKey)) {
@@ -350,8 +352,41 @@ Outcome findDataKey(zervcrypto_file_decrypt_t* s, const char* passphrase, const 
         uint8_t digest[16];
         if (!ecb(unwrap.get(), wrapped, s->data_key, 16) || !md5(hdr.salt, s->data_key, 16, digest))
             return systemFailure("Cannot open file: ", ENOMEM);
-        if (std::memcmp(digest, hdr.key_digest, 16) == 0)
+        if (std::memcmp(digest, hdr.key_digest, 16) == 0) {
+            *passed = true;
             return kSuccess;
+        }
+    }
+    return kSuccess;
+}
+
+// Opens the file and finds its trailer: the header record, parsed into the
+// state, and the key records after it.
+Outcome readTrailer(zervcrypto_file_decrypt_t* s, const char* path, Trailer* trailer)
+{
+    Outcome outcome = openFile(s, path);
+    if (outcome.ok())
+        outcome = readTail(s, &trailer->end);
+    if (outcome.ok())
+        outcome = walkRecords(s->buffer, trailer);
+    if (outcome.ok())
+        outcome = parseHeader(s->buffer + trailer->header, &s->header);
+    return outcome;
+}
+
+// Tries the candidate passphrases in order until one passes the key check.
+Outcome findDataKey(zervcrypto_file_decrypt_t* s, const char* const* passphrases, unsigned count,
+    const Trailer& trailer, unsigned* matched)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        bool passed = false;
+        if (Outcome outcome = tryPassphrase(s, passphrases[i], trailer, &passed); !outcome.ok())
+            return outcome;
+        if (passed) {
+            if (matched)
+                *matched = i;
+            return kSuccess;
+        }
     }
     return { ZERVCRYPTO_EPASSPHRASE, "Passphrase doesn't match", 0 };
 }
@@ -387,18 +422,23 @@ zervcrypto_file_decrypt_t* zervcrypto_file_decrypt_init(void)
 unsigned zervcrypto_file_decrypt_open(
     zervcrypto_file_decrypt_t* s, const char* passphrase, const char* path, int* sysError)
 {
+    return zervcrypto_file_decrypt_open_any(s, &passphrase, 1, path, nullptr, sysError);
+}
+
+unsigned zervcrypto_file_decrypt_open_any(zervcrypto_file_decrypt_t* s, const char* const* passphrases, unsigned count,
+    const char* path, unsigned* matched, int* sysError)
+{
     if (!s)
         return ZERVCRYPTO_ESYSTEM;
+    if (count > 0 && !passphrases)
+        return finishOpen(s, systemFailure("Cannot open file: ", EINVAL), sysError);
+    for (unsigned i = 0; i < count; ++i)
+        if (!passphrases[i])
+            return finishOpen(s, systemFailure("Cannot open file: ", EINVAL), sysError);
     Trailer trailer;
-    Outcome outcome = openFile(s, passphrase, path);
+    Outcome outcome = readTrailer(s, path, &trailer);
     if (outcome.ok())
-        outcome = readTail(s, &trailer.end);
-    if (outcome.ok())
-        outcome = walkRecords(s->buffer, &trailer);
-    if (outcome.ok())
-        outcome = parseHeader(s->buffer + trailer.header, &s->header);
-    if (outcome.ok())
-        outcome = findDataKey(s, passphrase, trailer);
+        outcome = findDataKey(s, passphrases, count, trailer, matched);
     if (outcome.ok())
         outcome = prepareCipher(s);
     return finishOpen(s, outcome, sysError);
@@ -472,6 +512,43 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* s, uint8_t* buf
     s->consumed = ZERVCRYPTO_PIECE_SIZE;
     *length = ZERVCRYPTO_PIECE_SIZE;
     return ZERVCRYPTO_OK;
+}
+
+unsigned zervcrypto_file_inspect(
+    zervcrypto_file_decrypt_t* s, const char* path, zervcrypto_envelope_info_t* info, int* sysError)
+{
+    if (!s)
+        return ZERVCRYPTO_ESYSTEM;
+    if (!info)
+        return finishOpen(s, systemFailure("Cannot open file: ", EINVAL), sysError);
+    Trailer trailer;
+    const Outcome outcome = readTrailer(s, path, &trailer);
+    if (outcome.ok()) {
+        info->file_size = s->file_status.size;
+        info->plaintext_size = s->header.plaintext_size;
+        info->key_records = trailer.keyCount;
+        info->trailer_size = trailer.end - trailer.header;
+    }
+    return finishOpen(s, outcome, sysError);
+}
+
+int zervcrypto_file_has_record_marker(const char* path)
+{
+    if (!path)
+        return 0;
+    kv_file_t file;
+    kv_file_init(&file);
+    if (kv_file_openread(path, &file) != 0)
+        return 0;
+    kv_stat_t status {};
+    uint8_t last[4] = {};
+    uint32_t got = 0;
+    const bool marked = kv_file_fstat(&file, &status) == 0 && status.size > kHeaderLength
+        && kv_file_seek(&file, static_cast<int64_t>(status.size - sizeof last), 0) == 0
+        && readFully(&file, last, sizeof last, &got) == 0 && got == sizeof last
+        && std::memcmp(last, kMagic, sizeof last) == 0;
+    kv_file_close(&file);
+    return marked ? 1 : 0;
 }
 
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)

@@ -75,6 +75,17 @@ unsigned zervcrypto_file_decrypt_open(
     zervcrypto_file_decrypt_t* state, const char* passphrase, const char* path, int* sys_error);
 
 /*
+ * Open as zervcrypto_file_decrypt_open does, with count candidate passphrases
+ * (each NUL-terminated) tried in the given order: the first that passes the key
+ * check against the header and the key records opens the envelope, and its
+ * index goes to *matched when matched is non-null. The trailer is read once;
+ * a candidate that fails costs one key check and produces no plaintext. None
+ * passing (or count 0) gives ZERVCRYPTO_EPASSPHRASE, "Passphrase doesn't match".
+ */
+unsigned zervcrypto_file_decrypt_open_any(zervcrypto_file_decrypt_t* state, const char* const* passphrases,
+    unsigned count, const char* path, unsigned* matched, int* sys_error);
+
+/*
  * The next piece of plaintext: 1 to 1024 bytes into buffer (which holds at least
  * 1024), its length into *length; length 0 at the end of the plaintext. Returns
  * ZERVCRYPTO_OK, or ZERVCRYPTO_EREAD with state->error_text set.
@@ -83,6 +94,32 @@ unsigned zervcrypto_file_decrypt_read(zervcrypto_file_decrypt_t* state, uint8_t*
 
 /* Close the file, free the state and set *slot to null. Null slot or *slot: nothing. */
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot);
+
+/* What an envelope's trailer declares, as zervcrypto_file_inspect finds it. */
+typedef struct zervcrypto_envelope_info_t {
+    uint64_t file_size;
+    uint64_t plaintext_size; /* as the header record declares it */
+    uint32_t key_records; /* key records after the header: further passphrases that open it */
+    uint32_t trailer_size; /* bytes from the header record's first byte to the end of the file */
+} zervcrypto_envelope_info_t;
+
+/*
+ * Reads and checks the trailer of the envelope at path as open does, without a
+ * passphrase and without preparing to decrypt, and describes it in *info.
+ * Returns ZERVCRYPTO_OK, ZERVCRYPTO_ECORRUPT (no envelope) or ZERVCRYPTO_ESYSTEM,
+ * with state->error_text set on failure. The state keeps the parsed header; it
+ * cannot be read from afterwards. Close it as after open.
+ */
+unsigned zervcrypto_file_inspect(
+    zervcrypto_file_decrypt_t* state, const char* path, zervcrypto_envelope_info_t* info, int* sys_error);
+
+/*
+ * A cheap look, without a passphrase, at whether the file at path (UTF-8) may be
+ * an envelope: it is larger than a header record and its last four bytes are
+ * the record marker B1 0B B1 0B that ends every trailer record. Reads at most
+ * four bytes. 1 when it may be one, 0 when it is not (or cannot be read).
+ */
+int zervcrypto_file_has_record_marker(const char* path);
 
 #ifdef __cplusplus
 }

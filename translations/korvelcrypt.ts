@@ -242,6 +242,30 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Decrypt next to each file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Writes each plaintext next to its encrypted file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decrypt into folder...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Writes every plaintext below a folder of your choice</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decrypt into Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>decrypting into %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Passphrase</source>
         <translation type="unfinished"></translation>
     </message>

@@ -242,6 +242,30 @@
         <translation>%1 Aufgaben sind fehlgeschlagen. Neu laden? </translation>
     </message>
     <message>
+        <source>Decrypt next to each file</source>
+        <translation>Neben jeder Datei entschlüsseln</translation>
+    </message>
+    <message>
+        <source>Writes each plaintext next to its encrypted file</source>
+        <translation>Schreibt jeden Klartext neben seine verschlüsselte Datei</translation>
+    </message>
+    <message>
+        <source>Decrypt into folder...</source>
+        <translation>In einen Ordner entschlüsseln...</translation>
+    </message>
+    <message>
+        <source>Writes every plaintext below a folder of your choice</source>
+        <translation>Schreibt alle Klartexte in einen Ordner Ihrer Wahl</translation>
+    </message>
+    <message>
+        <source>Decrypt into Folder</source>
+        <translation>In einen Ordner entschlüsseln</translation>
+    </message>
+    <message>
+        <source>decrypting into %1</source>
+        <translation>Ziel: %1</translation>
+    </message>
+    <message>
         <source>Passphrase</source>
         <translation>Passphrase</translation>
     </message>

@@ -413,6 +413,13 @@ private slots:
         QCOMPARE(action("actionExit")->text(), text("Exit", "Beenden"));
         QCOMPARE(action("actionClearAll")->text(), text("Clear All", "Alle entfernen"));
         QCOMPARE(action("actionClearAll")->shortcut(), QKeySequence(QStringLiteral("Alt+5")));
+        QCOMPARE(action("actionDecryptNextToFiles")->text(),
+            text("Decrypt next to each file", "Neben jeder Datei entschlüsseln"));
+        QCOMPARE(action("actionDecryptIntoFolder")->text(),
+            text("Decrypt into folder...", "In einen Ordner entschlüsseln..."));
+        QCOMPARE(action("actionDecryptIntoFolder")->toolTip(),
+            text("Writes every plaintext below a folder of your choice",
+                "Schreibt alle Klartexte in einen Ordner Ihrer Wahl"));
         QCOMPARE(action("actionAbout")->text(), text("About...", "Über Korvel Crypt..."));
         QCOMPARE(window.findChild<QTableWidget*>("_messagesTbl")->horizontalHeaderItem(0)->text(),
             text("filename", "Dateiname"));

@@ -1,10 +1,10 @@
 // The main window driven through its object names: status line, loading,
 // a full decryption run with a failure, the views, clearing, drag and drop,
-// the row limit, sorting, the passphrase field, the busy dialog's Cancel and
-// the command line; the speed display, the status line's width, Enter in the
-// passphrase field, dialogs kept with the window, the delete confirmation,
-// status colours under light and dark palettes, access keys and accessible
-// names.
+// the row limit, sorting, the passphrase field, the busy dialog's Cancel, the
+// place plaintexts go and the command line; the speed display, the status
+// line's width, Enter in the passphrase field, dialogs kept with the window, the
+// delete confirmation, status colours under light and dark palettes, access keys
+// and accessible names.
 #include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
 #include "app/ElidedLabel.h"
@@ -36,6 +36,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSemaphore>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -299,6 +300,8 @@ private slots:
 
     void init()
     {
+        // Every test starts with plaintexts going next to their files.
+        QSettings().remove(QStringLiteral("settings/outputFolder"));
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         m_reloadQuestions.clear();
@@ -1106,6 +1109,91 @@ private slots:
         } else {
             QCOMPARE(accessible->text(QAccessible::Name), name);
         }
+    }
+
+    void decryptIntoFolder()
+    {
+        QAction* beside = child<QAction>("actionDecryptNextToFiles");
+        QAction* into = child<QAction>("actionDecryptIntoFolder");
+        const QList<QAction*> options = child<QMenu>("menuCommands")->actions();
+        QCOMPARE(options.size(), 12);
+        QCOMPARE(options.at(0), child<QAction>("actionSettings"));
+        QVERIFY(options.at(1)->isSeparator());
+        QCOMPARE(options.at(2), beside);
+        QCOMPARE(options.at(3), into);
+        QVERIFY(options.at(4)->isSeparator());
+        QCOMPARE(options.at(5), child<QAction>("actionReloadFailed"));
+        QCOMPARE(beside->text(), QStringLiteral("Decrypt next to each file"));
+        QCOMPARE(into->text(), QStringLiteral("Decrypt into folder..."));
+        // The default: next to each file.
+        QVERIFY(beside->isChecked() && !into->isChecked());
+        QVERIFY(DecryptManager::instance()->outputRoot().isEmpty());
+
+        // The folder dialog picks the folder; cancelling it keeps the choice.
+        const QString out = m_dir->filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        QString caption;
+        const auto answerFolderDialog = [&caption](const QString& folder) {
+            QTimer::singleShot(0, [&caption, folder] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                caption = dialog->windowTitle();
+                if (folder.isEmpty()) {
+                    dialog->reject();
+                } else {
+                    dialog->setDirectory(folder);
+                    dialog->selectFile(folder);
+                    QMetaObject::invokeMethod(dialog, "accept");
+                }
+            });
+        };
+        answerFolderDialog(out);
+        into->trigger();
+        QCOMPARE(caption, QStringLiteral("Decrypt into Folder"));
+        QVERIFY(into->isChecked() && !beside->isChecked());
+        QCOMPARE(m_window->outputFolder(), out);
+        QCOMPARE(DecryptManager::instance()->outputRoot(), out);
+        QCOMPARE(QSettings().value(QStringLiteral("settings/outputFolder")).toString(), out);
+        answerFolderDialog(QString());
+        into->trigger();
+        QVERIFY(into->isChecked() && !beside->isChecked());
+        QCOMPARE(m_window->outputFolder(), out);
+
+        // The status line names the folder while it is in use, and a run writes there.
+        writeEnvelope(QStringLiteral("in/sub/report.txt.korvel-env"));
+        writeEnvelope(QStringLiteral("in/notes"));
+        QVERIFY(loadAndWait({ m_dir->filePath(QStringLiteral("in")) }, QStringLiteral("2 files loaded successfully.")));
+        m_window->updateStatus();
+        QCOMPARE(status(),
+            QStringLiteral("   0 finished, 0 failed, 2 pending, 2 total \u2014 decrypting into ")
+                + QDir::toNativeSeparators(out));
+        QTRY_VERIFY(decryptButton()->isEnabled());
+        QTest::keyClicks(child<QLineEdit>("_phraseTxt"), QStringLiteral("secret"));
+        QTest::mouseClick(decryptButton(), Qt::LeftButton);
+        QVERIFY(!into->isEnabled() && !beside->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!decryptButton()->isChecked(), 30000);
+        QVERIFY(into->isEnabled() && beside->isEnabled());
+        QVERIFY(QFile::exists(out + QStringLiteral("/in/sub/report.txt")));
+        QVERIFY(QFile::exists(out + QStringLiteral("/in/notes")));
+        // Sources stay as they were: not renamed, no plaintext beside them.
+        QCOMPARE(QDir(m_dir->filePath(QStringLiteral("in"))).entryList(QDir::Files), QStringList { "notes" });
+        QTRY_COMPARE(status(),
+            QStringLiteral("   2 finished, 0 failed, 0 pending, 2 total \u2014 decrypting into ")
+                + QDir::toNativeSeparators(out));
+
+        // The choice outlives the window.
+        delete m_window;
+        m_window = new MainWindow();
+        QVERIFY(child<QAction>("actionDecryptIntoFolder")->isChecked());
+        QCOMPARE(DecryptManager::instance()->outputRoot(), out);
+
+        // Back to the default, which the next window finds too.
+        child<QAction>("actionDecryptNextToFiles")->trigger();
+        QVERIFY(!child<QAction>("actionDecryptIntoFolder")->isChecked());
+        QVERIFY(DecryptManager::instance()->outputRoot().isEmpty());
+        QVERIFY(QSettings().value(QStringLiteral("settings/outputFolder")).toString().isEmpty());
+        m_window->updateStatus();
+        QCOMPARE(status(), QStringLiteral("   0 finished, 0 failed, 0 pending, 0 total"));
     }
 
     void commandLine_data()

@@ -15,6 +15,8 @@ private slots:
     void fromFd();
     void fromFile_data();
     void fromFile();
+    void fromList_data();
+    void fromList();
 };
 
 namespace {
@@ -107,6 +109,57 @@ void TestPassphraseReader::fromFile()
     for (const QString& bad : { dir.filePath("missing"), dir.path() }) {
         error.clear();
         QCOMPARE(PassphraseReader::fromFile(bad, &got, &error), PassphraseReader::Result::Failed);
+        QVERIFY2(error.contains(bad), qPrintable(error));
+    }
+}
+
+void TestPassphraseReader::fromList_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("passphrases");
+
+    QTest::newRow("one line") << QByteArray("secret\n") << true << QStringList { "secret" };
+    QTest::newRow("no newline at the end") << QByteArray("one\ntwo") << true << QStringList { "one", "two" };
+    QTest::newRow("CRLF endings") << QByteArray("one\r\ntwo\r\n") << true << QStringList { "one", "two" };
+    // Only the line ending goes: blanks, a lone CR inside and empty lines stay.
+    QTest::newRow("nothing else removed")
+        << QByteArray(" one \n\ntw\ro\n\t\n") << true << QStringList { " one ", "", "tw\ro", "\t" };
+    QTest::newRow("a single empty line") << QByteArray("\n") << true << QStringList { "" };
+    QTest::newRow("UTF-8") << QByteArray("p\xc3\xa4ss\n\xe2\x82\xac\n") << true
+                           << QStringList { QString::fromUtf8("p\xc3\xa4ss"), QString::fromUtf8("\xe2\x82\xac") };
+    QTest::newRow("long lines, many of them")
+        << (QByteArray(70000, 'x') + '\n').repeated(40) << true << QStringList(40, QString(70000, 'x'));
+    QTest::newRow("empty file") << QByteArray() << false << QStringList();
+    QTest::newRow("too large") << QByteArray(16 * 1024 * 1024 + 1, 'x') << false << QStringList();
+}
+
+void TestPassphraseReader::fromList()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, passphrases);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("list"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(input), input.size());
+    file.close();
+
+    // Candidates are appended to what the list already holds.
+    QStringList got { QStringLiteral("earlier") };
+    QString error;
+    QCOMPARE(PassphraseReader::fromList(file.fileName(), &got, &error) == PassphraseReader::Result::Ok, ok);
+    if (ok) {
+        QCOMPARE(got, QStringList { QStringLiteral("earlier") } + passphrases);
+    } else {
+        QVERIFY2(error.contains(file.fileName()), qPrintable(error));
+    }
+
+    // Unreadable sources fail with the name in the message.
+    for (const QString& bad : { dir.filePath("missing"), dir.path() }) {
+        error.clear();
+        QCOMPARE(PassphraseReader::fromList(bad, &got, &error), PassphraseReader::Result::Failed);
         QVERIFY2(error.contains(bad), qPrintable(error));
     }
 }

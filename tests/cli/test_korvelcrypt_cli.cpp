@@ -1,10 +1,13 @@
 // Runs the built korvelcrypt-cli on folders of envelopes made by the test-support
 // writer and checks what a script would see: files on disk, output lines, JSON
 // objects and exit statuses.
+#include "cli/SourceSelection.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestProcesses.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +17,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -23,6 +27,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <pty.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -30,6 +35,7 @@
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -126,6 +132,52 @@ QStringList passphraseFileArgs(const QString& dir)
     const QString path = dir + QStringLiteral("/../passphrase");
     writePlain(path, kPassphrase + "\n");
     return { QStringLiteral("--passphrase-file"), QFileInfo(path).canonicalFilePath() };
+}
+
+// The files below folder that are not in before, sorted.
+QStringList newFiles(const QString& folder, const QStringList& before)
+{
+    QStringList added;
+    for (const QString& name : tree(folder))
+        if (!before.contains(name) && QFileInfo(folder + '/' + name).isFile())
+            added.append(name);
+    return added;
+}
+
+// The sources a --json run reports, as they were named, sorted.
+QStringList reportedSources(const Result& result)
+{
+    QStringList sources;
+    for (const QByteArray& line : result.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("type").toString() != QLatin1String("summary"))
+            sources.append(object.value("source").toString());
+    }
+    sources.sort();
+    return sources;
+}
+
+QJsonObject summaryOf(const Result& result)
+{
+    return result.lines().isEmpty() ? QJsonObject() : QJsonDocument::fromJson(result.lines().constLast()).object();
+}
+
+const QByteArray kJournalHeader = "korvelcrypt-cli journal 1\n";
+
+// The paths a journal records, in order.
+QStringList journalRecords(const QString& path)
+{
+    QByteArray bytes = readAll(path);
+    if (!bytes.startsWith(kJournalHeader))
+        return { QStringLiteral("<no journal>") };
+    bytes.remove(0, kJournalHeader.size());
+    QStringList records;
+    for (const QByteArray& record : bytes.split('\0'))
+        records.append(QFile::decodeName(record));
+    // What follows the last NUL: empty unless a record was cut short.
+    if (records.constLast().isEmpty())
+        records.removeLast();
+    return records;
 }
 
 // A source of the crash-safety run and every name its plaintext may take.
@@ -274,8 +326,23 @@ private slots:
     void failures_data();
     void failures();
     void mixedFolder();
+    void onlyEnvelopesFromFolders_data();
+    void onlyEnvelopesFromFolders();
     void passphraseSources_data();
     void passphraseSources();
+    void severalPassphrases();
+    void testWritesNothing();
+    void infoDescribesTrailers();
+    void outputDir_data();
+    void outputDir();
+    void outputDirFromReadOnlyMedia();
+    void stdoutPipes_data();
+    void killedRunsLoseNothing();
+    void fullDisk_data();
+    void fullDisk();
+    void processIsNotDumpable();
+    void stdoutPipes();
+    void stdoutRefusesATerminal();
     void passphraseMissing_data();
     void passphraseMissing();
     void terminalPrompt();
@@ -285,10 +352,16 @@ private slots:
     void usageAndStatuses();
     void interruptLeavesNoPartialOutput_data();
     void interruptLeavesNoPartialOutput();
-    void killedRunsLoseNothing();
-    void fullDisk_data();
-    void fullDisk();
-    void processIsNotDumpable();
+    void filesFrom_data();
+    void filesFrom();
+    void journalSkipsRecordedSources();
+    void journalResumesAfterKill_data();
+    void journalResumesAfterKill();
+    void shardsSideBySide();
+    void shardOfIsStable_data();
+    void shardOfIsStable();
+    void listReadInBatches_data();
+    void listReadInBatches();
 };
 
 void TestKorvelcryptCli::naming_data()
@@ -487,11 +560,11 @@ void TestKorvelcryptCli::mixedFolder()
         dir);
     QCOMPARE(result.status, 1);
     QList<QByteArray> lines = result.lines();
-    QCOMPARE(lines.size(), 5);
-    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 2 failed, 4 total"));
+    QCOMPARE(lines.size(), 4);
+    // The folder's plain file is no envelope: skipped, neither tried nor a failure.
+    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 1 failed, 3 total, 1 skipped"));
     std::sort(lines.begin(), lines.end());
     const QList<QByteArray> expected {
-        "FAILED\tmixed/readme.txt\tInput file is corrupted or not encrypted. Code: 2",
         "FAILED\tmixed/three.txt.korvel-env\tPassphrase doesn't match Code: 1",
         "OK\tmixed/deeper/two.txt.korvel-env\t" + QDir(dir).absoluteFilePath("mixed/deeper/two.txt").toUtf8(),
         "OK\tmixed/one.txt.korvel-env\t" + QDir(dir).absoluteFilePath("mixed/one.txt").toUtf8(),
@@ -500,8 +573,82 @@ void TestKorvelcryptCli::mixedFolder()
     QCOMPARE(readAll(dir + "/mixed/one.txt"), QByteArray("first plaintext"));
     QCOMPARE(readAll(dir + "/mixed/deeper/two.txt"), QByteArray("second plaintext"));
     QVERIFY(!QFileInfo::exists(dir + "/mixed/three.txt"));
-    // A failed source that lacks the extension is not renamed.
-    QVERIFY(QFileInfo::exists(dir + "/mixed/readme.txt"));
+    QCOMPARE(readAll(dir + "/mixed/readme.txt"), QByteArray("just text"));
+}
+
+void TestKorvelcryptCli::onlyEnvelopesFromFolders_data()
+{
+    QTest::addColumn<QStringList>("args"); // before the passphrase options
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QList<QByteArray>>("lines"); // per-task lines, sorted, then the summary
+    QTest::addColumn<QStringList>("after"); // the folder's files afterwards
+
+    const QByteArray corrupt = "Input file is corrupted or not encrypted. Code: 2";
+    QTest::newRow("rerun over a half-done folder")
+        << QStringList { "half" } << 0
+        << QList<QByteArray> { "OK\thalf/sub/todo.txt.korvel-env\tDIR/half/sub/todo.txt",
+               "1 finished, 0 failed, 1 total, 3 skipped" }
+        << QStringList { "half/done.txt", "half/notes", "half/sub", "half/sub/photo.jpg", "half/sub/todo.txt",
+               "half/sub/todo.txt.korvel-env" };
+    QTest::newRow("--all-files: the window's rule")
+        << QStringList { "--all-files", "half" } << 1
+        << QList<QByteArray> { "FAILED\thalf/done.txt\t" + corrupt, "FAILED\thalf/notes\t" + corrupt,
+               "FAILED\thalf/sub/photo.jpg\t" + corrupt, "OK\thalf/sub/todo.txt.korvel-env\tDIR/half/sub/todo.txt",
+               "1 finished, 3 failed, 4 total" }
+        << QStringList { "half/done.txt", "half/notes", "half/sub", "half/sub/photo.jpg", "half/sub/todo.txt",
+               "half/sub/todo.txt.korvel-env" };
+    QTest::newRow("named files are always tried")
+        << QStringList { "half/done.txt", "half/sub/todo.txt.korvel-env" } << 1
+        << QList<QByteArray> { "FAILED\thalf/done.txt\t" + corrupt,
+               "OK\thalf/sub/todo.txt.korvel-env\tDIR/half/sub/todo.txt", "1 finished, 1 failed, 2 total" }
+        << QStringList { "half/done.txt", "half/notes", "half/sub", "half/sub/photo.jpg", "half/sub/todo.txt",
+               "half/sub/todo.txt.korvel-env" };
+    QTest::newRow("an envelope without its extension is found by its marker")
+        << QStringList { "renamed" } << 0
+        << QList<QByteArray> { "OK\trenamed/scan\tDIR/renamed/scan(decrypted)", "1 finished, 0 failed, 1 total" }
+        << QStringList { "renamed/scan(decrypted)", "renamed/scan.korvel-env" };
+}
+
+void TestKorvelcryptCli::onlyEnvelopesFromFolders()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(QStringList, after);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    // A folder half decrypted by an earlier run that deleted its sources.
+    QVERIFY(writePlain(dir + "/half/done.txt", "decrypted by an earlier run"));
+    QVERIFY(writePlain(dir + "/half/notes", QByteArray(4096, 'n')));
+    QVERIFY(writePlain(dir + "/half/sub/photo.jpg", QByteArray(100, '\xB1')));
+    QVERIFY(writeEnvelope(dir + "/half/sub/todo.txt.korvel-env", "still to do"));
+    QVERIFY(writeEnvelope(dir + "/renamed/scan", "an envelope under another name"));
+
+    const Result result = runCli(passphraseFileArgs(dir) << args, dir);
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QList<QByteArray> seen = result.lines();
+    QVERIFY(!seen.isEmpty());
+    std::sort(seen.begin(), seen.end() - 1);
+    for (QByteArray& line : lines)
+        line.replace("DIR", QFile::encodeName(dir));
+    QCOMPARE(seen, lines);
+    const QString folder = args.last().section(QLatin1Char('/'), 0, 0);
+    QStringList files = tree(dir + '/' + folder);
+    for (QString& file : files)
+        file.prepend(folder + '/');
+    QCOMPARE(files, after);
+    QCOMPARE(readAll(dir + "/half/done.txt"), QByteArray("decrypted by an earlier run"));
+
+    // Once more, as JSON: the plaintext the first run wrote is skipped as well.
+    if (args == QStringList { "half" }) {
+        const Result json = runCli(passphraseFileArgs(dir) << "--json" << args, dir);
+        QCOMPARE(json.status, 0);
+        const QJsonObject summary = QJsonDocument::fromJson(json.lines().last()).object();
+        QCOMPARE(summary.value("skipped").toInt(), 4);
+        QCOMPARE(summary.value("total").toInt(), 1);
+    }
 }
 
 void TestKorvelcryptCli::passphraseSources_data()
@@ -521,8 +668,11 @@ void TestKorvelcryptCli::passphraseSources_data()
                           << QByteArray();
     QTest::newRow("file, first line") << QStringList { "--passphrase-file", "PASSFILE" } << QByteArray() << QByteArray()
                                       << QByteArray("secret\nnot this one\n");
-    QTest::newRow("fd preferred to file") << QStringList { "--passphrase-file", "PASSFILE", "--passphrase-fd", "0" }
-                                          << QByteArray("secret\n") << QByteArray() << QByteArray("wrong\n");
+    QTest::newRow("file and fd, both candidates")
+        << QStringList { "--passphrase-file", "PASSFILE", "--passphrase-fd", "0" } << QByteArray("secret\n")
+        << QByteArray() << QByteArray("wrong\n");
+    QTest::newRow("list") << QStringList { "--passphrase-list", "PASSFILE" } << QByteArray() << QByteArray()
+                          << QByteArray("old\r\n\nsecret\r\n");
 }
 
 void TestKorvelcryptCli::passphraseSources()
@@ -552,6 +702,498 @@ void TestKorvelcryptCli::passphraseSources()
     QCOMPARE(readAll(dir + "/x"), QByteArray("plain"));
 }
 
+void TestKorvelcryptCli::severalPassphrases()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/in/2019.txt.korvel-env", "from 2019", "rotated-2019"));
+    QVERIFY(writeEnvelope(dir + "/in/2021.txt.korvel-env", "from 2021", "rotated-2021"));
+    QVERIFY(writeEnvelope(dir + "/in/2023.txt.korvel-env", "from 2023", "current"));
+    QVERIFY(writeEnvelope(dir + "/in/lost.txt.korvel-env", "no one knows", "forgotten"));
+    // Opened through a key record, not the header's own key.
+    QVERIFY(QDir().mkpath(dir + "/in/shared"));
+    korvel::test::EnvelopeOptions shared;
+    shared.passphrases = { "someone else's", "rotated-2021" };
+    QVERIFY(korvel::test::writeEnvelope((dir + "/in/shared/s.txt.korvel-env").toStdString(),
+        korvel::test::Bytes { 's', 'h', 'a', 'r', 'e', 'd' }, shared));
+    const QString current = base.filePath(QStringLiteral("current"));
+    const QString list = base.filePath(QStringLiteral("old-passphrases"));
+    QVERIFY(writePlain(current, "current\n"));
+    QVERIFY(writePlain(list, "rotated-2017\r\nrotated-2019\r\n\r\nrotated-2021\r\n"));
+
+    // Candidates: 1 current, 2 to 5 the list (an empty line is the empty passphrase), 6 from standard input.
+    const Result result = runCli({ "--json", "--threads", "2", "--passphrase-file", current, "--passphrase-list", list,
+                                     "--passphrase-fd", "0", "in" },
+        dir, "typed-2024\n");
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QHash<QString, QJsonObject> tasks;
+    for (const QByteArray& line : result.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("type").toString() == QLatin1String("task"))
+            tasks.insert(object.value("source").toString(), object);
+        // The JSON names a candidate only by its position.
+        for (const char* secret : { "current", "rotated", "typed-2024" })
+            QVERIFY2(!line.contains(secret), line.constData());
+    }
+    const QHash<QString, int> expected { { "in/2019.txt.korvel-env", 3 }, { "in/2021.txt.korvel-env", 5 },
+        { "in/2023.txt.korvel-env", 1 }, { "in/shared/s.txt.korvel-env", 5 } };
+    QCOMPARE(tasks.size(), 5);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QJsonObject task = tasks.value(it.key());
+        QCOMPARE(task.value("status").toString(), QStringLiteral("finished"));
+        QCOMPARE(task.value("passphrase").toInt(), it.value());
+    }
+    const QJsonObject lost = tasks.value("in/lost.txt.korvel-env");
+    QCOMPARE(lost.value("status").toString(), QStringLiteral("failed"));
+    QCOMPARE(lost.value("message").toString(), QStringLiteral("Passphrase doesn't match Code: 1"));
+    QVERIFY(lost.value("passphrase").isNull());
+    QCOMPARE(readAll(dir + "/in/2019.txt"), QByteArray("from 2019"));
+    QCOMPARE(readAll(dir + "/in/2021.txt"), QByteArray("from 2021"));
+    QCOMPARE(readAll(dir + "/in/2023.txt"), QByteArray("from 2023"));
+    QCOMPARE(readAll(dir + "/in/shared/s.txt"), QByteArray("shared"));
+    QVERIFY(!QFileInfo::exists(dir + "/in/lost.txt"));
+
+    // Text lines are those of a single passphrase.
+    const Result text = runCli({ "--threads", "1", "--passphrase-list", list, "--passphrase-file", current,
+                                   "in/lost.txt.korvel-env", "in/2019.txt.korvel-env" },
+        dir);
+    QCOMPARE(text.status, 1);
+    const QList<QByteArray> lines {
+        "FAILED\tin/lost.txt.korvel-env\tPassphrase doesn't match Code: 1",
+        "OK\tin/2019.txt.korvel-env\t" + QFile::encodeName(dir) + "/in/2019(decrypted).txt",
+        "1 finished, 1 failed, 2 total",
+    };
+    QCOMPARE(text.lines(), lines);
+}
+
+void TestKorvelcryptCli::testWritesNothing()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/archive/good.txt.korvel-env", plaintextFor("good")));
+    QVERIFY(writeEnvelope(dir + "/archive/sub/older.txt.korvel-env", plaintextFor("older"), "rotated"));
+    QVERIFY(writeEnvelope(dir + "/archive/noext", plaintextFor("noext")));
+    QVERIFY(writePlain(dir + "/archive/earlier-plaintext.txt", "skipped"));
+    // Declares more plaintext than it holds: the test reads to the end and finds it.
+    korvel::test::EnvelopeOptions cut;
+    cut.declaredSize = 1 << 20;
+    const QByteArray cutPlain = plaintextFor("cut");
+    QVERIFY(korvel::test::writeEnvelope((dir + "/archive/sub/cut.bin.korvel-env").toStdString(),
+        korvel::test::Bytes(cutPlain.begin(), cutPlain.end()), cut));
+    const QStringList before = tree(dir);
+    QHash<QString, QPair<QByteArray, QDateTime>> files;
+    for (const QString& name : before)
+        if (QFileInfo(dir + '/' + name).isFile())
+            files.insert(name, { readAll(dir + '/' + name), QFileInfo(dir + '/' + name).lastModified() });
+
+    Result result = runCli(passphraseFileArgs(dir) << "--test"
+                                                   << "archive",
+        dir);
+    QCOMPARE(result.status, 1);
+    QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.takeLast(), QByteArray("2 finished, 2 failed, 4 total, 1 skipped"));
+    std::sort(lines.begin(), lines.end());
+    const QList<QByteArray> expected {
+        "FAILED\tarchive/sub/cut.bin.korvel-env\tRead failed Code: 1",
+        "FAILED\tarchive/sub/older.txt.korvel-env\tPassphrase doesn't match Code: 1",
+        "OK\tarchive/good.txt.korvel-env",
+        "OK\tarchive/noext",
+    };
+    QCOMPARE(lines, expected);
+
+    // With the rotated passphrase as a second candidate, as JSON.
+    const QString list = base.filePath(QStringLiteral("list"));
+    QVERIFY(writePlain(list, "secret\nrotated\n"));
+    result = runCli({ "--test", "--json", "--passphrase-list", list, "archive/sub/older.txt.korvel-env",
+                        "archive/good.txt.korvel-env" },
+        dir);
+    QCOMPARE(result.status, 0);
+    for (const QByteArray& line : result.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("type").toString() == QLatin1String("summary")) {
+            QCOMPARE(object.value("test").toBool(), true);
+            QCOMPARE(object.value("finished").toInt(), 2);
+            continue;
+        }
+        QCOMPARE(object.value("status").toString(), QStringLiteral("finished"));
+        QVERIFY(object.value("destination").isNull());
+        QCOMPARE(object.value("passphrase").toInt(), object.value("source").toString().contains("older") ? 2 : 1);
+    }
+
+    // Nothing was written, renamed or touched.
+    QCOMPARE(tree(dir), before);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QCOMPARE(readAll(dir + '/' + it.key()), it.value().first);
+        QCOMPARE(QFileInfo(dir + '/' + it.key()).lastModified(), it.value().second);
+    }
+}
+
+void TestKorvelcryptCli::infoDescribesTrailers()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/in/one.korvel-env", QByteArray(5000, 'a')));
+    korvel::test::EnvelopeOptions three;
+    three.passphrases = { "a", "b", "c" };
+    three.extraRecords = { korvel::test::ExtraRecord { 0x9000, korvel::test::Bytes(40, 0), false } };
+    QVERIFY(QDir().mkpath(dir + "/in/sub"));
+    QVERIFY(korvel::test::writeEnvelope((dir + "/in/sub/three").toStdString(), korvel::test::Bytes(12345, 'b'), three));
+    QVERIFY(writePlain(dir + "/in/readme.txt", "no envelope"));
+    QVERIFY(writePlain(dir + "/in/broken.korvel-env", QByteArray(300, 'x')));
+    QVERIFY(writePlain(dir + "/plain.txt", QByteArray(300, 'p')));
+
+    // No passphrase is asked for, and there is no terminal to ask on.
+    Result result = runCli({ "--info", "in" }, dir);
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QList<QByteArray> lines = result.lines();
+    QCOMPARE(lines.takeLast(), QByteArray("2 envelopes, 1 not envelopes, 3 total, 1 skipped"));
+    std::sort(lines.begin(), lines.end());
+    const QList<QByteArray> expected {
+        "ENVELOPE\tin/one.korvel-env\t5000\t0\t120",
+        "ENVELOPE\tin/sub/three\t12345\t2\t" + QByteArray::number(120 + 2 * 24 + 48),
+        "NOT-ENVELOPE\tin/broken.korvel-env\tInput file is corrupted or not encrypted.",
+    };
+    QCOMPARE(lines, expected);
+
+    result = runCli({ "--info", "--json", "in/one.korvel-env", "plain.txt", "missing" }, dir);
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains("cannot access 'missing'"), result.err.constData());
+    lines = result.lines();
+    QCOMPARE(lines.size(), 3);
+    const QJsonObject one = QJsonDocument::fromJson(lines[0]).object();
+    QCOMPARE(one.value("type").toString(), QStringLiteral("info"));
+    QCOMPARE(one.value("source").toString(), QStringLiteral("in/one.korvel-env"));
+    QCOMPARE(one.value("envelope").toBool(), true);
+    QCOMPARE(one.value("plaintextSize").toInteger(), 5000);
+    QCOMPARE(one.value("keyRecords").toInteger(), 0);
+    QCOMPARE(one.value("trailerSize").toInteger(), 120);
+    const QJsonObject plain = QJsonDocument::fromJson(lines[1]).object();
+    QCOMPARE(plain.value("envelope").toBool(), false);
+    QCOMPARE(plain.value("message").toString(), QStringLiteral("Input file is corrupted or not encrypted."));
+    const QJsonObject summary = QJsonDocument::fromJson(lines[2]).object();
+    QCOMPARE(summary.value("envelopes").toInt(), 1);
+    QCOMPARE(summary.value("notEnvelopes").toInt(), 1);
+    QCOMPARE(summary.value("missing").toInt(), 1);
+    QCOMPARE(summary.value("exitStatus").toInt(), 1);
+
+    // Only envelopes: exit 0; --quiet prints nothing then.
+    result = runCli({ "--info", "--quiet", "in/one.korvel-env", "in/sub" }, dir);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.isEmpty(), result.out.constData());
+    // Nothing was written anywhere.
+    QCOMPARE(tree(dir),
+        (QStringList { "in", "in/broken.korvel-env", "in/one.korvel-env", "in/readme.txt", "in/sub", "in/sub/three",
+            "plain.txt" }));
+}
+
+void TestKorvelcryptCli::outputDir_data()
+{
+    QTest::addColumn<QStringList>("args"); // after the passphrase options; OUT stands for the output folder
+    QTest::addColumn<QStringList>("plaintexts"); // below OUT, sorted: where each plaintext lands
+    QTest::addColumn<bool>("sourcesDeleted");
+
+    const QStringList all { "archive/2019/q1.pdf", "archive/2019/q2.pdf", "archive/notes",
+        "archive/readme(decrypted).txt", "archive/readme.txt" };
+    // A folder keeps its own name, a file named directly lands in the folder itself;
+    // an existing file there is never replaced ("(decrypted)" continues).
+    QTest::newRow("folder") << QStringList { "-o", "OUT", "archive" } << all << false;
+    QTest::newRow("folder with a slash, long option") << QStringList { "--output-dir=OUT", "archive/" } << all << false;
+    QTest::newRow("files named") << QStringList { "--output-dir", "OUT", "archive/2019/q1.pdf.korvel-env",
+        "archive/notes" } << QStringList { "archive/readme.txt", "notes", "q1.pdf" }
+                                 << false;
+    QTest::newRow("a subfolder") << QStringList { "-o", "OUT", "archive/2019" }
+                                 << QStringList { "2019/q1.pdf", "2019/q2.pdf", "archive/readme.txt" } << false;
+    QTest::newRow("missing folders made")
+        << QStringList { "-o", "OUT/new/deeper", "archive/2019" }
+        << QStringList { "archive/readme.txt", "new/deeper/2019/q1.pdf", "new/deeper/2019/q2.pdf" } << false;
+    QTest::newRow("deleting the sources")
+        << QStringList { "--delete-encrypted", "-o", "OUT", "archive" } << all << true;
+}
+
+void TestKorvelcryptCli::outputDir()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, plaintexts);
+    QFETCH(bool, sourcesDeleted);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    const QHash<QString, QString> sources { { "archive/2019/q1.pdf.korvel-env", "2019/q1.pdf" },
+        { "archive/2019/q2.pdf.korvel-env", "2019/q2.pdf" }, { "archive/notes", "notes" },
+        { "archive/readme.txt.korvel-env", "readme.txt" } };
+    for (auto it = sources.cbegin(); it != sources.cend(); ++it)
+        QVERIFY(writeEnvelope(dir + '/' + it.key(), plaintextFor(it.value())));
+    QVERIFY(::chmod(QFile::encodeName(dir + "/archive/2019").constData(), 0750) == 0);
+    const QString out = base.filePath(QStringLiteral("out"));
+    QVERIFY(writePlain(out + "/archive/readme.txt", "the user's own file"));
+    const QStringList sourceTree = tree(dir);
+
+    args.replaceInStrings(QStringLiteral("OUT"), out);
+    const Result result = runCli(passphraseFileArgs(dir) << "--threads"
+                                                         << "2" << args,
+        dir);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+
+    QStringList files;
+    for (const QString& name : tree(out))
+        if (QFileInfo(out + '/' + name).isFile())
+            files.append(name);
+    QCOMPARE(files, plaintexts);
+    QCOMPARE(readAll(out + "/archive/readme.txt"), QByteArray("the user's own file"));
+    // Which source each plaintext comes from, by its name.
+    const QHash<QString, QString> origin { { "q1.pdf", "2019/q1.pdf" }, { "q2.pdf", "2019/q2.pdf" },
+        { "notes", "notes" }, { "readme(decrypted).txt", "readme.txt" } };
+    for (const QString& name : plaintexts) {
+        if (name == "archive/readme.txt")
+            continue;
+        QCOMPARE(readAll(out + '/' + name), plaintextFor(origin.value(QFileInfo(name).fileName())));
+        // Every OK line names its plaintext.
+        QVERIFY2(result.out.contains('\t' + QFile::encodeName(out + '/' + name) + '\n'), result.out.constData());
+    }
+    // A folder made for a source folder is no more open than it.
+    if (QFileInfo::exists(out + "/archive/2019"))
+        QCOMPARE(QFileInfo(out + "/archive/2019").permissions() & 0x0077,
+            QFileInfo(dir + "/archive/2019").permissions() & 0x0077);
+    if (sourcesDeleted) {
+        QCOMPARE(tree(dir), (QStringList { "archive", "archive/2019" }));
+    } else {
+        // Sources are never renamed or written below an output folder.
+        QCOMPARE(tree(dir), sourceTree);
+    }
+}
+
+// Sources on read-only media: every plaintext arrives below the output folder and
+// every source keeps its inode, times and bytes; a deletion that cannot happen
+// is reported while the plaintext stays.
+void TestKorvelcryptCli::outputDirFromReadOnlyMedia()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounting a read-only copy of the sources needs root (CI runs as root)");
+    if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        QSKIP("unshare(1) is not installed");
+
+    QTemporaryDir base;
+    const QString media = base.filePath(QStringLiteral("media"));
+    QStringList names;
+    for (int i = 0; i < 6; ++i) {
+        names.append(QStringLiteral("disc/%1/file%2.bin.korvel-env").arg(i % 2 ? "odd" : "even").arg(i));
+        QVERIFY(writeEnvelope(media + '/' + names.last(), plaintextFor(names.last())));
+    }
+    const QString passFile = base.filePath(QStringLiteral("pass"));
+    QVERIFY(writePlain(passFile, "secret\n"));
+    struct Snapshot {
+        ino_t inode;
+        timespec modified;
+        timespec changed;
+        timespec accessed;
+        QByteArray bytes;
+    };
+    QHash<QString, Snapshot> before;
+    for (const QString& name : names) {
+        const QByteArray bytes = readAll(media + '/' + name);
+        struct stat status { };
+        QCOMPARE(::stat(QFile::encodeName(media + '/' + name).constData(), &status), 0);
+        before.insert(name, { status.st_ino, status.st_mtim, status.st_ctim, status.st_atim, bytes });
+    }
+
+    for (const bool deleteSources : { false, true }) {
+        const QString out = base.filePath(deleteSources ? QStringLiteral("out2") : QStringLiteral("out"));
+        // A private mount namespace, in which the media are mounted read-only.
+        const QString script
+            = QStringLiteral("mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\" || exit 97\n"
+                             "touch \"$2/probe\" 2>/dev/null && exit 98\n"
+                             "cd \"$2\" && exec \"$1\" --passphrase-file \"$3\" -o \"$4\" $5 disc\n");
+        QProcess process;
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start(QStringLiteral("unshare"),
+            { "-m", "--propagation", "private", "sh", "-c", script, "sh", kCli, media, passFile, out,
+                deleteSources ? "--delete-encrypted" : "" });
+        QVERIFY(process.waitForFinished(120000));
+        const QByteArray out1 = process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        if (process.exitCode() == 97)
+            QSKIP(qPrintable("no read-only bind mount here: " + QString::fromLocal8Bit(err)));
+        QVERIFY2(process.exitCode() != 98, "the media were writable");
+        QCOMPARE(process.exitCode(), deleteSources ? 1 : 0);
+        QVERIFY2(out1.contains("6 finished, 0 failed, 6 total"), out1.constData());
+        if (deleteSources) {
+            for (const QString& name : names)
+                QVERIFY2(err.contains("Could not remove file "
+                             + QFile::encodeName(QFileInfo(media).canonicalFilePath() + '/' + name)),
+                    err.constData());
+        } else {
+            QVERIFY2(err.isEmpty(), err.constData());
+        }
+        for (const QString& name : names) {
+            const QString plain = out + '/' + name.chopped(QStringLiteral(".korvel-env").size());
+            QCOMPARE(readAll(plain), plaintextFor(name));
+            struct stat status { };
+            QCOMPARE(::stat(QFile::encodeName(media + '/' + name).constData(), &status), 0);
+            const Snapshot& was = before.value(name);
+            QCOMPARE(status.st_ino, was.inode);
+            QCOMPARE(status.st_mtim.tv_sec, was.modified.tv_sec);
+            QCOMPARE(status.st_mtim.tv_nsec, was.modified.tv_nsec);
+            QCOMPARE(status.st_ctim.tv_sec, was.changed.tv_sec);
+            QCOMPARE(status.st_ctim.tv_nsec, was.changed.tv_nsec);
+            QCOMPARE(status.st_atim.tv_sec, was.accessed.tv_sec);
+            QCOMPARE(status.st_atim.tv_nsec, was.accessed.tv_nsec);
+            QCOMPARE(readAll(media + '/' + name), was.bytes);
+        }
+    }
+}
+
+void TestKorvelcryptCli::stdoutPipes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("pipeline"); // run by bash -o pipefail; $CLI, $PASS, $FILE are set
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("err"); // a text standard error holds (empty: it is empty)
+
+    // The plaintext goes through the pipe byte for byte.
+    QTest::newRow("into sha256sum") << "whole"
+                                    << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" | sha256sum" << 0
+                                    << QByteArray();
+    QTest::newRow("second candidate")
+        << "whole"
+        << "printf 'old\\n' | \"$CLI\" --stdout --passphrase-fd 0 --passphrase-file \"$PASS\" \"$FILE\" | sha256sum"
+        << 0 << QByteArray();
+    // A reader that has enough ends the run quietly, not with a success.
+    QTest::newRow("reader closes early")
+        << "early"
+        << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}"
+        << 141 << QByteArray();
+    // Part-way: what was written stays written, and the reason follows.
+    QTest::newRow("data cut short") << "cut"
+                                    << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                                    << QByteArray("Read failed (the plaintext before this point was written)");
+    QTest::newRow("wrong passphrase") << "wrong"
+                                      << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                                      << QByteArray("Passphrase doesn't match");
+    QTest::newRow("not an envelope") << "plain"
+                                     << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                                     << QByteArray("Input file is corrupted or not encrypted.");
+    QTest::newRow("missing") << "missing"
+                             << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 1
+                             << QByteArray("cannot access");
+    QTest::newRow("a folder") << "folder"
+                              << "\"$CLI\" --stdout --passphrase-file \"$PASS\" \"$FILE\" > out" << 2
+                              << QByteArray("--stdout takes one file, and");
+}
+
+void TestKorvelcryptCli::stdoutPipes()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, pipeline);
+    QFETCH(int, status);
+    QFETCH(QByteArray, err);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(dir));
+    const korvel::test::Bytes plain = korvel::test::patternBytes((8 << 20) + 77, 31);
+    const QByteArray plaintext(reinterpret_cast<const char*>(plain.data()), static_cast<qsizetype>(plain.size()));
+    QString file = dir + "/data.bin.korvel-env";
+    korvel::test::EnvelopeOptions options;
+    options.passphrases = { kind == "wrong" ? "other" : "secret", "old" };
+    if (kind == "cut")
+        options.declaredSize = plain.size() + (1 << 20);
+    if (kind == "plain")
+        QVERIFY(writePlain(file, plaintext.left(5000)));
+    else if (kind == "folder")
+        file = dir;
+    else if (kind == "missing")
+        file = dir + "/nothing.korvel-env";
+    else
+        QVERIFY(korvel::test::writeEnvelope(file.toStdString(), plain, options));
+    const QStringList before = tree(dir);
+    const QString passFile = base.filePath(QStringLiteral("pass"));
+    QVERIFY(writePlain(passFile, kind == "whole" && pipeline.contains("printf") ? "wrong\n" : "secret\n"));
+
+    QProcess shell;
+    shell.setWorkingDirectory(base.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CLI", kCli);
+    env.insert("PASS", passFile);
+    env.insert("FILE", file);
+    shell.setProcessEnvironment(env);
+    shell.setChildProcessModifier([] { ::setsid(); });
+    shell.start("bash", { "-o", "pipefail", "-c", pipeline });
+    QVERIFY(shell.waitForFinished(120000));
+    QCOMPARE(shell.exitStatus(), QProcess::NormalExit);
+    const QByteArray out = shell.readAllStandardOutput();
+    const QByteArray errText = shell.readAllStandardError();
+    QCOMPARE(shell.exitCode(), status);
+    if (err.isEmpty())
+        QVERIFY2(errText.isEmpty(), errText.constData());
+    else
+        QVERIFY2(errText.contains(err), errText.constData());
+
+    if (kind == "whole") {
+        const QByteArray digest = QCryptographicHash::hash(plaintext, QCryptographicHash::Sha256).toHex();
+        QCOMPARE(out, digest + "  -\n");
+    } else if (kind == "cut") {
+        // Every piece before the end of the data came out, and nothing else.
+        const QByteArray written = readAll(base.filePath("out"));
+        QVERIFY2(written.size() >= plaintext.size() - 65536 - 15, QByteArray::number(written.size()).constData());
+        QCOMPARE(written, plaintext.left(written.size()));
+    } else if (kind != "early") {
+        QCOMPARE(readAll(base.filePath("out")), QByteArray());
+    }
+    // Nothing on disk beside the source.
+    QCOMPARE(tree(dir), before);
+}
+
+void TestKorvelcryptCli::stdoutRefusesATerminal()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QVERIFY(writeEnvelope(dir + "/x.korvel-env", "shown on the terminal"));
+    const QString passFile = base.filePath(QStringLiteral("pass"));
+    QVERIFY(writePlain(passFile, "secret\n"));
+
+    for (const bool force : { false, true }) {
+        QList<QByteArray> args { QFile::encodeName(kCli), "--stdout", "--passphrase-file", QFile::encodeName(passFile),
+            QFile::encodeName(dir + "/x.korvel-env") };
+        if (force)
+            args.insert(1, "--force");
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (QByteArray& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        QByteArray seen;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break; // EIO once the child has gone
+            seen.append(buffer, n);
+        }
+        ::close(master);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status));
+        if (force) {
+            QCOMPARE(WEXITSTATUS(status), 0);
+            QVERIFY2(seen.contains("shown on the terminal"), seen.constData());
+        } else {
+            QCOMPARE(WEXITSTATUS(status), 2);
+            QVERIFY2(seen.contains("standard output is a terminal"), seen.constData());
+            QVERIFY2(!seen.contains("shown on the terminal"), seen.constData());
+        }
+    }
+    QCOMPARE(tree(dir), QStringList { "x.korvel-env" });
+}
+
 void TestKorvelcryptCli::passphraseMissing_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -565,6 +1207,12 @@ void TestKorvelcryptCli::passphraseMissing_data()
                                        << QByteArray("cannot read the passphrase from file descriptor 47");
     QTest::newRow("missing file") << QStringList { "--passphrase-file", "/nonexistent/passphrase" } << QByteArray()
                                   << QByteArray("cannot open passphrase file '/nonexistent/passphrase'");
+    // Every named source must be readable, even when an earlier one would do.
+    QTest::newRow("second source missing")
+        << QStringList { "--passphrase-fd", "0", "--passphrase-list", "/nonexistent/list" } << QByteArray("secret\n")
+        << QByteArray("cannot open passphrase list '/nonexistent/list'");
+    QTest::newRow("empty list") << QStringList { "--passphrase-list", "/dev/null" } << QByteArray()
+                                << QByteArray("passphrase list '/dev/null' is empty");
 }
 
 void TestKorvelcryptCli::passphraseMissing()
@@ -733,6 +1381,19 @@ void TestKorvelcryptCli::usageAndStatuses_data()
     QTest::newRow("quiet failure") << QStringList { "--quiet", "--passphrase-fd", "0", "bad" } << 1
                                    << QByteArray("FAILED\tbad/y.korvel-env\tPassphrase doesn't match Code: 1")
                                    << QByteArray();
+    QTest::newRow("test and delete refused") << QStringList { "--test", "--delete-encrypted", "--passphrase-fd", "0",
+        "one" } << 2 << QByteArray() << QByteArray("--test cannot be combined with --delete-encrypted");
+    QTest::newRow("info with a passphrase refused") << QStringList { "--info", "--passphrase-fd", "0", "one" } << 2
+                                                    << QByteArray() << QByteArray("--info needs no passphrase");
+    QTest::newRow("output folder is a file") << QStringList { "-o", "one/x.korvel-env", "--passphrase-fd", "0",
+        "one" } << 2 << QByteArray() << QByteArray("--output-dir 'one/x.korvel-env' is not a folder");
+    QTest::newRow("stdout of several files refused")
+        << QStringList { "--stdout", "--passphrase-fd", "0", "one/x.korvel-env", "bad/y.korvel-env" } << 2
+        << QByteArray() << QByteArray("--stdout writes the plaintext of exactly one envelope, not of 2 files");
+    QTest::newRow("a list that cannot be read") << QStringList { "--files-from", "no-list", "--passphrase-fd",
+        "0" } << 2 << QByteArray() << QByteArray("cannot open the list of files 'no-list'");
+    QTest::newRow("a shard out of range") << QStringList { "--shard", "3/2", "--passphrase-fd", "0", "one" } << 2
+                                          << QByteArray() << QByteArray("--shard needs K/N with 1 <= K <= N");
     QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
                                    << QByteArray();
 }
@@ -833,6 +1494,359 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
     // Only the untouched source remains.
     QCOMPARE(tree(dir), QStringList { "large.bin.korvel-env" });
     QCOMPARE(QFileInfo(envelope).size(), envelopeSize);
+}
+
+void TestKorvelcryptCli::filesFrom_data()
+{
+    QTest::addColumn<QByteArray>("list"); // the list's bytes
+    QTest::addColumn<QStringList>("args"); // after the passphrase options; LIST stands for the list's path
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("written"); // new files below the working folder, sorted
+    QTest::addColumn<QByteArray>("summary");
+
+    QTest::newRow("one a line") << QByteArray("archive/a.txt.korvel-env\narchive/sub/b.txt.korvel-env\n")
+                                << QStringList { "--files-from", "LIST" } << 0
+                                << QStringList { "archive/a.txt", "archive/sub/b.txt" }
+                                << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("CRLF, blank lines, no last newline")
+        << QByteArray("archive/a.txt.korvel-env\r\n\r\n\narchive/with space.txt.korvel-env")
+        << QStringList { "--files-from=LIST" } << 0 << QStringList { "archive/a.txt", "archive/with space.txt" }
+        << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("NUL-separated on standard input, a folder listed")
+        << QByteArrayLiteral("archive/new\nline.txt.korvel-env\0archive/sub\0")
+        << QStringList { "--null", "--files-from", "-" } << 0
+        << QStringList { "archive/new\nline.txt", "archive/sub/b.txt" } << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("listed and named") << QByteArray("archive/sub\n")
+                                      << QStringList { "--files-from", "LIST", "archive/c.bin.korvel-env" } << 0
+                                      << QStringList { "archive/c.bin", "archive/sub/b.txt" }
+                                      << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("below -o, listed paths kept")
+        << QByteArrayLiteral("./archive/sub/b.txt.korvel-env\0archive/a.txt.korvel-env\0")
+        << QStringList { "--files-from", "LIST", "--null", "-o", "out" } << 0
+        << QStringList { "out/archive/a.txt", "out/archive/sub/b.txt" } << QByteArray("2 finished, 0 failed, 2 total");
+    // A list is a walk made elsewhere: its plain files are skipped as a folder's are.
+    QTest::newRow("a plain file listed is skipped")
+        << QByteArray("archive/plain.txt\narchive/a.txt.korvel-env\n") << QStringList { "--files-from", "LIST" } << 0
+        << QStringList { "archive/a.txt" } << QByteArray("1 finished, 0 failed, 1 total, 1 skipped");
+    QTest::newRow("every listed file tried with --all-files")
+        << QByteArray("archive/plain.txt\narchive/a.txt.korvel-env\n")
+        << QStringList { "--all-files", "--files-from", "LIST" } << 1 << QStringList { "archive/a.txt" }
+        << QByteArray("1 finished, 1 failed, 2 total");
+    QTest::newRow("a test of the listed files")
+        << QByteArray("archive/a.txt.korvel-env\narchive/sub\n") << QStringList { "--test", "--files-from", "LIST" }
+        << 0 << QStringList() << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("an empty list") << QByteArray() << QStringList { "--files-from", "LIST" } << 0 << QStringList()
+                                   << QByteArray("0 finished, 0 failed, 0 total");
+}
+
+// --files-from takes the paths a file or standard input lists: folders as on the
+// command line, files as a folder's.
+void TestKorvelcryptCli::filesFrom()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QStringList, written);
+    QFETCH(QByteArray, summary);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    for (const char* name : { "a.txt", "sub/b.txt", "c.bin", "with space.txt", "new\nline.txt" })
+        QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(QFileInfo(name).fileName())));
+    QVERIFY(writePlain(dir + "/archive/plain.txt", QByteArray("an earlier plaintext").repeated(20)));
+    const QString listPath = base.filePath(QStringLiteral("list"));
+    QVERIFY(writePlain(listPath, list));
+    const QStringList before = tree(dir);
+
+    args.replaceInStrings(QStringLiteral("LIST"), listPath);
+    const bool fromStdin = args.contains(QStringLiteral("-"));
+    const Result result = runCli(passphraseFileArgs(dir) << args, dir, fromStdin ? list : QByteArray());
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QCOMPARE(newFiles(dir, before), written);
+    for (const QString& name : written)
+        QCOMPARE(readAll(dir + '/' + name), plaintextFor(QFileInfo(name).fileName()));
+    QVERIFY2(result.lines().contains(summary), result.out.constData());
+    // Each line names its source as the list or the command line did: by the
+    // relative paths given, not by the absolute paths worked on.
+    for (const QByteArray& line : result.lines()) {
+        if (line.startsWith("OK\t"))
+            QVERIFY2(line.startsWith("OK\tarchive/") || line.startsWith("OK\t./archive/"), line.constData());
+    }
+}
+
+// A journal names every finished source; a rerun with it skips them, a record cut
+// short goes, and a file that is no journal is never written to.
+void TestKorvelcryptCli::journalSkipsRecordedSources()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    for (const char* name : { "a.txt", "b.txt", "c.txt", "d.txt" })
+        QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(name)));
+    QVERIFY(writeEnvelope(dir + "/archive/wrong.txt.korvel-env", plaintextFor("wrong"), "other"));
+    const QString journal = base.filePath(QStringLiteral("journal"));
+    const QString root = QFileInfo(dir).canonicalFilePath() + "/archive/";
+    // a.txt was recorded; the record of b.txt was cut short by a crash.
+    QVERIFY(writePlain(journal,
+        kJournalHeader + QFile::encodeName(root + "a.txt.korvel-env") + '\0' + QFile::encodeName(root + "b.txt")));
+
+    Result result = runCli(passphraseFileArgs(dir) << "--json"
+                                                   << "--journal" << journal << "archive",
+        dir);
+    QCOMPARE(result.status, 1);
+    QCOMPARE(reportedSources(result),
+        (QStringList { "archive/b.txt.korvel-env", "archive/c.txt.korvel-env", "archive/d.txt.korvel-env",
+            "archive/wrong.txt.korvel-env" }));
+    QCOMPARE(summaryOf(result).value("journaled").toInt(), 1);
+    QCOMPARE(summaryOf(result).value("total").toInt(), 4);
+    QVERIFY(!QFileInfo::exists(dir + "/archive/a.txt"));
+    // Only what finished is recorded, each once, the cut record gone.
+    QStringList records = journalRecords(journal);
+    QCOMPARE(records.size(), 4);
+    QCOMPARE(records.takeFirst(), root + "a.txt.korvel-env");
+    records.sort();
+    QCOMPARE(
+        records, (QStringList { root + "b.txt.korvel-env", root + "c.txt.korvel-env", root + "d.txt.korvel-env" }));
+
+    // The rerun finds only the failed one left, however the folder is named.
+    result = runCli(passphraseFileArgs(dir) << "--journal" << journal << "-q" << root, dir);
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.lines(),
+        QList<QByteArray> { "FAILED\t" + QFile::encodeName(root)
+            + "wrong.txt.korvel-env\tPassphrase doesn't match "
+              "Code: 1" });
+    QCOMPARE(journalRecords(journal).size(), 4);
+
+    // Never appended to a file that is not a journal.
+    const QByteArray envelope = readAll(dir + "/archive/c.txt.korvel-env");
+    result = runCli(passphraseFileArgs(dir) << "--journal"
+                                            << "archive/c.txt.korvel-env"
+                                            << "archive",
+        dir);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains("is not a korvelcrypt-cli journal"), result.err.constData());
+    QCOMPARE(readAll(dir + "/archive/c.txt.korvel-env"), envelope);
+
+    // A test records what it read, not what it wrote: its journal and a
+    // decryption's are never taken for each other.
+    result = runCli(passphraseFileArgs(dir) << "--test"
+                                            << "--journal" << journal << "archive",
+        dir);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains("is the journal of a decryption; a test needs a journal of its own"),
+        result.err.constData());
+    const QString testJournal = base.filePath(QStringLiteral("test-journal"));
+    result = runCli(passphraseFileArgs(dir) << "--test"
+                                            << "-q"
+                                            << "--journal" << testJournal << "archive/c.txt.korvel-env",
+        dir);
+    QCOMPARE(result.status, 0);
+    QCOMPARE(journalRecords(testJournal), QStringList { "<no journal>" }); // of the other kind
+    result = runCli(passphraseFileArgs(dir) << "--test"
+                                            << "--json"
+                                            << "--journal" << testJournal << "archive",
+        dir);
+    QCOMPARE(summaryOf(result).value("journaled").toInt(), 1);
+    result = runCli(passphraseFileArgs(dir) << "--journal" << testJournal << "archive", dir);
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains("is the journal of a test (--test); a decryption needs a journal of its own"),
+        result.err.constData());
+    QVERIFY(readAll(testJournal).startsWith("korvelcrypt-cli test journal 1\n"));
+}
+
+void TestKorvelcryptCli::journalResumesAfterKill_data()
+{
+    QTest::addColumn<bool>("fromFind");
+    QTest::newRow("a folder") << false;
+    // The one-machine recipe: find ... -print0 | korvelcrypt-cli --files-from - --null --journal ...
+    QTest::newRow("find -print0 into --files-from -") << true;
+}
+
+// Killed part-way, a run with a journal is finished by a rerun with the same
+// journal: no recorded source is decrypted again and every source ends with its
+// plaintext.
+void TestKorvelcryptCli::journalResumesAfterKill()
+{
+    QFETCH(bool, fromFind);
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    constexpr int kFiles = 1500;
+    QStringList names;
+    for (int i = 0; i < kFiles; ++i) {
+        names.append(QStringLiteral("archive/%1/file%2.txt").arg(i % 7).arg(i));
+        QVERIFY(writeEnvelope(dir + '/' + names.last() + ".korvel-env", plaintextFor(names.last())));
+    }
+    const QString journal = base.filePath(QStringLiteral("journal"));
+    const QStringList cliArgs = passphraseFileArgs(dir) << "--threads"
+                                                        << "1"
+                                                        << "--json"
+                                                        << "--journal" << journal;
+    // The command runs in a session of its own, so that a kill of its group ends
+    // find, the shell and korvelcrypt-cli at once.
+    const auto start = [&](QProcess& process) {
+        if (fromFind) {
+            process.setProgram(QStringLiteral("sh"));
+            process.setArguments(
+                QStringList { "-c", "find archive -type f -print0 | \"$0\" \"$@\" --files-from - --null", kCli }
+                + cliArgs);
+        } else {
+            process.setProgram(kCli);
+            process.setArguments(QStringList(cliArgs) << "archive");
+        }
+        process.setWorkingDirectory(dir);
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start();
+        return process.waitForStarted();
+    };
+
+    QProcess process;
+    QVERIFY(start(process));
+    QTRY_VERIFY_WITH_TIMEOUT(journalRecords(journal).size() >= 50 || process.state() != QProcess::Running, 120000);
+    if (process.state() != QProcess::Running)
+        QSKIP("the run ended before it could be killed");
+    QCOMPARE(::kill(-static_cast<pid_t>(process.processId()), SIGKILL), 0);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+    const QStringList recorded = journalRecords(journal);
+    QVERIFY(recorded.size() < kFiles);
+    const QString root = QFileInfo(dir).canonicalFilePath() + '/';
+    for (const QString& record : recorded)
+        QVERIFY2(record.startsWith(root + "archive/") && QFileInfo::exists(record.chopped(11)), qPrintable(record));
+
+    QProcess second;
+    QVERIFY(start(second));
+    QVERIFY(second.waitForFinished(300000));
+    const Result rerun { second.exitCode(), second.readAllStandardOutput(), second.readAllStandardError() };
+    QCOMPARE(rerun.status, 0);
+    QVERIFY2(rerun.err.isEmpty(), rerun.err.constData());
+    QCOMPARE(summaryOf(rerun).value("journaled").toInt(), recorded.size());
+    const QStringList redone = reportedSources(rerun);
+    QCOMPARE(redone.size(), kFiles - recorded.size());
+    for (const QString& source : redone)
+        QVERIFY2(
+            source.startsWith(QStringLiteral("archive/")) && !recorded.contains(root + source), qPrintable(source));
+
+    // Every plaintext is there. A source finished in the moment before the kill,
+    // whose record was not yet written, is decrypted again beside its first
+    // plaintext: with one thread, the task that was just reported and perhaps the
+    // next one, no more.
+    int again = 0;
+    for (const QString& name : names)
+        QCOMPARE(readAll(dir + '/' + name), plaintextFor(name));
+    for (const QString& name : tree(dir))
+        again += name.contains(QStringLiteral("(decrypted)")) ? 1 : 0;
+    QVERIFY2(again <= 2, qPrintable(QString::number(again)));
+    // Each source recorded once now, whichever run recorded it.
+    QStringList records = journalRecords(journal);
+    QCOMPARE(records.size(), kFiles);
+    records.removeDuplicates();
+    QCOMPARE(records.size(), kFiles);
+}
+
+// N shards started side by side over one folder decrypt every file exactly once,
+// and a shard takes the same files however its folder is named.
+void TestKorvelcryptCli::shardsSideBySide()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    QStringList all;
+    for (int i = 0; i < 60; ++i) {
+        all.append(QStringLiteral("archive/%1/file%2.txt.korvel-env").arg(i % 4).arg(i));
+        QVERIFY(writeEnvelope(dir + '/' + all.last(), plaintextFor(all.last())));
+    }
+    all.sort();
+    const QStringList passphrase = passphraseFileArgs(dir);
+    const QStringList sourceTree = tree(dir);
+    const QString out = base.filePath(QStringLiteral("restored"));
+
+    constexpr int kShards = 3;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int k = 1; k <= kShards; ++k) {
+        auto& process = processes.emplace_back(std::make_unique<QProcess>());
+        process->setProgram(kCli);
+        // The many-machine recipe: one shard a machine, each with its own journal,
+        // every plaintext below one output folder.
+        process->setArguments(QStringList(passphrase)
+            << "--json"
+            << "--shard" << QStringLiteral("%1/%2").arg(k).arg(kShards) << "--journal"
+            << base.filePath(QStringLiteral("shard%1.journal").arg(k)) << "-o" << out << "archive");
+        process->setWorkingDirectory(dir);
+        process->setChildProcessModifier([] { ::setsid(); });
+        process->start();
+    }
+    QStringList union_;
+    QList<QStringList> shards;
+    for (auto& process : processes) {
+        QVERIFY(process->waitForFinished(120000));
+        QCOMPARE(process->exitCode(), 0);
+        const Result result { process->exitCode(), process->readAllStandardOutput(), process->readAllStandardError() };
+        shards.append(reportedSources(result));
+        QVERIFY2(!shards.last().isEmpty(), result.out.constData());
+        union_ += shards.last();
+    }
+    union_.sort();
+    QCOMPARE(union_, all); // each file once: the shards neither overlap nor miss one
+    for (const QString& source : all)
+        QCOMPARE(readAll(out + '/' + source.chopped(11)), plaintextFor(source));
+    for (const QString& name : tree(out))
+        QVERIFY2(!name.contains(QStringLiteral("(decrypted)")), qPrintable(name));
+    QCOMPARE(tree(dir), sourceTree);
+    // Each shard's journal holds its own sources.
+    const QString root = QFileInfo(dir).canonicalFilePath() + '/';
+    for (int k = 1; k <= kShards; ++k) {
+        QStringList recorded = journalRecords(base.filePath(QStringLiteral("shard%1.journal").arg(k)));
+        recorded.replaceInStrings(root, QString());
+        recorded.sort();
+        QCOMPARE(recorded, shards.at(k - 1));
+    }
+
+    // Named otherwise (absolute, a trailing slash, from elsewhere) the folder's
+    // files fall into the same shards.
+    const QString archive = QFileInfo(dir + "/archive").canonicalFilePath();
+    const Result again = runCli(QStringList(passphrase) << "--test"
+                                                        << "--json"
+                                                        << "--shard"
+                                                        << "2/3" << archive + '/',
+        base.path());
+    QCOMPARE(again.status, 0);
+    QStringList second;
+    for (const QString& source : reportedSources(again))
+        second.append(QStringLiteral("archive/") + QDir(archive).relativeFilePath(source));
+    QCOMPARE(second, shards.at(1));
+}
+
+void TestKorvelcryptCli::shardOfIsStable_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("shard");
+    // The first eight bytes of the key's SHA-256, big-endian, modulo the count,
+    // plus one: the same on every machine and in every version.
+    QTest::newRow("two shards") << "a.txt.korvel-env" << 2 << 1;
+    QTest::newRow("seven shards") << "d1/f2.txt.korvel-env" << 7 << 3;
+    QTest::newRow("three shards") << "2019/q1.pdf.korvel-env" << 3 << 1;
+    QTest::newRow("UTF-8 key") << QStringLiteral("ünïcode/名前.korvel-env") << 5 << 4;
+    QTest::newRow("a large count") << "x" << 1000003 << 309981;
+    QTest::newRow("one shard") << "anything" << 1 << 1;
+}
+
+void TestKorvelcryptCli::shardOfIsStable()
+{
+    QFETCH(QString, key);
+    QFETCH(int, count);
+    QFETCH(int, shard);
+    QCOMPARE(SourceSelection::shardOf(key, count), shard);
+    // The key of a file found in a folder is its path below that folder; of a
+    // file named, its path as named, cleaned.
+    FileLoading::Group inFolder;
+    inFolder.folder = QStringLiteral("/media/disc/archive");
+    inFolder.files = QStringList { QStringLiteral("/media/disc/archive/") + key };
+    QCOMPARE(SourceSelection::shardKey(inFolder, 0), key);
+    FileLoading::Group named;
+    named.files = QStringList { QStringLiteral("/home/me/sub/") + key };
+    named.named = QStringList { QStringLiteral("./sub//") + key };
+    QCOMPARE(SourceSelection::shardKey(named, 0), QStringLiteral("sub/") + key);
 }
 
 void TestKorvelcryptCli::killedRunsLoseNothing()
@@ -1215,6 +2229,51 @@ void TestKorvelcryptCli::processIsNotDumpable()
     QCOMPARE(owner, uid_t(0));
     QCOMPARE(exitCode, 0);
     QCOMPARE(readAll(dir + "/x"), QByteArray("plain"));
+}
+
+void TestKorvelcryptCli::listReadInBatches_data()
+{
+    QTest::addColumn<bool>("nullSeparated");
+    QTest::addColumn<QByteArray>("ending"); // after each name
+    QTest::newRow("lines") << false << QByteArray("\n");
+    QTest::newRow("CRLF lines") << false << QByteArray("\r\n");
+    QTest::newRow("NUL-separated") << true << QByteArray("\0", 1);
+}
+
+// A long list reaches the find a few thousand names at a time, every name once,
+// in order, with nothing between the pieces lost or joined.
+void TestKorvelcryptCli::listReadInBatches()
+{
+    QFETCH(bool, nullSeparated);
+    QFETCH(QByteArray, ending);
+    QTemporaryDir dir;
+    QStringList names;
+    QByteArray list;
+    for (int i = 0; i < 10000; ++i) {
+        names.append(QStringLiteral("folder %1/név %2.korvel-env").arg(i % 13).arg(i));
+        list += names.last().toUtf8() + ending;
+        if (i % 1000 == 0)
+            list += ending; // an empty name, passed over
+    }
+    list.chop(ending.size()); // the last name has no ending
+    QVERIFY(writePlain(dir.filePath("list"), list));
+
+    QStringList read;
+    int batches = 0;
+    QString error;
+    QVERIFY(SourceSelection::readList(
+        dir.filePath("list"), nullSeparated,
+        [&](QStringList& batch) {
+            ++batches;
+            QVERIFY(!batch.isEmpty() && batch.size() <= 4096);
+            read += batch;
+        },
+        &error));
+    QCOMPARE(read, names);
+    QCOMPARE(batches, 3);
+    QVERIFY(!SourceSelection::readList(
+        dir.filePath("missing"), false, [](QStringList&) {}, &error));
+    QVERIFY2(error.contains(QStringLiteral("cannot open the list of files")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestKorvelcryptCli)

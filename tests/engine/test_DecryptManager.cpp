@@ -137,10 +137,12 @@ private:
     }
 
     // Starts a run and waits for its end; the slot that announced it has returned.
-    bool runToEnd(const QString& passphrase = QStringLiteral("secret"))
+    bool runToEnd(const QString& passphrase = QStringLiteral("secret")) { return runToEnd(QStringList { passphrase }); }
+
+    bool runToEnd(const QStringList& passphrases)
     {
         QSignalSpy finished(m_manager, &DecryptManager::allFinished);
-        m_manager->startDecrypt(passphrase);
+        m_manager->startDecrypt(passphrases);
         if (!finished.wait(120000))
             return false;
         settle();
@@ -325,8 +327,8 @@ private slots:
         QVERIFY(QDir::setCurrent(root));
         const FileLoading::Result result = FileLoading::load(withRoot(inputs, true), *m_manager);
         QVERIFY(QDir::setCurrent(before));
-        QCOMPARE(result.found, withRoot(found, false));
-        QCOMPARE(result.named, withRoot(named, true));
+        QCOMPARE(result.files(), withRoot(found, false));
+        QCOMPARE(result.names(), withRoot(named, true));
         QCOMPARE(result.added, added);
         QCOMPARE(result.duplicates(), found.size() - added);
         QCOMPARE(m_manager->getNumPending(), added);
@@ -885,6 +887,135 @@ private slots:
         QVERIFY(m_manager->passphrase().isEmpty());
     }
 
+    void candidatePassphrases()
+    {
+        const QString a = envelope(QStringLiteral("a.korvel-env"), 3000, "first");
+        const QString b = envelope(QStringLiteral("b.korvel-env"), 3000, "second");
+        const QString c = envelope(QStringLiteral("c.korvel-env"), 3000, "third");
+        const QString none = envelope(QStringLiteral("none.korvel-env"), 3000, "unknown");
+        m_manager->onChangeNumThreads(4);
+        m_manager->addFiles({ a, b, c, none });
+        const QStringList candidates { "third", "first", "second" };
+        QSignalSpy started(m_manager, &DecryptManager::started);
+        bool sharedInTheRun = false;
+        connect(m_manager, &DecryptManager::started, this, [&] {
+            sharedInTheRun = m_manager->passphrases() == candidates && m_manager->passphrase() == candidates.first();
+        });
+        QVERIFY(runToEnd(candidates));
+        QCOMPARE(started.count(), 1);
+        QVERIFY(sharedInTheRun);
+        // Wiped once the run has ended: no candidate outlives it.
+        QCOMPARE(m_manager->passphrases(), (QStringList { QString(), QString(), QString() }));
+        QVERIFY(m_manager->passphrase().isEmpty());
+
+        const QHash<QString, int> expected { { a, 1 }, { b, 2 }, { c, 0 } };
+        QCOMPARE(m_manager->getNumCompleted(), 3);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            CryptTask* task = finishedFor(it.key());
+            QVERIFY(task);
+            QCOMPARE(task->passphraseIndex.load(), it.value());
+            QCOMPARE(task->passphraseHolders().size(), candidates.size()); // the run's, wiped with it
+            QCOMPARE(readAll(task->destination()), m_plain.value(it.key()));
+        }
+        QCOMPARE(sources(m_manager->getFailedTasks()), QStringList { none });
+        const CryptTask* failed = m_manager->getFailedTasks().first();
+        QCOMPARE(failed->message(), QStringLiteral("Passphrase doesn't match Code: 1"));
+        QCOMPARE(failed->passphraseIndex.load(), -1);
+        QVERIFY(!QFile::exists(path(QStringLiteral("none"))));
+    }
+
+    void verifyOnlyLeavesEverythingAsItWas()
+    {
+        const QString good = envelope(QStringLiteral("good.txt.korvel-env"));
+        const QString plainName = envelope(QStringLiteral("notes"));
+        const QString wrong = envelope(QStringLiteral("wrong.korvel-env"), 3000, "other");
+        const QStringList before = entries(m_dir->path());
+        m_manager->setVerifyOnly(true);
+        QVERIFY(m_manager->verifyOnly());
+        DecryptManager::setDeleteEncryptedSetting([] { return true; });
+        m_manager->addFiles({ good, plainName, wrong });
+        QVERIFY(runToEnd());
+
+        QCOMPARE(m_manager->getNumCompleted(), 2);
+        QCOMPARE(sources(m_manager->getFailedTasks()), QStringList { wrong });
+        for (CryptTask* task : m_manager->getCompletedTasks()) {
+            QVERIFY(task->verifyOnly.load());
+            QVERIFY(task->destination().isEmpty());
+            QVERIFY(!task->renameSourceOnSuccess.load());
+            QVERIFY(!task->sourceDeleted.load());
+            QCOMPARE(task->statusText(), QStringLiteral("Finished"));
+            QCOMPARE(task->passphraseIndex.load(), 0);
+        }
+        // Nothing written, renamed or deleted, not even on request.
+        QVERIFY(m_manager->deleteEncrypted());
+        QCOMPARE(entries(m_dir->path()), before);
+
+        // Back to decrypting: the next run writes plaintexts again.
+        m_manager->setVerifyOnly(false);
+        DecryptManager::setDeleteEncryptedSetting({});
+        m_manager->addFiles({ good });
+        QVERIFY(runToEnd());
+        QCOMPARE(readAll(path(QStringLiteral("good.txt"))), m_plain.value(good));
+    }
+
+    void outputRootKeepsTheLayout()
+    {
+        QVERIFY(QDir().mkpath(path(QStringLiteral("in/sub"))));
+        const QString a = envelope(QStringLiteral("in/a.txt.korvel-env"));
+        const QString b = envelope(QStringLiteral("in/sub/b.txt.korvel-env"));
+        const QString notes = envelope(QStringLiteral("in/sub/notes"));
+        const QString later = envelope(QStringLiteral("in/sub/later.korvel-env"), 3000, "second");
+        const QString direct = envelope(QStringLiteral("direct.bin.korvel-env"));
+        const QString root = path(QStringLiteral("out/decrypted"));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/in")));
+        QFile mine(root + QStringLiteral("/in/a.txt"));
+        QVERIFY(mine.open(QIODevice::WriteOnly));
+        mine.write("mine");
+        mine.close();
+        const QStringList sourcesBefore = entries(path(QStringLiteral("in/sub")));
+
+        m_manager->setOutputRoot(root);
+        QCOMPARE(m_manager->outputRoot(), root);
+        m_manager->onChangeNumThreads(2);
+        const FileLoading::Result loaded = FileLoading::load({ path(QStringLiteral("in")), direct }, *m_manager);
+        QCOMPARE(loaded.added, 5);
+        QVERIFY(runToEnd());
+
+        // A folder keeps its own name and layout, a file named directly lands in the
+        // root; the naming rules hold there too, and no source is renamed.
+        const QHash<QString, QString> expected { { a, root + "/in/a(decrypted).txt" }, { b, root + "/in/sub/b.txt" },
+            { notes, root + "/in/sub/notes" }, { direct, root + "/direct.bin" } };
+        QCOMPARE(m_manager->getNumCompleted(), 4);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            CryptTask* task = finishedFor(it.key());
+            QVERIFY2(task, qPrintable(it.key()));
+            QCOMPARE(task->destination(), it.value());
+            QCOMPARE(task->source(), it.key());
+            QVERIFY(!task->renameSourceOnSuccess.load());
+            QCOMPARE(readAll(it.value()), m_plain.value(it.key()));
+        }
+        QVERIFY(finishedFor(a)->destinationTagged.load());
+        QCOMPARE(readAll(root + QStringLiteral("/in/a.txt")), QByteArray("mine"));
+        QCOMPARE(entries(path(QStringLiteral("in/sub"))), sourcesBefore);
+
+        // A failed file keeps its place below the root when it is reloaded.
+        QCOMPARE(sources(m_manager->getFailedTasks()), QStringList { later });
+        QVERIFY(m_manager->reloadFailed());
+        DecryptManager::setDeleteEncryptedSetting([] { return true; });
+        QVERIFY(runToEnd(QStringList { "secret", "second" }));
+        QCOMPARE(readAll(root + QStringLiteral("/in/sub/later")), m_plain.value(later));
+        // Deleting sources still applies, after the plaintext is on disk.
+        QVERIFY(!QFile::exists(later));
+        QVERIFY(finishedFor(later)->sourceDeleted.load());
+
+        // Back to writing next to each source.
+        m_manager->setOutputRoot(QString());
+        DecryptManager::setDeleteEncryptedSetting({});
+        m_manager->addFiles({ b });
+        QVERIFY(runToEnd());
+        QCOMPARE(readAll(path(QStringLiteral("in/sub/b.txt"))), m_plain.value(b));
+    }
+
     void allFinishedOncePerRun()
     {
         m_manager->onChangeNumThreads(8);
@@ -949,6 +1080,42 @@ private slots:
         QCOMPARE(m_manager->getNumCompleted(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(again.isNull());
+    }
+
+    // A caller that keeps nothing of a reported task releases it at once, also
+    // while the run goes on; a running record is not released.
+    void releaseTaskWhileDecrypting()
+    {
+        const QString good = envelope(QStringLiteral("good.korvel-env"));
+        const QString bad = envelope(QStringLiteral("bad.korvel-env"), 3000, "other");
+        m_manager->onChangeNumThreads(2);
+        m_manager->addFiles({ m_big, good, bad });
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        m_manager->startDecrypt({ QStringLiteral("secret") });
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->getNumCompleted() + m_manager->getNumFailed() == 2, 60000);
+        if (!m_manager->isDecrypting())
+            QSKIP("the big envelope was decrypted before the small ones were released");
+        QPointer<CryptTask> done = finishedFor(good);
+        QPointer<CryptTask> failed = m_manager->getFailedTasks().value(0);
+        QVERIFY(done && failed);
+        const QList<CryptTask*> running = m_manager->getRunningTasks();
+        QCOMPARE(running.size(), 1);
+        QVERIFY(!m_manager->releaseTask(running.first()));
+        QVERIFY(m_manager->releaseTask(done));
+        QVERIFY(m_manager->releaseTask(failed));
+        QVERIFY(!m_manager->releaseTask(done)); // once
+        QVERIFY(!m_manager->releaseTask(nullptr));
+        QCOMPARE(m_manager->getNumCompleted(), 0);
+        QCOMPARE(m_manager->getNumFailed(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(done.isNull());
+        QVERIFY(failed.isNull());
+
+        m_manager->cancel();
+        QVERIFY(finished.size() == 1 || finished.wait(120000));
+        settle();
+        // The plaintext of the released task stays; the run goes on counting.
+        QCOMPARE(readAll(path(QStringLiteral("good"))), m_plain.value(good));
     }
 
     // Cancel at every moment of the dispatch: just after the dispatch thread has

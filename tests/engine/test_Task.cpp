@@ -108,6 +108,7 @@ private slots:
         QCOMPARE(copy.source(), QStringLiteral("/x/notes.korvel-env"));
         QCOMPARE(copy.destination(), QStringLiteral("/x/notes(decrypted)"));
         QCOMPARE(copy.passphrase(), QStringLiteral("pw"));
+        QCOMPARE(copy.passphrases(), QStringList { QStringLiteral("pw") });
         QCOMPARE(copy.status(), Task::FAILED);
         QCOMPARE(copy.message(), QStringLiteral("boom"));
         QCOMPARE(copy.progress(), 0.5f);
@@ -117,6 +118,17 @@ private slots:
         QVERIFY(copy.parent() == nullptr);
         // The copy refers to the same passphrase; it holds no copy of its own.
         QCOMPARE(copy.passphraseHolder(), task.passphraseHolder());
+
+        // Several candidates travel in their order, with the one that matched.
+        task.setPassphrases({ QStringLiteral("one"), QString(), QStringLiteral("three") });
+        task.passphraseIndex = 2;
+        const CryptTask second(task);
+        QCOMPARE(second.passphrases(), (QStringList { QStringLiteral("one"), QString(), QStringLiteral("three") }));
+        QCOMPARE(second.passphrase(), QStringLiteral("one"));
+        QCOMPARE(second.passphraseIndex.load(), 2);
+        QCOMPARE(second.passphraseHolders(), task.passphraseHolders());
+        QCOMPARE(CryptTask(QStringLiteral("/x/new")).passphraseIndex.load(), -1);
+        QVERIFY(CryptTask(QStringLiteral("/x/new")).passphrase().isEmpty());
     }
 
     // Records refer to one passphrase: wiping it leaves none of them a copy.

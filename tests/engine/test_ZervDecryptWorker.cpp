@@ -30,6 +30,15 @@ using korvel::test::toBytes;
 
 namespace {
 
+// Bytes this process has handed to write() so far (/proc/self/io).
+qint64 processBytesWritten()
+{
+    for (const QByteArray& line : readAll(QStringLiteral("/proc/self/io")).split('\n'))
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
 // A task that lets a test act on the worker's thread right after a given piece
 // has been handed out (the worker reports progress once per piece).
 class SteeredTask : public CryptTask {
@@ -634,6 +643,97 @@ private slots:
             QCOMPARE(readAll(path(name)), QByteArray("mine"));
         for (const QString& name : links)
             QVERIFY(QFileInfo(path(name)).isSymLink());
+    }
+
+    // Each candidate passphrase is tried on the key records alone: the one that
+    // matches is the only one that decrypts anything.
+    void candidatePassphrases_data()
+    {
+        QTest::addColumn<QStringList>("candidates");
+        QTest::addColumn<int>("matched"); // -1: none
+        QTest::newRow("first of two") << QStringList { "secret", "other" } << 0;
+        QTest::newRow("after seven wrong ones") << QStringList { "a", "b", "c", "d", "e", "f", "g", "second" } << 7;
+        QTest::newRow("a key record's passphrase") << QStringList { "nope", "second" } << 1;
+        QTest::newRow("none") << QStringList { "nope", "neither", "" } << -1;
+    }
+
+    void candidatePassphrases()
+    {
+        QFETCH(QStringList, candidates);
+        QFETCH(int, matched);
+        const Bytes plain = korvel::test::patternBytes(1 << 20, 21);
+        const QString source = path(QStringLiteral("doc.bin.korvel-env"));
+        korvel::test::EnvelopeOptions options;
+        options.passphrases = { "secret", "second" };
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+
+        ZervDecryptWorker worker(3);
+        QScopedPointer<CryptTask> task(new CryptTask(source));
+        task->setDestination(path(QStringLiteral("doc.bin")));
+        task->setPassphrases(candidates);
+        const qint64 writtenBefore = processBytesWritten();
+        runTask(worker, *task);
+        const qint64 written = processBytesWritten() - writtenBefore;
+
+        QCOMPARE(task->passphraseIndex.load(), matched);
+        if (matched < 0) {
+            QCOMPARE(task->status(), Task::FAILED);
+            QCOMPARE(task->message(), QStringLiteral("Passphrase doesn't match Code: 1"));
+            QCOMPARE(entries(m_dir.path()), QStringList { "doc.bin.korvel-env" });
+            QVERIFY2(written < 4096, qPrintable(QString::number(written)));
+            return;
+        }
+        QCOMPARE(task->status(), Task::FINISHED);
+        QCOMPARE(readAll(path(QStringLiteral("doc.bin"))), toBytes(plain));
+        QCOMPARE(entries(m_dir.path()), (QStringList { "doc.bin", "doc.bin.korvel-env" }));
+        // One plaintext's worth of writes, whatever the number of wrong candidates.
+        QVERIFY2(written >= qint64(plain.size()) && written < qint64(plain.size()) + 65536,
+            qPrintable(QString::number(written)));
+    }
+
+    // A test decrypts to the end and writes nothing, whatever its outcome.
+    void verifyOnlyWritesNothing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("sound") << "sound" << int(Task::FINISHED) << "";
+        QTest::newRow("wrong passphrase") << "passphrase" << int(Task::FAILED) << "Passphrase doesn't match Code: 1";
+        QTest::newRow("data cut short") << "short" << int(Task::FAILED) << "Read failed Code: 1";
+        QTest::newRow("cancelled") << "cancel" << int(Task::CANCELLED) << "";
+    }
+
+    void verifyOnlyWritesNothing()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const Bytes plain = korvel::test::patternBytes(300 * 1024, 8);
+        const QString source = path(QStringLiteral("t.bin.korvel-env"));
+        korvel::test::EnvelopeOptions options;
+        if (kind == QLatin1String("short"))
+            options.declaredSize = 1u << 20;
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, options));
+        const QByteArray before = readAll(source);
+
+        ZervDecryptWorker worker(4);
+        QScopedPointer<CryptTask> task(new CryptTask(source));
+        task->verifyOnly = true;
+        task->setPassphrase(kind == QLatin1String("passphrase") ? QStringLiteral("wrong") : QStringLiteral("secret"));
+        if (kind == QLatin1String("cancel"))
+            worker.setCancelled(true);
+        const qint64 writtenBefore = processBytesWritten();
+        runTask(worker, *task);
+        const qint64 written = processBytesWritten() - writtenBefore;
+
+        QCOMPARE(int(task->status()), status);
+        QCOMPARE(task->message(), message);
+        if (status == Task::FINISHED)
+            QCOMPARE(task->progress(), 1.0f);
+        QVERIFY(task->destination().isEmpty());
+        QCOMPARE(entries(m_dir.path()), QStringList { "t.bin.korvel-env" });
+        QCOMPARE(readAll(source), before);
+        QVERIFY2(written < 4096, qPrintable(QString::number(written)));
     }
 
     // A plaintext is never more readable than its envelope: the envelope's read

@@ -115,6 +115,12 @@ private slots:
     void shorterDeclaredSize();
     void systemErrors();
     void nullArguments();
+    void recordMarker_data();
+    void recordMarker();
+    void candidatePassphrases_data();
+    void candidatePassphrases();
+    void inspect_data();
+    void inspect();
 };
 
 void TestZervcrypto::roundTrip_data()
@@ -416,6 +422,204 @@ void TestZervcrypto::nullArguments()
     QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), ZERVCRYPTO_EREAD); // never opened
     zervcrypto_file_decrypt_close(&s);
     QVERIFY(!s);
+}
+
+void TestZervcrypto::recordMarker_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("marked");
+
+    const Bytes good = korvel::test::makeEnvelope(korvel::test::patternBytes(300));
+    const QByteArray goodBytes = korvel::test::toBytes(good);
+    const QByteArray headerOnly = korvel::test::toBytes(korvel::test::makeEnvelope({}));
+    const QByteArray marker("\xB1\x0B\xB1\x0B", 4);
+
+    QTest::newRow("envelope") << goodBytes << 1;
+    QTest::newRow("header plus one byte") << (QByteArray(1, 'x') + headerOnly) << 1;
+    // Only a look at the last bytes: a damaged trailer that still ends in the marker may be one.
+    QTest::newRow("anything ending in the marker") << (QByteArray(200, 'j') + marker) << 1;
+    QTest::newRow("header alone: 120 bytes") << headerOnly << 0;
+    QTest::newRow("121 bytes, marker") << (QByteArray(117, 'j') + marker) << 1;
+    QTest::newRow("120 bytes, marker") << (QByteArray(116, 'j') + marker) << 0;
+    QTest::newRow("empty") << QByteArray() << 0;
+    QTest::newRow("text") << QByteArray("just some words in a file that is no envelope\n").repeated(10) << 0;
+    QTest::newRow("trailing garbage") << (goodBytes + "junk") << 0;
+    QTest::newRow("last bytes cut") << goodBytes.left(goodBytes.size() - 3) << 0;
+    QByteArray badMagic = goodBytes;
+    badMagic[badMagic.size() - 1] = 0x0C;
+    QTest::newRow("last byte of marker") << badMagic << 0;
+}
+
+void TestZervcrypto::recordMarker()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, marked);
+    const QString path = m_dir.filePath(QStringLiteral("probe%1").arg(++m_counter));
+    writeBytes(path, file);
+    QCOMPARE(zervcrypto_file_has_record_marker(path.toUtf8().constData()), marked);
+    // The look never changes the file.
+    QFile check(path);
+    QVERIFY(check.open(QIODevice::ReadOnly));
+    QCOMPARE(check.readAll(), file);
+
+    // What cannot be read is no envelope.
+    QCOMPARE(zervcrypto_file_has_record_marker(m_dir.filePath(QStringLiteral("missing")).toUtf8().constData()), 0);
+    QCOMPARE(zervcrypto_file_has_record_marker(m_dir.path().toUtf8().constData()), 0);
+    QCOMPARE(zervcrypto_file_has_record_marker(nullptr), 0);
+}
+
+void TestZervcrypto::candidatePassphrases_data()
+{
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<QStringList>("candidates");
+    QTest::addColumn<int>("matched"); // -1: none opens it
+
+    QTest::newRow("the first") << QStringList { "alpha" } << QStringList { "alpha", "beta" } << 0;
+    QTest::newRow("the second") << QStringList { "alpha" } << QStringList { "wrong", "alpha" } << 1;
+    // The candidates' order decides, not the order of the key records.
+    QTest::newRow("a key record's passphrase first")
+        << QStringList { "alpha", "beta" } << QStringList { "x", "beta", "alpha" } << 1;
+    QTest::newRow("the last of many") << QStringList { "a", "b", "c" }
+                                      << QStringList { "1", "2", "3", "4", "5", "6", "7", "c" } << 7;
+    QTest::newRow("empty passphrase") << QStringList { "" } << QStringList { "x", "" } << 1;
+    QTest::newRow("none matches") << QStringList { "alpha", "beta" } << QStringList { "gamma", "delta" } << -1;
+    QTest::newRow("no candidates") << QStringList { "alpha" } << QStringList {} << -1;
+}
+
+void TestZervcrypto::candidatePassphrases()
+{
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, candidates);
+    QFETCH(int, matched);
+    EnvelopeOptions options;
+    options.passphrases.clear();
+    for (const QString& p : written)
+        options.passphrases.push_back(p.toStdString());
+    const Bytes plaintext = korvel::test::patternBytes(5000);
+    EnvelopeKeys keys;
+    const QString path = write(plaintext, options, &keys);
+
+    QList<QByteArray> bytes;
+    std::vector<const char*> pointers;
+    for (const QString& candidate : candidates)
+        bytes.append(candidate.toUtf8());
+    for (const QByteArray& b : bytes)
+        pointers.push_back(b.constData());
+
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    QVERIFY(s);
+    unsigned index = 99;
+    int sysError = 0;
+    const unsigned code = zervcrypto_file_decrypt_open_any(
+        s, pointers.data(), static_cast<unsigned>(pointers.size()), path.toUtf8().constData(), &index, &sysError);
+    if (matched < 0) {
+        QCOMPARE(code, ZERVCRYPTO_EPASSPHRASE);
+        QCOMPARE(QByteArray(s->error_text), QByteArray("Passphrase doesn't match"));
+        QCOMPARE(index, 99u);
+        zervcrypto_file_decrypt_close(&s);
+        return;
+    }
+    QCOMPARE(code, ZERVCRYPTO_OK);
+    QCOMPARE(index, static_cast<unsigned>(matched));
+    QVERIFY(std::memcmp(s->data_key, keys.dataKey.data(), 16) == 0);
+    Bytes out;
+    uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+    uint32_t length = 0;
+    while (zervcrypto_file_decrypt_read(s, buffer, &length) == ZERVCRYPTO_OK && length > 0)
+        out.insert(out.end(), buffer, buffer + length);
+    zervcrypto_file_decrypt_close(&s);
+    QVERIFY(out == plaintext);
+
+    // The index is optional; a missing candidate is a bad argument, the file left unopened.
+    s = zervcrypto_file_decrypt_init();
+    QCOMPARE(zervcrypto_file_decrypt_open_any(s, pointers.data(), static_cast<unsigned>(pointers.size()),
+                 path.toUtf8().constData(), nullptr, nullptr),
+        ZERVCRYPTO_OK);
+    zervcrypto_file_decrypt_close(&s);
+    s = zervcrypto_file_decrypt_init();
+    const char* withNull[] = { "alpha", nullptr };
+    sysError = 0;
+    QCOMPARE(zervcrypto_file_decrypt_open_any(s, withNull, 2, path.toUtf8().constData(), &index, &sysError),
+        ZERVCRYPTO_ESYSTEM);
+    QCOMPARE(sysError, EINVAL);
+    QVERIFY(!kv_file_valid(&s->file));
+    zervcrypto_file_decrypt_close(&s);
+}
+
+
+void TestZervcrypto::inspect_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<unsigned>("code");
+    QTest::addColumn<qulonglong>("plaintextSize");
+    QTest::addColumn<uint>("keyRecords");
+    QTest::addColumn<uint>("trailerSize");
+
+    const Bytes plain = korvel::test::patternBytes(5000);
+    QTest::newRow("one passphrase") << korvel::test::toBytes(korvel::test::makeEnvelope(plain)) << ZERVCRYPTO_OK
+                                    << 5000ull << 0u << 120u;
+    EnvelopeOptions three;
+    three.passphrases = { "a", "b", "c" };
+    QTest::newRow("two key records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, three))
+                                     << ZERVCRYPTO_OK << 5000ull << 2u << 120u + 2 * 24u;
+    // Records after the header belong to the trailer, those before it do not.
+    EnvelopeOptions records;
+    records.leadingRecords = { ExtraRecord { 0x9100, Bytes(40, 1), false } };
+    records.extraRecords = { ExtraRecord { 0x9000, Bytes(100, 0), false } };
+    records.gapBytes = 77;
+    QTest::newRow("other records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, records))
+                                   << ZERVCRYPTO_OK << 5000ull << 0u << 120u + 108u;
+    EnvelopeOptions declared;
+    declared.declaredSize = 1ull << 40;
+    QTest::newRow("declared size as written")
+        << korvel::test::toBytes(korvel::test::makeEnvelope(plain, declared)) << ZERVCRYPTO_OK << (1ull << 40) << 0u
+        << 120u;
+    QTest::newRow("empty plaintext, two key records")
+        << korvel::test::toBytes(korvel::test::makeEnvelope({}, three)) << ZERVCRYPTO_OK << 0ull << 2u << 168u;
+    QTest::newRow("not an envelope") << QByteArray("plain words").repeated(30) << ZERVCRYPTO_ECORRUPT << 0ull << 0u
+                                     << 0u;
+    QTest::newRow("header alone") << korvel::test::toBytes(korvel::test::makeEnvelope({})) << ZERVCRYPTO_ECORRUPT
+                                  << 0ull << 0u << 0u;
+}
+
+void TestZervcrypto::inspect()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(unsigned, code);
+    QFETCH(qulonglong, plaintextSize);
+    QFETCH(uint, keyRecords);
+    QFETCH(uint, trailerSize);
+    const QString path = m_dir.filePath(QStringLiteral("inspect%1").arg(++m_counter));
+    writeBytes(path, file);
+
+    zervcrypto_file_decrypt_t* s = zervcrypto_file_decrypt_init();
+    QVERIFY(s);
+    zervcrypto_envelope_info_t info {};
+    int sysError = 0;
+    QCOMPARE(zervcrypto_file_inspect(s, path.toUtf8().constData(), &info, &sysError), code);
+    if (code == ZERVCRYPTO_OK) {
+        QCOMPARE(info.file_size, static_cast<uint64_t>(file.size()));
+        QCOMPARE(info.plaintext_size, static_cast<uint64_t>(plaintextSize));
+        QCOMPARE(info.key_records, keyRecords);
+        QCOMPARE(info.trailer_size, trailerSize);
+        QCOMPARE(s->header.plaintext_size, static_cast<uint64_t>(plaintextSize));
+        // Looked at, not opened: nothing can be read from it.
+        uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
+        uint32_t length = 0;
+        QCOMPARE(zervcrypto_file_decrypt_read(s, buffer, &length), ZERVCRYPTO_EREAD);
+    } else {
+        QCOMPARE(QByteArray(s->error_text), QByteArray("Input file is corrupt"));
+    }
+    zervcrypto_file_decrypt_close(&s);
+
+    s = zervcrypto_file_decrypt_init();
+    QCOMPARE(zervcrypto_file_inspect(s, m_dir.filePath("nothing").toUtf8().constData(), &info, &sysError),
+        ZERVCRYPTO_ESYSTEM);
+    QCOMPARE(sysError, ENOENT);
+    QCOMPARE(QByteArray(s->error_text), QByteArray("Cannot open file: No such file or directory"));
+    QCOMPARE(zervcrypto_file_inspect(s, path.toUtf8().constData(), nullptr, nullptr), ZERVCRYPTO_ESYSTEM);
+    zervcrypto_file_decrypt_close(&s);
+    QCOMPARE(zervcrypto_file_inspect(nullptr, path.toUtf8().constData(), &info, nullptr), ZERVCRYPTO_ESYSTEM);
 }
 
 QTEST_GUILESS_MAIN(TestZervcrypto)

@@ -1,0 +1,202 @@
+#include "cli/Journal.h"
+
+#include "engine/SafeFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The first bytes of every journal: a test's records say nothing of plaintexts
+// on disk, so its journal is of a kind of its own.
+const QByteArray kDecryptHeader = QByteArrayLiteral("korvelcrypt-cli journal 1\n");
+const QByteArray kTestHeader = QByteArrayLiteral("korvelcrypt-cli test journal 1\n");
+// A batch ends after this many records or this much time.
+constexpr int kBatchRecords = 256;
+constexpr qint64 kBatchMs = 1000;
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Reads until length bytes are in or the file ends: the number read, or -1.
+qsizetype readSome(int fd, char* data, qsizetype length)
+{
+    qsizetype got = 0;
+    while (got < length) {
+        const ssize_t n = ::read(fd, data + got, static_cast<size_t>(length - got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+} // namespace
+
+Journal::~Journal()
+{
+    if (m_fd >= 0) {
+        QString ignored;
+        sync(&ignored);
+        ::close(m_fd);
+    }
+}
+
+QString Journal::key(const QString& source)
+{
+    return QDir::cleanPath(QFileInfo(source).absoluteFilePath());
+}
+
+Journal::Digest Journal::digestOf(const QByteArray& key)
+{
+    const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256);
+    Digest digest;
+    std::memcpy(&digest.high, hash.constData(), sizeof digest.high);
+    std::memcpy(&digest.low, hash.constData() + sizeof digest.high, sizeof digest.low);
+    return digest;
+}
+
+bool Journal::open(const QString& path, Kind kind, QString* error)
+{
+    const QByteArray& kHeader = kind == Kind::Test ? kTestHeader : kDecryptHeader;
+    const QByteArray& otherHeader = kind == Kind::Test ? kDecryptHeader : kTestHeader;
+    m_path = path;
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    do {
+        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open journal '%1': %2").arg(path, systemText(errno));
+        return false;
+    }
+    struct stat status { };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *error = QStringLiteral("journal '%1' is not a regular file.").arg(path);
+        ::close(fd);
+        return false;
+    }
+
+    const auto fail = [&](const QString& text) {
+        *error = text;
+        ::close(fd);
+        return false;
+    };
+    // The header: a file that starts otherwise is no journal and is never
+    // appended to. An empty file (or one whose header was cut short) is new.
+    QByteArray head(kHeader.size(), '\0');
+    const qsizetype headSize = readSome(fd, head.data(), head.size());
+    if (headSize < 0)
+        return fail(QStringLiteral("cannot read journal '%1': %2").arg(path, systemText(errno)));
+    if (headSize < kHeader.size()) {
+        if (!kHeader.startsWith(head.left(headSize)))
+            return fail(QStringLiteral("'%1' is not a korvelcrypt-cli journal.").arg(path));
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+            return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(errno)));
+        if (const int code = SafeFile::writeAll(fd, kHeader.constData(), static_cast<size_t>(kHeader.size()));
+            code != 0 || ::fsync(fd) != 0)
+            return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(code ? code : errno)));
+    } else if (head != kHeader) {
+        QByteArray start(otherHeader.size(), '\0');
+        if (::pread(fd, start.data(), start.size(), 0) == start.size() && start == otherHeader)
+            return fail(kind == Kind::Test
+                    ? QStringLiteral("'%1' is the journal of a decryption; a test needs a journal of its own.")
+                          .arg(path)
+                    : QStringLiteral("'%1' is the journal of a test (--test); a decryption needs a journal of its own.")
+                          .arg(path));
+        return fail(QStringLiteral("'%1' is not a korvelcrypt-cli journal.").arg(path));
+    } else {
+        // The records, read piece by piece: only their digests stay.
+        qint64 complete = kHeader.size(); // where the last whole record ends
+        QByteArray carry;
+        QByteArray piece(1 << 16, '\0');
+        for (;;) {
+            const qsizetype got = readSome(fd, piece.data(), piece.size());
+            if (got < 0)
+                return fail(QStringLiteral("cannot read journal '%1': %2").arg(path, systemText(errno)));
+            if (got == 0)
+                break;
+            carry.append(piece.constData(), got);
+            qsizetype start = 0;
+            for (qsizetype end; (end = carry.indexOf('\0', start)) >= 0; start = end + 1) {
+                if (end > start)
+                    m_digests.insert(digestOf(carry.mid(start, end - start)));
+                complete += end - start + 1;
+            }
+            carry.remove(0, start);
+        }
+        // A record cut short by a crash has no end: it goes, so that the next one
+        // starts clean.
+        if (!carry.isEmpty() && ::ftruncate(fd, complete) != 0)
+            return fail(QStringLiteral("cannot repair journal '%1': %2").arg(path, systemText(errno)));
+    }
+    if (::lseek(fd, 0, SEEK_END) < 0)
+        return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(errno)));
+    m_fd = fd;
+    m_sinceSync.start();
+    return true;
+}
+
+bool Journal::contains(const QString& source) const
+{
+    return m_digests.contains(digestOf(key(source).toUtf8()));
+}
+
+bool Journal::record(const QString& source, const QString& destination, QString* error)
+{
+    const QByteArray record = key(source).toUtf8() + '\0';
+    if (const int code = SafeFile::writeAll(m_fd, record.constData(), static_cast<size_t>(record.size())); code != 0) {
+        *error = QStringLiteral("cannot write journal '%1': %2").arg(m_path, systemText(code));
+        return false;
+    }
+    m_digests.insert(digestOf(record.chopped(1)));
+    ++m_unsynced;
+    if (!destination.isEmpty()) {
+        const QString folder = QFileInfo(destination).absolutePath();
+        struct stat status { };
+        if (::stat(QFile::encodeName(folder).constData(), &status) == 0 && !m_unsyncedFolders.contains(status.st_dev))
+            m_unsyncedFolders.insert(status.st_dev, folder);
+    }
+    if (m_unsynced >= kBatchRecords || m_sinceSync.elapsed() >= kBatchMs)
+        return sync(error);
+    return true;
+}
+
+bool Journal::sync(QString* error)
+{
+    if (m_fd < 0)
+        return true;
+    // The plaintexts first: a record on disk must never name a plaintext that is not.
+    for (const QString& folder : std::as_const(m_unsyncedFolders)) {
+        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+    }
+    m_unsyncedFolders.clear();
+    m_sinceSync.restart();
+    if (m_unsynced == 0)
+        return true;
+    m_unsynced = 0;
+    if (::fdatasync(m_fd) != 0) {
+        *error = QStringLiteral("cannot flush journal '%1': %2").arg(m_path, systemText(errno));
+        return false;
+    }
+    return true;
+}

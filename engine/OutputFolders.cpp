@@ -1,0 +1,88 @@
+#include "engine/OutputFolders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <sys/stat.h>
+
+namespace {
+
+QString absoluteClean(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// mkdir with the given mode. An existing entry is left alone; any other failure
+// shows when the plaintext cannot be written there.
+void makeFolder(const QString& path, mode_t mode)
+{
+    ::mkdir(QFile::encodeName(path).constData(), mode);
+}
+
+} // namespace
+
+QString OutputFolders::baseOfFolder(const QString& folder)
+{
+    const QString absolute = absoluteClean(folder);
+    return absolute == QStringLiteral("/") ? absolute : QFileInfo(absolute).absolutePath();
+}
+
+QString OutputFolders::baseOfListed(const QString& path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (QDir::isAbsolutePath(clean))
+        return QStringLiteral("/");
+    QString base = QDir::currentPath();
+    for (qsizetype at = 0; clean.mid(at) == QStringLiteral("..") || clean.mid(at).startsWith(QStringLiteral("../"));
+         at += 3)
+        base += QStringLiteral("/..");
+    return QDir::cleanPath(base);
+}
+
+QString OutputFolders::relativePath(const QString& source, const QString& outputBase)
+{
+    const QString absolute = absoluteClean(source);
+    const QString name = QFileInfo(absolute).fileName();
+    if (outputBase.isEmpty())
+        return name;
+    const QString base = QDir::cleanPath(outputBase);
+    const QString prefix = base.endsWith(QLatin1Char('/')) ? base : base + QLatin1Char('/');
+    if (!absolute.startsWith(prefix) || absolute.size() == prefix.size())
+        return name;
+    return absolute.mid(prefix.size());
+}
+
+QString OutputFolders::prepare(const QString& root, const QString& source, const QString& outputBase)
+{
+    const QString top = absoluteClean(root);
+    // The output folder itself (and what is missing above it) holds plaintexts
+    // of many sources: the owner's alone.
+    if (!QFileInfo(top).isDir()) {
+        QString partial;
+        for (const QString& part : top.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            partial += QLatin1Char('/') + part;
+            makeFolder(partial, 0700);
+        }
+    }
+
+    const QStringList parts = relativePath(source, outputBase).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    // The source folders that the output folders stand for, innermost last: the
+    // relative path's folders end the source's own folder chain.
+    QStringList sourceFolders;
+    QString sourceFolder = QFileInfo(absoluteClean(source)).absolutePath();
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        sourceFolders.prepend(sourceFolder);
+        sourceFolder = QFileInfo(sourceFolder).absolutePath();
+    }
+    QString folder = top;
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        folder += QLatin1Char('/') + parts.at(i);
+        struct stat status { };
+        const mode_t granted
+            = ::stat(QFile::encodeName(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
+        makeFolder(folder, 0700 | granted);
+    }
+    return folder;
+}

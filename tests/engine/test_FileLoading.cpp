@@ -1,0 +1,174 @@
+// The one set of loading rules the window and the command-line tool share:
+// which files a load takes from the inputs and folders it is given.
+#include "engine/DecryptManager.h"
+#include "engine/FileLoading.h"
+#include "tests/support/EnvelopeWriter.h"
+#include "tests/support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+bool writeEnvelope(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return korvel::test::writeEnvelope(path.toStdString(), korvel::test::patternBytes(500, qHash(path)));
+}
+
+} // namespace
+
+class TestFileLoading : public QObject {
+    Q_OBJECT
+
+private:
+    QScopedPointer<QTemporaryDir> m_dir;
+    DecryptManager* m_manager = nullptr;
+
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(m_dir->isValid());
+        m_manager = DecryptManager::instance();
+    }
+
+    void cleanup()
+    {
+        DecryptManager::destroyInstance();
+        m_manager = nullptr;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void mayBeEnvelope_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content"); // empty: an envelope
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("envelope") << "a.txt.korvel-env" << QByteArray() << true;
+        QTest::newRow("extension in capitals, any content") << "b.KORVEL-ENV" << QByteArray("words") << true;
+        QTest::newRow("envelope without its extension") << "renamed.pdf" << QByteArray() << true;
+        QTest::newRow("plaintext") << "readme.txt" << QByteArray("just text").repeated(40) << false;
+        QTest::newRow("tiny file") << "tiny" << QByteArray("abc") << false;
+        QTest::newRow("extension inside the name only")
+            << "x.korvel-env.bak" << QByteArray("old copy").repeated(40) << false;
+    }
+
+    void mayBeEnvelope()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, expected);
+        const QString file = path(name);
+        QVERIFY(content.isEmpty() ? writeEnvelope(file) : writeFile(file, content));
+        QCOMPARE(FileLoading::mayBeEnvelope(file), expected);
+    }
+
+    void envelopesOnlyFromFolders_data()
+    {
+        QTest::addColumn<bool>("envelopesOnly");
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<int>("notEnvelopes");
+        // Files named as inputs are taken either way; the folder's plain files only
+        // under the window's rule.
+        QTest::newRow("every file (the window's rule)")
+            << false
+            << QStringList { "direct.txt", "in/a.korvel-env", "in/plain.txt", "in/sub/B.KORVEL-ENV", "in/sub/renamed",
+                   "in/sub/tiny" }
+            << 0;
+        QTest::newRow("only envelopes from folders")
+            << true << QStringList { "direct.txt", "in/a.korvel-env", "in/sub/B.KORVEL-ENV", "in/sub/renamed" } << 2;
+    }
+
+    void envelopesOnlyFromFolders()
+    {
+        QFETCH(bool, envelopesOnly);
+        QFETCH(QStringList, found);
+        QFETCH(int, notEnvelopes);
+        QVERIFY(writeEnvelope(path("in/a.korvel-env")));
+        QVERIFY(writeFile(path("in/plain.txt"), QByteArray("plaintext of an earlier run").repeated(20)));
+        QVERIFY(writeEnvelope(path("in/sub/B.KORVEL-ENV")));
+        QVERIFY(writeEnvelope(path("in/sub/renamed")));
+        QVERIFY(writeFile(path("in/sub/tiny"), "x"));
+        QVERIFY(writeFile(path("direct.txt"), QByteArray("named on purpose").repeated(20)));
+
+        FileLoading::LoadOptions options;
+        options.envelopesOnly = envelopesOnly;
+        const FileLoading::Result result
+            = FileLoading::load({ path("direct.txt"), path("in") }, *m_manager, {}, options);
+        QStringList relative;
+        for (const QString& file : result.files())
+            relative.append(QDir(m_dir->path()).relativeFilePath(file));
+        relative.sort();
+        QCOMPARE(relative, found);
+        QCOMPARE(result.notEnvelopes, notEnvelopes);
+        QCOMPARE(result.added, static_cast<int>(found.size()));
+        QCOMPARE(m_manager->getNumPending(), static_cast<int>(found.size()));
+        QVERIFY(result.skipped.isEmpty());
+
+        // find() follows the same rules and hands nothing to the manager.
+        m_manager->clearPending();
+        const FileLoading::Result seen
+            = FileLoading::find({ path("direct.txt"), path("in"), path("missing") }, {}, options);
+        QCOMPARE(seen.fileCount(), found.size());
+        QCOMPARE(seen.notEnvelopes, notEnvelopes);
+        QCOMPARE(seen.added, 0);
+        QCOMPARE(seen.skipped.size(), 1);
+        QCOMPARE(seen.skipped.first().input, path("missing"));
+        QCOMPARE(m_manager->getNumPending(), 0);
+    }
+
+    // Paths read from a list keep their paths below an output folder: each file and
+    // folder gets the base its listed path implies; a find's results add up.
+    void listedPathsAndAppend()
+    {
+        QVERIFY(writeEnvelope(path("in/a.korvel-env")));
+        QVERIFY(writeEnvelope(path("in/sub/b.korvel-env")));
+        QVERIFY(writeEnvelope(path("c.korvel-env")));
+        const QString cwd = QDir::currentPath();
+        const auto restore = qScopeGuard([&cwd] { QDir::setCurrent(cwd); });
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        FileLoading::LoadOptions options;
+        options.keepListedPaths = true;
+        FileLoading::Result result
+            = FileLoading::find({ "in/a.korvel-env", path("c.korvel-env"), "in/sub", "missing" }, {}, options);
+        QCOMPARE(result.groups.size(), 3);
+        QCOMPARE(result.groups.at(0).outputBase, QDir::currentPath());
+        QCOMPARE(result.groups.at(0).files, QStringList { path("in/a.korvel-env") });
+        QCOMPARE(result.groups.at(0).nameOf(0), QStringLiteral("in/a.korvel-env"));
+        QCOMPARE(result.groups.at(1).outputBase, QStringLiteral("/"));
+        QCOMPARE(result.groups.at(1).files, QStringList { path("c.korvel-env") });
+        QCOMPARE(result.groups.at(2).folder, path("in/sub"));
+        QCOMPARE(result.groups.at(2).nameOf(0), QStringLiteral("in/sub/b.korvel-env"));
+        QCOMPARE(result.groups.at(2).outputBase, QDir::currentPath());
+        QCOMPARE(result.skipped.size(), 1);
+
+        // Without the option, as on the command line: a named file lands in the
+        // output folder itself, a folder keeps its own name.
+        const FileLoading::Result named = FileLoading::find({ "in/a.korvel-env", "in/sub" }, {}, {});
+        QCOMPARE(named.groups.size(), 2);
+        QVERIFY(named.groups.at(0).outputBase.isEmpty());
+        QCOMPARE(named.groups.at(1).outputBase, QDir::current().absoluteFilePath("in"));
+
+        result.append(named);
+        QCOMPARE(result.inputs, 6);
+        QCOMPARE(result.groups.size(), 5);
+        QCOMPARE(result.fileCount(), 5);
+        QCOMPARE(result.skipped.size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileLoading)
+#include "test_FileLoading.moc"
