@@ -249,8 +249,8 @@ void TestCliOptions::modesAndRefusals_data()
         const QString value = QLatin1String(option) == QLatin1String("--shard")
             ? QStringLiteral("1/2")
             : (QLatin1String(option) == QLatin1String("--threads") ? QStringLiteral("2") : QStringLiteral("v"));
-        QTest::addRow("%s twice", option) << QStringList { option, value, option, value, "x" } << -1
-                                          << QStringLiteral("%1 may be given only once").arg(QLatin1String(option));
+        QTest::newRow(qPrintable(QLatin1String(option) + QStringLiteral(" twice"))) << QStringList { option, value,
+            option, value, "x" } << -1 << QStringLiteral("%1 may be given only once").arg(QLatin1String(option));
     }
 }
 
