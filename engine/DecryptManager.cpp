@@ -123,7 +123,7 @@ QString DecryptManager::lastError() const
 
 bool DecryptManager::decryptingLocked() const
 {
-    return m_dispatching || !m_busy.isEmpty() || m_disposing > 0;
+    return m_dispatching || !m_busy.isEmpty() || !m_disposingTasks.isEmpty();
 }
 
 bool DecryptManager::isDecrypting() const
@@ -365,36 +365,28 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
         m_idle.prepend(worker);
         m_wake.wakeAll();
     }
-    if (!task) {
-        if (!isDecrypting())
-            announceAllFinished();
-        return;
-    }
     // A test leaves its source as it found it.
-    if (task->verifyOnly.load()) {
-        if (!isDecrypting())
-            announceAllFinished();
+    if (task && !task->verifyOnly.load()) {
+        const bool deleteSource = deleteEncryptedOnSuccess();
+        m_deleteExpected.store(deleteSource);
+        const bool rename = task->renameSourceOnSuccess.load();
+        if (deleteSource || rename) {
+            // The source is dealt with on the remover's thread; the run goes on
+            // until that is done, and the task's completion is announced with
+            // its outcome.
+            {
+                QWriteLocker locker(&m_lock);
+                m_disposingTasks.insert(task);
+            }
+            m_remover.submit(task, deleteSource, rename, this,
+                [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); });
+            return;
+        }
+    }
+    if (!isDecrypting())
+        announceAllFinished();
+    if (task)
         emit statsChanged(task);
-        return;
-    }
-    const bool deleteSource = deleteEncryptedOnSuccess();
-    m_deleteExpected.store(deleteSource);
-    const bool rename = task->renameSourceOnSuccess.load();
-    if (!deleteSource && !rename) {
-        if (!isDecrypting())
-            announceAllFinished();
-        emit statsChanged(task);
-        return;
-    }
-    // The source is dealt with on the remover's thread; the run goes on until
-    // that is done, and the task's completion is announced with its outcome.
-    {
-        QWriteLocker locker(&m_lock);
-        ++m_disposing;
-        m_disposingTasks.insert(task);
-    }
-    m_remover.submit(task, deleteSource, rename, this,
-        [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); });
 }
 
 void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome)
@@ -421,7 +413,6 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
     }
     {
         QWriteLocker locker(&m_lock);
-        --m_disposing;
         m_disposingTasks.remove(task);
     }
     if (!isDecrypting())

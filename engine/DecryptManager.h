@@ -213,8 +213,7 @@ private:
     QList<std::shared_ptr<Passphrase>> m_passphrases;
     // Completed tasks whose sources the remover has not dealt with yet; the run
     // is on until they are done.
-    int m_disposing = 0;
-    QSet<const CryptTask*> m_disposingTasks; // the same tasks
+    QSet<const CryptTask*> m_disposingTasks;
     SourceRemover m_remover;
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.
