@@ -42,6 +42,7 @@ std::atomic<int> gEcho { -1 };
 class CallLock {
 public:
     void lock() { pthread_mutex_lock(&m_mutex); }
+    bool tryLock() { return pthread_mutex_trylock(&m_mutex) == 0; }
     void unlock() { pthread_mutex_unlock(&m_mutex); }
     // In a forked child only: the lock as the parent left it is of no use there.
     void reset()
@@ -93,14 +94,25 @@ uint32_t threadId()
 
 // A forked child is another process with another thread id: its lines must say
 // so. Its one thread is the one that called fork, so that thread's cached id and
-// the process id are renewed. The call lock is held across the fork, so the child
-// never inherits it in the middle of another thread's line.
+// the process id are renewed. A fork never waits for another thread's line (that
+// thread may be blocked on a full pipe for ever): the call lock is taken across
+// the fork only when it is free at once. A child forked in the middle of another
+// thread's line may hold a half-changed last line or file state, so it writes no
+// lines until its log is closed and opened again.
+thread_local bool tLockedForFork = false;
+bool gForkedMidCall = false;
+
 struct ForkHandlers {
     ForkHandlers()
     {
-        pthread_atfork([] { gCallLock.lock(); }, [] { gCallLock.unlock(); },
+        pthread_atfork([] { tLockedForFork = gCallLock.tryLock(); },
+            [] {
+                if (tLockedForFork)
+                    gCallLock.unlock();
+            },
             [] {
                 gCallLock.reset();
+                gForkedMidCall = !tLockedForFork;
                 tThreadId = 0;
                 if (gPid != 0)
                     gPid = static_cast<uint32_t>(getpid());
@@ -313,6 +325,8 @@ int writeLine(int level, const char* format, va_list args)
 
     if (!kv_file_valid(&gFile) && !gStderrOnly)
         return EINVAL;
+    if (gForkedMidCall)
+        return KV_ELOG;
 
     // The header is formatted into the bytes just before the line, so that
     // both leave in one write.
@@ -455,6 +469,7 @@ int kv_log_cleanup(void)
     logWriter = nullptr;
     logOpenState = 0;
     gStderrOnly = 0;
+    gForkedMidCall = false;
     return rc;
 }
 

@@ -138,14 +138,50 @@ void closeDescriptorsExcept(int keep, int maxFd)
     }
 }
 
-void reportAndExit(int errorPipe, int err)
+[[noreturn]] void reportAndExit(int errorPipe, int err)
 {
     writeAll(errorPipe, &err, sizeof err);
     _exit(127);
 }
 
-// Runs in the child: become what plan asks and exec. Never returns.
-[[noreturn]] void execChild(const ChildPlan& plan, int errorPipe, int maxFd)
+// The files a command may be, in the order execvp would try them, worked out
+// before fork: a search of PATH allocates, and the child of a threaded process
+// may only make async-signal-safe calls. A file that is not an executable format
+// is run by the shell, as execvp does; its arguments are prepared here too, the
+// child only puts the file's name into them.
+struct ExecTargets {
+    std::vector<std::string> files;
+    std::vector<char*> shellArgv;
+
+    explicit ExecTargets(char* const* argv)
+    {
+        const std::string name = argv[0] ? argv[0] : "";
+        if (name.find('/') != std::string::npos) {
+            files.push_back(name);
+        } else if (!name.empty()) {
+            const char* path = getenv("PATH");
+            std::string dirs = path ? path : "/bin:/usr/bin";
+            size_t start = 0;
+            for (;;) {
+                const size_t end = dirs.find(':', start);
+                const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+                files.push_back((dir.empty() ? std::string(".") : dir) + "/" + name);
+                if (end == std::string::npos)
+                    break;
+                start = end + 1;
+            }
+        }
+        shellArgv.push_back(const_cast<char*>("/bin/sh"));
+        shellArgv.push_back(nullptr); // the file, set in the child
+        for (char* const* arg = argv[0] ? argv + 1 : argv; *arg; ++arg)
+            shellArgv.push_back(*arg);
+        shellArgv.push_back(nullptr);
+    }
+};
+
+// Runs in the child: become what plan asks and exec. Never returns, and calls
+// nothing that is not async-signal-safe.
+[[noreturn]] void execChild(const ChildPlan& plan, ExecTargets& targets, int errorPipe, int maxFd)
 {
     sigset_t none;
     sigemptyset(&none);
@@ -164,9 +200,25 @@ void reportAndExit(int errorPipe, int err)
     if (plan.cwd && chdir(plan.cwd) != 0 && !(plan.fallbackToRoot && chdir("/") == 0))
         reportAndExit(errorPipe, lastError());
     closeDescriptorsExcept(errorPipe, maxFd);
-    execvpe(plan.argv[0], plan.argv, plan.envp ? plan.envp : environ);
-    reportAndExit(errorPipe, lastError());
-    _exit(127);
+    char* const* envp = plan.envp ? plan.envp : environ;
+    // As execvp: a file that is not there goes on to the next folder; one that
+    // is there but may not be run is reported unless a later one runs.
+    int err = ENOENT;
+    bool denied = false;
+    for (std::string& file : targets.files) {
+        execve(file.c_str(), plan.argv, envp);
+        err = lastError();
+        if (err == ENOEXEC) {
+            targets.shellArgv[1] = file.data();
+            execve(targets.shellArgv[0], targets.shellArgv.data(), envp);
+            err = lastError();
+        }
+        if (err == EACCES)
+            denied = true;
+        else if (err != ENOENT && err != ENOTDIR && err != ESTALE && err != ENODEV && err != ETIMEDOUT)
+            break;
+    }
+    reportAndExit(errorPipe, denied && (err == ENOENT || err == ENOTDIR) ? EACCES : err);
 }
 
 int waitChild(pid_t pid, int* status, int options)
@@ -192,6 +244,7 @@ int startChild(const ChildPlan& plan, int detachWaitMs, pid_t* pid)
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         return lastError();
     const int maxFd = maxDescriptor();
+    ExecTargets targets(plan.argv);
 
     const pid_t child = fork();
     if (child < 0) {
@@ -203,12 +256,13 @@ int startChild(const ChildPlan& plan, int detachWaitMs, pid_t* pid)
     if (child == 0) {
         closeFd(pipeFds[0]);
         if (detachWaitMs < 0)
-            execChild(plan, pipeFds[1], maxFd);
-        const pid_t grandchild = fork();
+            execChild(plan, targets, pipeFds[1], maxFd);
+        // _Fork runs no fork handlers: they are not async-signal-safe.
+        const pid_t grandchild = _Fork();
         if (grandchild < 0)
             reportAndExit(pipeFds[1], lastError());
         if (grandchild == 0)
-            execChild(plan, pipeFds[1], maxFd);
+            execChild(plan, targets, pipeFds[1], maxFd);
         closeFd(pipeFds[1]);
         int status;
         for (int waited = 0; waited < detachWaitMs; waited += 10) {
