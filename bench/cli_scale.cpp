@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -62,7 +63,8 @@ Sample run(const std::vector<std::string>& args, const std::string& folder = {},
     if (pid < 0)
         fail("fork failed");
     if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout) || (!folder.empty() && chdir(folder.c_str()) != 0))
+        if (const int devNull = open("/dev/null", O_WRONLY);
+            devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0 || (!folder.empty() && chdir(folder.c_str()) != 0))
             _exit(126);
         execv(argv[0], argv.data());
         _exit(127);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
@@ -63,7 +64,7 @@ Sample run(const std::vector<std::string>& args)
     if (pid < 0)
         fail("fork failed");
     if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout))
+        if (const int devNull = open("/dev/null", O_WRONLY); devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0)
             _exit(126);
         execvp(argv[0], argv.data());
         _exit(127);

@@ -47,6 +47,38 @@ int createFile(const QString& path)
     return open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
+// What failedWriteKeepsItsErrno commits.
+Bytes failingWriteData()
+{
+    return korvel::test::patternBytes(kRing + 4 * kBuffer, 8);
+}
+
+// Commits failingWriteData() to a writer on fd; 0 when the writer failed with
+// `error`. Failing at the fourth buffer at the latest, the writer never frees
+// the ring's last buffer: the last commit waits for it and gets the failure.
+int writeAndReport(int fd, int error)
+{
+    OverlappedWriter::setCoreCount(64);
+    const OverlappedWriter::BusyWorker busy;
+    const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+    if (!writer)
+        return 100;
+    if (commitAll(*writer, failingWriteData(), 1024))
+        return 101;
+    if (writer->finish())
+        return 102;
+    return writer->error() == error ? 0 : 103;
+}
+
+// writeAndReport(args[0], args[1]) with every file limited to a little over
+// three buffers.
+KORVEL_CHILD_STEP(writeWithFileLimit)
+{
+    if (!korvel::test::limitFileSize(3 * kBuffer + 100))
+        return korvel::test::kChildSetupFailed;
+    return writeAndReport(std::stoi(args[0]), std::stoi(args[1]));
+}
+
 } // namespace
 
 class TestOverlappedWriter : public QObject {
@@ -216,28 +248,13 @@ private slots:
         QFETCH(int, error);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out"));
-        const Bytes data = korvel::test::patternBytes(kRing + 4 * kBuffer, 8);
-        OverlappedWriter::setCoreCount(64);
-        const OverlappedWriter::BusyWorker busy;
-
-        // Failing at the fourth buffer at the latest, the writer never frees the
-        // ring's last buffer: the last commit waits for it and gets the failure.
-        const auto writeAndReport = [&](int fd) {
-            const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
-            if (!writer)
-                return 100;
-            if (commitAll(*writer, data, 1024))
-                return 101;
-            if (writer->finish())
-                return 102;
-            return writer->error() == error ? 0 : 103;
-        };
+        const Bytes data = failingWriteData();
 
         QByteArray written;
         if (target == QLatin1String("pipe")) {
             int ends[2];
             QCOMPARE(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
-            QCOMPARE(writeAndReport(ends[1]), 0);
+            QCOMPARE(writeAndReport(ends[1], error), 0);
             close(ends[1]);
             char chunk[65536];
             for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;)
@@ -248,17 +265,14 @@ private slots:
             QVERIFY(QFile(path).open(QIODevice::WriteOnly));
             const int fd = open(path.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
             QVERIFY(fd >= 0);
-            QCOMPARE(writeAndReport(fd), 0);
+            QCOMPARE(writeAndReport(fd, error), 0);
             close(fd);
             written = korvel::test::readAll(path);
         } else {
             const int fd = createFile(path);
             QVERIFY(fd >= 0);
-            const int rc = korvel::test::runInChild([&] {
-                if (!korvel::test::limitFileSize(3 * kBuffer + 100))
-                    return korvel::test::kChildSetupFailed;
-                return writeAndReport(fd);
-            });
+            const int rc = korvel::test::waitChild(
+                korvel::test::startChild("writeWithFileLimit", { std::to_string(fd), std::to_string(error) }, { fd }));
             close(fd);
             QCOMPARE(rc, 0);
             written = korvel::test::readAll(path);
@@ -268,5 +282,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestOverlappedWriter)
+KORVEL_TEST_MAIN_GUILESS(TestOverlappedWriter)
 #include "test_OverlappedWriter.moc"

@@ -1,5 +1,6 @@
 #include "engine/SafeFile.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,13 +13,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
+using korvel::test::entries;
+using korvel::test::fileOrMissing;
 
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+namespace {
 
 void writeFile(const QString& path, const QByteArray& data)
 {
@@ -31,11 +29,6 @@ int modeOf(const QString& path)
 {
     struct stat status { };
     return lstat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
 }
 
 // Sets the process's umask for one test and puts the old one back.
@@ -53,6 +46,26 @@ private:
 };
 
 } // namespace
+
+// SafeFile::renameNoReplace(args[1], args[2]) while renameat2 fails with the
+// errno args[0].
+KORVEL_CHILD_STEP(renameWithoutRenameat2)
+{
+    if (!korvel::test::failSystemCall(SYS_renameat2, std::stoi(args[0])))
+        return korvel::test::kChildSetupFailed;
+    return SafeFile::renameNoReplace(QString::fromStdString(args[1]), QString::fromStdString(args[2]));
+}
+
+// SafeFile::copyToTemporary of the descriptor args[0] into the folder args[1],
+// under the umask 022 and, unless args[2] is not empty, without copy_file_range.
+KORVEL_CHILD_STEP(copyToTemporaryUnderUmask)
+{
+    ::umask(022);
+    if (args[2].empty() && !korvel::test::failSystemCall(SYS_copy_file_range, ENOSYS))
+        return korvel::test::kChildSetupFailed;
+    QString temporary;
+    return SafeFile::copyToTemporary(std::stoi(args[0]), QString::fromStdString(args[1]), 0640, &temporary);
+}
 
 class TestSafeFile : public QObject {
     Q_OBJECT
@@ -102,21 +115,18 @@ void TestSafeFile::namesAreNeverReplaced()
             return SafeFile::linkNoReplace(fd, name);
         if (renameat2Error == 0)
             return SafeFile::renameNoReplace(temporary, name);
-        return korvel::test::runInChild([&] {
-            if (!korvel::test::failSystemCall(SYS_renameat2, renameat2Error))
-                return korvel::test::kChildSetupFailed;
-            return SafeFile::renameNoReplace(temporary, name);
-        });
+        return korvel::test::runChild(
+            "renameWithoutRenameat2", { std::to_string(renameat2Error), temporary.toStdString(), name.toStdString() });
     };
 
     QCOMPARE(place(folder + "/taken"), EEXIST);
-    QCOMPARE(contents(folder + "/taken"), QByteArray("user data"));
+    QCOMPARE(fileOrMissing(folder + "/taken"), QByteArray("user data"));
     QCOMPARE(place(folder + "/dangling"), EEXIST);
     QVERIFY(!QFile::exists(folder + "/elsewhere")); // not written through the link
     QCOMPARE(place(folder + "/folder"), EEXIST);
 
     QCOMPARE(place(folder + "/free"), 0);
-    QCOMPARE(contents(folder + "/free"), QByteArray("plain"));
+    QCOMPARE(fileOrMissing(folder + "/free"), QByteArray("plain"));
     close(fd);
     // Nothing else was left behind.
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System).size(), 4);
@@ -132,7 +142,7 @@ void TestSafeFile::unnamedFileIsInvisibleUntilLinked()
     QCOMPARE(SafeFile::linkNoReplace(fd, dir.filePath("out")), 0);
     QCOMPARE(write(fd, "d", 1), ssize_t(1)); // still the same file
     close(fd);
-    QCOMPARE(contents(dir.filePath("out")), QByteArray("abcd"));
+    QCOMPARE(fileOrMissing(dir.filePath("out")), QByteArray("abcd"));
 }
 
 void TestSafeFile::unnamedFileVanishesWhenClosed()
@@ -207,20 +217,15 @@ void TestSafeFile::copyToTemporaryCopiesTheWholeFile()
     QCOMPARE(write(fd, data.constData(), size_t(size)), ssize_t(size));
 
     // In a child, where the umask and a failing copy_file_range stay.
-    const int copied = korvel::test::runInChild([&] {
-        ::umask(022);
-        if (!kernelCopy && !korvel::test::failSystemCall(SYS_copy_file_range, ENOSYS))
-            return korvel::test::kChildSetupFailed;
-        QString temporary;
-        return SafeFile::copyToTemporary(fd, dir.path(), 0640, &temporary);
-    });
+    const int copied = korvel::test::waitChild(korvel::test::startChild("copyToTemporaryUnderUmask",
+        { std::to_string(fd), dir.path().toStdString(), kernelCopy ? "kernel copy" : "" }, { fd }));
     close(fd);
     QCOMPARE(copied, 0);
     const QStringList names = entries(dir.path());
     QCOMPARE(names.size(), 1);
     QVERIFY(names.first().startsWith(QLatin1Char('.')));
     const QString temporary = dir.filePath(names.first());
-    QCOMPARE(contents(temporary), data);
+    QCOMPARE(fileOrMissing(temporary), data);
     QCOMPARE(modeOf(temporary), 0640);
 }
 
@@ -262,5 +267,5 @@ void TestSafeFile::syncsReportTheirErrors()
     QCOMPARE(SafeFile::syncFolder(dir.filePath("file")), ENOTDIR);
 }
 
-QTEST_GUILESS_MAIN(TestSafeFile)
+KORVEL_TEST_MAIN_GUILESS(TestSafeFile)
 #include "test_SafeFile.moc"

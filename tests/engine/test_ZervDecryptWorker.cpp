@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -103,6 +104,90 @@ const char* pathName(Path path)
     return "?";
 }
 
+// Decrypts source to out on the given path: cancels after piece `cancelAt` (0:
+// never) and, on the path that steps aside, makes every core busy after piece
+// `asideAt`.
+PathOutcome decryptOnPath(Path path, const QString& source, const QString& out, int cancelAt, int asideAt)
+{
+    OverlappedWriter::setThreshold(path == Path::Sequential ? UINT64_MAX : 0);
+    // As many cores as needed for the writer, whatever the machine has.
+    OverlappedWriter::setCoreCount(64);
+    const uint64_t writers = OverlappedWriter::threadsStarted();
+    ZervDecryptWorker worker(3);
+    SteeredTask task(source);
+    task.setDestination(out);
+    task.setPassphrase(QStringLiteral("secret"));
+    task.onPiece = [&](int piece) {
+        if (piece == cancelAt)
+            worker.setCancelled(true);
+        if (path == Path::SteppingAside && piece == asideAt)
+            OverlappedWriter::setCoreCount(1);
+    };
+    worker.setTask(&task);
+    worker.wait();
+    OverlappedWriter::setThreshold(OverlappedWriter::kDefaultThreshold);
+    OverlappedWriter::setCoreCount(0);
+    PathOutcome outcome;
+    outcome.status = task.status();
+    outcome.code = worker.resultCode();
+    outcome.taskMessage = task.message();
+    outcome.workerMessage = worker.message();
+    outcome.taskReason = task.reason();
+    outcome.progress = task.progress();
+    outcome.overlapped = OverlappedWriter::threadsStarted() != writers;
+    return outcome;
+}
+
+// decryptOnPath(path args[0], source args[1], out args[2], cancel args[3],
+// aside args[4]) with every file limited to args[5] bytes; the outcome goes to
+// the descriptor args[6].
+KORVEL_CHILD_STEP(decryptWithFileLimit)
+{
+    if (!korvel::test::limitFileSize(std::stoull(args[5])))
+        return korvel::test::kChildSetupFailed;
+    QByteArray report;
+    QDataStream stream(&report, QIODevice::WriteOnly);
+    stream << decryptOnPath(Path(std::stoi(args[0])), QString::fromStdString(args[1]), QString::fromStdString(args[2]),
+        std::stoi(args[3]), std::stoi(args[4]));
+    return write(std::stoi(args[6]), report.constData(), size_t(report.size())) == report.size() ? 0 : 1;
+}
+
+// Runs the task args[0] -> args[1] with the passphrase "secret" on a new worker
+// (deletion flag args[2]: -1 none, else its value), under the umask args[3]
+// (octal; empty: inherited) and the fault args[4], and writes what the task
+// record holds then to the file args[5].
+KORVEL_CHILD_STEP(runTask)
+{
+    if (!args[3].empty())
+        ::umask(static_cast<mode_t>(std::stoi(args[3], nullptr, 8)));
+    const std::string& fault = args[4];
+    const bool setUp = fault == "fdatasync" ? korvel::test::failSystemCall(SYS_fdatasync, EIO)
+        : fault == "fsync"                  ? korvel::test::failSystemCall(SYS_fsync, EIO)
+        : fault == "linkat EPERM"           ? korvel::test::failSystemCall(SYS_linkat, EPERM)
+        : fault == "linkat ENOENT"          ? korvel::test::failSystemCall(SYS_linkat, ENOENT)
+        : fault == "fsize"                  ? korvel::test::limitFileSize(100 * 1024)
+                                            : fault.empty() || fault == "none";
+    if (!setUp)
+        return korvel::test::kChildSetupFailed;
+    const int deletion = std::stoi(args[2]);
+    std::atomic<bool> deletesSources { deletion == 1 };
+    CryptTask task(QString::fromStdString(args[0]));
+    task.setDestination(QString::fromStdString(args[1]));
+    task.setPassphrase(QStringLiteral("secret"));
+    ZervDecryptWorker worker(0);
+    if (deletion >= 0)
+        worker.setDeletionFlag(&deletesSources);
+    worker.setTask(&task);
+    if (!worker.wait(60000))
+        return 254;
+    QFile out(QString::fromStdString(args[5]));
+    if (!out.open(QIODevice::WriteOnly))
+        return 253;
+    out.write(QByteArray::number(task.status()) + '\n' + task.message().toUtf8() + '\n' + task.reason().toUtf8() + '\n'
+        + (task.outputDurable ? "1" : "0") + '\n');
+    return 0;
+}
+
 } // namespace
 
 class TestZervDecryptWorker : public QObject {
@@ -114,7 +199,7 @@ private:
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    // What a run in a forked child left in its task record.
+    // What a run in a child left in its task record.
     struct Outcome {
         int status = -1; // below 0: the child did not report (its exit code, negated, less 1000)
         QString message;
@@ -122,31 +207,18 @@ private:
         bool durable = false;
     };
 
-    // Runs the task on a new worker in a forked child, so that a umask, a failing
-    // system call or a file size limit set up there stays there; the files it
-    // writes are seen here. deletion: -1 gives the worker no deletion flag, 0 or
-    // 1 a flag with that value.
-    Outcome runInChild(CryptTask* task, const std::function<bool()>& setUp, int deletion = -1)
+    // Runs a task from source to destination on a new worker in a child, so
+    // that a umask (octal; empty: inherited) or a fault set up there stays there;
+    // the files it writes are seen here. deletion: -1 gives the worker no
+    // deletion flag, 0 or 1 a flag with that value.
+    Outcome runTaskInChild(const QString& source, const QString& destination, const QString& umask,
+        const QString& fault, int deletion = -1)
     {
         const QString report = m_reports.filePath(QStringLiteral("outcome"));
         QFile::remove(report);
-        const int code = korvel::test::runInChild([&] {
-            if (!setUp())
-                return korvel::test::kChildSetupFailed;
-            std::atomic<bool> deletesSources { deletion == 1 };
-            ZervDecryptWorker worker(0);
-            if (deletion >= 0)
-                worker.setDeletionFlag(&deletesSources);
-            worker.setTask(task);
-            if (!worker.wait(60000))
-                return 254;
-            QFile out(report);
-            if (!out.open(QIODevice::WriteOnly))
-                return 253;
-            out.write(QByteArray::number(task->status()) + '\n' + task->message().toUtf8() + '\n'
-                + task->reason().toUtf8() + '\n' + (task->outputDurable ? "1" : "0") + '\n');
-            return 0;
-        });
+        const int code = korvel::test::runChild("runTask",
+            { source.toStdString(), destination.toStdString(), std::to_string(deletion), umask.toStdString(),
+                fault.toStdString(), report.toStdString() });
         Outcome outcome;
         if (code != 0) {
             outcome.status = -1000 - code;
@@ -213,61 +285,26 @@ private:
     // limit it is.
     PathOutcome runPath(Path path, const QString& source, int cancelAt, int asideAt, qint64 fileLimit)
     {
-        const auto decrypt = [&] {
-            OverlappedWriter::setThreshold(path == Path::Sequential ? UINT64_MAX : 0);
-            // As many cores as needed for the writer, whatever the machine has.
-            OverlappedWriter::setCoreCount(64);
-            const uint64_t writers = OverlappedWriter::threadsStarted();
-            ZervDecryptWorker worker(3);
-            SteeredTask task(source);
-            task.setDestination(this->path(QStringLiteral("out.bin")));
-            task.setPassphrase(QStringLiteral("secret"));
-            task.onPiece = [&](int piece) {
-                if (piece == cancelAt)
-                    worker.setCancelled(true);
-                if (path == Path::SteppingAside && piece == asideAt)
-                    OverlappedWriter::setCoreCount(1);
-            };
-            worker.setTask(&task);
-            worker.wait();
-            OverlappedWriter::setThreshold(OverlappedWriter::kDefaultThreshold);
-            OverlappedWriter::setCoreCount(0);
-            PathOutcome outcome;
-            outcome.status = task.status();
-            outcome.code = worker.resultCode();
-            outcome.taskMessage = task.message();
-            outcome.workerMessage = worker.message();
-            outcome.taskReason = task.reason();
-            outcome.progress = task.progress();
-            outcome.overlapped = OverlappedWriter::threadsStarted() != writers;
-            return outcome;
-        };
-
+        const QString out = this->path(QStringLiteral("out.bin"));
         PathOutcome outcome;
         if (fileLimit == 0) {
-            outcome = decrypt();
+            outcome = decryptOnPath(path, source, out, cancelAt, asideAt);
         } else {
             // The child reports through a pipe, which the file-size limit does not reach.
             int channel[2];
-            if (pipe(channel) != 0)
+            if (pipe2(channel, O_CLOEXEC) != 0)
                 return outcome;
-            const int rc = korvel::test::runInChild([&] {
-                close(channel[0]);
-                if (!korvel::test::limitFileSize(static_cast<uint64_t>(fileLimit)))
-                    return korvel::test::kChildSetupFailed;
-                QByteArray report;
-                QDataStream stream(&report, QIODevice::WriteOnly);
-                stream << decrypt();
-                return write(channel[1], report.constData(), static_cast<size_t>(report.size())) == report.size() ? 0
-                                                                                                                  : 1;
-            });
+            const pid_t child = korvel::test::startChild("decryptWithFileLimit",
+                { std::to_string(int(path)), source.toStdString(), out.toStdString(), std::to_string(cancelAt),
+                    std::to_string(asideAt), std::to_string(fileLimit), std::to_string(channel[1]) },
+                { channel[1] });
             close(channel[1]);
             QByteArray report;
             char chunk[4096];
             for (ssize_t n; (n = read(channel[0], chunk, sizeof chunk)) > 0;)
                 report.append(chunk, n);
             close(channel[0]);
-            if (rc != 0)
+            if (korvel::test::waitChild(child) != 0)
                 return outcome; // status -1 fails every comparison
             QDataStream stream(report);
             stream >> outcome;
@@ -777,12 +814,9 @@ private slots:
             destination = path(QStringLiteral("doc(decrypted).txt"));
         }
 
-        QScopedPointer<CryptTask> task(makeTask(source, path(QStringLiteral("doc.txt")), QStringLiteral("secret")));
-        const Outcome outcome = runInChild(task.data(), [&] {
-            ::umask(static_cast<mode_t>(umask));
-            // Without /proc the unnamed file cannot be linked: it is renamed from a hidden copy.
-            return way != QLatin1String("renamed") || korvel::test::failSystemCall(SYS_linkat, ENOENT);
-        });
+        // Without /proc the unnamed file cannot be linked: it is renamed from a hidden copy.
+        const Outcome outcome = runTaskInChild(source, path(QStringLiteral("doc.txt")), QString::number(umask, 8),
+            way == QLatin1String("renamed") ? QStringLiteral("linkat ENOENT") : QString());
         QCOMPARE(outcome.status, int(Task::FINISHED));
         QCOMPARE(readAll(destination), toBytes(plain));
         QCOMPARE(modeOf(destination), expected);
@@ -815,7 +849,7 @@ private slots:
         // The complete plaintext keeps its name; the failure keeps the source from being deleted.
         QTest::newRow("deletion on: folder flush fails")
             << "fsync" << 1 << int(Task::FAILED) << destinationFailed << "Input/output error" << true << false;
-        QTest::newRow("linking fails (EPERM): renamed instead") << "linkat" << 1 << int(Task::FINISHED) << ""
+        QTest::newRow("linking fails (EPERM): renamed instead") << "linkat EPERM" << 1 << int(Task::FINISHED) << ""
                                                                 << "" << true << true;
         QTest::newRow("file size limit") << "fsize" << 0 << int(Task::FAILED) << writeFailed << "File too large"
                                          << false << false;
@@ -837,21 +871,7 @@ private slots:
         const QByteArray envelope = readAll(source);
         const QString destination = path(QStringLiteral("data.bin"));
 
-        QScopedPointer<CryptTask> task(makeTask(source, destination, QStringLiteral("secret")));
-        const Outcome outcome = runInChild(
-            task.data(),
-            [&] {
-                if (fault == QLatin1String("fdatasync"))
-                    return korvel::test::failSystemCall(SYS_fdatasync, EIO);
-                if (fault == QLatin1String("fsync"))
-                    return korvel::test::failSystemCall(SYS_fsync, EIO);
-                if (fault == QLatin1String("linkat"))
-                    return korvel::test::failSystemCall(SYS_linkat, EPERM);
-                if (fault == QLatin1String("fsize"))
-                    return korvel::test::limitFileSize(100 * 1024);
-                return true;
-            },
-            deletion);
+        const Outcome outcome = runTaskInChild(source, destination, QString(), fault, deletion);
         QCOMPARE(outcome.status, status);
         QCOMPARE(outcome.message, message);
         QCOMPARE(outcome.reason, reason);
@@ -879,5 +899,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestZervDecryptWorker)
+KORVEL_TEST_MAIN_GUILESS(TestZervDecryptWorker)
 #include "test_ZervDecryptWorker.moc"

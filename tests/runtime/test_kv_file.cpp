@@ -21,6 +21,16 @@
 #include <unistd.h>
 #include <utility>
 
+// Renames args[2] to args[3] while renameat2 fails with the errno args[1], as
+// the account args[0] unless that is empty.
+KORVEL_CHILD_STEP(renameWithoutRenameat2)
+{
+    if ((!args[0].empty() && !korvel::test::becomeAccount(args[0].c_str()))
+        || !korvel::test::failSystemCall(SYS_renameat2, std::stoi(args[1])))
+        return korvel::test::kChildSetupFailed;
+    return kv_file_rename(args[2].c_str(), args[3].c_str());
+}
+
 class TestKvFile : public QObject {
     Q_OBJECT
 
@@ -181,11 +191,8 @@ void TestKvFile::renameWithAndWithoutNoReplace()
     if (renameat2Error == 0) {
         rc = kv_file_rename(from.constData(), to.constData());
     } else {
-        rc = korvel::test::runInChild([&] {
-            if (!korvel::test::failSystemCall(SYS_renameat2, renameat2Error))
-                return korvel::test::kChildSetupFailed;
-            return kv_file_rename(from.constData(), to.constData());
-        });
+        rc = korvel::test::runChild(
+            "renameWithoutRenameat2", { "", std::to_string(renameat2Error), from.toStdString(), to.toStdString() });
     }
     if (result == -1) // either of the two codes glibc may hand on
         QVERIFY2(rc == EINVAL || rc == ENOSYS, qPrintable(QString::number(rc)));
@@ -240,11 +247,8 @@ void TestKvFile::renameFallbackKeepsTheOldName()
     QCOMPARE(chmod(QFile::encodeName(locked).constData(), 0555), 0);
     QCOMPARE(chmod(QFile::encodeName(open).constData(), 0777), 0);
 
-    const int rc = korvel::test::runInChild([&] {
-        if ((root && !korvel::test::becomeAccount("nobody")) || !korvel::test::failSystemCall(SYS_renameat2, EINVAL))
-            return korvel::test::kChildSetupFailed;
-        return kv_file_rename(from.constData(), to.constData());
-    });
+    const int rc = korvel::test::runChild("renameWithoutRenameat2",
+        { root ? "nobody" : "", std::to_string(EINVAL), from.toStdString(), to.toStdString() });
     QCOMPARE(rc, int(EACCES));
     QCOMPARE(readFile(from), QByteArray("stays"));
     QVERIFY(!QFileInfo::exists(QString::fromUtf8(to)));
@@ -697,5 +701,5 @@ void TestKvFile::streams()
     QVERIFY(!stream);
 }
 
-QTEST_GUILESS_MAIN(TestKvFile)
+KORVEL_TEST_MAIN_GUILESS(TestKvFile)
 #include "test_kv_file.moc"

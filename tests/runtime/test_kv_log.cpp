@@ -1,4 +1,5 @@
 #include "runtime/src/kv_internal.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestProcesses.h"
 
@@ -85,6 +86,75 @@ QRegularExpression lineExpression(const QString& tagAndMessage)
 {
     return QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[%1-%2\\] %3\r\n$")
                                   .arg(hex(getpid()), hex(gettid(), 8), QRegularExpression::escape(tagAndMessage)));
+}
+
+// Makes the file planted at `planted`: a FIFO, or a link to `target`.
+bool plant(const std::string& kind, const std::string& planted, const std::string& target)
+{
+    if (kind.rfind("fifo", 0) == 0)
+        return mkfifo(planted.c_str(), 0600) == 0;
+    return symlink(target.c_str(), planted.c_str()) == 0;
+}
+
+// Opens the log args[1] with standard error going to the file args[0]; with a
+// kind in args[2], plants args[3] of that kind (to args[4]) and writes past a
+// limit of 1 MiB so that the log rotates onto it. Returns what opening the log
+// returned.
+KORVEL_CHILD_STEP(logBesidePlanted)
+{
+    kv_log_set(1);
+    kv_dbg_set(0);
+    kv_log_set_echo(-1);
+    kv_log_set_logfile_size(args[2].empty() ? 10 : 1);
+    const int fd = open(args[0].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || dup2(fd, 2) < 0)
+        return korvel::test::kChildSetupFailed;
+    const int rc = kv_log_init(0, args[1].c_str());
+    if (!args[2].empty() && !plant(args[2], args[3], args[4]))
+        return 100;
+    kv_log("%s", std::string(100, 'x').c_str()); // past the limit at rotation
+    kv_log("more");
+    kv_log_cleanup();
+    return rc;
+}
+
+// Logs a line, forks (from another thread when args[1] is not empty), logs in
+// the child and once more after it; writes the ids involved to the file args[2].
+KORVEL_CHILD_STEP(forkAndLog)
+{
+    kv_log_set(1);
+    kv_log_set_logfile_size(10);
+    if (kv_log_init(0, args[0].c_str()) != 0)
+        return 100;
+    pid_t forker = 0;
+    pid_t child = -1;
+    int code = -1;
+    auto forkAndLog = [&] {
+        forker = gettid();
+        kv_log("before the fork"); // the forking thread's id is known to the log now
+        child = fork();
+        if (child == 0) {
+            kv_log("in the child");
+            _exit(0);
+        }
+        if (child > 0)
+            code = exitCodeOf(child);
+    };
+    if (!korvel::test::singleThreaded())
+        return 101;
+    if (args[1].empty())
+        forkAndLog();
+    else
+        std::thread(forkAndLog).join();
+    if (child <= 0 || code != 0)
+        return 102;
+    kv_log("after the fork");
+    kv_log_cleanup();
+    FILE* report = fopen(args[2].c_str(), "w");
+    if (!report)
+        return 103;
+    fprintf(report, "%d %d %d %d", int(getpid()), int(forker), int(child), int(gettid()));
+    return fclose(report) == 0 ? 0 : 104;
 }
 
 } // namespace
@@ -565,41 +635,25 @@ void TestKvLog::plantedFiles()
         QCOMPARE(f.write("kept"), qint64(4));
     }
     const QByteArray plantedPath = name(planted);
-    auto plant = [&] {
-        if (kind.startsWith("fifo"))
-            return mkfifo(plantedPath.constData(), 0600) == 0;
-        return symlink(QFile::encodeName(target).constData(), plantedPath.constData()) == 0;
-    };
+    const std::string targetPath = QFile::encodeName(target).toStdString();
     int reader = -1;
     if (!atRotation) {
-        QVERIFY(plant());
+        QVERIFY(plant(kind.toStdString(), plantedPath.toStdString(), targetPath));
         if (kind == "fifo read") {
             reader = open(plantedPath.constData(), O_RDONLY | O_NONBLOCK);
             QVERIFY(reader >= 0);
         }
     } else {
-        kv_log_set_logfile_size(1);
         createFile("app.0.log", 1048576 - 50);
     }
 
     // In a child: the log is process-wide, and a log that blocks must not hang
     // the test.
     const QByteArray errors = name("stderr");
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        alarm(60);
-        const int fd = open(errors.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        const int rc = kv_log_init(0, name("app.log").constData());
-        if (atRotation && !plant())
-            _exit(100);
-        kv_log("%s", QByteArray(100, 'x').constData()); // past the limit at rotation
-        kv_log("more");
-        kv_log_cleanup();
-        _exit(rc);
-    }
-    QCOMPARE(exitCodeOf(child), atRotation ? 0 : EINVAL);
+    const int rc = korvel::test::runChild("logBesidePlanted",
+        { errors.toStdString(), name("app.log").toStdString(), atRotation ? kind.toStdString() : std::string(),
+            plantedPath.toStdString(), targetPath });
+    QCOMPARE(rc, atRotation ? 0 : EINVAL);
     const QByteArray text = readAll(QFile::decodeName(errors));
     QVERIFY2(text.contains("Cannot open log file: " + plantedPath + "\n"), text.constData());
     // Nothing was written through the link, nor created at its target.
@@ -656,41 +710,26 @@ void TestKvLog::forkedChildIds_data()
 void TestKvLog::forkedChildIds()
 {
     QFETCH(bool, fromThread);
-    QCOMPARE(kv_log_init(0, name("app.log").constData()), 0);
-    pid_t forker = 0;
-    pid_t child = -1;
-    int code = -1;
-    auto forkAndLog = [&] {
-        forker = gettid();
-        kv_log("before the fork"); // the forking thread's id is known to the log now
-        child = fork();
-        if (child == 0) {
-            kv_log("in the child");
-            _exit(0);
-        }
-        if (child > 0)
-            code = exitCodeOf(child);
-    };
-    if (fromThread)
-        std::thread(forkAndLog).join();
-    else
-        forkAndLog();
-    QVERIFY(child > 0);
-    QCOMPARE(code, 0);
-    kv_log("after the fork");
-
+    // Forking is the point here: in a child of its own, whose threads are known.
+    const QString report = file("ids");
+    QCOMPARE(korvel::test::runChild(
+                 "forkAndLog", { name("app.log").toStdString(), fromThread ? "thread" : "", report.toStdString() }),
+        0);
+    // The process, the forking thread, the forked child and the thread that logged last.
+    const QList<QByteArray> ids = readAll(report).split(' ');
+    QCOMPARE(ids.size(), 4);
     const QList<QByteArray> lines = readAll(file("app.0.log")).split('\n');
     QCOMPARE(lines.size(), 4);
     const QByteArray stamp = "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ";
-    auto matches = [&](const QByteArray& line, pid_t pid, pid_t tid, const char* message) {
+    auto matches = [&](const QByteArray& line, const QByteArray& pid, const QByteArray& tid, const char* message) {
         const QRegularExpression expected(
-            QString::fromLatin1(stamp + "\\[%1-%2\\] LOG %3\r$").arg(hex(pid), hex(tid, 8), message));
+            QString::fromLatin1(stamp + "\\[%1-%2\\] LOG %3\r$").arg(hex(pid.toInt()), hex(tid.toInt(), 8), message));
         return expected.match(QString::fromLatin1(line)).hasMatch();
     };
-    QVERIFY2(matches(lines[0], getpid(), forker, "before the fork"), lines[0].constData());
+    QVERIFY2(matches(lines[0], ids[0], ids[1], "before the fork"), lines[0].constData());
     // The child is another process whose one thread has the child's pid as its id.
-    QVERIFY2(matches(lines[1], child, child, "in the child"), lines[1].constData());
-    QVERIFY2(matches(lines[2], getpid(), gettid(), "after the fork"), lines[2].constData());
+    QVERIFY2(matches(lines[1], ids[2], ids[2], "in the child"), lines[1].constData());
+    QVERIFY2(matches(lines[2], ids[0], ids[3], "after the fork"), lines[2].constData());
 }
 
 void TestKvLog::eightThreads()
@@ -756,5 +795,5 @@ void TestKvLog::eightThreads()
     QCOMPARE(errors + repeats, kThreads * (kLines / 500));
 }
 
-QTEST_GUILESS_MAIN(TestKvLog)
+KORVEL_TEST_MAIN_GUILESS(TestKvLog)
 #include "test_kv_log.moc"

@@ -57,6 +57,29 @@ private:
 
 } // namespace
 
+// Starts at the nice value args[0], as the account args[1] unless that is
+// empty, and reports the nice value seen after three calls (plus 20, so that it
+// fits an exit status), or 100 + the call that failed or saw another value.
+KORVEL_CHILD_STEP(threadPriorityAfterThreeCalls)
+{
+    const id_t self = static_cast<id_t>(gettid());
+    if (setpriority(PRIO_PROCESS, self, std::stoi(args[0])) != 0)
+        return korvel::test::kChildSetupFailed;
+    if (!args[1].empty() && !korvel::test::becomeAccount(args[1].c_str()))
+        return korvel::test::kChildSetupFailed;
+    int nice = 0;
+    for (int call = 1; call <= 3; ++call) {
+        if (kv_platform_thread_init() != 1)
+            return 100 + call;
+        errno = 0;
+        const int now = getpriority(PRIO_PROCESS, self);
+        if (errno != 0 || (call > 1 && now != nice))
+            return 100 + call;
+        nice = now;
+    }
+    return nice + 20;
+}
+
 class TestKvPlatform : public QObject {
     Q_OBJECT
 
@@ -436,26 +459,8 @@ void TestKvPlatform::threadPriorityIsOneLevel()
     const bool privileged = account.isEmpty() && geteuid() == 0;
     const int expected = privileged ? KV_THREAD_NICE_ABOVE_NORMAL : startNice;
 
-    // The child reports the nice value seen after three calls (plus 20, so that it
-    // fits an exit status), or 100 + the call that failed or saw another value.
-    const int seen = korvel::test::runInChild([&] {
-        const id_t self = static_cast<id_t>(gettid());
-        if (setpriority(PRIO_PROCESS, self, startNice) != 0)
-            return korvel::test::kChildSetupFailed;
-        if (!account.isEmpty() && !korvel::test::becomeAccount(account.constData()))
-            return korvel::test::kChildSetupFailed;
-        int nice = 0;
-        for (int call = 1; call <= 3; ++call) {
-            if (kv_platform_thread_init() != 1)
-                return 100 + call;
-            errno = 0;
-            const int now = getpriority(PRIO_PROCESS, self);
-            if (errno != 0 || (call > 1 && now != nice))
-                return 100 + call;
-            nice = now;
-        }
-        return nice + 20;
-    });
+    const int seen
+        = korvel::test::runChild("threadPriorityAfterThreeCalls", { std::to_string(startNice), account.toStdString() });
     QCOMPARE(seen, expected + 20);
 }
 
@@ -523,5 +528,5 @@ void TestKvPlatform::etcDir()
     QCOMPARE(QByteArray(out), expected);
 }
 
-QTEST_GUILESS_MAIN(TestKvPlatform)
+KORVEL_TEST_MAIN_GUILESS(TestKvPlatform)
 #include "test_kv_platform.moc"

@@ -1,3 +1,4 @@
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestProcesses.h"
 
 #include <kv/kv.h>
@@ -7,12 +8,15 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +29,80 @@ int runasCallback(kv_process_t* process, void* arg)
 int failingCallback(kv_process_t*, void*)
 {
     return EACCES;
+}
+
+// As the account args[0] (unless empty; it must not be root then), runs the
+// command line args[2] through kv_process_fork as the account args[1] (empty:
+// the caller's own) with the profile folder args[3], and writes what it saw to
+// the file args[4].
+KORVEL_CHILD_STEP(forkAs)
+{
+    if (!args[0].empty()) {
+        const passwd* account = getpwnam(args[0].c_str());
+        if (!account || initgroups(args[0].c_str(), account->pw_gid) != 0 || setgid(account->pw_gid) != 0
+            || setuid(account->pw_uid) != 0)
+            return 2;
+    }
+    if (geteuid() == 0 || getuid() == 0)
+        return 3; // still privileged
+    const std::string user = args[1].empty() ? std::string(getpwuid(geteuid())->pw_name) : args[1];
+    kv_credentials_t credentials { user.c_str(), "" };
+    kv_process_t p;
+    const int rc
+        = kv_process_fork(&p, args[2].c_str(), args[3].c_str(), nullptr, nullptr, nullptr, runasCallback, &credentials);
+    std::string result = "fork=" + std::to_string(rc);
+    if (rc == 0) {
+        int state = -1;
+        int done = 0;
+        int code = -1;
+        kv_process_wait(&p, -1, &state);
+        kv_process_exited(&p, &done, &code);
+        result += " state=" + std::to_string(state) + " code=" + std::to_string(code);
+    } else {
+        result += " token=" + std::to_string(p.token);
+    }
+    FILE* report = fopen(args[4].c_str(), "w");
+    return report && fputs(result.c_str(), report) >= 0 && fclose(report) == 0 ? 0 : 4;
+}
+
+// While another thread's log line waits on a full pipe that nobody reads, a
+// child is started and waited for: a fork never waits on another thread's I/O.
+// 0 when the child ran; the test's time limit ends a fork that waits.
+KORVEL_CHILD_STEP(forkWhileTheLogBlocks)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0 || dup2(ends[1], 2) < 0)
+        return 100;
+    // Filled to the brim, then blocking again.
+    const int flags = fcntl(2, F_GETFL);
+    fcntl(2, F_SETFL, flags | O_NONBLOCK);
+    char block[4096] = {};
+    while (write(2, block, sizeof block) > 0) { }
+    fcntl(2, F_SETFL, flags);
+    kv_log_set(1);
+    if (kv_log_init(0, "-") != 0)
+        return 101;
+    std::atomic<pid_t> logger { 0 };
+    std::thread blocked([&] {
+        logger = gettid();
+        kv_log("a line the full pipe holds up");
+    });
+    while (logger == 0)
+        std::this_thread::yield();
+    if (!korvel::test::waitUntilBlockedIn(logger, { SYS_write }))
+        return 102;
+    kv_process_t p;
+    int rc = kv_process_create(&p, "true");
+    int state = -1;
+    int done = 0;
+    int code = -1;
+    if (rc == 0)
+        rc = kv_process_wait(&p, -1, &state) == 0 && kv_process_exited(&p, &done, &code) == 0 && code == 0 ? 0 : 103;
+    // Drained, the line goes through and the thread ends.
+    for (char sink[65536]; read(ends[0], sink, sizeof sink) == sizeof sink;) { }
+    blocked.join();
+    kv_log_cleanup();
+    return rc;
 }
 
 } // namespace
@@ -74,6 +152,7 @@ private slots:
     void forkAsAccount();
     void forkUnprivileged_data();
     void forkUnprivileged();
+    void forkDoesNotWaitForTheLog();
     void runasRefusals();
 };
 
@@ -362,49 +441,22 @@ void TestKvProcess::forkUnprivileged()
     const QByteArray profile = QFile::encodeName(dir.path());
     const QByteArray out = profile + "/who";
     const QByteArray line = "sh -c 'id -u > " + out + "; id -g >> " + out + "; pwd >> " + out + "'";
-    int report[2];
-    QCOMPARE(pipe(report), 0);
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        ::close(report[0]);
-        if (root && (initgroups("nobody", gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
-            _exit(2);
-        if (geteuid() == 0 || getuid() == 0)
-            _exit(3); // still privileged
-        const QByteArray self = getpwuid(geteuid())->pw_name;
-        const QByteArray user = ownAccount ? self : QByteArray("daemon");
-        kv_credentials_t credentials { user.constData(), "" };
-        kv_process_t p;
-        const int rc = kv_process_fork(
-            &p, line.constData(), profile.constData(), nullptr, nullptr, nullptr, runasCallback, &credentials);
-        QByteArray result = "fork=" + QByteArray::number(rc);
-        if (rc == 0) {
-            int state = -1;
-            int done = 0;
-            int code = -1;
-            kv_process_wait(&p, -1, &state);
-            kv_process_exited(&p, &done, &code);
-            result += " state=" + QByteArray::number(state) + " code=" + QByteArray::number(code);
-        } else {
-            result += " token=" + QByteArray::number(p.token);
-        }
-        const bool sent = write(report[1], result.constData(), size_t(result.size())) == result.size();
-        _exit(sent ? 0 : 4);
-    }
-    ::close(report[1]);
-    QByteArray result;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(report[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, n);
-    ::close(report[0]);
-    QCOMPARE(korvel::test::exitCodeOf(child), 0);
+    const QString reportFile = dir.path() + "/result";
+    const int rc = korvel::test::runChild("forkAs",
+        { root ? "nobody" : "", ownAccount ? "" : "daemon", line.toStdString(), profile.toStdString(),
+            reportFile.toStdString() });
+    QCOMPARE(rc, 0);
+    const QByteArray result = readFile(QFile::encodeName(reportFile));
     QCOMPARE(result, expected);
     if (ownAccount)
         QCOMPARE(readFile(out), QByteArray::number(uid) + "\n" + QByteArray::number(gid) + "\n" + profile + "\n");
     else
         QVERIFY(!QFile::exists(QString::fromUtf8(out)));
+}
+
+void TestKvProcess::forkDoesNotWaitForTheLog()
+{
+    QCOMPARE(korvel::test::runChild("forkWhileTheLogBlocks", {}, 20000), 0);
 }
 
 void TestKvProcess::runasRefusals()
@@ -430,5 +482,5 @@ void TestKvProcess::runasRefusals()
     QCOMPARE(p.token, int(geteuid()));
 }
 
-QTEST_GUILESS_MAIN(TestKvProcess)
+KORVEL_TEST_MAIN_GUILESS(TestKvProcess)
 #include "test_kv_process.moc"

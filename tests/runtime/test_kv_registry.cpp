@@ -1,5 +1,7 @@
 #include <kv/kv.h>
 
+#include "tests/support/ChildProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -41,6 +43,41 @@ extern "C" int rename(const char* from, const char* to)
     if (gRecordFileEvents)
         gFileEvents << "rename to " + QByteArray(to);
     return next(from, to);
+}
+
+// Sets the values "pNvI" (N: args[0], I: 0 to args[1] - 1) in the product's key;
+// 0 when every one was set.
+KORVEL_CHILD_STEP(setValues)
+{
+    int failures = 0;
+    for (int i = 0; i < std::stoi(args[1]); ++i) {
+        const std::string name = "p" + args[0] + "v" + std::to_string(i);
+        failures += kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", name.c_str(), name.c_str()) != 0;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+// Holds the file args[0] locked as a live writer does, says so with an "L" on
+// the descriptor args[1], and ends when the descriptor args[2] is closed.
+KORVEL_CHILD_STEP(holdTemporary)
+{
+    const int fd = open(args[0].c_str(), O_RDONLY);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(std::stoi(args[1]), "L", 1) != 1)
+        return 1;
+    char c;
+    return read(std::stoi(args[2]), &c, 1) == 0 ? 0 : 2;
+}
+
+// Sets a value of 400 bytes and more over and over, with a "w" on the
+// descriptor args[0] after each, until it is killed.
+KORVEL_CHILD_STEP(setValueForEver)
+{
+    for (int i = 0;; ++i) {
+        const std::string value = std::to_string(i) + std::string(400, 'v');
+        if (kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", value.c_str()) != 0
+            || write(std::stoi(args[0]), "w", 1) != 1)
+            return 1;
+    }
 }
 
 // Every test works in its own registry folder through KV_REGISTRY_ROOT.
@@ -263,25 +300,11 @@ void TestKvRegistry::twoProcessesWriting()
     constexpr int kValues = 60;
     pid_t children[kProcesses];
     for (int p = 0; p < kProcesses; ++p) {
-        children[p] = fork();
-        QVERIFY(children[p] >= 0);
-        if (children[p] == 0) {
-            int failures = 0;
-            for (int i = 0; i < kValues; ++i) {
-                const QByteArray name = "p" + QByteArray::number(p) + "v" + QByteArray::number(i);
-                failures
-                    += kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", name.constData(), name.constData())
-                    != 0;
-            }
-            _exit(failures == 0 ? 0 : 1);
-        }
+        children[p] = korvel::test::startChild("setValues", { std::to_string(p), std::to_string(kValues) });
+        QVERIFY(children[p] > 0);
     }
-    for (pid_t child : children) {
-        int status = 0;
-        QCOMPARE(waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), 0);
-    }
+    for (pid_t child : children)
+        QCOMPARE(korvel::test::waitChild(child), 0);
     for (int p = 0; p < kProcesses; ++p) {
         for (int i = 0; i < kValues; ++i) {
             const QByteArray name = "p" + QByteArray::number(p) + "v" + QByteArray::number(i);
@@ -305,19 +328,12 @@ void TestKvRegistry::staleTemporariesRemoved()
     createKey(folder + "/zerv.key.LiVe01");
     int toParent[2];
     int toChild[2];
-    QCOMPARE(pipe(toParent), 0);
-    QCOMPARE(pipe(toChild), 0);
-    const pid_t writer = fork();
-    QVERIFY(writer >= 0);
-    if (writer == 0) {
-        close(toParent[0]);
-        close(toChild[1]);
-        const int fd = open(QFile::encodeName(folder + "/zerv.key.LiVe01").constData(), O_RDONLY);
-        if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(toParent[1], "L", 1) != 1)
-            _exit(1);
-        char c;
-        _exit(read(toChild[0], &c, 1) == 0 ? 0 : 2);
-    }
+    QCOMPARE(pipe2(toParent, O_CLOEXEC), 0);
+    QCOMPARE(pipe2(toChild, O_CLOEXEC), 0);
+    const pid_t writer = korvel::test::startChild("holdTemporary",
+        { (folder + "/zerv.key.LiVe01").toStdString(), std::to_string(toParent[1]), std::to_string(toChild[0]) },
+        { toParent[1], toChild[0] });
+    QVERIFY(writer > 0);
     close(toParent[1]);
     close(toChild[0]);
     struct WriterEnd {
@@ -330,7 +346,7 @@ void TestKvRegistry::staleTemporariesRemoved()
             if (pipe >= 0) {
                 close(pipe);
                 pipe = -1;
-                waitpid(pid, &status, 0);
+                status = korvel::test::waitChild(pid);
             }
             return status;
         }
@@ -344,8 +360,7 @@ void TestKvRegistry::staleTemporariesRemoved()
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
         (QStringList { "notes.txt", "other.key", "zerv.key", "zerv.key.LiVe01", "zerv.key.bak" }));
     // Once its writer has ended, the next change removes it too.
-    const int status = writerEnd.end();
-    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    QCOMPARE(writerEnd.end(), 0);
     QCOMPARE(kv_reg_del(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value"), 0);
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
         (QStringList { "notes.txt", "other.key", "zerv.key", "zerv.key.bak" }));
@@ -358,25 +373,15 @@ void TestKvRegistry::killedWritersLeaveNothing()
     const QString folder = keyPath("HKEY_LOCAL_MACHINE", "software/korvel");
     for (int round = 0; round < 30; ++round) {
         int progress[2];
-        QCOMPARE(pipe(progress), 0);
-        const pid_t writer = fork();
-        QVERIFY(writer >= 0);
-        if (writer == 0) {
-            close(progress[0]);
-            for (int i = 0;; ++i) {
-                const QByteArray value = QByteArray::number(i) + QByteArray(400, 'v');
-                if (kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", value.constData()) != 0
-                    || write(progress[1], "w", 1) != 1)
-                    _exit(1);
-            }
-        }
+        QCOMPARE(pipe2(progress, O_CLOEXEC), 0);
+        const pid_t writer
+            = korvel::test::startChild("setValueForEver", { std::to_string(progress[1]) }, { progress[1] });
+        QVERIFY(writer > 0);
         close(progress[1]);
         char c = 0;
         QCOMPARE(read(progress[0], &c, 1), ssize_t(1)); // it has written once and goes on
         QCOMPARE(kill(writer, SIGKILL), 0);
-        int status = 0;
-        QCOMPARE(waitpid(writer, &status, 0), writer);
-        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(korvel::test::waitChild(writer), 256 + SIGKILL);
         close(progress[0]);
     }
     QCOMPARE(kv_reg_set(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Other", "last"), 0);
@@ -439,5 +444,5 @@ void TestKvRegistry::ownerKept()
     QCOMPARE(get(KV_HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvel\\ZERV", "Value", &rc), QByteArray("kept"));
 }
 
-QTEST_GUILESS_MAIN(TestKvRegistry)
+KORVEL_TEST_MAIN_GUILESS(TestKvRegistry)
 #include "test_kv_registry.moc"

@@ -1,3 +1,4 @@
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestProcesses.h"
 
@@ -12,8 +13,10 @@
 #include <atomic>
 #include <climits>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -49,6 +52,98 @@ char readByte(int fd, int ms)
         return 0;
     char c = 0;
     return read(fd, &c, 1) == 1 ? c : 0;
+}
+
+// Opens the named mutex args[0] (held elsewhere), writes 'A' to the descriptor
+// args[1], waits for it and writes 'B' once it has it.
+KORVEL_CHILD_STEP(namedMutexWaiter)
+{
+    const int report = std::stoi(args[1]);
+    kv_named_mutex_t own;
+    if (kv_named_mutex_init(&own, args[0].c_str()) != 0)
+        return 2;
+    if (kv_named_mutex_acquire_nb(&own) != KV_ERR_WAIT_TIMEOUT)
+        return 3;
+    if (write(report, "A", 1) != 1)
+        return 4;
+    if (kv_named_mutex_acquire(&own) != 0)
+        return 5;
+    if (write(report, "B", 1) != 1)
+        return 6;
+    kv_named_mutex_release(&own);
+    kv_named_mutex_destroy(&own);
+    return 0;
+}
+
+// Takes the named mutex args[0] and ends without releasing it: exits, or is
+// killed when args[1] is "kill".
+KORVEL_CHILD_STEP(namedMutexHolder)
+{
+    kv_named_mutex_t holder;
+    if (kv_named_mutex_init(&holder, args[0].c_str()) != 0 || kv_named_mutex_acquire(&holder) != 0)
+        return 2;
+    if (args[1] == "kill")
+        raise(SIGKILL);
+    return 0;
+}
+
+// A forked child that uses its parent's handle of the named mutex args[0]
+// excludes the parent like any other process, and does not hold what the parent
+// held. 0, or the number of the check that failed.
+KORVEL_CHILD_STEP(forkWithNamedMutex)
+{
+    if (!korvel::test::singleThreaded())
+        return 100;
+    kv_named_mutex_t m;
+    if (kv_named_mutex_init(&m, args[0].c_str()) != 0)
+        return 101;
+    int toParent[2];
+    int toChild[2];
+    if (pipe(toParent) != 0 || pipe(toChild) != 0)
+        return 102;
+    const pid_t child = fork();
+    if (child < 0)
+        return 103;
+    if (child == 0) {
+        close(toParent[0]);
+        close(toChild[1]);
+        if (kv_named_mutex_acquire(&m) != 0)
+            _exit(2);
+        if (write(toParent[1], "A", 1) != 1 || readByte(toChild[0], 60000) != 'R')
+            _exit(3);
+        if (kv_named_mutex_release(&m) != 0)
+            _exit(4);
+        _exit(0);
+    }
+    close(toParent[1]);
+    close(toChild[0]);
+    if (readByte(toParent[0], 10000) != 'A')
+        return 104;
+    if (kv_named_mutex_acquire_nb(&m) != KV_ERR_WAIT_TIMEOUT) // the child holds it
+        return 105;
+    if (write(toChild[1], "R", 1) != 1 || exitCodeOf(child) != 0)
+        return 106;
+    if (kv_named_mutex_acquire_nb(&m) != 0)
+        return 107;
+
+    // Held by the parent at the fork: the child does not hold it.
+    const pid_t second = fork();
+    if (second < 0)
+        return 108;
+    if (second == 0) {
+        if (kv_named_mutex_release(&m) != EOVERFLOW)
+            _exit(2);
+        if (kv_named_mutex_acquire_nb(&m) != KV_ERR_WAIT_TIMEOUT)
+            _exit(3);
+        _exit(0);
+    }
+    if (exitCodeOf(second) != 0)
+        return 109;
+    if (kv_named_mutex_release(&m) != 0)
+        return 110;
+    close(toParent[0]);
+    close(toChild[1]);
+    return kv_named_mutex_destroy(&m) == 0 ? 0 : 111;
 }
 
 } // namespace
@@ -334,36 +429,16 @@ void TestKvSync::namedMutexExcludesAnotherProcess()
     QCOMPARE(kv_named_mutex_acquire(&m), 0);
 
     int pipeFds[2];
-    QCOMPARE(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        // A fresh handle in another process: held elsewhere, then obtained once released.
-        close(pipeFds[0]);
-        kv_named_mutex_t own;
-        if (kv_named_mutex_init(&own, name.constData()) != 0)
-            _exit(2);
-        if (kv_named_mutex_acquire_nb(&own) != KV_ERR_WAIT_TIMEOUT)
-            _exit(3);
-        if (write(pipeFds[1], "A", 1) != 1)
-            _exit(4);
-        if (kv_named_mutex_acquire(&own) != 0)
-            _exit(5);
-        if (write(pipeFds[1], "B", 1) != 1)
-            _exit(6);
-        kv_named_mutex_release(&own);
-        kv_named_mutex_destroy(&own);
-        _exit(0);
-    }
+    QCOMPARE(pipe2(pipeFds, O_CLOEXEC), 0);
+    const pid_t child = korvel::test::startChild(
+        "namedMutexWaiter", { name.toStdString(), std::to_string(pipeFds[1]) }, { pipeFds[1] });
+    QVERIFY(child > 0);
     close(pipeFds[1]);
     QCOMPARE(readByte(pipeFds[0], 10000), 'A');
-    QCOMPARE(readByte(pipeFds[0], 200), '\0'); // the child is still waiting
+    QVERIFY(korvel::test::waitUntilBlockedIn(child, { SYS_flock })); // the child waits for it
     QCOMPARE(kv_named_mutex_release(&m), 0);
     QCOMPARE(readByte(pipeFds[0], 10000), 'B');
-    int status = 0;
-    QCOMPARE(waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(korvel::test::waitChild(child), 0);
     close(pipeFds[0]);
     QCOMPARE(kv_named_mutex_acquire_nb(&m), 0); // the child released it
     QCOMPARE(kv_named_mutex_release(&m), 0);
@@ -407,22 +482,8 @@ void TestKvSync::namedMutexAbandoned()
         QCOMPARE(kv_named_mutex_acquire(&holder), 0);
         QCOMPARE(kv_named_mutex_destroy(&holder), 0);
     } else {
-        const pid_t child = fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            kv_named_mutex_t holder;
-            if (kv_named_mutex_init(&holder, name.constData()) != 0 || kv_named_mutex_acquire(&holder) != 0)
-                _exit(2);
-            if (holderEnd == "kill")
-                raise(SIGKILL);
-            _exit(0); // without releasing
-        }
-        int status = 0;
-        QCOMPARE(waitpid(child, &status, 0), child);
-        if (holderEnd == "kill")
-            QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-        else
-            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(korvel::test::runChild("namedMutexHolder", { name.toStdString(), holderEnd.toStdString() }),
+            holderEnd == "kill" ? 256 + SIGKILL : 0);
     }
 
     kv_named_mutex_t m;
@@ -461,7 +522,9 @@ void TestKvSync::namedMutexSharedByThreads()
     int pipeFds[2];
     QCOMPARE(pipe(pipeFds), 0);
     std::atomic<int> busy { -1 };
+    std::atomic<pid_t> waiterId { 0 };
     std::thread waiter([&] {
+        waiterId = gettid();
         busy = kv_named_mutex_acquire_nb(&m);
         if (write(pipeFds[1], "A", 1) != 1)
             return;
@@ -471,7 +534,7 @@ void TestKvSync::namedMutexSharedByThreads()
     });
     QCOMPARE(readByte(pipeFds[0], 10000), 'A');
     QCOMPARE(busy.load(), KV_ERR_WAIT_TIMEOUT);
-    QCOMPARE(readByte(pipeFds[0], 200), '\0'); // the thread is still waiting
+    QVERIFY(korvel::test::waitUntilBlockedIn(waiterId, { SYS_flock, SYS_futex })); // the thread waits for it
     QCOMPARE(kv_named_mutex_release(&m), 0);
     QCOMPARE(readByte(pipeFds[0], 10000), 'B');
     waiter.join();
@@ -486,51 +549,8 @@ void TestKvSync::namedMutexSharedByThreads()
 
 void TestKvSync::namedMutexInheritedByChild()
 {
-    // A forked child that uses its parent's handle excludes the parent like any
-    // other process, and does not hold what the parent held.
-    const QByteArray name = uniqueName("inherited");
-    kv_named_mutex_t m;
-    QCOMPARE(kv_named_mutex_init(&m, name.constData()), 0);
-    int toParent[2];
-    int toChild[2];
-    QCOMPARE(pipe(toParent), 0);
-    QCOMPARE(pipe(toChild), 0);
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        close(toParent[0]);
-        close(toChild[1]);
-        if (kv_named_mutex_acquire(&m) != 0)
-            _exit(2);
-        if (write(toParent[1], "A", 1) != 1 || readByte(toChild[0], 60000) != 'R')
-            _exit(3);
-        if (kv_named_mutex_release(&m) != 0)
-            _exit(4);
-        _exit(0);
-    }
-    close(toParent[1]);
-    close(toChild[0]);
-    QCOMPARE(readByte(toParent[0], 10000), 'A');
-    QCOMPARE(kv_named_mutex_acquire_nb(&m), KV_ERR_WAIT_TIMEOUT); // the child holds it
-    QCOMPARE(write(toChild[1], "R", 1), ssize_t(1));
-    QCOMPARE(exitCodeOf(child), 0);
-    QCOMPARE(kv_named_mutex_acquire_nb(&m), 0);
-
-    // Held by the parent at the fork: the child does not hold it.
-    const pid_t second = fork();
-    QVERIFY(second >= 0);
-    if (second == 0) {
-        if (kv_named_mutex_release(&m) != EOVERFLOW)
-            _exit(2);
-        if (kv_named_mutex_acquire_nb(&m) != KV_ERR_WAIT_TIMEOUT)
-            _exit(3);
-        _exit(0);
-    }
-    QCOMPARE(exitCodeOf(second), 0);
-    QCOMPARE(kv_named_mutex_release(&m), 0);
-    close(toParent[0]);
-    close(toChild[1]);
-    QCOMPARE(kv_named_mutex_destroy(&m), 0);
+    // Forking is the point here: in a child of its own, which has one thread.
+    QCOMPARE(korvel::test::runChild("forkWithNamedMutex", { uniqueName("inherited").toStdString() }), 0);
 }
 
 // The failure line shows both addresses in hexadecimal with one "0x" each.
@@ -701,5 +721,5 @@ void TestKvSync::semaphoreAcrossThreads()
     QCOMPARE(kv_sem_destroy(&s), 0);
 }
 
-QTEST_GUILESS_MAIN(TestKvSync)
+KORVEL_TEST_MAIN_GUILESS(TestKvSync)
 #include "test_kv_sync.moc"

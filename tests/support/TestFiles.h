@@ -24,6 +24,14 @@ inline QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The whole file, or "<missing>" when it cannot be read: where an empty file
+// must not pass for a missing one.
+inline QByteArray fileOrMissing(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
 // Names in a folder, hidden ones included, sorted.
 inline QStringList entries(const QString& folder)
 {
