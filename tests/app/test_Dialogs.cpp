@@ -20,6 +20,7 @@
 #include <QMovie>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -525,5 +526,6 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDialogs)
+// Settings the dialogs save go to the test's own store, never the user's.
+QTEST_MAIN_WRAPPER(TestDialogs, QStandardPaths::setTestModeEnabled(true); QTEST_MAIN_SETUP())
 #include "test_Dialogs.moc"

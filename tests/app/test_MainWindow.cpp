@@ -38,6 +38,7 @@
 #include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -1246,6 +1247,8 @@ int main(int argc, char* argv[])
     // A long run ending in the background would send a notice to the desktop
     // the tests run on; without a session bus it is skipped quietly.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    // The window saves its settings: into the test's own store, never the user's.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication app(appArgc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationName(QStringLiteral("Crypt"));

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -32,6 +33,10 @@ private slots:
     {
         QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
         QCoreApplication::setApplicationName(QStringLiteral("Crypt"));
+        const QString store = QSettings().fileName();
+        QVERIFY2(store.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                && store.contains(QStringLiteral("/.qttest/")),
+            qPrintable(store));
     }
 
     void init()
@@ -239,5 +244,6 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSettingsDialog)
+// The tests clear the settings: never those of whoever runs them.
+QTEST_MAIN_WRAPPER(TestSettingsDialog, QStandardPaths::setTestModeEnabled(true); QTEST_MAIN_SETUP())
 #include "test_SettingsDialog.moc"
