@@ -26,12 +26,12 @@ run: build
 	exec $(BUILD)/app/korvelcrypt $(ARGS)
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure --timeout 120 -j $(JOBS)
 
 sanitize: deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON $(CMAKE_ARGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE nosanitize
+	ctest --test-dir $(SAN_BUILD) --output-on-failure --timeout 480 -j $(JOBS) -LE nosanitize
 
 # libFuzzer targets: each runs FUZZ_SECONDS (the envelope target FUZZ_ENVELOPE_SECONDS)
 # from its seed corpus; the libraries they exercise are instrumented for coverage too.
