@@ -87,10 +87,7 @@ void InterruptWatcher::onReadable()
             continue;
         if (n <= 0)
             return;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (m_firstSignal == 0)
-                m_firstSignal = bytes[i];
+        for (ssize_t i = 0; i < n; ++i)
             emit interrupted(bytes[i]);
-        }
     }
 }

@@ -30,9 +30,6 @@ public:
     // Back to the immediate mode.
     ~InterruptWatcher() override;
 
-    // The first signal received while watching, or 0.
-    int firstSignal() const { return m_firstSignal; }
-
 signals:
     void interrupted(int signalNumber);
 
@@ -40,5 +37,4 @@ private:
     void onReadable();
 
     std::unique_ptr<QSocketNotifier> m_notifier;
-    int m_firstSignal = 0;
 };
