@@ -10,7 +10,10 @@
  * a size-limited file that rotates through ten numbered files. The time is taken
  * in 64-bit seconds (localtime_r), so lines written after January 2038 carry
  * their true date; the 32-bit kv_time_localtime is not used here. A forked child
- * writes its own process and thread id. For the name
+ * writes its own process and thread id. A fork never waits for another thread's
+ * line (which may be blocked on a full pipe): a child forked while another
+ * thread was in the middle of a line writes no lines until its log is closed
+ * and opened again. For the name
  * dir/app.log the lines go to dir/app.N.log (N = 0..9; a name without a dot
  * gives dir/app.N), and dir/app.log is a hard link to the file in use. The
  * numbered files are opened without following a symbolic link and without

@@ -1,7 +1,10 @@
 /*
  * Korvel platform runtime: processes and the environment.
  *
- * Children are started with fork and exec. A command line is split into
+ * Children are started with fork and exec; everything the child needs, the
+ * search of PATH included, is prepared before the fork, and between the two the
+ * child makes only async-signal-safe calls, so these functions may be called
+ * from a program with threads. A command line is split into
  * arguments as a shell would for plain words: blanks and tabs separate them,
  * double or single quotes group (no expansion of any kind), and outside single
  * quotes a backslash makes a following backslash or quote literal. The program
