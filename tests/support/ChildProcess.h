@@ -14,8 +14,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace korvel::test {
@@ -78,9 +80,14 @@ bool failSystemCall(long number, int error);
 
 // QTEST_GUILESS_MAIN that runs a child's step instead of the tests when the
 // program was started as a child (the file includes QtTest first). The step
-// finds the application object made, as the tests do.
+// finds the application object made, as the tests do; the child then ends at
+// once, its output flushed, without the teardown (or leak report) of a whole
+// test program.
 #define KORVEL_TEST_MAIN_GUILESS(TestObject)                                                                           \
     QTEST_MAIN_WRAPPER(                                                                                                \
         TestObject,                                                                                                    \
         QTEST_QAPP_SETUP(QCoreApplication) if (const int childStatus = korvel::test::childMain(argc, argv);            \
-                                               childStatus >= 0) return childStatus;)
+                                               childStatus >= 0) {                                                     \
+            fflush(nullptr);                                                                                           \
+            _exit(childStatus);                                                                                        \
+        })
