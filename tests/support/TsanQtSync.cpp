@@ -8,6 +8,8 @@
 // acquire after it is taken or waited for). They add no ordering that Qt does not
 // give; readers of one QReadWriteLock are ordered among themselves too, which can
 // only hide a race between two readers that both only read.
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMetaObject>
 #include <QMutex>
 #include <QReadWriteLock>
@@ -110,4 +112,49 @@ bool QThread::wait(QDeadlineTimer deadline)
     if (ended)
         __tsan_acquire(this);
     return ended;
+}
+
+// Queued calls to the main thread: a thread that emits a signal or invokes a
+// functor releases, the main thread acquires before it delivers an event. Qt
+// orders them the same way, through the receiving thread's posted-event list lock,
+// which ThreadSanitizer cannot see.
+namespace {
+
+char g_posted;
+
+class QueuedCallOrder : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Before the event is read: a posted event was made by the posting thread.
+        __tsan_acquire(&g_posted);
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Filters on the application see every event of the main thread's objects.
+void installQueuedCallOrder()
+{
+    QCoreApplication::instance()->installEventFilter(new QueuedCallOrder);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installQueuedCallOrder)
+
+void QMetaObject::activate(QObject* sender, const QMetaObject* metaObject, int localSignalIndex, void** argv)
+{
+    static const auto activateReal
+        = real<void (*)(QObject*, const QMetaObject*, int, void**)>("_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
+    __tsan_release(&g_posted);
+    activateReal(sender, metaObject, localSignalIndex, argv);
+}
+
+bool QMetaObject::invokeMethodImpl(
+    QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type, void* ret)
+{
+    static const auto invokeReal = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
+        "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    __tsan_release(&g_posted);
+    return invokeReal(object, slot, type, ret);
 }
