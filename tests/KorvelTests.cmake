@@ -1,6 +1,8 @@
 # Time limits: each test's limit is near its real need, so that a hang fails
 # fast; the instrumented builds run several times slower and scale them.
-if(KORVEL_SANITIZE OR KORVEL_TSAN)
+if(KORVEL_TSAN)
+  set(KORVEL_TEST_TIME_SCALE 10)
+elseif(KORVEL_SANITIZE)
   set(KORVEL_TEST_TIME_SCALE 4)
 else()
   set(KORVEL_TEST_TIME_SCALE 1)

@@ -9,7 +9,8 @@ namespace kv::internal {
 namespace {
 
 // Shared body: the result vsnprintf gave, or a negative value after emptying the buffer.
-int formatInto(char* buffer, size_t size, const char* format, va_list args)
+// The callers' format strings are checked at their own calls.
+__attribute__((format(printf, 3, 0))) int formatInto(char* buffer, size_t size, const char* format, va_list args)
 {
     if (size == 0)
         return vsnprintf(nullptr, 0, format, args);
@@ -40,7 +41,11 @@ int boundedFormat(char* buffer, size_t size, const char* format, ...)
 
 int boundedFormatV(char* buffer, size_t size, const char* format, va_list args)
 {
+    // The log writer's callers pass literal formats, checked at their calls (KV_PRINTF).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     const int needed = formatInto(buffer, size, format, args);
+#pragma GCC diagnostic pop
     if (size > 0 && needed >= 0 && static_cast<size_t>(needed) >= size)
         return static_cast<int>(size);
     return needed;

@@ -546,7 +546,6 @@ void TestZervcrypto::candidatePassphrases()
     zervcrypto_file_decrypt_close(&s);
 }
 
-
 void TestZervcrypto::inspect_data()
 {
     QTest::addColumn<QByteArray>("file");
@@ -560,20 +559,19 @@ void TestZervcrypto::inspect_data()
                                     << 5000ull << 0u << 120u;
     EnvelopeOptions three;
     three.passphrases = { "a", "b", "c" };
-    QTest::newRow("two key records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, three))
-                                     << ZERVCRYPTO_OK << 5000ull << 2u << 120u + 2 * 24u;
+    QTest::newRow("two key records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, three)) << ZERVCRYPTO_OK
+                                     << 5000ull << 2u << 120u + 2 * 24u;
     // Records after the header belong to the trailer, those before it do not.
     EnvelopeOptions records;
     records.leadingRecords = { ExtraRecord { 0x9100, Bytes(40, 1), false } };
     records.extraRecords = { ExtraRecord { 0x9000, Bytes(100, 0), false } };
     records.gapBytes = 77;
-    QTest::newRow("other records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, records))
-                                   << ZERVCRYPTO_OK << 5000ull << 0u << 120u + 108u;
+    QTest::newRow("other records") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, records)) << ZERVCRYPTO_OK
+                                   << 5000ull << 0u << 120u + 108u;
     EnvelopeOptions declared;
     declared.declaredSize = 1ull << 40;
-    QTest::newRow("declared size as written")
-        << korvel::test::toBytes(korvel::test::makeEnvelope(plain, declared)) << ZERVCRYPTO_OK << (1ull << 40) << 0u
-        << 120u;
+    QTest::newRow("declared size as written") << korvel::test::toBytes(korvel::test::makeEnvelope(plain, declared))
+                                              << ZERVCRYPTO_OK << (1ull << 40) << 0u << 120u;
     QTest::newRow("empty plaintext, two key records")
         << korvel::test::toBytes(korvel::test::makeEnvelope({}, three)) << ZERVCRYPTO_OK << 0ull << 2u << 168u;
     QTest::newRow("not an envelope") << QByteArray("plain words").repeated(30) << ZERVCRYPTO_ECORRUPT << 0ull << 0u
