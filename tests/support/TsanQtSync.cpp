@@ -148,6 +148,9 @@ void QMetaObject::activate(QObject* sender, const QMetaObject* metaObject, int l
         = real<void (*)(QObject*, const QMetaObject*, int, void**)>("_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
     __tsan_release(&g_posted);
     activateReal(sender, metaObject, localSignalIndex, argv);
+    // Again after the events it posted were made; a main thread that is already
+    // awake can take one before this, which Qt orders by a lock it alone sees.
+    __tsan_release(&g_posted);
 }
 
 bool QMetaObject::invokeMethodImpl(
@@ -156,5 +159,7 @@ bool QMetaObject::invokeMethodImpl(
     static const auto invokeReal = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
     __tsan_release(&g_posted);
-    return invokeReal(object, slot, type, ret);
+    const bool invoked = invokeReal(object, slot, type, ret);
+    __tsan_release(&g_posted);
+    return invoked;
 }
