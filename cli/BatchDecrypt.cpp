@@ -5,7 +5,9 @@
 #include "cli/ProgressLine.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/FileIdentity.h"
 #include "engine/FileLoading.h"
+#include "engine/SourceRemover.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -23,6 +25,38 @@ constexpr int kProgressIntervalMs = 100;
 constexpr int kJournalIntervalMs = 1000;
 // Paths handed to the manager at a time.
 constexpr qsizetype kAddChunk = 4096;
+
+// A name as ls -b prints it: a backslash doubled, tabs, newlines and the other
+// control characters as C escapes ("\t", "\n", "\033"), so that no name can
+// break a line of the output in two or forge one. --json needs none of this.
+QString escapedName(const QString& name)
+{
+    QString escaped;
+    escaped.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t code = c.unicode();
+        switch (code) {
+        case u'\\':
+            escaped += QStringLiteral("\\\\");
+            break;
+        case u'\t':
+            escaped += QStringLiteral("\\t");
+            break;
+        case u'\n':
+            escaped += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            escaped += QStringLiteral("\\r");
+            break;
+        default:
+            if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
+                escaped += QStringLiteral("\\%1").arg(static_cast<int>(code), 3, 8, QLatin1Char('0'));
+            else
+                escaped += c;
+        }
+    }
+    return escaped;
+}
 
 double roundedSeconds(qint64 ms)
 {
@@ -42,6 +76,13 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
     m_manager->setVerifyOnly(settings.verifyOnly);
     m_manager->setOutputRoot(settings.outputRoot);
+    if (Journal* journal = settings.journal; journal && settings.deleteEncrypted && !settings.verifyOnly) {
+        // A source is recorded, on disk, before it goes: a crash between the two
+        // leaves a recorded source, which the next run deletes (removeRecorded()).
+        m_manager->setBeforeSourceRemoval([journal](const CryptTask* task, QString* reason) {
+            return journal->recordDurably(task->source(), task->destination(), reason);
+        });
+    }
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -118,6 +159,35 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     if (duplicates > 0 && !m_settings.quiet && !m_settings.json)
         printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates));
     return added;
+}
+
+int BatchDecrypt::removeRecorded(const QStringList& sources)
+{
+    if (!m_settings.journal || sources.isEmpty())
+        return 0;
+    const QHash<QString, QString> destinations = m_settings.journal->destinationsOf(sources);
+    for (const QString& source : sources) {
+        const QString destination = destinations.value(source);
+        CryptTask task(source);
+        task.setDestination(destination);
+        // The file there now is the one recorded: nothing decrypted it in this run.
+        task.setSourceIdentity(FileIdentity::ofPath(source));
+        SourceRemover::Outcome outcome;
+        if (destination.isEmpty()) {
+            outcome.removal = SourceRemover::Removal::Failed;
+            outcome.reason = QStringLiteral("no plaintext recorded");
+        } else {
+            outcome = SourceRemover::dispose(&task, source, true, false);
+        }
+        if (outcome.removal == SourceRemover::Removal::Removed) {
+            ++m_recordedRemoved;
+        } else if (outcome.removal != SourceRemover::Removal::Missing) {
+            ++m_problems;
+            printErr(QStringLiteral("'%1' is recorded as decrypted but was kept: %2")
+                         .arg(source, outcome.reason.isEmpty() ? QStringLiteral("it changed") : outcome.reason));
+        }
+    }
+    return m_recordedRemoved;
 }
 
 QString BatchDecrypt::skippedMessage(const FileLoading::Skipped& skipped)
@@ -206,8 +276,10 @@ void BatchDecrypt::journalRecord(const CryptTask* task)
 {
     QString error;
     // Under the name it was found by and, after a rename, under its new name,
-    // which a rerun finds.
-    bool ok = m_settings.journal->record(task->source(), task->destination(), &error);
+    // which a rerun finds; a deleted source was recorded before it went.
+    bool ok = task->sourceDeleted.load() && m_settings.journal->contains(task->source())
+        ? true
+        : m_settings.journal->record(task->source(), task->destination(), &error);
     if (ok && task->loadedSource() != task->source())
         ok = m_settings.journal->record(task->loadedSource(), task->destination(), &error);
     if (!ok && !m_journalFailed) {
@@ -290,22 +362,23 @@ void BatchDecrypt::printTask(
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
         return;
     }
+    const QString shownSource = escapedName(source);
     switch (outcome) {
     case Outcome::Finished:
         // A test has no destination to name.
         if (!m_settings.quiet)
-            printOut((
-                QStringLiteral("OK\t") + source + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + destination))
+            printOut((QStringLiteral("OK\t") + shownSource
+                + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + escapedName(destination)))
                          .toUtf8());
         break;
     case Outcome::Failed:
         if (!reason.isEmpty())
             message += QStringLiteral(" (%1)").arg(reason);
-        printOut((QStringLiteral("FAILED\t") + source + QLatin1Char('\t') + message).toUtf8());
+        printOut((QStringLiteral("FAILED\t") + shownSource + QLatin1Char('\t') + escapedName(message)).toUtf8());
         break;
     case Outcome::Cancelled:
         if (!m_settings.quiet)
-            printOut((QStringLiteral("CANCELLED\t") + source).toUtf8());
+            printOut((QStringLiteral("CANCELLED\t") + shownSource).toUtf8());
         break;
     }
 }
@@ -402,6 +475,7 @@ void BatchDecrypt::printSummary(double seconds)
         object.insert(QStringLiteral("missing"), m_missing);
         object.insert(QStringLiteral("skipped"), m_skipped);
         object.insert(QStringLiteral("journaled"), m_journaled);
+        object.insert(QStringLiteral("recordedDeleted"), m_recordedRemoved);
         object.insert(QStringLiteral("bytes"), m_totalBytes);
         object.insert(QStringLiteral("seconds"), seconds);
         object.insert(QStringLiteral("interrupted"), m_signal != 0);
@@ -417,6 +491,8 @@ void BatchDecrypt::printSummary(double seconds)
         line += QStringLiteral(", %1 skipped").arg(m_skipped);
     if (m_journaled > 0)
         line += QStringLiteral(", %1 done before").arg(m_journaled);
+    if (m_recordedRemoved > 0)
+        line += QStringLiteral(" (%1 of their sources deleted now)").arg(m_recordedRemoved);
     if (m_signal != 0)
         line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
     printOut(line.toUtf8());

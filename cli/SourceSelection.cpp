@@ -27,7 +27,13 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
                 });
             if (settings.journal) {
                 const qsizetype before = group.files.size();
-                group.keepOnly([&](const QString& file, qsizetype) { return !settings.journal->contains(file); });
+                group.keepOnly([&](const QString& file, qsizetype) {
+                    if (!settings.journal->contains(file))
+                        return true;
+                    if (settings.keepRecorded)
+                        selection->recorded.append(file);
+                    return false;
+                });
                 selection->journaled += static_cast<int>(before - group.files.size());
             }
         }

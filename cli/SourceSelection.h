@@ -23,11 +23,15 @@ public:
         int shardIndex = 0; // 1..shardCount, 0 for every source
         int shardCount = 0;
         const Journal* journal = nullptr; // its sources are left out
+        // The journal's sources that are still there are kept in
+        // Selection::recorded (sources to delete, --delete-encrypted).
+        bool keepRecorded = false;
     };
 
     struct Selection {
         FileLoading::Result found; // what is left to work on
         int journaled = 0; // sources left out because the journal records them
+        QStringList recorded; // those of them, when Settings::keepRecorded
     };
 
     // Finds and filters. The files a list names are taken as those found in

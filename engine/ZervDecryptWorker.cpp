@@ -2,6 +2,7 @@
 
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
+#include "engine/FileIdentity.h"
 #include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
@@ -135,6 +136,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         task->setStatus(Task::DECRYPTING);
         m_source = task->source();
         m_destination = task->destination();
+        m_outputRoot = task->outputRoot();
         m_passphrases = task->passphraseHolders();
         m_verifyOnly = task->verifyOnly.load();
     }
@@ -160,6 +162,7 @@ void ZervDecryptWorker::reset()
     m_verifyOnly = false;
     m_source = QString();
     m_destination = QString();
+    m_outputRoot = QString();
     m_task = nullptr;
     m_message = QString();
     m_reason = QString();
@@ -246,6 +249,23 @@ int ZervDecryptWorker::publish(OutputFile* out)
     return error;
 }
 
+int ZervDecryptWorker::syncFolders() const
+{
+    QString folder = QFileInfo(m_destination).absolutePath();
+    if (const int error = SafeFile::syncFolder(folder))
+        return error;
+    const QString below = m_outputRoot + QLatin1Char('/');
+    if (m_outputRoot.isEmpty() || (folder != m_outputRoot && !folder.startsWith(below)))
+        return 0;
+    while (folder != m_outputRoot && folder.size() > 1) {
+        folder = QFileInfo(folder).absolutePath();
+        if (const int error = SafeFile::syncFolder(folder))
+            return error;
+    }
+    // The output folder itself may have been made by this run.
+    return SafeFile::syncFolder(QFileInfo(m_outputRoot).absolutePath());
+}
+
 void ZervDecryptWorker::fail(int code, const QString& message)
 {
     m_resultCode = code;
@@ -310,8 +330,11 @@ bool ZervDecryptWorker::openDecryptor()
     const EncodedPassphrases candidates(m_passphrases);
     const unsigned opened = zervcrypto_file_decrypt_open_any(
         m_decryptor, candidates.data(), candidates.count(), m_source.toUtf8().constData(), &matched, nullptr);
-    if (opened == ZERVCRYPTO_OK && m_task)
+    if (opened == ZERVCRYPTO_OK && m_task) {
         m_task->passphraseIndex.store(static_cast<int>(matched));
+        // The file actually read, whatever its name leads to later.
+        m_task->setSourceIdentity(FileIdentity::ofDescriptor(kv_file_desc(&m_decryptor->file)));
+    }
     if (opened != ZERVCRYPTO_OK) {
         kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
         fail(static_cast<int>(opened), QString::fromUtf8(m_decryptor->error_text));
@@ -433,7 +456,7 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
     }
     out->published = true;
     if (durable) {
-        if (const int error = SafeFile::syncFolder(QFileInfo(m_destination).absolutePath())) {
+        if (const int error = syncFolders()) {
             // The name might not survive a crash: the task fails, so its source is
             // kept; the complete plaintext stays where it is.
             failWriting(DestinationUnwritable, error);

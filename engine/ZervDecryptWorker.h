@@ -115,12 +115,17 @@ private:
     // Gives the output its final name without replacing anything: the task's
     // destination, or the next free name of its "(decrypted)" sequence. 0 or errno.
     int publish(OutputFile* out);
+    // Flushes the names that lead to the published output: its folder's entries
+    // and, below an output folder, those of every folder up to the output
+    // folder's parent (any of them may have been made for it). 0 or errno.
+    int syncFolders() const;
     void closeDecryptor();
 
     const int m_id;
     CryptTask* m_task = nullptr;
     QString m_source;
     QString m_destination;
+    QString m_outputRoot; // the task's output folder, or empty
     // The task's candidates, tried in order; never copied here.
     QList<std::shared_ptr<const Passphrase>> m_passphrases;
     bool m_verifyOnly = false; // decrypt to the end, write nothing
