@@ -116,6 +116,17 @@ void DecryptManager::reportError(const QString& text)
     emit error(text);
 }
 
+void DecryptManager::sweepOnce(const QString& folder)
+{
+    {
+        QWriteLocker locker(&m_lock);
+        if (m_sweptFolders.contains(folder))
+            return;
+        m_sweptFolders.insert(folder);
+    }
+    SafeFile::removeStaleTemporaries(folder);
+}
+
 void DecryptManager::reportSourceChanged(const QString& source)
 {
     kv_log("Source changed during decryption: %s", utf8(source).constData());
@@ -307,6 +318,11 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
+    // What a killed run left in the folders this one writes to goes, once
+    // nobody holds it.
+    sweepOnce(QFileInfo(destination).absolutePath());
+    if (!root.isEmpty())
+        sweepOnce(QFileInfo(path).absolutePath());
     assignPassphrases(task, passphrase);
     return task;
 }

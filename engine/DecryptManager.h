@@ -177,6 +177,9 @@ private:
     // "Source changed during decryption": the source was kept.
     void reportSourceChanged(const QString& source);
     SourceRemover::BeforeRemoval beforeSourceRemoval() const;
+    // Removes the stale temporaries in folder (SafeFile::removeStaleTemporaries())
+    // the first time a task of this manager writes there.
+    void sweepOnce(const QString& folder);
     // Under the lock: a run is on (the dispatch loop active or a worker busy).
     bool decryptingLocked() const;
     // Under the lock held by locker (a QReadLocker or QWriteLocker): while a run
@@ -225,6 +228,7 @@ private:
     QSet<const CryptTask*> m_disposingTasks;
     SourceRemover m_remover;
     SourceRemover::BeforeRemoval m_beforeSourceRemoval;
+    QSet<QString> m_sweptFolders; // folders sweepOnce() has seen
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.
     std::atomic<bool> m_deleteExpected { false };

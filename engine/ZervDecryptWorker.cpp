@@ -57,6 +57,7 @@ struct ZervDecryptWorker::OutputFile {
     std::unique_ptr<uint8_t[]> buffer;
     size_t used = 0;
     int error = 0; // errno of the write that failed
+    int heldCopy = -1; // the hidden copy of an unnamed output, kept locked until it has its name
 
     bool write(const uint8_t* data, size_t length)
     {
@@ -97,8 +98,16 @@ struct ZervDecryptWorker::OutputFile {
         fd = -1;
         if (!published && !temporary.isEmpty())
             QFile::remove(temporary);
+        if (heldCopy >= 0)
+            ::close(heldCopy);
+        heldCopy = -1;
     }
 };
+
+bool ZervDecryptWorker::writesHiddenTemporaries()
+{
+    return g_linkingFails.load();
+}
 
 ZervDecryptWorker::ZervDecryptWorker(int id, QObject* parent)
     : QThread(parent)
@@ -220,13 +229,16 @@ int ZervDecryptWorker::publish(OutputFile* out)
     const auto place = [&](const QString& name) {
         if (out->temporary.isEmpty()) {
             const int error = SafeFile::linkNoReplace(out->fd, name);
-            if (error == 0 || error == EEXIST)
+            // A name too long, a folder gone, no room: the task's own failure.
+            if (error == 0 || error == EEXIST || !SafeFile::linkingUnavailable(error, name))
                 return error;
             // Linking goes through /proc, which a chroot or a small container may
             // lack: the data moves to a hidden temporary, which is renamed instead.
-            if (const int copyError = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary))
+            if (const int copyError
+                = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary, &out->heldCopy))
                 return copyError;
-            g_linkingFails.store(true);
+            if (error == ENOENT)
+                g_linkingFails.store(true);
         }
         return SafeFile::renameNoReplace(out->temporary, name);
     };

@@ -75,6 +75,10 @@ public:
     // of small files would each wait for the disk).
     void setDeletionFlag(const std::atomic<bool>* deletesSources) { m_deletesSources = deletesSources; }
 
+    // Whether this process writes its outputs as hidden temporaries, because
+    // linking an unnamed file failed for want of /proc.
+    static bool writesHiddenTemporaries();
+
     bool isCancelled() const { return m_cancelled.load(); }
     // Safe from any thread; the worker notices after its next write.
     void setCancelled(bool cancelled) { m_cancelled.store(cancelled); }

@@ -349,6 +349,10 @@ private slots:
             << "Could not write to destination. - Code: -1" << false << "No such file or directory";
         QTest::newRow("read failure keeps partial output")
             << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true << "";
+        // The name's own fault: not taken for a missing /proc.
+        QTest::newRow("destination name over the limit")
+            << "longname" << int(ZervDecryptWorker::DestinationUnwritable)
+            << "Could not write to destination. - Code: -1" << false << "File name too long";
     }
 
     void failures()
@@ -380,6 +384,8 @@ private slots:
             passphrase = QStringLiteral("wrong");
         if (kind == QLatin1String("nofolder"))
             destination = path(QStringLiteral("no/such/folder/in.bin"));
+        if (kind == QLatin1String("longname"))
+            destination = path(QString(300, QLatin1Char('n')));
 
         ZervDecryptWorker worker(0);
         QSignalSpy completed(&worker, &ZervDecryptWorker::completed);
@@ -405,11 +411,13 @@ private slots:
         } else {
             QVERIFY(!QFile::exists(destination));
         }
-        // No temporary file is left behind.
+        // No temporary file is left behind, and later outputs are still linked
+        // into place, not written as hidden temporaries.
         for (const QString& name : entries(m_dir.path()))
             QVERIFY2(!name.startsWith(QLatin1Char('.')), qPrintable(name));
         if (outputKept)
             QCOMPARE(entries(m_dir.path()), expected);
+        QVERIFY(!ZervDecryptWorker::writesHiddenTemporaries());
     }
 
     // The overlapped path, also when it steps aside part-way, leaves exactly what
