@@ -3,6 +3,7 @@
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
 #include "engine/FileIdentity.h"
+#include "engine/OutputPermissions.h"
 #include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
@@ -237,6 +238,9 @@ int ZervDecryptWorker::publish(OutputFile* out)
             if (const int copyError
                 = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary, &out->heldCopy))
                 return copyError;
+            if (const int permissionError
+                = OutputPermissions::follow(out->heldCopy, kv_file_desc(&m_decryptor->file), out->mode))
+                return permissionError;
             if (error == ENOENT)
                 g_linkingFails.store(true);
         }
@@ -370,6 +374,11 @@ bool ZervDecryptWorker::openOutput(OutputFile* out)
         out->fd = SafeFile::createTemporary(folder, &out->temporary, out->mode);
     if (out->fd < 0) {
         failWriting(DestinationUnwritable, errno); // its text is fixed; the message stays as it is
+        return false;
+    }
+    // The envelope's group and access ACL, before a byte of plaintext is in it.
+    if (const int error = OutputPermissions::follow(out->fd, kv_file_desc(&m_decryptor->file), out->mode)) {
+        failWriting(DestinationUnwritable, error);
         return false;
     }
     out->buffer = std::make_unique<uint8_t[]>(kOutputBufferSize);
