@@ -26,36 +26,11 @@ constexpr int kJournalIntervalMs = 1000;
 // Paths handed to the manager at a time.
 constexpr qsizetype kAddChunk = 4096;
 
-// A name as ls -b prints it: a backslash doubled, tabs, newlines and the other
-// control characters as C escapes ("\t", "\n", "\033"), so that no name can
-// break a line of the output in two or forge one. --json needs none of this.
+// A name as ls -b prints it, so that no name can break a line of the output in
+// two or forge one. --json needs none of this.
 QString escapedName(const QString& name)
 {
-    QString escaped;
-    escaped.reserve(name.size());
-    for (const QChar c : name) {
-        const char16_t code = c.unicode();
-        switch (code) {
-        case u'\\':
-            escaped += QStringLiteral("\\\\");
-            break;
-        case u'\t':
-            escaped += QStringLiteral("\\t");
-            break;
-        case u'\n':
-            escaped += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            escaped += QStringLiteral("\\r");
-            break;
-        default:
-            if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
-                escaped += QStringLiteral("\\%1").arg(static_cast<int>(code), 3, 8, QLatin1Char('0'));
-            else
-                escaped += c;
-        }
-    }
-    return escaped;
+    return FileLoading::escapedName(name.toUtf8());
 }
 
 double roundedSeconds(qint64 ms)
@@ -117,6 +92,30 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     // behind the progress line and the byte counts.
     m_skipped += found.notEnvelopes;
     m_journaled += journaled;
+    // Never passed over in silence: a name the manager cannot be given fails.
+    for (const FileLoading::Undecodable& entry : found.undecodable) {
+        ++m_total;
+        ++m_failed;
+        const QString shown = FileLoading::escapedName(entry.path);
+        const QString message = entry.folder
+            ? QStringLiteral("Folder name is not valid UTF-8; its files were not searched")
+            : QStringLiteral("Name is not valid UTF-8; not decrypted");
+        if (m_settings.json) {
+            QJsonObject object;
+            object.insert(QStringLiteral("type"), QStringLiteral("task"));
+            object.insert(QStringLiteral("source"), shown);
+            object.insert(QStringLiteral("destination"), QJsonValue(QJsonValue::Null));
+            object.insert(QStringLiteral("status"), QStringLiteral("failed"));
+            object.insert(QStringLiteral("message"), message);
+            object.insert(QStringLiteral("reason"), QJsonValue(QJsonValue::Null));
+            object.insert(QStringLiteral("bytes"), 0);
+            object.insert(QStringLiteral("seconds"), 0.0);
+            object.insert(QStringLiteral("passphrase"), QJsonValue(QJsonValue::Null));
+            printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        } else {
+            printOut((QStringLiteral("FAILED\t") + shown + QLatin1Char('\t') + message).toUtf8());
+        }
+    }
     for (const FileLoading::Skipped& skipped : found.skipped) {
         ++m_missing;
         printErr(skippedMessage(skipped));

@@ -635,6 +635,14 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders_data()
         << QStringList { "renamed" } << 0
         << QList<QByteArray> { "OK\trenamed/scan\tDIR/renamed/scan(decrypted)", "1 finished, 0 failed, 1 total" }
         << QStringList { "renamed/scan(decrypted)", "renamed/scan.korvel-env" };
+    // Names from older systems (Latin-1 bytes) are failures with their reason, never passed over.
+    QTest::newRow("names that are not UTF-8")
+        << QStringList { "latin" } << 1
+        << QList<
+               QByteArray> { "FAILED\tDIR/latin/alt\\351\tFolder name is not valid UTF-8; its files were not searched",
+               "FAILED\tDIR/latin/caf\\351.txt.korvel-env\tName is not valid UTF-8; not decrypted",
+               "OK\tlatin/ok.txt.korvel-env\tDIR/latin/ok.txt", "1 finished, 2 failed, 3 total" }
+        << QStringList { "latin/ok.txt", "latin/ok.txt.korvel-env" }; // and the two names Qt cannot list
 }
 
 void TestKorvelcryptCli::onlyEnvelopesFromFolders()
@@ -652,6 +660,12 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders()
     QVERIFY(writePlain(dir + "/half/sub/photo.jpg", QByteArray(100, '\xB1')));
     QVERIFY(writeEnvelope(dir + "/half/sub/todo.txt.korvel-env", "still to do"));
     QVERIFY(writeEnvelope(dir + "/renamed/scan", "an envelope under another name"));
+    QVERIFY(writeEnvelope(dir + "/latin/ok.txt.korvel-env", "fine"));
+    QVERIFY(writeEnvelope(dir + "/latin/tmp/caf.korvel-env", "café"));
+    QVERIFY(writeEnvelope(dir + "/latin/tmp/deep.txt.korvel-env", "deep"));
+    const QByteArray latin = QFile::encodeName(dir + "/latin/");
+    QCOMPARE(::rename((latin + "tmp/caf.korvel-env").constData(), (latin + "caf\xe9.txt.korvel-env").constData()), 0);
+    QCOMPARE(::rename((latin + "tmp").constData(), (latin + "alt\xe9").constData()), 0);
 
     const Result result = runCli(passphraseFileArgs(dir) << args, dir);
     QCOMPARE(result.status, status);
@@ -668,6 +682,11 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders()
         file.prepend(folder + '/');
     QCOMPARE(files, after);
     QCOMPARE(readAll(dir + "/half/done.txt"), QByteArray("decrypted by an earlier run"));
+    // The names that are not UTF-8 are left as they were, and given readable ones
+    // again so that the folder can be removed.
+    QCOMPARE(::rename((latin + "caf\xe9.txt.korvel-env").constData(), (latin + "caf.korvel-env").constData()), 0);
+    QCOMPARE(::rename((latin + "alt\xe9").constData(), (latin + "alt").constData()), 0);
+    QVERIFY(QFileInfo::exists(dir + "/latin/alt/deep.txt.korvel-env"));
 
     // Once more, as JSON: the plaintext the first run wrote is skipped as well.
     if (args == QStringList { "half" }) {
