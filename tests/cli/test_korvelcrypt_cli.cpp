@@ -1590,6 +1590,11 @@ void TestKorvelcryptCli::filesFrom_data()
         << 0 << QStringList() << QByteArray("2 finished, 0 failed, 2 total");
     QTest::newRow("an empty list") << QByteArray() << QStringList { "--files-from", "LIST" } << 0 << QStringList()
                                    << QByteArray("0 finished, 0 failed, 0 total");
+    // A listed name that is not UTF-8 fails with its reason, not as missing.
+    QTest::newRow("a name that is not UTF-8")
+        << QByteArray("archive/caf\xe9.txt.korvel-env\narchive/a.txt.korvel-env\n")
+        << QStringList { "--files-from", "LIST" } << 1 << QStringList { "archive/a.txt" }
+        << QByteArray("1 finished, 1 failed, 2 total");
 }
 
 // --files-from takes the paths a file or standard input lists: folders as on the
@@ -1620,6 +1625,10 @@ void TestKorvelcryptCli::filesFrom()
     for (const QString& name : written)
         QCOMPARE(readAll(dir + '/' + name), plaintextFor(QFileInfo(name).fileName()));
     QVERIFY2(result.lines().contains(summary), result.out.constData());
+    if (list.contains('\xe9'))
+        QVERIFY2(
+            result.lines().contains("FAILED\tarchive/caf\\351.txt.korvel-env\tName is not valid UTF-8; not decrypted"),
+            result.out.constData());
     // Each line names its source as the list or the command line did: by the
     // relative paths given, not by the absolute paths worked on.
     for (const QByteArray& line : result.lines()) {
