@@ -13,6 +13,7 @@ int main(int argc, char* argv[])
 {
     // Before any passphrase or plaintext is in memory.
     ProcessProtection::makeNonDumpable();
+    ProcessProtection::keepFileSizeLimitAWriteError();
     kv_log_set(0);
     kv_log("main()");
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));

@@ -5,7 +5,9 @@
 #include "cli/ProgressLine.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/FileIdentity.h"
 #include "engine/FileLoading.h"
+#include "engine/SourceRemover.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -23,6 +25,13 @@ constexpr int kProgressIntervalMs = 100;
 constexpr int kJournalIntervalMs = 1000;
 // Paths handed to the manager at a time.
 constexpr qsizetype kAddChunk = 4096;
+
+// A name as ls -b prints it, so that no name can break a line of the output in
+// two or forge one. --json needs none of this.
+QString escapedName(const QString& name)
+{
+    return FileLoading::escapedName(name.toUtf8());
+}
 
 double roundedSeconds(qint64 ms)
 {
@@ -42,6 +51,13 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObje
     DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
     m_manager->setVerifyOnly(settings.verifyOnly);
     m_manager->setOutputRoot(settings.outputRoot);
+    if (Journal* journal = settings.journal; journal && settings.deleteEncrypted && !settings.verifyOnly) {
+        // A source is recorded, on disk, before it goes: a crash between the two
+        // leaves a recorded source, which the next run deletes (removeRecorded()).
+        m_manager->setBeforeSourceRemoval([journal](const CryptTask* task, QString* reason) {
+            return journal->recordDurably(task->source(), task->destination(), reason);
+        });
+    }
     // Queued even though the manager lives on this thread: a completion is then
     // seen after the manager has renamed or deleted the source, and allFinished()
     // after the notifications of the last tasks.
@@ -76,6 +92,30 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     // behind the progress line and the byte counts.
     m_skipped += found.notEnvelopes;
     m_journaled += journaled;
+    // Never passed over in silence: a name the manager cannot be given fails.
+    for (const FileLoading::Undecodable& entry : found.undecodable) {
+        ++m_total;
+        ++m_failed;
+        const QString shown = FileLoading::escapedName(entry.path);
+        const QString message = entry.folder
+            ? QStringLiteral("Folder name is not valid UTF-8; its files were not searched")
+            : QStringLiteral("Name is not valid UTF-8; not decrypted");
+        if (m_settings.json) {
+            QJsonObject object;
+            object.insert(QStringLiteral("type"), QStringLiteral("task"));
+            object.insert(QStringLiteral("source"), shown);
+            object.insert(QStringLiteral("destination"), QJsonValue(QJsonValue::Null));
+            object.insert(QStringLiteral("status"), QStringLiteral("failed"));
+            object.insert(QStringLiteral("message"), message);
+            object.insert(QStringLiteral("reason"), QJsonValue(QJsonValue::Null));
+            object.insert(QStringLiteral("bytes"), 0);
+            object.insert(QStringLiteral("seconds"), 0.0);
+            object.insert(QStringLiteral("passphrase"), QJsonValue(QJsonValue::Null));
+            printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        } else {
+            printOut((QStringLiteral("FAILED\t") + shown + QLatin1Char('\t') + message).toUtf8());
+        }
+    }
     for (const FileLoading::Skipped& skipped : found.skipped) {
         ++m_missing;
         printErr(skippedMessage(skipped));
@@ -118,6 +158,35 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     if (duplicates > 0 && !m_settings.quiet && !m_settings.json)
         printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates));
     return added;
+}
+
+int BatchDecrypt::removeRecorded(const QStringList& sources)
+{
+    if (!m_settings.journal || sources.isEmpty())
+        return 0;
+    const QHash<QString, QString> destinations = m_settings.journal->destinationsOf(sources);
+    for (const QString& source : sources) {
+        const QString destination = destinations.value(source);
+        CryptTask task(source);
+        task.setDestination(destination);
+        // The file there now is the one recorded: nothing decrypted it in this run.
+        task.setSourceIdentity(FileIdentity::ofPath(source));
+        SourceRemover::Outcome outcome;
+        if (destination.isEmpty()) {
+            outcome.removal = SourceRemover::Removal::Failed;
+            outcome.reason = QStringLiteral("no plaintext recorded");
+        } else {
+            outcome = SourceRemover::dispose(&task, source, true, false);
+        }
+        if (outcome.removal == SourceRemover::Removal::Removed) {
+            ++m_recordedRemoved;
+        } else if (outcome.removal != SourceRemover::Removal::Missing) {
+            ++m_problems;
+            printErr(QStringLiteral("'%1' is recorded as decrypted but was kept: %2")
+                         .arg(source, outcome.reason.isEmpty() ? QStringLiteral("it changed") : outcome.reason));
+        }
+    }
+    return m_recordedRemoved;
 }
 
 QString BatchDecrypt::skippedMessage(const FileLoading::Skipped& skipped)
@@ -206,8 +275,10 @@ void BatchDecrypt::journalRecord(const CryptTask* task)
 {
     QString error;
     // Under the name it was found by and, after a rename, under its new name,
-    // which a rerun finds.
-    bool ok = m_settings.journal->record(task->source(), task->destination(), &error);
+    // which a rerun finds; a deleted source was recorded before it went.
+    bool ok = task->sourceDeleted.load() && m_settings.journal->contains(task->source())
+        ? true
+        : m_settings.journal->record(task->source(), task->destination(), &error);
     if (ok && task->loadedSource() != task->source())
         ok = m_settings.journal->record(task->loadedSource(), task->destination(), &error);
     if (!ok && !m_journalFailed) {
@@ -290,22 +361,23 @@ void BatchDecrypt::printTask(
         printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
         return;
     }
+    const QString shownSource = escapedName(source);
     switch (outcome) {
     case Outcome::Finished:
         // A test has no destination to name.
         if (!m_settings.quiet)
-            printOut((
-                QStringLiteral("OK\t") + source + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + destination))
+            printOut((QStringLiteral("OK\t") + shownSource
+                + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + escapedName(destination)))
                          .toUtf8());
         break;
     case Outcome::Failed:
         if (!reason.isEmpty())
             message += QStringLiteral(" (%1)").arg(reason);
-        printOut((QStringLiteral("FAILED\t") + source + QLatin1Char('\t') + message).toUtf8());
+        printOut((QStringLiteral("FAILED\t") + shownSource + QLatin1Char('\t') + escapedName(message)).toUtf8());
         break;
     case Outcome::Cancelled:
         if (!m_settings.quiet)
-            printOut((QStringLiteral("CANCELLED\t") + source).toUtf8());
+            printOut((QStringLiteral("CANCELLED\t") + shownSource).toUtf8());
         break;
     }
 }
@@ -402,6 +474,7 @@ void BatchDecrypt::printSummary(double seconds)
         object.insert(QStringLiteral("missing"), m_missing);
         object.insert(QStringLiteral("skipped"), m_skipped);
         object.insert(QStringLiteral("journaled"), m_journaled);
+        object.insert(QStringLiteral("recordedDeleted"), m_recordedRemoved);
         object.insert(QStringLiteral("bytes"), m_totalBytes);
         object.insert(QStringLiteral("seconds"), seconds);
         object.insert(QStringLiteral("interrupted"), m_signal != 0);
@@ -417,6 +490,8 @@ void BatchDecrypt::printSummary(double seconds)
         line += QStringLiteral(", %1 skipped").arg(m_skipped);
     if (m_journaled > 0)
         line += QStringLiteral(", %1 done before").arg(m_journaled);
+    if (m_recordedRemoved > 0)
+        line += QStringLiteral(" (%1 of their sources deleted now)").arg(m_recordedRemoved);
     if (m_signal != 0)
         line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
     printOut(line.toUtf8());

@@ -58,6 +58,12 @@ public:
     // with status 1. Returns the number of tasks queued.
     int load(const FileLoading::Result& found, int journaled = 0);
 
+    // Deletes the sources a journal records as decrypted whose plaintexts are in
+    // place (flushed to disk first): what a run killed between a source's record
+    // and its deletion left. A source whose plaintext is not there is kept, and
+    // said so. Returns how many were deleted.
+    int removeRecorded(const QStringList& sources);
+
     // The message for an input that contributed nothing.
     static QString skippedMessage(const FileLoading::Skipped& skipped);
 
@@ -122,6 +128,7 @@ private:
     int m_missing = 0;
     int m_skipped = 0; // files in folders that are no envelopes
     int m_journaled = 0; // sources the journal records as done before
+    int m_recordedRemoved = 0; // of them, deleted by removeRecorded()
     bool m_journalFailed = false; // said once
     int m_problems = 0; // sources that could not be renamed or deleted, and other manager errors
 

@@ -121,9 +121,14 @@ int CliRunner::run(const QStringList& arguments)
         if (isatty(STDOUT_FILENO) == 1 && !options.force())
             return usageError(QStringLiteral("standard output is a terminal; redirect it, or add --force to "
                                              "write the plaintext there."));
-        if (QFileInfo(options.paths().constFirst()).isDir())
+        const QFileInfo input(options.paths().constFirst());
+        if (input.isDir())
             return usageError(
                 QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(options.paths().constFirst()));
+        // A pipe or a device would be waited on, perhaps for ever.
+        if (input.exists() && !input.isFile())
+            return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is not one.")
+                                  .arg(options.paths().constFirst()));
     }
 
     if (!options.outputDir().isEmpty()) {
@@ -151,11 +156,18 @@ int CliRunner::run(const QStringList& arguments)
     if (!options.journal().isEmpty()) {
         const Journal::Kind kind
             = options.mode() == CliOptions::Mode::Test ? Journal::Kind::Test : Journal::Kind::Decrypt;
-        if (!journal.open(options.journal(), kind, &error)) {
+        bool inUse = false;
+        if (!journal.open(options.journal(), kind, &error, &inUse)) {
             wipe(passphrases);
+            if (inUse) {
+                // Not a mistake in the command: said plainly.
+                print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(error));
+                return kUsageError;
+            }
             return usageError(error);
         }
         select.journal = &journal;
+        select.keepRecorded = options.deleteEncrypted() && options.mode() != CliOptions::Mode::Test;
     }
     if (!SourceSelection::select(options.paths(), select, &selection, &error)) {
         wipe(passphrases);
@@ -174,6 +186,7 @@ int CliRunner::run(const QStringList& arguments)
     settings.journal = options.journal().isEmpty() ? nullptr : &journal;
 
     BatchDecrypt batch(settings, stdout, stderr);
+    batch.removeRecorded(selection.recorded);
     batch.load(selection.found, selection.journaled);
     // The manager holds every path now; what the find kept goes.
     selection = {};

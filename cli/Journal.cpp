@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +18,9 @@ namespace {
 
 // The first bytes of every journal: a test's records say nothing of plaintexts
 // on disk, so its journal is of a kind of its own.
-const QByteArray kDecryptHeader = QByteArrayLiteral("korvelcrypt-cli journal 1\n");
+const QByteArray kDecryptHeader = QByteArrayLiteral("korvelcrypt-cli journal 2\n");
+// The first version recorded sources without their plaintexts.
+const QByteArray kDecryptHeaderFirst = QByteArrayLiteral("korvelcrypt-cli journal 1\n");
 const QByteArray kTestHeader = QByteArrayLiteral("korvelcrypt-cli test journal 1\n");
 // A batch ends after this many records or this much time.
 constexpr int kBatchRecords = 256;
@@ -53,13 +56,29 @@ Journal::~Journal()
     if (m_fd >= 0) {
         QString ignored;
         sync(&ignored);
-        ::close(m_fd);
+        ::close(m_fd); // and the lock goes with it
     }
 }
 
 QString Journal::key(const QString& source)
 {
-    return QDir::cleanPath(QFileInfo(source).absoluteFilePath());
+    const QFileInfo info(QDir::cleanPath(QFileInfo(source).absoluteFilePath()));
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty())
+        return info.absoluteFilePath();
+    return folder == QStringLiteral("/") ? folder + info.fileName() : folder + QLatin1Char('/') + info.fileName();
+}
+
+qsizetype Journal::size() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_digests.size();
+}
+
+bool Journal::dirty() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_unsynced > 0;
 }
 
 Journal::Digest Journal::digestOf(const QByteArray& key)
@@ -71,8 +90,9 @@ Journal::Digest Journal::digestOf(const QByteArray& key)
     return digest;
 }
 
-bool Journal::open(const QString& path, Kind kind, QString* error)
+bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse)
 {
+    QMutexLocker locker(&m_lock);
     const QByteArray& kHeader = kind == Kind::Test ? kTestHeader : kDecryptHeader;
     const QByteArray& otherHeader = kind == Kind::Test ? kDecryptHeader : kTestHeader;
     m_path = path;
@@ -97,14 +117,33 @@ bool Journal::open(const QString& path, Kind kind, QString* error)
         ::close(fd);
         return false;
     };
+    // One writer: a second process would interleave its records with ours.
+    int locked;
+    do
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        if (errno == EWOULDBLOCK) {
+            if (inUse)
+                *inUse = true;
+            return fail(QStringLiteral("journal '%1' is in use by another korvelcrypt-cli process.").arg(path));
+        }
+        return fail(QStringLiteral("cannot lock journal '%1': %2").arg(path, systemText(errno)));
+    }
     // The header: a file that starts otherwise is no journal and is never
     // appended to. An empty file (or one whose header was cut short) is new.
     QByteArray head(kHeader.size(), '\0');
     const qsizetype headSize = readSome(fd, head.data(), head.size());
     if (headSize < 0)
         return fail(QStringLiteral("cannot read journal '%1': %2").arg(path, systemText(errno)));
+    m_withDestinations = kind == Kind::Decrypt;
+    m_headerSize = kHeader.size();
+    if (kind == Kind::Decrypt && head == kDecryptHeaderFirst) {
+        m_withDestinations = false; // it goes on as it began
+        head = kHeader;
+    }
     if (headSize < kHeader.size()) {
-        if (!kHeader.startsWith(head.left(headSize)))
+        if (!kHeader.startsWith(head.left(headSize)) && !kDecryptHeaderFirst.startsWith(head.left(headSize)))
             return fail(QStringLiteral("'%1' is not a korvelcrypt-cli journal.").arg(path));
         if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
             return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(errno)));
@@ -113,7 +152,8 @@ bool Journal::open(const QString& path, Kind kind, QString* error)
             return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(code ? code : errno)));
     } else if (head != kHeader) {
         QByteArray start(otherHeader.size(), '\0');
-        if (::pread(fd, start.data(), start.size(), 0) == start.size() && start == otherHeader)
+        if (::pread(fd, start.data(), start.size(), 0) == start.size()
+            && (start == otherHeader || (kind == Kind::Test && start.startsWith(kDecryptHeaderFirst))))
             return fail(kind == Kind::Test
                     ? QStringLiteral("'%1' is the journal of a decryption; a test needs a journal of its own.")
                           .arg(path)
@@ -132,11 +172,20 @@ bool Journal::open(const QString& path, Kind kind, QString* error)
             if (got == 0)
                 break;
             carry.append(piece.constData(), got);
+            // A record is its source, then (with destinations) its plaintext.
             qsizetype start = 0;
-            for (qsizetype end; (end = carry.indexOf('\0', start)) >= 0; start = end + 1) {
+            for (qsizetype end; (end = carry.indexOf('\0', start)) >= 0;) {
+                qsizetype next = end + 1;
+                if (m_withDestinations) {
+                    next = carry.indexOf('\0', end + 1);
+                    if (next < 0)
+                        break;
+                    ++next;
+                }
                 if (end > start)
                     m_digests.insert(digestOf(carry.mid(start, end - start)));
-                complete += end - start + 1;
+                complete += next - start;
+                start = next;
             }
             carry.remove(0, start);
         }
@@ -154,30 +203,91 @@ bool Journal::open(const QString& path, Kind kind, QString* error)
 
 bool Journal::contains(const QString& source) const
 {
-    return m_digests.contains(digestOf(key(source).toUtf8()));
+    const Digest digest = digestOf(QFile::encodeName(key(source)));
+    QMutexLocker locker(&m_lock);
+    return m_digests.contains(digest);
 }
 
 bool Journal::record(const QString& source, const QString& destination, QString* error)
 {
-    const QByteArray record = key(source).toUtf8() + '\0';
+    QMutexLocker locker(&m_lock);
+    return recordLocked(source, destination, false, error);
+}
+
+bool Journal::recordDurably(const QString& source, const QString& destination, QString* error)
+{
+    QMutexLocker locker(&m_lock);
+    if (m_digests.contains(digestOf(QFile::encodeName(key(source)))))
+        return true;
+    // The plaintext is on disk already: the record follows at once.
+    return recordLocked(source, destination, true, error) && syncLocked(error);
+}
+
+QHash<QString, QString> Journal::destinationsOf(const QStringList& sources) const
+{
+    QHash<QString, QString> found;
+    QMutexLocker locker(&m_lock);
+    if (m_fd < 0 || !m_withDestinations || sources.isEmpty())
+        return found;
+    QHash<QByteArray, QString> wanted;
+    for (const QString& source : sources)
+        wanted.insert(QFile::encodeName(key(source)), source);
+    QByteArray carry;
+    QByteArray piece(1 << 16, '\0');
+    for (off_t at = m_headerSize;;) {
+        const ssize_t got = ::pread(m_fd, piece.data(), static_cast<size_t>(piece.size()), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        at += got;
+        carry.append(piece.constData(), got);
+        qsizetype start = 0;
+        for (qsizetype end; (end = carry.indexOf('\0', start)) >= 0;) {
+            const qsizetype next = carry.indexOf('\0', end + 1);
+            if (next < 0)
+                break;
+            const auto source = wanted.constFind(carry.mid(start, end - start));
+            if (source != wanted.cend() && next > end + 1)
+                found.insert(source.value(), QFile::decodeName(carry.mid(end + 1, next - end - 1)));
+            start = next + 1;
+        }
+        carry.remove(0, start);
+    }
+    return found;
+}
+
+bool Journal::recordLocked(const QString& source, const QString& destination, bool onDisk, QString* error)
+{
+    const QByteArray sourceKey = QFile::encodeName(key(source));
+    QByteArray record = sourceKey + '\0';
+    if (m_withDestinations)
+        record
+            += QFile::encodeName(destination.isEmpty() ? QString() : QFileInfo(destination).absoluteFilePath()) + '\0';
     if (const int code = SafeFile::writeAll(m_fd, record.constData(), static_cast<size_t>(record.size())); code != 0) {
         *error = QStringLiteral("cannot write journal '%1': %2").arg(m_path, systemText(code));
         return false;
     }
-    m_digests.insert(digestOf(record.chopped(1)));
+    m_digests.insert(digestOf(sourceKey));
     ++m_unsynced;
-    if (!destination.isEmpty()) {
+    if (!destination.isEmpty() && !onDisk) {
         const QString folder = QFileInfo(destination).absolutePath();
         struct stat status { };
         if (::stat(QFile::encodeName(folder).constData(), &status) == 0 && !m_unsyncedFolders.contains(status.st_dev))
             m_unsyncedFolders.insert(status.st_dev, folder);
     }
     if (m_unsynced >= kBatchRecords || m_sinceSync.elapsed() >= kBatchMs)
-        return sync(error);
+        return syncLocked(error);
     return true;
 }
 
 bool Journal::sync(QString* error)
+{
+    QMutexLocker locker(&m_lock);
+    return syncLocked(error);
+}
+
+bool Journal::syncLocked(QString* error)
 {
     if (m_fd < 0)
         return true;

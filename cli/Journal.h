@@ -3,11 +3,20 @@
 //
 // The file begins with a header line that names it and its kind (decryption or
 // test), so that a journal is never mistaken for another file (and no other
-// file is ever appended to); then one record per finished source: its absolute
-// path, ended by a NUL byte. A record is written as soon as its task is
-// reported, so that a killed process loses none that was reported; the records and the plaintexts they stand for are
-// flushed to disk in batches (every few hundred records and at least once a second while records come in), plaintexts
-// first. A record cut short by a crash is dropped when the journal is opened again.
+// file is ever appended to); then one record per finished source: its resolved
+// path (Journal::key()), ended by a NUL byte, and in a decryption's journal the
+// path of its plaintext, ended by a NUL byte too (a journal of the first
+// version holds the sources alone, and goes on so). A record is written as soon
+// as its task is reported, so that a killed process loses none that was
+// reported; the records and the plaintexts they stand for are flushed to disk in
+// batches (every few hundred records and at least once a second while records
+// come in), plaintexts first. When sources are deleted, a source's record is
+// written and flushed before it goes (recordDurably()), after its plaintext is
+// on disk. A record cut short by a crash is dropped when the journal is opened
+// again.
+//
+// One process writes a journal at a time: it is locked (flock) while open, and
+// a second process is refused.
 //
 // In memory the journal keeps a 128-bit digest of each recorded path, not the
 // path itself, so that the journal of a million files costs little.
@@ -15,14 +24,18 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QMutex>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
 class Journal {
 public:
     Journal() = default;
+    // Safe to use from two threads: the main thread and the manager's source
+    // remover (recordDurably()).
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -33,23 +46,33 @@ public:
 
     // Creates the file (for the owner alone) or opens an existing journal of the
     // kind and reads its records. False with *error set when it cannot be read or
-    // written, is not a journal or is one of the other kind.
-    bool open(const QString& path, Kind kind, QString* error);
+    // written, is not a journal or is one of the other kind, or another process
+    // holds it (*inUse is then set).
+    bool open(const QString& path, Kind kind, QString* error, bool* inUse = nullptr);
 
-    // Whether the source (as named; compared by absolute path) was recorded.
+    // Whether the source (as named; compared by key()) was recorded.
     bool contains(const QString& source) const;
-    qsizetype size() const { return m_digests.size(); }
+    qsizetype size() const;
 
     // Records a finished source whose plaintext (empty for a test) lies at
     // destination. False with *error set when the record cannot be written.
     bool record(const QString& source, const QString& destination, QString* error);
+    // The same, flushed to disk before it returns (the plaintext must be on disk
+    // already); a source recorded before is not recorded again.
+    bool recordDurably(const QString& source, const QString& destination, QString* error);
+    // The plaintexts recorded for the given sources (as named), read back from
+    // the file: source -> plaintext path, for those recorded with one.
+    QHash<QString, QString> destinationsOf(const QStringList& sources) const;
     // Flushes the plaintexts recorded since the last flush, then the journal.
     // False with *error set when the journal cannot be flushed.
     bool sync(QString* error);
     // Records written since the last flush.
-    bool dirty() const { return m_unsynced > 0; }
+    bool dirty() const;
 
-    // The key a source is recorded under: its absolute, cleaned path.
+    // The key a source is recorded under: its absolute path with its folder's
+    // symbolic links resolved (the file's own name is kept), so that a folder
+    // reached through a link is the same folder; the absolute, cleaned path when
+    // the folder cannot be resolved.
     static QString key(const QString& source);
 
 private:
@@ -60,8 +83,14 @@ private:
     };
     friend size_t qHash(const Digest& digest, size_t seed) { return qHashMulti(seed, digest.high, digest.low); }
     static Digest digestOf(const QByteArray& key);
+    // onDisk: the plaintext is on disk already, so sync() need not flush it.
+    bool recordLocked(const QString& source, const QString& destination, bool onDisk, QString* error);
+    bool syncLocked(QString* error);
 
+    mutable QMutex m_lock;
     int m_fd = -1;
+    bool m_withDestinations = false; // records hold the plaintext's path too
+    qint64 m_headerSize = 0;
     QString m_path;
     QSet<Digest> m_digests;
     // A folder on each file system that holds plaintexts recorded since the last flush.

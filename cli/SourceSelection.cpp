@@ -27,7 +27,13 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
                 });
             if (settings.journal) {
                 const qsizetype before = group.files.size();
-                group.keepOnly([&](const QString& file, qsizetype) { return !settings.journal->contains(file); });
+                group.keepOnly([&](const QString& file, qsizetype) {
+                    if (!settings.journal->contains(file))
+                        return true;
+                    if (settings.keepRecorded)
+                        selection->recorded.append(file);
+                    return false;
+                });
                 selection->journaled += static_cast<int>(before - group.files.size());
             }
         }
@@ -60,11 +66,14 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
             keepOurs(fromList);
             selection->found.append(fromList);
         },
-        error);
+        error,
+        [&](const QByteArray& name) {
+            selection->found.undecodable.append({ name, false });
+        });
 }
 
-bool SourceSelection::readList(
-    const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error)
+bool SourceSelection::readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch,
+    QString* error, const std::function<void(const QByteArray&)>& undecodable)
 {
     QStringList paths;
     QFile list;
@@ -84,8 +93,14 @@ bool SourceSelection::readList(
     const auto take = [&](QByteArray bytes) {
         if (!nullSeparated && bytes.endsWith('\r'))
             bytes.chop(1);
-        if (!bytes.isEmpty())
-            paths.append(QFile::decodeName(bytes));
+        if (bytes.isEmpty())
+            return;
+        const QString name = QFile::decodeName(bytes);
+        if (undecodable && QFile::encodeName(name) != bytes) {
+            undecodable(bytes);
+            return;
+        }
+        paths.append(name);
         if (paths.size() >= kListBatch) {
             batch(paths);
             paths.clear();

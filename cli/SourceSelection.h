@@ -23,11 +23,15 @@ public:
         int shardIndex = 0; // 1..shardCount, 0 for every source
         int shardCount = 0;
         const Journal* journal = nullptr; // its sources are left out
+        // The journal's sources that are still there are kept in
+        // Selection::recorded (sources to delete, --delete-encrypted).
+        bool keepRecorded = false;
     };
 
     struct Selection {
         FileLoading::Result found; // what is left to work on
         int journaled = 0; // sources left out because the journal records them
+        QStringList recorded; // those of them, when Settings::keepRecorded
     };
 
     // Finds and filters. The files a list names are taken as those found in
@@ -38,9 +42,11 @@ public:
     // The names in a list: one a line (a "\r" before the newline goes too) or, with
     // nullSeparated, ended by NUL bytes as find -print0 writes them; empty names
     // are passed over. "-" reads standard input.
-    // They are handed to batch a few thousand at a time, in their order.
-    static bool readList(
-        const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error);
+    // They are handed to batch a few thousand at a time, in their order; a name
+    // that is not valid UTF-8 goes to undecodable instead, when given (it could
+    // not name its file).
+    static bool readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch,
+        QString* error, const std::function<void(const QByteArray&)>& undecodable = {});
 
     // The name a source is sharded by, the same on every machine that sees the
     // same tree: for a file found in a folder, its path relative to that folder;

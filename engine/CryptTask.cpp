@@ -41,7 +41,9 @@ CryptTask::CryptTask(const CryptTask& other)
     m_destination = other.m_destination;
     m_loadedSource = other.m_loadedSource;
     m_outputBase = other.m_outputBase;
+    m_outputRoot = other.m_outputRoot;
     m_reason = other.m_reason;
+    m_sourceIdentity = other.m_sourceIdentity;
 }
 
 CryptTask::~CryptTask() = default;
@@ -164,6 +166,30 @@ void CryptTask::setReason(const QString& reason)
 {
     QMutexLocker locker(&m_lock);
     m_reason = reason;
+}
+
+QString CryptTask::outputRoot() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_outputRoot;
+}
+
+void CryptTask::setOutputRoot(const QString& outputRoot)
+{
+    QMutexLocker locker(&m_lock);
+    m_outputRoot = outputRoot;
+}
+
+FileIdentity CryptTask::sourceIdentity() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_sourceIdentity;
+}
+
+void CryptTask::setSourceIdentity(const FileIdentity& identity)
+{
+    QMutexLocker locker(&m_lock);
+    m_sourceIdentity = identity;
 }
 
 void CryptTask::setDestination(const QString& destination)

@@ -8,6 +8,7 @@
 // manager's, for the records of a run), which are wiped when the run ends.
 #pragma once
 
+#include "engine/FileIdentity.h"
 #include "engine/Passphrase.h"
 #include "engine/Task.h"
 
@@ -45,9 +46,15 @@ public:
     // Where the plaintext keeps its layout below an output folder (OutputFolders);
     // empty for a file that lands in the output folder itself.
     QString outputBase() const;
+    // The output folder the plaintext goes below (its folders made on the way);
+    // empty when it goes next to its source.
+    QString outputRoot() const;
     // The system's text for a failure to write the output ("No space left on
     // device"), shown beside the status text; empty when there is none.
     QString reason() const;
+    // The source file the worker decrypted, taken from the descriptor it read;
+    // not known before. Only that file is ever deleted or renamed.
+    FileIdentity sourceIdentity() const;
 
     void setSource(const QString& source);
     // One candidate, in a holder of the record's own.
@@ -60,7 +67,9 @@ public:
     void setPassphrases(QList<std::shared_ptr<const Passphrase>> holders);
     void setDestination(const QString& destination);
     void setOutputBase(const QString& outputBase);
+    void setOutputRoot(const QString& outputRoot);
     void setReason(const QString& reason);
+    void setSourceIdentity(const FileIdentity& identity);
 
     // "korvel-env", compared case-insensitively with a file's suffix.
     static QString envelopeExtension();
@@ -102,7 +111,9 @@ private:
     QString m_loadedSource;
     QString m_destination;
     QString m_outputBase;
+    QString m_outputRoot;
     QString m_reason;
+    FileIdentity m_sourceIdentity;
 };
 
 Q_DECLARE_METATYPE(CryptTask)

@@ -9,6 +9,7 @@
 
 #include <kv/kv_core.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -113,6 +114,35 @@ void DecryptManager::reportError(const QString& text)
         m_lastError = text;
     }
     emit error(text);
+}
+
+void DecryptManager::sweepOnce(const QString& folder)
+{
+    {
+        QWriteLocker locker(&m_lock);
+        if (m_sweptFolders.contains(folder))
+            return;
+        m_sweptFolders.insert(folder);
+    }
+    SafeFile::removeStaleTemporaries(folder);
+}
+
+void DecryptManager::reportSourceChanged(const QString& source)
+{
+    kv_log("Source changed during decryption: %s", utf8(source).constData());
+    reportError(QStringLiteral("Source changed during decryption; kept %1").arg(source));
+}
+
+void DecryptManager::setBeforeSourceRemoval(SourceRemover::BeforeRemoval before)
+{
+    QWriteLocker locker(&m_lock);
+    m_beforeSourceRemoval = std::move(before);
+}
+
+SourceRemover::BeforeRemoval DecryptManager::beforeSourceRemoval() const
+{
+    QReadLocker locker(&m_lock);
+    return m_beforeSourceRemoval;
 }
 
 QString DecryptManager::lastError() const
@@ -269,6 +299,7 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         untagged = CryptTask::untaggedDestination(path);
     } else {
         untagged = CryptTask::untaggedDestination(path, OutputFolders::prepare(root, path, outputBase));
+        task->setOutputRoot(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
     }
 
     // A name is taken by anything on disk (a file, folder or link, even a dangling
@@ -287,6 +318,11 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
+    // What a killed run left in the folders this one writes to goes, once
+    // nobody holds it.
+    sweepOnce(QFileInfo(destination).absolutePath());
+    if (!root.isEmpty())
+        sweepOnce(QFileInfo(path).absolutePath());
     assignPassphrases(task, passphrase);
     return task;
 }
@@ -378,8 +414,10 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
                 QWriteLocker locker(&m_lock);
                 m_disposingTasks.insert(task);
             }
-            m_remover.submit(task, deleteSource, rename, this,
-                [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); });
+            m_remover.submit(
+                task, deleteSource, rename, this,
+                [this, task](const SourceRemover::Outcome& outcome) { onSourceDisposed(task, outcome); },
+                beforeSourceRemoval());
             return;
         }
     }
@@ -394,10 +432,13 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
     const QString source = task->source();
     if (!outcome.renamedTo.isEmpty())
         task->setSource(outcome.renamedTo);
+    else if (outcome.sourceChanged)
+        reportSourceChanged(source);
     else if (outcome.renameAsked)
         reportError(QStringLiteral("Could not rename input %1").arg(source));
     switch (outcome.removal) {
     case SourceRemover::Removal::NotAsked:
+    case SourceRemover::Removal::Changed: // said above
         break;
     case SourceRemover::Removal::Removed:
         task->sourceDeleted.store(true);
@@ -698,10 +739,14 @@ bool DecryptManager::deleteEncrypted()
         if (!task || task->verifyOnly.load())
             continue;
         const QString source = task->source();
-        const SourceRemover::Outcome outcome = SourceRemover::dispose(task, source, true, false);
+        const SourceRemover::Outcome outcome = SourceRemover::dispose(task, source, true, false, m_beforeSourceRemoval);
         const QString& reason = outcome.reason;
         switch (outcome.removal) {
         case SourceRemover::Removal::NotAsked:
+            break;
+        case SourceRemover::Removal::Changed:
+            reportSourceChanged(source);
+            ok = false;
             break;
         case SourceRemover::Removal::Removed:
             task->sourceDeleted.store(true);

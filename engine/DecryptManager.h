@@ -123,6 +123,12 @@ public:
     void setVerifyOnly(bool enabled);
     bool verifyOnly() const;
 
+    // Called on the remover's thread right before a source is unlinked, once its
+    // plaintext is on disk (SourceRemover::BeforeRemoval): a journal records the
+    // decryption there, so that a crash never loses the record of a deleted
+    // source. Set before a run starts.
+    void setBeforeSourceRemoval(SourceRemover::BeforeRemoval before);
+
     // Whether the encrypted source is deleted as soon as its decryption succeeds:
     // asked each time a task completes, on the manager's thread, so the answer is
     // the setting's state at that moment (the window answers with its check box).
@@ -168,6 +174,12 @@ private:
     void assignPassphrases(CryptTask* task, const QString& passphrase) const;
 
     void reportError(const QString& text);
+    // "Source changed during decryption": the source was kept.
+    void reportSourceChanged(const QString& source);
+    SourceRemover::BeforeRemoval beforeSourceRemoval() const;
+    // Removes the stale temporaries in folder (SafeFile::removeStaleTemporaries())
+    // the first time a task of this manager writes there.
+    void sweepOnce(const QString& folder);
     // Under the lock: a run is on (the dispatch loop active or a worker busy).
     bool decryptingLocked() const;
     // Under the lock held by locker (a QReadLocker or QWriteLocker): while a run
@@ -215,6 +227,8 @@ private:
     // is on until they are done.
     QSet<const CryptTask*> m_disposingTasks;
     SourceRemover m_remover;
+    SourceRemover::BeforeRemoval m_beforeSourceRemoval;
+    QSet<QString> m_sweptFolders; // folders sweepOnce() has seen
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.
     std::atomic<bool> m_deleteExpected { false };

@@ -6,7 +6,11 @@
 #include "engine/zervcrypto.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,6 +31,32 @@ QString withoutTrailingSlashes(QString path)
 bool hasParentStep(const QString& path)
 {
     return path.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+}
+
+bool isUtf8(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+// The entries of the folder (prefix: its path with a slash) whose names are not
+// valid UTF-8: regular files, and folders when recursive; links are passed
+// over, as the walk passes them over.
+void appendUndecodable(const QByteArray& prefix, bool recursive, QList<FileLoading::Undecodable>* found)
+{
+    DIR* dir = opendir(prefix.constData());
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith('.') || isUtf8(name))
+            continue;
+        struct stat status { };
+        if (lstat((prefix + name).constData(), &status) != 0)
+            continue;
+        if (S_ISREG(status.st_mode) || (recursive && S_ISDIR(status.st_mode)))
+            found->append({ prefix + name, S_ISDIR(status.st_mode) });
+    }
+    closedir(dir);
 }
 
 } // namespace
@@ -100,6 +130,7 @@ void Result::append(const Result& other)
     skipped.append(other.skipped);
     added += other.added;
     notEnvelopes += other.notEnvelopes;
+    undecodable.append(other.undecodable);
 }
 
 qsizetype Result::fileCount() const
@@ -119,8 +150,8 @@ QString Result::summary() const
     return QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates());
 }
 
-QStringList walkDirectory(
-    const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled)
+QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
+    const CancelCheck& cancelled, QList<Undecodable>* undecodable)
 {
     QStringList result;
     const QDir dir(folder);
@@ -128,6 +159,7 @@ QStringList walkDirectory(
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     const QStringList files = dir.entryList(
         QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+
     for (const QString& name : files) {
         if (isCancelled(cancelled))
             return {};
@@ -139,16 +171,54 @@ QStringList walkDirectory(
         if (QFileInfo(path).isFile())
             result.append(path);
     }
+    const QStringList folders = recursive ? dir.entryList(QStringList { QStringLiteral("*") },
+                                    QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)
+                                          : QStringList();
+    // The listing leaves out names that are not UTF-8: the folder is read again
+    // by its bytes to name them.
+    if (undecodable)
+        appendUndecodable(QFile::encodeName(prefix), recursive, undecodable);
     if (!recursive)
         return result;
-    const QStringList folders = dir.entryList(
-        QStringList { QStringLiteral("*") }, QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& name : folders) {
         if (isCancelled(cancelled))
             return {};
-        result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled));
+        result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled, undecodable));
     }
     return result;
+}
+
+QString escapedName(const QByteArray& path)
+{
+    QString shown;
+    for (qsizetype at = 0; at < path.size();) {
+        const auto byte = static_cast<unsigned char>(path.at(at));
+        // The longest valid UTF-8 sequence that starts here, if any.
+        qsizetype length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+        if (length > 1 && !isUtf8(path.mid(at, length)))
+            length = 0;
+        if (length == 0) {
+            shown += QStringLiteral("\\%1").arg(byte, 3, 8, QLatin1Char('0'));
+            ++at;
+            continue;
+        }
+        const QString text = QString::fromUtf8(path.mid(at, length));
+        at += length;
+        const char16_t code = text.at(0).unicode();
+        if (code == u'\\')
+            shown += QStringLiteral("\\\\");
+        else if (code == u'\t')
+            shown += QStringLiteral("\\t");
+        else if (code == u'\n')
+            shown += QStringLiteral("\\n");
+        else if (code == u'\r')
+            shown += QStringLiteral("\\r");
+        else if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
+            shown += QStringLiteral("\\%1").arg(static_cast<int>(code), 3, 8, QLatin1Char('0'));
+        else
+            shown += text;
+    }
+    return shown;
 }
 
 bool mayBeEnvelope(const QString& path)
@@ -215,7 +285,7 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                 group.named.append(below ? QString() : shown);
             }
         } else if (!path.isEmpty() && info.isDir()) {
-            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
+            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled, &result.undecodable);
             if (options.envelopesOnly) {
                 const qsizetype before = files.size();
                 files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });

@@ -1,5 +1,7 @@
 #include "engine/OutputFolders.h"
 
+#include "engine/OutputPermissions.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,11 +16,11 @@ QString absoluteClean(const QString& path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// mkdir with the given mode. An existing entry is left alone; any other failure
-// shows when the plaintext cannot be written there.
-void makeFolder(const QString& path, mode_t mode)
+// mkdir with the given mode: whether it made the folder. An existing entry is
+// left alone; any other failure shows when the plaintext cannot be written there.
+bool makeFolder(const QString& path, mode_t mode)
 {
-    ::mkdir(QFile::encodeName(path).constData(), mode);
+    return ::mkdir(QFile::encodeName(path).constData(), mode) == 0;
 }
 
 } // namespace
@@ -82,7 +84,9 @@ QString OutputFolders::prepare(const QString& root, const QString& source, const
         struct stat status { };
         const mode_t granted
             = ::stat(QFile::encodeName(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
-        makeFolder(folder, 0700 | granted);
+        // A folder made here follows its source folder's group and access ACL too.
+        if (makeFolder(folder, 0700 | granted))
+            OutputPermissions::followFolder(folder, sourceFolders.at(i), 0700 | granted);
     }
     return folder;
 }

@@ -7,9 +7,13 @@
 
 #include <openssl/crypto.h>
 
+#include <cctype>
 #include <cerrno>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +101,62 @@ int SafeFile::linkNoReplace(int fd, const QString& to)
     return errno;
 }
 
+bool SafeFile::linkingUnavailable(int error, const QString& to)
+{
+    switch (error) {
+    case ENOENT: {
+        // The destination's folder missing says the same; with the folder there,
+        // what is missing is the descriptor's /proc entry.
+        struct stat folder { };
+        return stat(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), &folder) == 0
+            && S_ISDIR(folder.st_mode);
+    }
+    case EPERM:
+    case EOPNOTSUPP:
+    case ENOSYS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int SafeFile::removeStaleTemporaries(const QString& folder)
+{
+    constexpr time_t kQuietSeconds = 60;
+    const QByteArray encoded = QFile::encodeName(folder);
+    DIR* dir = opendir(encoded.constData());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    const time_t now = time(nullptr);
+    while (const dirent* entry = readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        // ".korvel-" + 16 hex digits + ".part" or ".gone"
+        if (name.size() != 29 || !name.startsWith(".korvel-") || !(name.endsWith(".part") || name.endsWith(".gone")))
+            continue;
+        bool hex = true;
+        for (qsizetype i = 8; i < 24; ++i)
+            hex = hex && std::isxdigit(static_cast<unsigned char>(name.at(i)));
+        if (!hex)
+            continue;
+        const QByteArray path = encoded + '/' + name;
+        struct stat named { };
+        if (lstat(path.constData(), &named) != 0 || !S_ISREG(named.st_mode) || now - named.st_mtime < kQuietSeconds)
+            continue;
+        const int fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened { };
+        // Unlocked, and still the file of that name: nobody writes it any more.
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev
+            && opened.st_ino == named.st_ino && unlink(path.constData()) == 0)
+            ++removed;
+        close(fd);
+    }
+    closedir(dir);
+    return removed;
+}
+
 int SafeFile::createTemporary(const QString& folder, QString* path, mode_t mode)
 {
     auto* random = QRandomGenerator::global();
@@ -106,6 +166,8 @@ int SafeFile::createTemporary(const QString& folder, QString* path, mode_t mode)
         const int fd = open(
             QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
+            // Held until the descriptor closes: a later run leaves it alone meanwhile.
+            flock(fd, LOCK_EX | LOCK_NB);
             *path = candidate;
             return fd;
         }
@@ -116,7 +178,7 @@ int SafeFile::createTemporary(const QString& folder, QString* path, mode_t mode)
     return -1;
 }
 
-int SafeFile::copyToTemporary(int fd, const QString& folder, mode_t mode, QString* path)
+int SafeFile::copyToTemporary(int fd, const QString& folder, mode_t mode, QString* path, int* held)
 {
     struct stat status { };
     if (fstat(fd, &status) != 0)
@@ -128,13 +190,16 @@ int SafeFile::copyToTemporary(int fd, const QString& folder, mode_t mode, QStrin
     int error = copyContents(fd, copy, status.st_size);
     if (error == 0 && !flushed(fdatasync(copy)))
         error = errno;
-    if (close(copy) != 0 && error == 0 && errno != EINTR)
-        error = errno;
     if (error != 0) {
         unlink(QFile::encodeName(temporary).constData());
+        close(copy);
         return error;
     }
     *path = temporary;
+    if (held)
+        *held = copy;
+    else
+        close(copy);
     return 0;
 }
 

@@ -21,16 +21,32 @@ public:
     // It links the descriptor's /proc/self/fd entry, so it fails (ENOENT) where
     // /proc is not mounted; copyToTemporary() is the way out then.
     static int linkNoReplace(int fd, const QString& to);
+    // Whether linkNoReplace(fd, to) failed with error because linking cannot
+    // work here (no /proc, or a file system without links), not because of the
+    // name `to` (too long, its folder missing, no room, ...), which is the task's
+    // own failure.
+    static bool linkingUnavailable(int error, const QString& to);
 
-    // Creates a new, empty file with a unique hidden name in folder (exclusive
-    // creation, permission bits mode less the umask). Returns the descriptor and
-    // fills *path, or -1 with errno set.
+    // Creates a new, empty file with a unique hidden name in folder
+    // (".korvel-<16 hex digits>.part"; exclusive creation, permission bits mode
+    // less the umask), locked (flock) for as long as the descriptor is open, so
+    // that removeStaleTemporaries() knows a living writer holds it. Returns the
+    // descriptor and fills *path, or -1 with errno set.
     static int createTemporary(const QString& folder, QString* path, mode_t mode = 0666);
 
     // Copies the whole file open as fd (which must be readable) into a new hidden
     // temporary in folder (mode as for createTemporary) and flushes the copy's
     // data to disk. Returns 0 and fills *path, or an errno with nothing left behind.
-    static int copyToTemporary(int fd, const QString& folder, mode_t mode, QString* path);
+    // With held, the copy's descriptor stays open (and the copy locked) for the
+    // caller, who closes it once the copy has its final name.
+    static int copyToTemporary(int fd, const QString& folder, mode_t mode, QString* path, int* held = nullptr);
+
+    // Removes the hidden temporaries in folder that no living writer holds: the
+    // ".korvel-*.part" files a killed run left (createTemporary()) and the
+    // ".korvel-*.gone" sources it had moved aside to delete (SourceRemover), each
+    // once nobody holds its lock and it has not been written to for a minute.
+    // Returns how many went.
+    static int removeStaleTemporaries(const QString& folder);
 
     // Gives `from` the name `to` unless a file, folder or link holds that name:
     // 0, EEXIST when the name is taken, or another errno. The runtime's

@@ -2,6 +2,8 @@
 
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
+#include "engine/FileIdentity.h"
+#include "engine/OutputPermissions.h"
 #include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
 #include "engine/SafeFile.h"
@@ -56,6 +58,7 @@ struct ZervDecryptWorker::OutputFile {
     std::unique_ptr<uint8_t[]> buffer;
     size_t used = 0;
     int error = 0; // errno of the write that failed
+    int heldCopy = -1; // the hidden copy of an unnamed output, kept locked until it has its name
 
     bool write(const uint8_t* data, size_t length)
     {
@@ -96,8 +99,16 @@ struct ZervDecryptWorker::OutputFile {
         fd = -1;
         if (!published && !temporary.isEmpty())
             QFile::remove(temporary);
+        if (heldCopy >= 0)
+            ::close(heldCopy);
+        heldCopy = -1;
     }
 };
+
+bool ZervDecryptWorker::writesHiddenTemporaries()
+{
+    return g_linkingFails.load();
+}
 
 ZervDecryptWorker::ZervDecryptWorker(int id, QObject* parent)
     : QThread(parent)
@@ -135,6 +146,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         task->setStatus(Task::DECRYPTING);
         m_source = task->source();
         m_destination = task->destination();
+        m_outputRoot = task->outputRoot();
         m_passphrases = task->passphraseHolders();
         m_verifyOnly = task->verifyOnly.load();
     }
@@ -160,6 +172,7 @@ void ZervDecryptWorker::reset()
     m_verifyOnly = false;
     m_source = QString();
     m_destination = QString();
+    m_outputRoot = QString();
     m_task = nullptr;
     m_message = QString();
     m_reason = QString();
@@ -217,13 +230,19 @@ int ZervDecryptWorker::publish(OutputFile* out)
     const auto place = [&](const QString& name) {
         if (out->temporary.isEmpty()) {
             const int error = SafeFile::linkNoReplace(out->fd, name);
-            if (error == 0 || error == EEXIST)
+            // A name too long, a folder gone, no room: the task's own failure.
+            if (error == 0 || error == EEXIST || !SafeFile::linkingUnavailable(error, name))
                 return error;
             // Linking goes through /proc, which a chroot or a small container may
             // lack: the data moves to a hidden temporary, which is renamed instead.
-            if (const int copyError = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary))
+            if (const int copyError
+                = SafeFile::copyToTemporary(out->fd, folder, out->mode, &out->temporary, &out->heldCopy))
                 return copyError;
-            g_linkingFails.store(true);
+            if (const int permissionError
+                = OutputPermissions::follow(out->heldCopy, kv_file_desc(&m_decryptor->file), out->mode))
+                return permissionError;
+            if (error == ENOENT)
+                g_linkingFails.store(true);
         }
         return SafeFile::renameNoReplace(out->temporary, name);
     };
@@ -244,6 +263,23 @@ int ZervDecryptWorker::publish(OutputFile* out)
         }
     }
     return error;
+}
+
+int ZervDecryptWorker::syncFolders() const
+{
+    QString folder = QFileInfo(m_destination).absolutePath();
+    if (const int error = SafeFile::syncFolder(folder))
+        return error;
+    const QString below = m_outputRoot + QLatin1Char('/');
+    if (m_outputRoot.isEmpty() || (folder != m_outputRoot && !folder.startsWith(below)))
+        return 0;
+    while (folder != m_outputRoot && folder.size() > 1) {
+        folder = QFileInfo(folder).absolutePath();
+        if (const int error = SafeFile::syncFolder(folder))
+            return error;
+    }
+    // The output folder itself may have been made by this run.
+    return SafeFile::syncFolder(QFileInfo(m_outputRoot).absolutePath());
 }
 
 void ZervDecryptWorker::fail(int code, const QString& message)
@@ -310,8 +346,11 @@ bool ZervDecryptWorker::openDecryptor()
     const EncodedPassphrases candidates(m_passphrases);
     const unsigned opened = zervcrypto_file_decrypt_open_any(
         m_decryptor, candidates.data(), candidates.count(), m_source.toUtf8().constData(), &matched, nullptr);
-    if (opened == ZERVCRYPTO_OK && m_task)
+    if (opened == ZERVCRYPTO_OK && m_task) {
         m_task->passphraseIndex.store(static_cast<int>(matched));
+        // The file actually read, whatever its name leads to later.
+        m_task->setSourceIdentity(FileIdentity::ofDescriptor(kv_file_desc(&m_decryptor->file)));
+    }
     if (opened != ZERVCRYPTO_OK) {
         kv_log("zervcrypto_file_decrypt_open returned %d", static_cast<int>(opened));
         fail(static_cast<int>(opened), QString::fromUtf8(m_decryptor->error_text));
@@ -335,6 +374,11 @@ bool ZervDecryptWorker::openOutput(OutputFile* out)
         out->fd = SafeFile::createTemporary(folder, &out->temporary, out->mode);
     if (out->fd < 0) {
         failWriting(DestinationUnwritable, errno); // its text is fixed; the message stays as it is
+        return false;
+    }
+    // The envelope's group and access ACL, before a byte of plaintext is in it.
+    if (const int error = OutputPermissions::follow(out->fd, kv_file_desc(&m_decryptor->file), out->mode)) {
+        failWriting(DestinationUnwritable, error);
         return false;
     }
     out->buffer = std::make_unique<uint8_t[]>(kOutputBufferSize);
@@ -433,7 +477,7 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
     }
     out->published = true;
     if (durable) {
-        if (const int error = SafeFile::syncFolder(QFileInfo(m_destination).absolutePath())) {
+        if (const int error = syncFolders()) {
             // The name might not survive a crash: the task fails, so its source is
             // kept; the complete plaintext stays where it is.
             failWriting(DestinationUnwritable, error);

@@ -75,6 +75,10 @@ public:
     // of small files would each wait for the disk).
     void setDeletionFlag(const std::atomic<bool>* deletesSources) { m_deletesSources = deletesSources; }
 
+    // Whether this process writes its outputs as hidden temporaries, because
+    // linking an unnamed file failed for want of /proc.
+    static bool writesHiddenTemporaries();
+
     bool isCancelled() const { return m_cancelled.load(); }
     // Safe from any thread; the worker notices after its next write.
     void setCancelled(bool cancelled) { m_cancelled.store(cancelled); }
@@ -115,12 +119,17 @@ private:
     // Gives the output its final name without replacing anything: the task's
     // destination, or the next free name of its "(decrypted)" sequence. 0 or errno.
     int publish(OutputFile* out);
+    // Flushes the names that lead to the published output: its folder's entries
+    // and, below an output folder, those of every folder up to the output
+    // folder's parent (any of them may have been made for it). 0 or errno.
+    int syncFolders() const;
     void closeDecryptor();
 
     const int m_id;
     CryptTask* m_task = nullptr;
     QString m_source;
     QString m_destination;
+    QString m_outputRoot; // the task's output folder, or empty
     // The task's candidates, tried in order; never copied here.
     QList<std::shared_ptr<const Passphrase>> m_passphrases;
     bool m_verifyOnly = false; // decrypt to the end, write nothing

@@ -2,6 +2,7 @@
 // writer in temporary folders, and the signals the main window listens to.
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/FileIdentity.h"
 #include "engine/FileLoading.h"
 #include "engine/SourceRemover.h"
 #include "engine/ThreadPriority.h"
@@ -20,6 +21,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstdio>
 #include <new>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -552,7 +554,8 @@ private slots:
     }
 
     // What becomes of a finished task's source: deleted only beside its plaintext,
-    // renamed only when it stays.
+    // renamed only when it stays, and neither when its name leads to another file
+    // than the one decrypted, or that file changed since.
     void disposeSource_data()
     {
         QTest::addColumn<QString>("name");
@@ -563,21 +566,31 @@ private slots:
         QTest::addColumn<int>("removal");
         QTest::addColumn<bool>("renameAsked");
         QTest::addColumn<QStringList>("after");
+        QTest::addColumn<int>("change"); // after reading: 0 none, 1 another file renamed onto the name, 2 written to
         using R = SourceRemover::Removal;
+        QTest::newRow("replaced: kept") << "a.korvel-env" << true << false << true << false << int(R::Changed) << false
+                                        << QStringList { "a", "a.korvel-env" } << 1;
+        QTest::newRow("replaced: neither deleted nor renamed")
+            << "notes" << true << false << true << true << int(R::Changed) << false << QStringList { "a", "notes" }
+            << 1;
+        QTest::newRow("replaced: not renamed") << "notes" << true << false << false << true << int(R::NotAsked) << true
+                                               << QStringList { "a", "notes" } << 1;
+        QTest::newRow("written to: kept") << "a.korvel-env" << true << false << true << false << int(R::Changed)
+                                          << false << QStringList { "a", "a.korvel-env" } << 2;
         QTest::newRow("deleted") << "a.korvel-env" << true << false << true << false << int(R::Removed) << false
-                                 << QStringList { "a" };
+                                 << QStringList { "a" } << 0;
         QTest::newRow("deleted, not renamed first")
-            << "notes" << true << false << true << true << int(R::Removed) << false << QStringList { "a" };
+            << "notes" << true << false << true << true << int(R::Removed) << false << QStringList { "a" } << 0;
         QTest::newRow("plaintext gone: kept and renamed") << "notes" << false << false << true << true << int(R::Failed)
-                                                          << true << QStringList { "notes.korvel-env" };
+                                                          << true << QStringList { "notes.korvel-env" } << 0;
         QTest::newRow("plaintext gone: kept") << "a.korvel-env" << false << false << true << false << int(R::Failed)
-                                              << false << QStringList { "a.korvel-env" };
+                                              << false << QStringList { "a.korvel-env" } << 0;
         QTest::newRow("renamed only") << "notes" << true << false << false << true << int(R::NotAsked) << true
-                                      << QStringList { "a", "notes.korvel-env" };
+                                      << QStringList { "a", "notes.korvel-env" } << 0;
         QTest::newRow("rename refused: name taken") << "notes" << true << true << false << true << int(R::NotAsked)
-                                                    << true << QStringList { "a", "notes", "notes.korvel-env" };
+                                                    << true << QStringList { "a", "notes", "notes.korvel-env" } << 0;
         QTest::newRow("source missing") << "" << true << false << true << true << int(R::Missing) << false
-                                        << QStringList { "a" };
+                                        << QStringList { "a" } << 0;
     }
 
     void disposeSource()
@@ -590,20 +603,35 @@ private slots:
         QFETCH(int, removal);
         QFETCH(bool, renameAsked);
         QFETCH(QStringList, after);
+        QFETCH(int, change);
         const QString source = path(name.isEmpty() ? QStringLiteral("gone") : name);
         if (!name.isEmpty())
             writeFile(name, "envelope");
         if (takenRename)
             writeFile(name + QStringLiteral(".korvel-env"), "other");
         CryptTask task(source);
+        task.setSourceIdentity(FileIdentity::ofPath(source)); // as the worker read it
         task.setDestination(path(QStringLiteral("a")));
         if (plaintextThere)
             writeFile(QStringLiteral("a"), "plain");
+        if (change == 1) {
+            // A sync tool puts another file in its place.
+            writeFile(QStringLiteral("incoming"), "other");
+            QCOMPARE(
+                ::rename(QFile::encodeName(path("incoming")).constData(), QFile::encodeName(source).constData()), 0);
+        } else if (change == 2) {
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("more");
+        }
 
         const SourceRemover::Outcome outcome = SourceRemover::dispose(&task, source, remove, rename);
         QCOMPARE(int(outcome.removal), removal);
         QCOMPARE(outcome.renameAsked, renameAsked);
-        const bool renamed = renameAsked && !takenRename && !name.isEmpty();
+        QCOMPARE(outcome.sourceChanged, change != 0);
+        if (change == 1)
+            QCOMPARE(readAll(source), QByteArray("other"));
+        const bool renamed = renameAsked && !takenRename && !name.isEmpty() && change == 0;
         QCOMPARE(outcome.renamedTo, renamed ? source + QStringLiteral(".korvel-env") : QString());
         QCOMPARE(outcome.reason.isEmpty(), removal != int(SourceRemover::Removal::Failed));
         // Deleting flushed the plaintext first.
@@ -623,6 +651,7 @@ private slots:
             writeFile(name, "envelope");
             writeFile(name + QStringLiteral(".out"), "plain");
             tasks.append(new CryptTask(path(name)));
+            tasks.last()->setSourceIdentity(FileIdentity::ofPath(path(name)));
             tasks.last()->setDestination(path(name + QStringLiteral(".out")));
         }
         QObject receiver;

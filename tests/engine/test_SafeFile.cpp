@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -81,6 +82,8 @@ private slots:
     void copyToTemporaryCopiesTheWholeFile();
     void copyToTemporaryLeavesNothingOnFailure();
     void syncsReportTheirErrors();
+    void staleTemporariesRemoved_data();
+    void staleTemporariesRemoved();
 };
 
 void TestSafeFile::namesAreNeverReplaced_data()
@@ -265,6 +268,48 @@ void TestSafeFile::syncsReportTheirErrors()
     QCOMPARE(SafeFile::syncToDisk(dir.filePath("link")), ELOOP); // never through a link
     QCOMPARE(SafeFile::syncFolder(dir.filePath("missing")), ENOENT);
     QCOMPARE(SafeFile::syncFolder(dir.filePath("file")), ENOTDIR);
+}
+
+void TestSafeFile::staleTemporariesRemoved_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("held"); // a living writer holds it (createTemporary)
+    QTest::addColumn<int>("ageSeconds"); // since it was last written
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("left by a killed run") << ".korvel-0123456789abcdef.part" << false << 3600 << true;
+    QTest::newRow("a source moved aside to go") << ".korvel-0123456789abcdef.gone" << false << 3600 << true;
+    QTest::newRow("held by a living writer") << "" << true << 3600 << false;
+    QTest::newRow("just written") << ".korvel-0123456789abcdef.part" << false << 0 << false;
+    QTest::newRow("another hidden name") << ".korvel-notes.part" << false << 3600 << false;
+    QTest::newRow("a user's file") << "korvel-0123456789abcdef.part" << false << 3600 << false;
+}
+
+// What a killed run leaves as hidden temporaries goes with the next run, once
+// no living writer holds it; nothing else does.
+void TestSafeFile::staleTemporariesRemoved()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, held);
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    int fd = -1;
+    QString path = dir.filePath(name);
+    if (held) {
+        fd = SafeFile::createTemporary(dir.path(), &path);
+        QVERIFY(fd >= 0);
+    } else {
+        writeFile(path, "partial plaintext");
+    }
+    const timespec times[2] = { { time(nullptr) - ageSeconds, 0 }, { time(nullptr) - ageSeconds, 0 } };
+    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    QCOMPARE(SafeFile::removeStaleTemporaries(dir.path()), removed ? 1 : 0);
+    QCOMPARE(QFile::exists(path), !removed);
+    if (fd >= 0) {
+        ::close(fd);
+        // Its writer gone, it goes too.
+        QCOMPARE(SafeFile::removeStaleTemporaries(dir.path()), 1);
+    }
 }
 
 KORVEL_TEST_MAIN_GUILESS(TestSafeFile)

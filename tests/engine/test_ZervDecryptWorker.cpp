@@ -15,11 +15,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <acl/libacl.h>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -386,6 +388,10 @@ private slots:
             << "Could not write to destination. - Code: -1" << false << "No such file or directory";
         QTest::newRow("read failure keeps partial output")
             << "short" << int(ZervDecryptWorker::PassphraseOrReadFailed) << "Read failed Code: 1" << true << "";
+        // The name's own fault: not taken for a missing /proc.
+        QTest::newRow("destination name over the limit")
+            << "longname" << int(ZervDecryptWorker::DestinationUnwritable)
+            << "Could not write to destination. - Code: -1" << false << "File name too long";
     }
 
     void failures()
@@ -417,6 +423,8 @@ private slots:
             passphrase = QStringLiteral("wrong");
         if (kind == QLatin1String("nofolder"))
             destination = path(QStringLiteral("no/such/folder/in.bin"));
+        if (kind == QLatin1String("longname"))
+            destination = path(QString(300, QLatin1Char('n')));
 
         ZervDecryptWorker worker(0);
         QSignalSpy completed(&worker, &ZervDecryptWorker::completed);
@@ -442,11 +450,13 @@ private slots:
         } else {
             QVERIFY(!QFile::exists(destination));
         }
-        // No temporary file is left behind.
+        // No temporary file is left behind, and later outputs are still linked
+        // into place, not written as hidden temporaries.
         for (const QString& name : entries(m_dir.path()))
             QVERIFY2(!name.startsWith(QLatin1Char('.')), qPrintable(name));
         if (outputKept)
             QCOMPARE(entries(m_dir.path()), expected);
+        QVERIFY(!ZervDecryptWorker::writesHiddenTemporaries());
     }
 
     // The overlapped path, also when it steps aside part-way, leaves exactly what
@@ -771,6 +781,69 @@ private slots:
         QCOMPARE(entries(m_dir.path()), QStringList { "t.bin.korvel-env" });
         QCOMPARE(readAll(source), before);
         QVERIFY2(written < 4096, qPrintable(QString::number(written)));
+    }
+
+    // Nor by another group, or another user of an ACL: the plaintext takes its
+    // envelope's group and access ACL.
+    void outputFollowsEnvelopeGroupAndAcl_data()
+    {
+        QTest::addColumn<int>("group"); // the envelope's group; -1: the process's own
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("acl"); // the envelope's access ACL; empty: none beyond its mode
+        QTest::addColumn<int>("expectedMode");
+        QTest::newRow("another group") << 4343 << 0640 << "" << 0640;
+        QTest::newRow("another group, none of its bits") << 4343 << 0600 << "" << 0600;
+        QTest::newRow("a user's entry") << -1 << 0600 << "u::rw-,g::---,o::---,u:4242:r--,m::r--" << 0640;
+        QTest::newRow("a group's entry, under another group")
+            << 4343 << 0600 << "u::rw-,g::---,o::---,g:4444:r--,m::r--" << 0640;
+    }
+
+    void outputFollowsEnvelopeGroupAndAcl()
+    {
+        QFETCH(int, group);
+        QFETCH(int, mode);
+        QFETCH(QString, acl);
+        QFETCH(int, expectedMode);
+        if (group >= 0 && geteuid() != 0)
+            QSKIP("giving the envelope a group the test is not in needs root");
+        const Bytes plain = korvel::test::patternBytes(5000, 8);
+        const QString source = path(QStringLiteral("doc.txt.korvel-env"));
+        const QByteArray encoded = QFile::encodeName(source);
+        QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+        QCOMPARE(::chmod(encoded.constData(), static_cast<mode_t>(mode)), 0);
+        if (group >= 0)
+            QCOMPARE(::chown(encoded.constData(), static_cast<uid_t>(-1), static_cast<gid_t>(group)), 0);
+        if (!acl.isEmpty()) {
+            acl_t entries = acl_from_text(acl.toUtf8().constData());
+            QVERIFY(entries);
+            const int set = acl_set_file(encoded.constData(), ACL_TYPE_ACCESS, entries);
+            acl_free(entries);
+            if (set != 0 && errno == EOPNOTSUPP)
+                QSKIP("no ACLs on the test's file system");
+            QCOMPARE(set, 0);
+        }
+        struct stat envelope { };
+        QCOMPARE(::stat(encoded.constData(), &envelope), 0);
+
+        const QString destination = path(QStringLiteral("doc.txt"));
+        ZervDecryptWorker worker(0);
+        QScopedPointer<CryptTask> task(makeTask(source, destination, QStringLiteral("secret")));
+        runTask(worker, *task);
+        QCOMPARE(task->status(), Task::FINISHED);
+        QCOMPARE(readAll(destination), toBytes(plain));
+        struct stat plaintext { };
+        QCOMPARE(::stat(QFile::encodeName(destination).constData(), &plaintext), 0);
+        QCOMPARE(plaintext.st_gid, envelope.st_gid);
+        QCOMPARE(int(plaintext.st_mode & 07777), expectedMode);
+        const auto aclText = [](const QByteArray& file) {
+            acl_t entries = acl_get_file(file.constData(), ACL_TYPE_ACCESS);
+            char* text = entries ? acl_to_any_text(entries, nullptr, ',', TEXT_ABBREVIATE) : nullptr;
+            const QByteArray result(text ? text : "");
+            acl_free(text);
+            acl_free(entries);
+            return result;
+        };
+        QCOMPARE(aclText(QFile::encodeName(destination)), aclText(encoded));
     }
 
     // A plaintext is never more readable than its envelope: the envelope's read
