@@ -5,6 +5,7 @@
 #include "engine/OutputFolders.h"
 #include "engine/zervcrypto.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -113,10 +114,20 @@ qsizetype Result::fileCount() const
 QString Result::summary() const
 {
     if (inputs == 0)
-        return QStringLiteral("No files found.");
-    if (duplicates() == 0)
-        return QStringLiteral("%1 files loaded successfully.").arg(added);
-    return QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates());
+        return QCoreApplication::translate("FileLoading", "No files found.");
+    QString text;
+    if (duplicates() == 0 && notEnvelopes == 0)
+        text = QCoreApplication::translate("FileLoading", "%1 files loaded successfully.").arg(added);
+    else if (duplicates() == 0)
+        text = QCoreApplication::translate("FileLoading", "%1 files loaded.").arg(added);
+    else
+        text = QCoreApplication::translate("FileLoading", "%1 files loaded. %2 duplicates skipped.")
+                   .arg(added)
+                   .arg(duplicates());
+    if (notEnvelopes > 0)
+        text += QLatin1Char(' ')
+            + QCoreApplication::translate("FileLoading", "%1 files that are not envelopes skipped.").arg(notEnvelopes);
+    return text;
 }
 
 QStringList walkDirectory(

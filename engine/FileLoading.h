@@ -28,7 +28,8 @@ using CancelCheck = std::function<bool()>;
 struct LoadOptions {
     // Take from folders only the files that may be envelopes (mayBeEnvelope());
     // the others are counted in Result::notEnvelopes. Files named as inputs are
-    // always taken. Off, every file found is taken, as the window does.
+    // always taken. Off, every file found is taken (the command-line tool's
+    // --all-files).
     bool envelopesOnly = false;
     // The inputs come from a list (a file of names, as tar -T reads): below an
     // output folder each keeps its path as listed (an absolute one without its
@@ -88,7 +89,9 @@ struct Result {
     qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
-    // skipped.".
+    // skipped."; files passed over in folders (notEnvelopes) add "%1 files that
+    // are not envelopes skipped." (then "successfully" goes). Translated in the
+    // context "FileLoading".
     QString summary() const;
 };
 

@@ -35,7 +35,11 @@ BackgroundTask::Report FileLoadTask::run(DecryptManager& decrypt, const FileLoad
     for (qsizetype i = 0; i < count(); ++i) {
         inputs.append(path(i)); // a URL that names no local file gives "", which names nothing
     }
-    const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled);
+    // Folders give their envelopes only (a folder decrypted before holds the
+    // plaintexts too); files named one by one are all tried.
+    FileLoading::LoadOptions options;
+    options.envelopesOnly = true;
+    const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled, options);
     if (result.cancelled) {
         return {};
     }

@@ -7,7 +7,9 @@
 #include <QUrl>
 
 // Loads files and folders (paths, or URLs from a drop) into the decrypt
-// manager's pending list; folders are searched recursively.
+// manager's pending list; folders are searched recursively and give only the
+// files that may be envelopes (FileLoading::mayBeEnvelope), as the command-line
+// tool's folder walk does; files named one by one are all taken.
 class FileLoadTask : public BackgroundTask {
     Q_OBJECT
 

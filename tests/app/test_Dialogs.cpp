@@ -9,6 +9,9 @@
 #include "app/SettingsDialog.h"
 #include "app/Translations.h"
 #include "app/WindowIcon.h"
+#include "engine/CryptTask.h"
+#include "engine/FileLoading.h"
+#include "tasks/ClearStatusTask.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -144,7 +147,9 @@ private slots:
         QCOMPARE(busy->findChild<QLabel*>("_animatedLbl")->movie(), busy->movie());
         QVERIFY(busy->movie()->isValid());
         QVERIFY(busy->movie()->frameCount() > 1);
-        QCOMPARE(busy->movie()->state(), QMovie::Running);
+        // Hidden, it does not animate (busyCancel checks it does while shown).
+        QVERIFY(!busy->isVisible());
+        QCOMPARE(busy->movie()->state(), QMovie::NotRunning);
     }
 
     void busyCancel_data()
@@ -165,7 +170,9 @@ private slots:
         QSignalSpy cancelled(busy, &BusyDialog::cancelled);
         bool buttonShown = !showCancel;
         QString text;
+        QMovie::MovieState whileShown = QMovie::NotRunning;
         whenBusyShows([&](BusyDialog* dialog) {
+            whileShown = dialog->movie()->state();
             auto* button = dialog->findChild<QPushButton*>("_cancelBtn");
             buttonShown = button->isVisible();
             text = dialog->findChild<QLabel*>("_label")->text();
@@ -182,6 +189,9 @@ private slots:
         QCOMPARE(buttonShown, showCancel);
         QVERIFY(!busy->isVisible());
         QVERIFY(cancelled.size() >= 1);
+        // The animation runs while the dialog shows, and only then.
+        QCOMPARE(whileShown, QMovie::Running);
+        QCOMPARE(busy->movie()->state(), QMovie::NotRunning);
     }
 
     void busyAcceptDoesNotCancel()
@@ -437,7 +447,9 @@ private slots:
 
         AboutWindow::destroyInstance();
         AboutWindow* about = AboutWindow::instance();
-        QCOMPARE(about->windowTitle(), text("About", "Über Korvel Crypt"));
+        QCOMPARE(about->windowTitle(), text("About", "Über"));
+        // Wide enough for its title beside the title bar's icon and buttons.
+        QVERIFY(about->width() >= about->fontMetrics().horizontalAdvance(about->windowTitle()) + 100);
         QCOMPARE(about->findChild<QLabel*>("versionLbl")->text(), QStringLiteral("1.1.0"));
         AboutWindow::destroyInstance();
 
@@ -451,6 +463,31 @@ private slots:
         QCOMPARE(QCoreApplication::translate("MainWindow", "%1 finished, %2 failed, %3 pending, %4 total"),
             text("%1 finished, %2 failed, %3 pending, %4 total",
                 "%1 fertig, %2 fehlgeschlagen, %3 wartend, %4 insgesamt"));
+
+        // The texts the engine and the background tasks make, which the table,
+        // the status line and the busy dialog show.
+        CryptTask task(QStringLiteral("/in/a.korvel-env"));
+        task.setStatus(Task::FINISHED);
+        QCOMPARE(task.statusText(), text("Finished", "Fertig"));
+        task.setStatus(Task::CANCELLED);
+        QCOMPARE(task.statusText(), text("Cancelled", "Abgebrochen"));
+        FileLoading::Result loaded;
+        loaded.inputs = 2;
+        FileLoading::Group found;
+        found.files = QStringList { "/a", "/b", "/c" };
+        loaded.groups.append(found);
+        loaded.added = 3;
+        QCOMPARE(loaded.summary(), text("3 files loaded successfully.", "3 Dateien erfolgreich geladen."));
+        loaded.notEnvelopes = 4;
+        QCOMPARE(loaded.summary(),
+            text("3 files loaded. 4 files that are not envelopes skipped.",
+                "3 Dateien geladen. 4 Dateien ohne Umschlag übersprungen."));
+        QCOMPARE(QCoreApplication::translate("TaskManager", "Loading files..."),
+            text("Loading files...", "Dateien werden geladen..."));
+        QCOMPARE(QCoreApplication::translate("ReloadFailedTask", "Failed Tasks reloaded."),
+            text("Failed Tasks reloaded.", "Fehlgeschlagene Aufgaben neu geladen."));
+        QCOMPARE(ClearStatusTask(Task::FINISHED).announcement(),
+            text("Clearing finished tasks...", "Erledigte Aufgaben werden entfernt..."));
     }
 
     void languagesEndWithTheTranslations()

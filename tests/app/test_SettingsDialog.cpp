@@ -170,6 +170,41 @@ private slots:
         QCOMPARE(store().value(QStringLiteral("settings/deleteEncrypted")).toBool(), false);
     }
 
+    // Opened from the keyboard, the focus is on the first control, and Tab
+    // (Shift+Tab back) follows reading order: top to bottom, then OK, Cancel.
+    void keyboardOrder_data()
+    {
+        QTest::addColumn<int>("tabs"); // negative: Shift+Tab
+        QTest::addColumn<QString>("focused");
+        QTest::newRow("on opening") << 0 << "_deleteEncryptedCheck";
+        QTest::newRow("Tab") << 1 << "_threadsCombo";
+        QTest::newRow("Tab twice") << 2 << "OK";
+        QTest::newRow("Tab three times") << 3 << "Cancel";
+        QTest::newRow("Shift+Tab") << -1 << "Cancel";
+    }
+
+    void keyboardOrder()
+    {
+        QFETCH(int, tabs);
+        QFETCH(QString, focused);
+        SettingsDialog* dialog = fresh();
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        for (int i = 0; i < qAbs(tabs); ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, tabs < 0 ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        const auto* button = qobject_cast<QPushButton*>(focus);
+        QCOMPARE(button ? button->text().remove(QLatin1Char('&')) : focus->objectName(), focused);
+        // Space on the first control ticks it; it does not close the dialog.
+        if (tabs == 0) {
+            QTest::keyClick(focus, Qt::Key_Space);
+            QVERIFY(dialog->isVisible());
+            QVERIFY(dialog->_deleteEncryptedCheck->isChecked());
+        }
+        dialog->reject();
+    }
+
     void escapeKeepsTheChangedState()
     {
         SettingsDialog* dialog = fresh();
