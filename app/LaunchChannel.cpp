@@ -2,6 +2,7 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -34,6 +35,12 @@ QString LaunchChannel::defaultName()
 
 bool LaunchChannel::handOver(const QStringList& paths, const QString& name, int timeoutMs)
 {
+    // Paths go only to a window of this user: in a shared temporary folder
+    // another user could have put a socket under the name.
+    const QFileInfo socketFile(name);
+    if (!socketFile.exists() || socketFile.ownerId() != ::getuid()) {
+        return false;
+    }
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs)) {
