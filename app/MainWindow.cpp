@@ -45,6 +45,7 @@ namespace {
 
 const QString kCurrentDirKey = QStringLiteral("FileDialog/currentDir");
 const QString kOutputFolderKey = QStringLiteral("settings/outputFolder");
+const QString kSkipDecryptedKey = QStringLiteral("settings/skipDecrypted");
 // How the window looked when it was last closed.
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kTableHeaderKey = QStringLiteral("window/tableHeader"); // sort column and order, column widths
@@ -223,6 +224,7 @@ void MainWindow::connectActions()
     connect(m_form.actionSettings, &QAction::triggered, this, &MainWindow::onShowSettings);
     connect(m_form.actionDecryptNextToFiles, &QAction::triggered, this, &MainWindow::onDecryptNextToFiles);
     connect(m_form.actionDecryptIntoFolder, &QAction::triggered, this, &MainWindow::onDecryptIntoFolder);
+    connect(m_form.actionSkipDecrypted, &QAction::toggled, this, &MainWindow::setSkipDecrypted);
     connect(m_form.actionReloadFailed, &QAction::triggered, this, &MainWindow::onReloadFailed);
     connect(m_form.actionClearFinished, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFinished));
     connect(m_form.actionClearFailed, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFailed));
@@ -236,7 +238,7 @@ void MainWindow::connectActions()
     for (QAction* action : { m_form.actionOpenFiles, m_form.actionOpenFolder, m_form.actionReloadFailed,
              m_form.actionClearAll, m_form.actionDeleteEncrypted, m_form.actionClearFinished, m_form.actionClearFailed,
              m_form.actionClearPending, m_form.actionSettings, m_form.actionDecryptNextToFiles,
-             m_form.actionDecryptIntoFolder }) {
+             m_form.actionDecryptIntoFolder, m_form.actionSkipDecrypted }) {
         connect(m_form._decryptBtn, &QPushButton::toggled, action, &QAction::setDisabled);
     }
 }
@@ -467,6 +469,17 @@ void MainWindow::setOutputFolder(const QString& folder)
     if (!m_managersDown) {
         DecryptManager::instance()->setOutputRoot(folder);
         updateStatus();
+    }
+}
+
+void MainWindow::setSkipDecrypted(bool skip)
+{
+    if (m_settings.value(kSkipDecryptedKey, false).toBool() != skip) {
+        m_settings.setValue(kSkipDecryptedKey, skip);
+        m_settings.sync();
+    }
+    if (!m_managersDown) {
+        TaskManager::instance()->setSkipDecrypted(skip);
     }
 }
 
@@ -760,6 +773,9 @@ void MainWindow::loadSettings()
     if (view >= LatestView && view <= FailedView) {
         m_form._viewComboBox->setCurrentIndex(view);
     }
+    // Whether loads pass over files decrypted before ("keep both" when absent).
+    m_form.actionSkipDecrypted->setChecked(m_settings.value(kSkipDecryptedKey, false).toBool());
+    setSkipDecrypted(m_form.actionSkipDecrypted->isChecked());
     // Where plaintexts went last time; a folder that is gone is made again when
     // the first plaintext goes there.
     setOutputFolder(m_settings.value(kOutputFolderKey).toString());

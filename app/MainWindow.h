@@ -86,6 +86,10 @@ public slots:
     // Options menu: where plaintexts go.
     void onDecryptNextToFiles();
     void onDecryptIntoFolder();
+    // Options menu: an envelope whose plaintext already stands under its name is
+    // passed over by later loads (true) or decrypted beside it under a
+    // "(decrypted)" name (false, the default); kept in the settings store.
+    void setSkipDecrypted(bool skip);
     void onShowAbout();
     void onExitTriggered(bool checked);
     void onDecryptClicked(bool checked);

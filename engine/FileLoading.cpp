@@ -101,6 +101,7 @@ void Result::append(const Result& other)
     skipped.append(other.skipped);
     added += other.added;
     notEnvelopes += other.notEnvelopes;
+    alreadyDecrypted += other.alreadyDecrypted;
 }
 
 qsizetype Result::fileCount() const
@@ -116,7 +117,7 @@ QString Result::summary() const
     if (inputs == 0)
         return QCoreApplication::translate("FileLoading", "No files found.");
     QString text;
-    if (duplicates() == 0 && notEnvelopes == 0)
+    if (duplicates() == 0 && notEnvelopes == 0 && alreadyDecrypted == 0)
         text = QCoreApplication::translate("FileLoading", "%1 files loaded successfully.").arg(added);
     else if (duplicates() == 0)
         text = QCoreApplication::translate("FileLoading", "%1 files loaded.").arg(added);
@@ -127,6 +128,9 @@ QString Result::summary() const
     if (notEnvelopes > 0)
         text += QLatin1Char(' ')
             + QCoreApplication::translate("FileLoading", "%1 files that are not envelopes skipped.").arg(notEnvelopes);
+    if (alreadyDecrypted > 0)
+        text += QLatin1Char(' ')
+            + QCoreApplication::translate("FileLoading", "%1 already decrypted skipped.").arg(alreadyDecrypted);
     return text;
 }
 
@@ -160,6 +164,15 @@ QStringList walkDirectory(
         result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled));
     }
     return result;
+}
+
+QString plainName(const QString& source, const QString& outputBase, const QString& outputRoot)
+{
+    if (!outputRoot.isEmpty())
+        return CryptTask::untaggedDestination(source, OutputFolders::folderOf(outputRoot, source, outputBase));
+    if (QFileInfo(source).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) != 0)
+        return {};
+    return CryptTask::untaggedDestination(source);
 }
 
 bool mayBeEnvelope(const QString& path)
@@ -237,6 +250,16 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                 {}, QString() });
         } else {
             result.skipped.append({ given, !path.isEmpty() && info.exists() });
+        }
+    }
+    if (options.skipDecrypted) {
+        for (Group& group : result.groups) {
+            const qsizetype before = group.files.size();
+            group.keepOnly([&](const QString& file, qsizetype) {
+                const QString plain = plainName(file, group.outputBase, options.outputRoot);
+                return plain.isEmpty() || !CryptTask::nameTaken(plain);
+            });
+            result.alreadyDecrypted += static_cast<int>(before - group.files.size());
         }
     }
     if (isCancelled(cancelled))

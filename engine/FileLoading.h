@@ -36,6 +36,16 @@ struct LoadOptions {
     // leading "/", a relative one without leading ".." steps), instead of a file
     // landing in the output folder itself and a folder keeping only its own name.
     bool keepListedPaths = false;
+    // An envelope whose plaintext already stands under its plain name (the name
+    // before any "(decrypted)" tag) is passed over and counted in
+    // Result::alreadyDecrypted, so that a second run over a decrypted folder
+    // writes nothing. Off, such an envelope is decrypted under a "(decrypted)"
+    // name beside the plaintext. A source without the envelope extension holds
+    // its plaintext's name itself next to it: it is never passed over there.
+    bool skipDecrypted = false;
+    // Where the plaintexts go (DecryptManager::outputRoot()); empty: next to each
+    // source. Only skipDecrypted looks at it.
+    QString outputRoot;
 };
 
 // An input that contributed nothing.
@@ -77,6 +87,7 @@ struct Result {
     QList<Skipped> skipped; // in input order
     int added = 0; // paths the decrypt manager took into its pending list
     int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
+    int alreadyDecrypted = 0; // envelopes passed over (LoadOptions::skipDecrypted)
 
     // Every file found (absolute and clean), in input order, repeats included.
     QStringList files() const;
@@ -90,8 +101,9 @@ struct Result {
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
     // skipped."; files passed over in folders (notEnvelopes) add "%1 files that
-    // are not envelopes skipped." (then "successfully" goes). Translated in the
-    // context "FileLoading".
+    // are not envelopes skipped." (then "successfully" goes), and envelopes passed
+    // over for their plaintexts (alreadyDecrypted) "%1 already decrypted
+    // skipped.". Translated in the context "FileLoading".
     QString summary() const;
 };
 
@@ -102,6 +114,12 @@ struct Result {
 // cancelled answers true.
 QStringList walkDirectory(
     const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
+
+// The name the source's plaintext gets before any "(decrypted)" tag: next to
+// the source, or below outputRoot when it is not empty (OutputFolders). Empty
+// for a source without the envelope extension next to itself, which keeps that
+// name for its plaintext.
+QString plainName(const QString& source, const QString& outputBase, const QString& outputRoot);
 
 // Whether a file may be an envelope, judged without a passphrase: its name ends
 // in ".korvel-env" (in any case), or its last bytes are a trailer record's marker.

@@ -1,5 +1,7 @@
 #include "tasks/FileLoadTask.h"
 
+#include "engine/DecryptManager.h"
+
 FileLoadTask::FileLoadTask(const QStringList& paths)
     : m_paths(paths)
 { }
@@ -39,6 +41,8 @@ BackgroundTask::Report FileLoadTask::run(DecryptManager& decrypt, const FileLoad
     // plaintexts too); files named one by one are all tried.
     FileLoading::LoadOptions options;
     options.envelopesOnly = true;
+    options.skipDecrypted = m_skipDecrypted;
+    options.outputRoot = decrypt.outputRoot();
     const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled, options);
     if (result.cancelled) {
         return {};

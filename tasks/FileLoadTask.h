@@ -22,6 +22,10 @@ public:
     QString path(qsizetype index) const;
     qsizetype count() const;
 
+    // Pass over envelopes whose plaintext already stands under its plain name,
+    // below the decrypt manager's output folder or next to them.
+    void setSkipDecrypted(bool skip) { m_skipDecrypted = skip; }
+
     // Same path list (URL lists are not compared).
     bool equals(const Task* other) const override;
 
@@ -33,4 +37,5 @@ private:
     QStringList m_paths;
     QList<QUrl> m_urls;
     bool m_fromUrls = false;
+    bool m_skipDecrypted = false;
 };

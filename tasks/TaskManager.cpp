@@ -84,7 +84,9 @@ void TaskManager::loadFiles(QStringList files)
         return;
     }
     emit started(QCoreApplication::translate("TaskManager", "Loading files..."), true);
-    startTask(new FileLoadTask(files));
+    auto* load = new FileLoadTask(files);
+    load->setSkipDecrypted(m_skipDecrypted);
+    startTask(load);
 }
 
 void TaskManager::loadUrls(QList<QUrl> files)
@@ -93,7 +95,9 @@ void TaskManager::loadUrls(QList<QUrl> files)
         return;
     }
     emit started(QCoreApplication::translate("TaskManager", "Loading files..."), true);
-    startTask(new FileLoadTask(files));
+    auto* load = new FileLoadTask(files);
+    load->setSkipDecrypted(m_skipDecrypted);
+    startTask(load);
 }
 
 void TaskManager::clearStatus(Task::STATUS status)

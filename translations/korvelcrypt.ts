@@ -193,6 +193,10 @@
         <source>%1 files that are not envelopes skipped.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1 already decrypted skipped.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -494,6 +498,14 @@
     </message>
     <message>
         <source>Files not finished are left without a plaintext.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Skip files already decrypted</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Leaves an encrypted file alone when its plaintext already stands under its name; unticked, both are kept</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -193,6 +193,10 @@
         <source>%1 files that are not envelopes skipped.</source>
         <translation>%1 Dateien ohne Umschlag übersprungen.</translation>
     </message>
+    <message>
+        <source>%1 already decrypted skipped.</source>
+        <translation>%1 bereits entschlüsselte übersprungen.</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -495,6 +499,14 @@
     <message>
         <source>Files not finished are left without a plaintext.</source>
         <translation>Nicht fertige Dateien bleiben ohne Klartext.</translation>
+    </message>
+    <message>
+        <source>Skip files already decrypted</source>
+        <translation>Bereits entschlüsselte Dateien überspringen</translation>
+    </message>
+    <message>
+        <source>Leaves an encrypted file alone when its plaintext already stands under its name; unticked, both are kept</source>
+        <translation>Lässt eine verschlüsselte Datei liegen, wenn ihr Klartext schon unter ihrem Namen steht; sonst bleiben beide</translation>
     </message>
 </context>
 <context>

@@ -311,6 +311,7 @@ private slots:
     {
         // Every test starts with plaintexts going next to their files.
         QSettings().remove(QStringLiteral("settings/outputFolder"));
+        QSettings().remove(QStringLiteral("settings/skipDecrypted"));
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         // The window as it looks the first time.
@@ -1064,7 +1065,8 @@ private slots:
             where = whileModal([] { BusyDialog::instance()->exec(QStringLiteral("Loading files..."), false); },
                 [this, &after](QWidget* modal) {
                     m_window->move(m_window->pos() + QPoint(170, 90));
-                    QTest::qWaitFor([&] { return placement(modal, m_window).isEmpty(); }, 5000);
+                    static_cast<void>(QTest::qWaitFor([&] { return placement(modal, m_window).isEmpty(); },
+                        5000)); // placement() below says what was found
                     after = placement(modal, m_window);
                     static_cast<QDialog*>(modal)->accept();
                 });
@@ -1374,13 +1376,14 @@ private slots:
         QAction* beside = child<QAction>("actionDecryptNextToFiles");
         QAction* into = child<QAction>("actionDecryptIntoFolder");
         const QList<QAction*> options = child<QMenu>("menuCommands")->actions();
-        QCOMPARE(options.size(), 12);
+        QCOMPARE(options.size(), 13);
         QCOMPARE(options.at(0), child<QAction>("actionSettings"));
         QVERIFY(options.at(1)->isSeparator());
         QCOMPARE(options.at(2), beside);
         QCOMPARE(options.at(3), into);
-        QVERIFY(options.at(4)->isSeparator());
-        QCOMPARE(options.at(5), child<QAction>("actionReloadFailed"));
+        QCOMPARE(options.at(4), child<QAction>("actionSkipDecrypted"));
+        QVERIFY(options.at(5)->isSeparator());
+        QCOMPARE(options.at(6), child<QAction>("actionReloadFailed"));
         QCOMPARE(beside->text(), QStringLiteral("Decrypt next to each file"));
         QCOMPARE(into->text(), QStringLiteral("Decrypt into folder..."));
         // The default: next to each file.
@@ -1452,6 +1455,45 @@ private slots:
         QVERIFY(QSettings().value(QStringLiteral("settings/outputFolder")).toString().isEmpty());
         m_window->updateStatus();
         QCOMPARE(status(), QStringLiteral("   0 finished, 0 failed, 0 pending, 0 total"));
+    }
+
+    // An envelope whose plaintext already stands under its name: kept beside it
+    // (the default) or passed over, as the Options menu says; the choice is kept.
+    void skipDecrypted_data()
+    {
+        QTest::addColumn<bool>("skip");
+        QTest::addColumn<bool>("named");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("keep both, folder")
+            << false << false << "1 files loaded. 1 files that are not envelopes skipped.";
+        QTest::newRow("skip, folder") << true << false
+                                      << "0 files loaded. 1 files that are not envelopes skipped. 1 already "
+                                         "decrypted skipped.";
+        QTest::newRow("keep both, named") << false << true << "1 files loaded successfully.";
+        QTest::newRow("skip, named") << true << true << "0 files loaded. 1 already decrypted skipped.";
+    }
+
+    void skipDecrypted()
+    {
+        QFETCH(bool, skip);
+        QFETCH(bool, named);
+        QFETCH(QString, summary);
+        const QString envelope = writeEnvelope(QStringLiteral("set/a.txt.korvel-env"));
+        QFile plaintext(m_dir->filePath(QStringLiteral("set/a.txt")));
+        QVERIFY(plaintext.open(QIODevice::WriteOnly));
+        plaintext.write("decrypted before");
+        plaintext.close();
+        QAction* action = child<QAction>("actionSkipDecrypted");
+        QCOMPARE(action->text(), QStringLiteral("Skip files already decrypted"));
+        QVERIFY(!action->isChecked());
+        action->setChecked(skip);
+        QVERIFY(loadAndWait({ named ? envelope : m_dir->filePath(QStringLiteral("set")) }, summary));
+        QCOMPARE(DecryptManager::instance()->getNumPending(), skip ? 0 : 1);
+        QCOMPARE(QSettings().value(QStringLiteral("settings/skipDecrypted")).toBool(), skip);
+        delete m_window;
+        m_window = new MainWindow();
+        QCOMPARE(child<QAction>("actionSkipDecrypted")->isChecked(), skip);
+        QCOMPARE(TaskManager::instance()->skipDecrypted(), skip);
     }
 
     void commandLine_data()
