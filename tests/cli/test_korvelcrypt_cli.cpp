@@ -607,6 +607,16 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders_data()
         << QStringList { "renamed" } << 0
         << QList<QByteArray> { "OK\trenamed/scan\tDIR/renamed/scan(decrypted)", "1 finished, 0 failed, 1 total" }
         << QStringList { "renamed/scan(decrypted)", "renamed/scan.korvel-env" };
+    // An envelope whose plaintext stands already: both kept, or left alone.
+    QTest::newRow("--existing keep, the default")
+        << QStringList { "again" } << 0
+        << QList<QByteArray> { "OK\tagain/report.txt.korvel-env\tDIR/again/report(decrypted).txt",
+               "1 finished, 0 failed, 1 total, 1 skipped" }
+        << QStringList { "again/report(decrypted).txt", "again/report.txt", "again/report.txt.korvel-env" };
+    QTest::newRow("--existing skip writes nothing")
+        << QStringList { "--existing", "skip", "again" } << 0
+        << QList<QByteArray> { "0 finished, 0 failed, 0 total, 2 skipped" }
+        << QStringList { "again/report.txt", "again/report.txt.korvel-env" };
 }
 
 void TestKorvelcryptCli::onlyEnvelopesFromFolders()
@@ -624,6 +634,8 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders()
     QVERIFY(writePlain(dir + "/half/sub/photo.jpg", QByteArray(100, '\xB1')));
     QVERIFY(writeEnvelope(dir + "/half/sub/todo.txt.korvel-env", "still to do"));
     QVERIFY(writeEnvelope(dir + "/renamed/scan", "an envelope under another name"));
+    QVERIFY(writeEnvelope(dir + "/again/report.txt.korvel-env", "decrypted before"));
+    QVERIFY(writePlain(dir + "/again/report.txt", "decrypted before"));
 
     const Result result = runCli(passphraseFileArgs(dir) << args, dir);
     QCOMPARE(result.status, status);
