@@ -68,7 +68,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::onAboutToQuit);
 
     setWindowIcon(WindowIcon::icon());
-    m_form._decryptBtn->setGeometry(285, 0, 86, 31);
+    // The controls stand in layouts (the form's), which make room for their
+    // texts at any font size; nothing is placed by hand.
 
     connectActions();
     connectDecryptManager();
