@@ -490,8 +490,8 @@ private slots:
             const QKeySequence key = QKeySequence::mnemonic(menu->title());
             QVERIFY2(!key.isEmpty() && !keys.contains(key), qPrintable(menu->title()));
             keys << key;
-            for (const QAction* action : window.findChildren<QAction*>()) {
-                QVERIFY2(!action->shortcuts().contains(key), qPrintable(action->objectName()));
+            for (const QAction* each : window.findChildren<QAction*>()) {
+                QVERIFY2(!each->shortcuts().contains(key), qPrintable(each->objectName()));
             }
         }
         QCOMPARE(keys.size(), 3);
