@@ -29,6 +29,13 @@ AboutWindow::AboutWindow()
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
     setWindowTitle(tr("About"));
     versionLbl->setText(displayVersion(fullVersion()));
+    // The title bar shows the whole title (in every language) beside the
+    // window manager's icon and buttons.
+    const int titleRoom = 120;
+    const int needed = fontMetrics().horizontalAdvance(windowTitle()) + titleRoom;
+    if (width() < needed) {
+        resize(needed, height());
+    }
 }
 
 AboutWindow::~AboutWindow() = default;

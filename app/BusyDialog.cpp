@@ -22,10 +22,11 @@ BusyDialog::BusyDialog()
 {
     WindowIcon::ensureResources();
     setupUi(this);
-    // The animation has no parent on purpose: it runs for the rest of the process.
+    // The animation runs only while the dialog shows (showEvent, hideEvent): a
+    // hidden one would wake an idle program a dozen times a second.
     _movie = new QMovie(QStringLiteral(":/crypt/loaderAnimated.gif"));
     _animatedLbl->setMovie(_movie);
-    _movie->start();
+    _movie->jumpToFrame(0);
     connect(_cancelBtn, &QPushButton::clicked, this, &BusyDialog::onCancel);
     connect(this, &QDialog::rejected, this, &BusyDialog::onCancel);
     setWindowIcon(WindowIcon::icon());
@@ -55,6 +56,18 @@ void BusyDialog::onCancel()
 {
     hide();
     emit cancelled();
+}
+
+void BusyDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    _movie->start();
+}
+
+void BusyDialog::hideEvent(QHideEvent* event)
+{
+    _movie->stop();
+    QDialog::hideEvent(event);
 }
 
 void BusyDialog::closeEvent(QCloseEvent* event)

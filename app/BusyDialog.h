@@ -36,12 +36,14 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     friend class SingleInstance<BusyDialog>;
     BusyDialog();
     ~BusyDialog() override;
 
-    // Kept for the whole run, whether the dialog shows or not.
+    // Kept for the whole run; it runs only while the dialog shows.
     QMovie* _movie = nullptr;
 };

@@ -23,6 +23,14 @@ CommandLine::CommandLine(const QStringList& arguments, const QString& currentDir
     if (arguments.size() < 2) {
         return;
     }
+    if (arguments.at(1) == QLatin1String("--new-instance")) {
+        // A window of its own; the rest reads as if the option were not there.
+        QStringList rest = arguments;
+        rest.removeAt(1);
+        *this = CommandLine(rest, currentDir);
+        m_newInstance = true;
+        return;
+    }
     const QString& first = arguments.at(1);
     if (first == QLatin1String("-h") || first == QLatin1String("--help")) {
         m_action = Action::Usage;
@@ -51,6 +59,7 @@ QStringList CommandLine::usageLines()
         QStringLiteral("       korvelcrypt *                 - loads all files and folders recursively.\n"),
         QStringLiteral("       korvelcrypt -h --help         - displays this help text.\n"),
         QStringLiteral("       korvelcrypt -v --version      - displays version information.\n"),
+        QStringLiteral("       korvelcrypt --new-instance    - opens a window of its own, with or without files.\n"),
     };
 }
 

@@ -20,17 +20,21 @@ public:
     CommandLine(const QStringList& arguments, const QString& currentDir);
 
     Action action() const { return m_action; }
+    // "--new-instance" came first: a window of its own, even with one open
+    // already (LaunchChannel); the arguments after it are read as usual.
+    bool newInstance() const { return m_newInstance; }
     const QStringList& paths() const { return m_paths; }
 
     // Prints the usage or version text to standard output when the arguments
     // ask for one, and says whether it did (the program then ends with 0).
     static bool answer(const QStringList& arguments);
 
-    // The six lines of the usage text, each ending in a newline.
+    // The lines of the usage text, each ending in a newline.
     static QStringList usageLines();
     static QString versionLine();
 
 private:
     Action m_action = Action::Nothing;
+    bool m_newInstance = false;
     QStringList m_paths;
 };

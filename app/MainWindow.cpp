@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopNotification.h"
 #include "app/ElidedLabel.h"
+#include "app/FileManager.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/ResourceImage.h"
 #include "app/RunNotifier.h"
@@ -22,6 +23,9 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -29,6 +33,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
@@ -40,6 +45,11 @@ namespace {
 
 const QString kCurrentDirKey = QStringLiteral("FileDialog/currentDir");
 const QString kOutputFolderKey = QStringLiteral("settings/outputFolder");
+const QString kSkipDecryptedKey = QStringLiteral("settings/skipDecrypted");
+// How the window looked when it was last closed.
+const QString kGeometryKey = QStringLiteral("window/geometry");
+const QString kTableHeaderKey = QStringLiteral("window/tableHeader"); // sort column and order, column widths
+const QString kViewKey = QStringLiteral("window/view");
 const QString kUriList = QStringLiteral("text/uri-list");
 
 } // namespace
@@ -58,7 +68,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::onAboutToQuit);
 
     setWindowIcon(WindowIcon::icon());
-    m_form._decryptBtn->setGeometry(285, 0, 86, 31);
+    // The controls stand in layouts (the form's), which make room for their
+    // texts at any font size; nothing is placed by hand.
 
     connectActions();
     connectDecryptManager();
@@ -92,6 +103,19 @@ void MainWindow::setUpForm()
             m_form.actionClearFinished, m_form.actionClearFailed, m_form.actionClearPending, m_form.actionClearAll });
 
     qApp->setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black } "));
+
+    // The desktop's usual keys beside the window's own: Ctrl+O, Ctrl+Shift+O,
+    // Ctrl+Q and F1. The first shortcut of each action stays its own key.
+    const auto addKeys = [](QAction* action, const QList<QKeySequence>& keys) {
+        QList<QKeySequence> all = action->shortcuts();
+        all.append(keys);
+        action->setShortcuts(all);
+    };
+    addKeys(m_form.actionOpenFiles, { QKeySequence(Qt::CTRL | Qt::Key_O) });
+    addKeys(m_form.actionOpenFolder, { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O) });
+    addKeys(m_form.actionExit, { QKeySequence(Qt::CTRL | Qt::Key_Q) });
+    addKeys(m_form.actionAbout, { QKeySequence(Qt::Key_F1) });
+    m_form._phraseTxt->setPlaceholderText(tr("Passphrase of the files"));
 
     // One of the two places for plaintexts is chosen at any time.
     auto* places = new QActionGroup(this);
@@ -132,6 +156,63 @@ void MainWindow::setUpTable()
     // table itself, so the filter watches both.
     table->installEventFilter(this);
     table->viewport()->installEventFilter(this);
+
+    // The empty table says what it is for; the hint lets drops and clicks
+    // through to the table.
+    m_emptyHint = new QLabel(tr("Drop files and folders here to decrypt them."), table->viewport());
+    m_emptyHint->setObjectName(QStringLiteral("_emptyHintLbl"));
+    m_emptyHint->setAlignment(Qt::AlignCenter);
+    m_emptyHint->setWordWrap(true);
+    m_emptyHint->setForegroundRole(QPalette::PlaceholderText);
+    m_emptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_emptyHint->setGeometry(table->viewport()->rect());
+    // Through the hint: the table tells of its model's reset while it is torn
+    // down, after the hint has gone.
+    QAbstractItemModel* model = table->model();
+    const auto update = [this] { updateEmptyHint(); };
+    connect(model, &QAbstractItemModel::rowsInserted, m_emptyHint, update);
+    connect(model, &QAbstractItemModel::rowsRemoved, m_emptyHint, update);
+    connect(model, &QAbstractItemModel::modelReset, m_emptyHint, update);
+    updateEmptyHint();
+
+    m_fileManager = new FileManager(this);
+}
+
+void MainWindow::updateEmptyHint()
+{
+    m_emptyHint->setVisible(m_form._messagesTbl->rowCount() == 0);
+}
+
+QString MainWindow::rowFile(int row, bool* plaintext) const
+{
+    const QTableWidgetItem* name = m_form._messagesTbl->item(row, NameColumn);
+    const QString decrypted = name ? name->data(PlaintextRole).toString() : QString();
+    if (plaintext) {
+        *plaintext = !decrypted.isEmpty();
+    }
+    return decrypted.isEmpty() && name ? name->data(SourceRole).toString() : decrypted;
+}
+
+QMenu* MainWindow::rowMenu(int row)
+{
+    bool plaintext = false;
+    const QString file = rowFile(row, &plaintext);
+    if (file.isEmpty()) {
+        return nullptr;
+    }
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("_rowMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* open = menu->addAction(tr("Open"), this, [file] { FileManager::open(file); });
+    open->setObjectName(QStringLiteral("actionRowOpen"));
+    // Only a plaintext is opened: an envelope means nothing to other programs.
+    open->setEnabled(plaintext);
+    menu->addAction(tr("Show in Folder"), m_fileManager, [this, file] { m_fileManager->showInFolder(file); })
+        ->setObjectName(QStringLiteral("actionRowShowInFolder"));
+    menu->addAction(
+            tr("Copy Path"), this, [file] { QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(file)); })
+        ->setObjectName(QStringLiteral("actionRowCopyPath"));
+    return menu;
 }
 
 // Every action to its slot; while the Decrypt button is down, the actions that
@@ -144,6 +225,7 @@ void MainWindow::connectActions()
     connect(m_form.actionSettings, &QAction::triggered, this, &MainWindow::onShowSettings);
     connect(m_form.actionDecryptNextToFiles, &QAction::triggered, this, &MainWindow::onDecryptNextToFiles);
     connect(m_form.actionDecryptIntoFolder, &QAction::triggered, this, &MainWindow::onDecryptIntoFolder);
+    connect(m_form.actionSkipDecrypted, &QAction::toggled, this, &MainWindow::setSkipDecrypted);
     connect(m_form.actionReloadFailed, &QAction::triggered, this, &MainWindow::onReloadFailed);
     connect(m_form.actionClearFinished, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFinished));
     connect(m_form.actionClearFailed, &QAction::triggered, this, qOverload<>(&MainWindow::onClearFailed));
@@ -157,7 +239,7 @@ void MainWindow::connectActions()
     for (QAction* action : { m_form.actionOpenFiles, m_form.actionOpenFolder, m_form.actionReloadFailed,
              m_form.actionClearAll, m_form.actionDeleteEncrypted, m_form.actionClearFinished, m_form.actionClearFailed,
              m_form.actionClearPending, m_form.actionSettings, m_form.actionDecryptNextToFiles,
-             m_form.actionDecryptIntoFolder }) {
+             m_form.actionDecryptIntoFolder, m_form.actionSkipDecrypted }) {
         connect(m_form._decryptBtn, &QPushButton::toggled, action, &QAction::setDisabled);
     }
 }
@@ -276,9 +358,47 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::MouseButtonPress:
         return true;
+    case QEvent::MouseButtonDblClick: {
+        // Opens a finished row's plaintext.
+        const int row = table->rowAt(static_cast<QMouseEvent*>(event)->position().toPoint().y());
+        bool plaintext = false;
+        const QString file = row >= 0 ? rowFile(row, &plaintext) : QString();
+        if (plaintext) {
+            FileManager::open(file);
+        }
+        return true;
+    }
+    case QEvent::ContextMenu: {
+        if (watched != table->viewport()) {
+            return QMainWindow::eventFilter(watched, event);
+        }
+        auto* request = static_cast<QContextMenuEvent*>(event);
+        const int row = table->rowAt(request->pos().y());
+        if (QMenu* menu = row >= 0 ? rowMenu(row) : nullptr) {
+            menu->popup(request->globalPos());
+        }
+        return true;
+    }
+    case QEvent::Resize:
+        if (watched == table->viewport()) {
+            m_emptyHint->setGeometry(table->viewport()->rect());
+        }
+        return QMainWindow::eventFilter(watched, event);
     default:
         return QMainWindow::eventFilter(watched, event);
     }
+}
+
+void MainWindow::onFilesHandedOver(const QStringList& paths)
+{
+    if (!paths.isEmpty()) {
+        TaskManager::instance()->loadFiles(paths);
+    }
+    if (isMinimized()) {
+        showNormal();
+    }
+    raise();
+    activateWindow();
 }
 
 void MainWindow::handleCommandLine()
@@ -353,6 +473,17 @@ void MainWindow::setOutputFolder(const QString& folder)
     }
 }
 
+void MainWindow::setSkipDecrypted(bool skip)
+{
+    if (m_settings.value(kSkipDecryptedKey, false).toBool() != skip) {
+        m_settings.setValue(kSkipDecryptedKey, skip);
+        m_settings.sync();
+    }
+    if (!m_managersDown) {
+        TaskManager::instance()->setSkipDecrypted(skip);
+    }
+}
+
 void MainWindow::onShowSettings()
 {
     // show() saves the dialog's state before showing it.
@@ -367,7 +498,36 @@ void MainWindow::onShowAbout()
 
 void MainWindow::onExitTriggered(bool)
 {
-    QCoreApplication::quit();
+    if (confirmStopRun()) {
+        QCoreApplication::quit();
+    }
+}
+
+bool MainWindow::confirmStopRun()
+{
+    if (m_managersDown || !m_form._decryptBtn->isChecked()) {
+        return true;
+    }
+    QMessageBox box(this);
+    box.setObjectName(QStringLiteral("_stopRunBox"));
+    box.setWindowTitle(windowTitle());
+    box.setIcon(QMessageBox::Question);
+    box.setText(tr("Files are being decrypted. Stop and quit?"));
+    box.setInformativeText(tr("Files not finished are left without a plaintext."));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowIcon(WindowIcon::icon());
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!confirmStopRun()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::onDecryptClicked(bool checked)
@@ -441,15 +601,25 @@ void MainWindow::onClearPending()
 void MainWindow::onDeleteEncrypted()
 {
     kv_log("MainWindow::onDeleteEncrypted()");
-    // Kept with the window, titled with the application's name; Escape and the
-    // close button answer Cancel.
+    // The sources of finished tasks that are still there (a tested envelope has
+    // no plaintext and is never deleted).
+    int count = 0;
+    for (const CryptTask* task : DecryptManager::instance()->getCompletedTasks()) {
+        if (task && !task->verifyOnly.load() && !task->sourceDeleted.load()) {
+            ++count;
+        }
+    }
+    // Kept with the window, titled with the application's name. Files are
+    // deleted for good: the question says how many, and Enter, Escape and the
+    // close button all answer Cancel.
     QMessageBox box(this);
     box.setObjectName(QStringLiteral("_deleteEncryptedBox"));
     box.setWindowTitle(windowTitle());
     box.setIcon(QMessageBox::Question);
     box.setText(tr("Do you want to delete encrypted source files from finished tasks?"));
+    box.setInformativeText(tr("%1 encrypted files will be deleted.").arg(count));
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Cancel);
     box.setEscapeButton(QMessageBox::Cancel);
     box.setWindowIcon(WindowIcon::icon());
     if (box.exec() == QMessageBox::Ok) {
@@ -598,6 +768,15 @@ void MainWindow::loadSettings()
         m_currentFolder = m_settings.value(kCurrentDirKey).toString();
     }
     m_rowLimit = 1000;
+    restoreGeometry(m_settings.value(kGeometryKey).toByteArray());
+    m_form._messagesTbl->horizontalHeader()->restoreState(m_settings.value(kTableHeaderKey).toByteArray());
+    const int view = m_settings.value(kViewKey, int(LatestView)).toInt();
+    if (view >= LatestView && view <= FailedView) {
+        m_form._viewComboBox->setCurrentIndex(view);
+    }
+    // Whether loads pass over files decrypted before ("keep both" when absent).
+    m_form.actionSkipDecrypted->setChecked(m_settings.value(kSkipDecryptedKey, false).toBool());
+    setSkipDecrypted(m_form.actionSkipDecrypted->isChecked());
     // Where plaintexts went last time; a folder that is gone is made again when
     // the first plaintext goes there.
     setOutputFolder(m_settings.value(kOutputFolderKey).toString());
@@ -606,6 +785,9 @@ void MainWindow::loadSettings()
 void MainWindow::saveSettings()
 {
     m_settings.setValue(kCurrentDirKey, m_currentFolder);
+    m_settings.setValue(kGeometryKey, saveGeometry());
+    m_settings.setValue(kTableHeaderKey, m_form._messagesTbl->horizontalHeader()->saveState());
+    m_settings.setValue(kViewKey, m_view);
     m_settings.sync();
 }
 
@@ -653,6 +835,10 @@ void MainWindow::updateTaskRow(const CryptTask* task)
         return;
     }
     QTableWidget* table = m_form._messagesTbl;
+    // The newest row is followed only while the view is at the bottom: a user
+    // who scrolled up to read a row keeps it in view.
+    const QScrollBar* bar = table->verticalScrollBar();
+    const bool follow = bar->value() >= bar->maximum();
     if (table->rowCount() > m_rowLimit) {
         clearTable();
     }
@@ -676,7 +862,7 @@ void MainWindow::updateTaskRow(const CryptTask* task)
         fillRow(task, source, items);
         insertRow(source, items);
     }
-    showRow(items);
+    showRow(items, follow);
 }
 
 bool MainWindow::inView(int status) const
@@ -696,6 +882,11 @@ void MainWindow::fillRow(const CryptTask* task, const QString& source, QTableWid
     const int status = task->status();
     if (QTableWidgetItem* name = items[NameColumn]) {
         name->setText(QFileInfo(source).fileName());
+        name->setData(SourceRole, source);
+        // The plaintext, once written (a tested envelope has none).
+        const QString destination = task->destination();
+        const bool written = status == Task::FINISHED && !task->verifyOnly.load() && !destination.isEmpty();
+        name->setData(PlaintextRole, written ? destination : QString());
     }
     if (QTableWidgetItem* progress = items[ProgressColumn]) {
         const double percent = double(task->progress()) * 100.0;
@@ -737,7 +928,7 @@ void MainWindow::insertRow(const QString& source, QTableWidgetItem* const items[
     m_rowIndex.add(source, table->model()->index(items[NameColumn]->row(), NameColumn));
 }
 
-void MainWindow::showRow(const QTableWidgetItem* const items[ColumnCount])
+void MainWindow::showRow(const QTableWidgetItem* const items[ColumnCount], bool follow)
 {
     QTableWidget* table = m_form._messagesTbl;
     const QTableWidgetItem* anchor = items[NameColumn];
@@ -747,7 +938,9 @@ void MainWindow::showRow(const QTableWidgetItem* const items[ColumnCount])
     if (anchor && anchor->row() >= 0) {
         table->resizeRowToContents(anchor->row());
     }
-    table->scrollToBottom();
+    if (follow) {
+        table->scrollToBottom();
+    }
 }
 
 void MainWindow::recolourRows()

@@ -23,6 +23,8 @@
 class CryptTask;
 class DesktopNotification;
 class ElidedLabel;
+class FileManager;
+class QLabel;
 class QTableWidgetItem;
 class RunNotifier;
 class SpeedLabel;
@@ -39,11 +41,17 @@ public:
     enum Column { NameColumn = 0, ProgressColumn = 1, StatusColumn = 2, ColumnCount = 3 };
     // The status column's items carry the task's status as an int under this role.
     static constexpr int StatusRole = Qt::UserRole;
+    // The name column's items carry the task's source, and its plaintext once
+    // written (empty before), under these roles (past TaskTableItem::SortRole).
+    static constexpr int SourceRole = Qt::UserRole + 2;
+    static constexpr int PlaintextRole = Qt::UserRole + 3;
 
     explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
     ~MainWindow() override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Asks first while files are being decrypted (confirmStopRun()).
+    void closeEvent(QCloseEvent* event) override;
     // No context menu for the toolbar and the menu bar.
     QMenu* createPopupMenu() override;
 
@@ -59,6 +67,12 @@ public:
 
     int rowLimit() const { return m_rowLimit; }
 
+    // The menu of a row (Open, Show in Folder, Copy Path), deleted when it
+    // closes; null for a row without a file.
+    QMenu* rowMenu(int row);
+    // The row's plaintext once written, else its source; plaintext says which.
+    QString rowFile(int row, bool* plaintext = nullptr) const;
+
     // Where plaintexts go: below folder, or next to each file when it is empty.
     // The decrypt manager applies it from its next task; the choice is kept in
     // the settings store and the status line names the folder while it is in use.
@@ -72,6 +86,10 @@ public slots:
     // Options menu: where plaintexts go.
     void onDecryptNextToFiles();
     void onDecryptIntoFolder();
+    // Options menu: an envelope whose plaintext already stands under its name is
+    // passed over by later loads (true) or decrypted beside it under a
+    // "(decrypted)" name (false, the default); kept in the settings store.
+    void setSkipDecrypted(bool skip);
     void onShowAbout();
     void onExitTriggered(bool checked);
     void onDecryptClicked(bool checked);
@@ -100,6 +118,9 @@ public slots:
     void onAboutToQuit();
     // Enter in the passphrase field: starts decrypting as the Decrypt button does.
     void onPassphraseEntered();
+    // A later start of the program handed its files over (LaunchChannel): they
+    // are loaded as the command line's are, and the window comes to the front.
+    void onFilesHandedOver(const QStringList& paths);
 
 private:
     // The steps of construction, in their order.
@@ -114,11 +135,16 @@ private:
     bool inView(int status) const;
     void fillRow(const CryptTask* task, const QString& source, QTableWidgetItem* const items[ColumnCount]);
     void insertRow(const QString& source, QTableWidgetItem* const items[ColumnCount]);
-    void showRow(const QTableWidgetItem* const items[ColumnCount]);
+    // Fits the row's height to its text; scrolls to the bottom when follow is set.
+    void showRow(const QTableWidgetItem* const items[ColumnCount], bool follow);
     // Status colours come from the table's palette: drawn again when it changes.
     void recolourRows();
 
     void uncheckAndDisableDecrypt();
+    // True when no run lasts, or the user agreed to stop it (default: No).
+    bool confirmStopRun();
+    // The hint over the empty table shows while the table has no rows.
+    void updateEmptyHint();
     // Stops both managers once; later calls (the destructor after quitting) do nothing.
     void shutdownManagers();
 
@@ -127,6 +153,8 @@ private:
     QString m_currentFolder;
     QString m_outputFolder; // empty: next to each file
     ElidedLabel* m_statusLabel = nullptr;
+    QLabel* m_emptyHint = nullptr;
+    FileManager* m_fileManager = nullptr;
     // Throughput and time left, at the right of the status bar while a run lasts.
     SpeedLabel* m_speedLabel = nullptr;
     TransientDialogs* m_dialogs = nullptr;

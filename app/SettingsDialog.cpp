@@ -65,6 +65,9 @@ int SettingsDialog::getNumThreads() const
 void SettingsDialog::show()
 {
     saveSettings();
+    // From the keyboard: the first control has the focus (not OK, which Space
+    // would press), and Tab goes on in reading order (the form's tab stops).
+    _deleteEncryptedCheck->setFocus(Qt::OtherFocusReason);
     QWidget::show();
 }
 

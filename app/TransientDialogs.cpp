@@ -6,13 +6,20 @@
 TransientDialogs::TransientDialogs(QWidget* owner)
     : QObject(owner)
     , m_owner(owner)
-{ }
+{
+    if (owner) {
+        owner->window()->installEventFilter(this);
+    }
+}
 
 void TransientDialogs::add(QWidget* dialog)
 {
     if (dialog) {
         // Installing the same filter twice keeps one.
         dialog->installEventFilter(this);
+        if (!m_dialogs.contains(dialog)) {
+            m_dialogs.append(dialog);
+        }
     }
 }
 
@@ -37,7 +44,16 @@ void TransientDialogs::placeOver(QWidget* dialog, const QWidget* owner)
 
 bool TransientDialogs::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Show && m_owner && watched->isWidgetType()) {
+    if (!m_owner) {
+        return QObject::eventFilter(watched, event);
+    }
+    if (watched == m_owner->window() && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        for (const QPointer<QWidget>& dialog : std::as_const(m_dialogs)) {
+            if (dialog && dialog->isVisible()) {
+                placeOver(dialog, m_owner);
+            }
+        }
+    } else if (event->type() == QEvent::Show && watched != m_owner->window() && watched->isWidgetType()) {
         placeOver(static_cast<QWidget*>(watched), m_owner);
     }
     return QObject::eventFilter(watched, event);

@@ -5,9 +5,13 @@
 // are: they could fall behind the window they block, and a dialog without a
 // parent is centred on the screen. Each dialog added here becomes, whenever it
 // is about to show, transient for the owner's window (WM_TRANSIENT_FOR on X11)
-// and is centred over it. The dialogs' ownership does not change.
+// and is centred over it; while it shows, it follows the window when that moves
+// or changes size (a dialog opened as the program starts, before the window
+// manager has placed the window, ends up over the window's final place). The
+// dialogs' ownership does not change.
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -32,4 +36,5 @@ protected:
 
 private:
     QPointer<QWidget> m_owner;
+    QList<QPointer<QWidget>> m_dialogs;
 };

@@ -1,5 +1,6 @@
 #include "app/BusyDialog.h"
 #include "app/CommandLine.h"
+#include "app/LaunchChannel.h"
 #include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/Translations.h"
@@ -8,6 +9,8 @@
 #include <kv/kv.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QSettings>
 
 int main(int argc, char* argv[])
 {
@@ -30,7 +33,20 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     const Translations translations(QLocale::system());
+    // A window open already takes the files (or only comes to the front), and
+    // this start ends; else this window listens for later starts.
+    const CommandLine commandLine(arguments, QDir::currentPath());
+    LaunchChannel channel;
+    if (!commandLine.newInstance() && !QSettings().value(QStringLiteral("settings/newInstance")).toBool()) {
+        const QStringList paths
+            = commandLine.action() == CommandLine::Action::Load ? commandLine.paths() : QStringList();
+        if (LaunchChannel::handOver(paths)) {
+            return 0;
+        }
+        channel.listen();
+    }
     auto* window = new MainWindow();
+    QObject::connect(&channel, &LaunchChannel::filesArrived, window, &MainWindow::onFilesHandedOver);
     window->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
     const int result = app.exec();

@@ -90,7 +90,7 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     // The window's file-load task follows the same rules (FileLoading); the batch
     // hands the found files over itself because it needs them, for the sizes
     // behind the progress line and the byte counts.
-    m_skipped += found.notEnvelopes;
+    m_skipped += found.notEnvelopes + found.alreadyDecrypted;
     m_journaled += journaled;
     // Never passed over in silence: a name the manager cannot be given fails.
     for (const FileLoading::Undecodable& entry : found.undecodable) {

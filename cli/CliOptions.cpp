@@ -20,6 +20,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") });
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption allFiles(QStringLiteral("all-files"));
+    const QCommandLineOption existing(QStringLiteral("existing"), QString(), QStringLiteral("keep|skip"));
     const QCommandLineOption test(QStringLiteral("test"));
     const QCommandLineOption info(QStringLiteral("info"));
     const QCommandLineOption toStdout(QStringLiteral("stdout"));
@@ -35,7 +36,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     // "-abc" means -a -b -c, as in most tools; long options need two dashes.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QList<QCommandLineOption> all { help, version, threads, fd, file, list, deleteEncrypted, quiet, json,
-        allFiles, test, info, toStdout, force, outputDir, filesFrom, nullSeparated, journal, shard };
+        allFiles, existing, test, info, toStdout, force, outputDir, filesFrom, nullSeparated, journal, shard };
     parser.addOptions(all);
 
     auto usageError = [this](const QString& text) {
@@ -57,7 +58,7 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     }
     // An option that holds one value says it once: a second list, journal or
     // folder would otherwise be dropped without a word.
-    for (const QCommandLineOption* single : { &threads, &outputDir, &filesFrom, &journal, &shard }) {
+    for (const QCommandLineOption* single : { &threads, &outputDir, &filesFrom, &journal, &shard, &existing }) {
         if (parser.values(*single).size() > 1) {
             usageError(QStringLiteral("--%1 may be given only once.").arg(single->names().constLast()));
             return;
@@ -113,6 +114,14 @@ CliOptions::CliOptions(const QStringList& arguments, int processors)
     m_quiet = parser.isSet(quiet);
     m_json = parser.isSet(json);
     m_allFiles = parser.isSet(allFiles);
+    if (parser.isSet(existing)) {
+        const QString text = parser.value(existing);
+        if (text != QLatin1String("keep") && text != QLatin1String("skip")) {
+            usageError(QStringLiteral("--existing must be keep or skip, not '%1'.").arg(text));
+            return;
+        }
+        m_skipExisting = text == QLatin1String("skip");
+    }
 
     if (parser.isSet(test))
         m_mode = Mode::Test;
@@ -199,6 +208,9 @@ bool CliOptions::checkCombinations(const QSet<QString>& given)
         { "stdout", "journal", "it writes exactly one envelope, to no file" },
         { "stdout", "shard", "it writes exactly one envelope" },
         { "stdout", "all-files", "it takes one file named, never a folder's files" },
+        { "stdout", "existing", "it writes no plaintext to disk" },
+        { "test", "existing", "a test writes nothing" },
+        { "info", "existing", "--info writes nothing" },
     };
     const auto refuse = [this](const QString& text) {
         m_action = Action::UsageError;
@@ -258,7 +270,10 @@ QString CliOptions::helpText(int defaultThreads)
                           "                           with none of these: ask on the terminal, no echo\n"
                           "\n"
                           "What to take:\n"
-                          "      --all-files          take every file found in folders, as the window does\n"
+                          "      --all-files          take every file found in folders, not only envelopes\n"
+                          "      --existing keep|skip an envelope whose plaintext already stands under its\n"
+                          "                           plain name: keep both (the default; the new one gets\n"
+                          "                           a \"(decrypted)\" name) or skip it, counted as skipped\n"
                           "      --files-from F       also take the paths F lists (- for standard input),\n"
                           "                           one a line; below -o each keeps its path as listed\n"
                           "      --null               --files-from names end in NUL bytes (find -print0)\n"
@@ -301,6 +316,7 @@ QString CliOptions::helpText(int defaultThreads)
                           "  korvelcrypt-cli --passphrase-file pw.txt -t 4 --delete-encrypted Archive\n"
                           "  korvelcrypt-cli --passphrase-fd 3 --all-files --quiet Mixed 3<pw.txt\n"
                           "  korvelcrypt-cli --passphrase-list old-passphrases.txt --json Archive\n"
+                          "  korvelcrypt-cli --passphrase-file pw.txt --existing skip Archive\n"
                           "  korvelcrypt-cli --test --passphrase-list old-passphrases.txt /media/backup\n"
                           "  korvelcrypt-cli --info /media/backup\n"
                           "  korvelcrypt-cli -o Restored --passphrase-file pw.txt /media/backup/2019\n"

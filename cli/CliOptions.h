@@ -55,6 +55,10 @@ public:
     bool json() const { return m_json; }
     // Take every file found in folders, not only those that may be envelopes.
     bool allFiles() const { return m_allFiles; }
+    // --existing skip: pass over an envelope whose plaintext already stands under
+    // its plain name (FileLoading::LoadOptions::skipDecrypted); keep (the
+    // default) decrypts it under a "(decrypted)" name.
+    bool skipExisting() const { return m_skipExisting; }
     // -o: the folder every plaintext is written below; empty: next to each source.
     QString outputDir() const { return m_outputDir; }
     // --files-from: a file ("-" for standard input) that lists further paths, one
@@ -90,6 +94,7 @@ private:
     bool m_quiet = false;
     bool m_json = false;
     bool m_allFiles = false;
+    bool m_skipExisting = false;
     bool m_force = false;
     QString m_outputDir;
     QString m_filesFrom;

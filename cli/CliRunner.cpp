@@ -101,6 +101,8 @@ int CliRunner::run(const QStringList& arguments)
 
     SourceSelection::Settings select;
     select.allFiles = options.allFiles();
+    select.skipDecrypted = options.skipExisting();
+    select.outputRoot = options.outputDir();
     select.filesFrom = options.filesFrom();
     select.nullSeparated = options.nullSeparated();
     select.shardIndex = options.shardIndex();

@@ -41,6 +41,8 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
 
     FileLoading::LoadOptions options;
     options.envelopesOnly = !settings.allFiles;
+    options.skipDecrypted = settings.skipDecrypted;
+    options.outputRoot = settings.outputRoot;
     selection->found = FileLoading::find(paths, {}, options);
     keepOurs(selection->found);
     if (settings.filesFrom.isEmpty())

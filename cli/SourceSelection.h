@@ -18,6 +18,8 @@ public:
 
     struct Settings {
         bool allFiles = false; // every file found in folders, not only envelopes
+        bool skipDecrypted = false; // pass over envelopes whose plaintext stands already
+        QString outputRoot; // where plaintexts go (for skipDecrypted); empty: beside each source
         QString filesFrom; // a list of further paths; "-" is standard input
         bool nullSeparated = false; // the list separates names by NUL, not by lines
         int shardIndex = 0; // 1..shardCount, 0 for every source

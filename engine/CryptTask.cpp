@@ -1,5 +1,7 @@
 #include "engine/CryptTask.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -55,12 +57,13 @@ QString CryptTask::statusText() const
     const bool deleted = sourceDeleted.load();
     const bool tagged = destinationTagged.load();
     if (deleted && tagged)
-        return QStringLiteral("Finished (Deleted source and (decrypted) appended to destination name)");
+        return QCoreApplication::translate(
+            "CryptTask", "Finished (Deleted source and (decrypted) appended to destination name)");
     if (deleted)
-        return QStringLiteral("Finished (Deleted source)");
+        return QCoreApplication::translate("CryptTask", "Finished (Deleted source)");
     if (tagged)
-        return QStringLiteral("Finished ((decrypted) appended to destination name)");
-    return QStringLiteral("Finished");
+        return QCoreApplication::translate("CryptTask", "Finished ((decrypted) appended to destination name)");
+    return QCoreApplication::translate("CryptTask", "Finished");
 }
 
 bool CryptTask::equals(const Task* other) const

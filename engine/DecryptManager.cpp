@@ -1,5 +1,7 @@
 #include "engine/DecryptManager.h"
 
+#include <QCoreApplication>
+
 #include "engine/CryptTask.h"
 #include "engine/OutputFolders.h"
 #include "engine/SafeFile.h"
@@ -167,7 +169,7 @@ template <typename Locker> bool DecryptManager::refusedDuringDecryption(Locker& 
     if (!decryptingLocked())
         return false;
     locker.unlock(); // the error goes out without the lock
-    reportError(QStringLiteral("Cannot perform operations during decryption."));
+    reportError(QCoreApplication::translate("DecryptManager", "Cannot perform operations during decryption."));
     return true;
 }
 
@@ -185,7 +187,7 @@ void DecryptManager::startDecrypt(const QStringList& passphrases)
         QWriteLocker locker(&m_lock);
         if (decryptingLocked()) {
             locker.unlock();
-            reportError(QStringLiteral("Decryption already in progress."));
+            reportError(QCoreApplication::translate("DecryptManager", "Decryption already in progress."));
             return;
         }
         if (m_pending.isEmpty())
@@ -242,7 +244,7 @@ void DecryptManager::run()
         CryptTask* task = createTask(path, QString(), file.outputBase);
         if (!task) {
             kv_log("DecryptManager::run() task is null");
-            reportError(QStringLiteral("Task could not be created for %1").arg(path));
+            reportError(QCoreApplication::translate("DecryptManager", "Task could not be created for %1").arg(path));
             QWriteLocker locker(&m_lock);
             m_idle.prepend(worker);
             continue;
@@ -275,7 +277,8 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     auto* task = new (std::nothrow) CryptTask(path);
     if (!task) {
         kv_log("Could not allocate memory for (fileName: %s).", utf8(path).constData());
-        reportError(QStringLiteral("Error: could not allocate memory for task %1 ").arg(path));
+        reportError(
+            QCoreApplication::translate("DecryptManager", "Error: could not allocate memory for task %1 ").arg(path));
         return nullptr;
     }
 
@@ -435,7 +438,7 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
     else if (outcome.sourceChanged)
         reportSourceChanged(source);
     else if (outcome.renameAsked)
-        reportError(QStringLiteral("Could not rename input %1").arg(source));
+        reportError(QCoreApplication::translate("DecryptManager", "Could not rename input %1").arg(source));
     switch (outcome.removal) {
     case SourceRemover::Removal::NotAsked:
     case SourceRemover::Removal::Changed: // said above
@@ -445,11 +448,12 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
         break;
     case SourceRemover::Removal::Missing:
         kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
-        reportError(QStringLiteral("Could not remove file %1. Does not exist").arg(source));
+        reportError(
+            QCoreApplication::translate("DecryptManager", "Could not remove file %1. Does not exist").arg(source));
         break;
     case SourceRemover::Removal::Failed:
         kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(outcome.reason).constData());
-        reportError(QStringLiteral("Could not remove file %1").arg(source));
+        reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1").arg(source));
         break;
     }
     {
@@ -712,7 +716,7 @@ bool DecryptManager::reloadFailed()
                 sources.append({ task->source(), task->outputBase() });
         if (sources.isEmpty()) {
             locker.unlock();
-            reportError(QStringLiteral("Failed list is empty."));
+            reportError(QCoreApplication::translate("DecryptManager", "Failed list is empty."));
             return false;
         }
         for (const PendingFile& file : std::as_const(sources))
@@ -754,12 +758,13 @@ bool DecryptManager::deleteEncrypted()
             break;
         case SourceRemover::Removal::Missing:
             kv_log("Could not remove file %s. file does not exist.", utf8(source).constData());
-            reportError(QStringLiteral("Could not remove file %1. file does not exist.").arg(source));
+            reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1. file does not exist.")
+                            .arg(source));
             ok = false;
             break;
         case SourceRemover::Removal::Failed:
             kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
-            reportError(QStringLiteral("Could not remove file %1").arg(source));
+            reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1").arg(source));
             ok = false;
             break;
         }

@@ -5,6 +5,7 @@
 #include "engine/OutputFolders.h"
 #include "engine/zervcrypto.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -131,6 +132,7 @@ void Result::append(const Result& other)
     added += other.added;
     notEnvelopes += other.notEnvelopes;
     undecodable.append(other.undecodable);
+    alreadyDecrypted += other.alreadyDecrypted;
 }
 
 qsizetype Result::fileCount() const
@@ -144,10 +146,23 @@ qsizetype Result::fileCount() const
 QString Result::summary() const
 {
     if (inputs == 0)
-        return QStringLiteral("No files found.");
-    if (duplicates() == 0)
-        return QStringLiteral("%1 files loaded successfully.").arg(added);
-    return QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates());
+        return QCoreApplication::translate("FileLoading", "No files found.");
+    QString text;
+    if (duplicates() == 0 && notEnvelopes == 0 && alreadyDecrypted == 0)
+        text = QCoreApplication::translate("FileLoading", "%1 files loaded successfully.").arg(added);
+    else if (duplicates() == 0)
+        text = QCoreApplication::translate("FileLoading", "%1 files loaded.").arg(added);
+    else
+        text = QCoreApplication::translate("FileLoading", "%1 files loaded. %2 duplicates skipped.")
+                   .arg(added)
+                   .arg(duplicates());
+    if (notEnvelopes > 0)
+        text += QLatin1Char(' ')
+            + QCoreApplication::translate("FileLoading", "%1 files that are not envelopes skipped.").arg(notEnvelopes);
+    if (alreadyDecrypted > 0)
+        text += QLatin1Char(' ')
+            + QCoreApplication::translate("FileLoading", "%1 already decrypted skipped.").arg(alreadyDecrypted);
+    return text;
 }
 
 QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
@@ -219,6 +234,15 @@ QString escapedName(const QByteArray& path)
             shown += text;
     }
     return shown;
+}
+
+QString plainName(const QString& source, const QString& outputBase, const QString& outputRoot)
+{
+    if (!outputRoot.isEmpty())
+        return CryptTask::untaggedDestination(source, OutputFolders::folderOf(outputRoot, source, outputBase));
+    if (QFileInfo(source).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) != 0)
+        return {};
+    return CryptTask::untaggedDestination(source);
 }
 
 bool mayBeEnvelope(const QString& path)
@@ -296,6 +320,16 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                 {}, QString() });
         } else {
             result.skipped.append({ given, !path.isEmpty() && info.exists() });
+        }
+    }
+    if (options.skipDecrypted) {
+        for (Group& group : result.groups) {
+            const qsizetype before = group.files.size();
+            group.keepOnly([&](const QString& file, qsizetype) {
+                const QString plain = plainName(file, group.outputBase, options.outputRoot);
+                return plain.isEmpty() || !CryptTask::nameTaken(plain);
+            });
+            result.alreadyDecrypted += static_cast<int>(before - group.files.size());
         }
     }
     if (isCancelled(cancelled))

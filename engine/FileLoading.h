@@ -28,13 +28,24 @@ using CancelCheck = std::function<bool()>;
 struct LoadOptions {
     // Take from folders only the files that may be envelopes (mayBeEnvelope());
     // the others are counted in Result::notEnvelopes. Files named as inputs are
-    // always taken. Off, every file found is taken, as the window does.
+    // always taken. Off, every file found is taken (the command-line tool's
+    // --all-files).
     bool envelopesOnly = false;
     // The inputs come from a list (a file of names, as tar -T reads): below an
     // output folder each keeps its path as listed (an absolute one without its
     // leading "/", a relative one without leading ".." steps), instead of a file
     // landing in the output folder itself and a folder keeping only its own name.
     bool keepListedPaths = false;
+    // An envelope whose plaintext already stands under its plain name (the name
+    // before any "(decrypted)" tag) is passed over and counted in
+    // Result::alreadyDecrypted, so that a second run over a decrypted folder
+    // writes nothing. Off, such an envelope is decrypted under a "(decrypted)"
+    // name beside the plaintext. A source without the envelope extension holds
+    // its plaintext's name itself next to it: it is never passed over there.
+    bool skipDecrypted = false;
+    // Where the plaintexts go (DecryptManager::outputRoot()); empty: next to each
+    // source. Only skipDecrypted looks at it.
+    QString outputRoot;
 };
 
 // An input that contributed nothing.
@@ -85,6 +96,7 @@ struct Result {
     int added = 0; // paths the decrypt manager took into its pending list
     int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
     QList<Undecodable> undecodable; // found in folders, in the order found
+    int alreadyDecrypted = 0; // envelopes passed over (LoadOptions::skipDecrypted)
 
     // Every file found (absolute and clean), in input order, repeats included.
     QStringList files() const;
@@ -97,7 +109,10 @@ struct Result {
     qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
-    // skipped.".
+    // skipped."; files passed over in folders (notEnvelopes) add "%1 files that
+    // are not envelopes skipped." (then "successfully" goes), and envelopes passed
+    // over for their plaintexts (alreadyDecrypted) "%1 already decrypted
+    // skipped.". Translated in the context "FileLoading".
     QString summary() const;
 };
 
@@ -114,6 +129,12 @@ QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool
 // characters as octal escapes ("\351"), tabs and newlines as "\t" and "\n", a
 // backslash doubled.
 QString escapedName(const QByteArray& path);
+
+// The name the source's plaintext gets before any "(decrypted)" tag: next to
+// the source, or below outputRoot when it is not empty (OutputFolders). Empty
+// for a source without the envelope extension next to itself, which keeps that
+// name for its plaintext.
+QString plainName(const QString& source, const QString& outputBase, const QString& outputRoot);
 
 // Whether a file may be an envelope, judged without a passphrase: its name ends
 // in ".korvel-env" (in any case), or its last bytes are a trailer record's marker.

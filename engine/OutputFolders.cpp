@@ -56,6 +56,15 @@ QString OutputFolders::relativePath(const QString& source, const QString& output
     return absolute.mid(prefix.size());
 }
 
+QString OutputFolders::folderOf(const QString& root, const QString& source, const QString& outputBase)
+{
+    QString folder = absoluteClean(root);
+    const QStringList parts = relativePath(source, outputBase).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+        folder += QLatin1Char('/') + parts.at(i);
+    return folder;
+}
+
 QString OutputFolders::prepare(const QString& root, const QString& source, const QString& outputBase)
 {
     const QString top = absoluteClean(root);

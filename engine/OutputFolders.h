@@ -28,6 +28,10 @@ public:
     // does not hold it. Never absolute, never with a ".." component.
     static QString relativePath(const QString& source, const QString& outputBase);
 
+    // The folder below root that the source's plaintext goes to, as prepare()
+    // names it, made or not.
+    static QString folderOf(const QString& root, const QString& source, const QString& outputBase);
+
     // The folder below root that the source's plaintext goes to, created with
     // every missing folder on the way. root itself and the folders above it are
     // made for the owner alone (0700); a folder that stands for a source folder

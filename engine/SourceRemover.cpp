@@ -1,5 +1,7 @@
 #include "engine/SourceRemover.h"
 
+#include <QCoreApplication>
+
 #include "engine/CryptTask.h"
 #include "engine/FileIdentity.h"
 #include "engine/SafeFile.h"
@@ -54,12 +56,12 @@ SourceRemover::Removal removeSource(
     const QString destination = task->destination();
     struct stat status { };
     if (lstat(QFile::encodeName(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        *reason = QStringLiteral("Decrypted file %1 is not there").arg(destination);
+        *reason = QCoreApplication::translate("SourceRemover", "Decrypted file %1 is not there").arg(destination);
         return SourceRemover::Removal::Failed;
     }
     if (!task->outputDurable.load()) {
         if (const int error = SafeFile::syncToDisk(destination)) {
-            *reason = QStringLiteral("Decrypted file %1 could not be flushed to disk: %2")
+            *reason = QCoreApplication::translate("SourceRemover", "Decrypted file %1 could not be flushed to disk: %2")
                           .arg(destination, systemText(error));
             return SourceRemover::Removal::Failed;
         }

@@ -1,5 +1,7 @@
 #include "engine/Task.h"
 
+#include <QCoreApplication>
+
 #include <QMutexLocker>
 
 Task::Task()
@@ -25,21 +27,22 @@ QString Task::statusText() const
 {
     switch (m_status.load()) {
     case DECRYPTING:
-        return QStringLiteral("Decrypting");
+        return QCoreApplication::translate("Task", "Decrypting");
     case FINISHED:
-        return QStringLiteral("Finished");
+        return QCoreApplication::translate("Task", "Finished");
     case FAILED: {
         const QString text = message();
-        return text.isEmpty() ? QStringLiteral("Error") : QStringLiteral("Error (%1)").arg(text, 0, QLatin1Char(' '));
+        return text.isEmpty() ? QCoreApplication::translate("Task", "Error")
+                              : QCoreApplication::translate("Task", "Error (%1)").arg(text, 0, QLatin1Char(' '));
     }
     case CANCELLED:
-        return QStringLiteral("Cancelled");
+        return QCoreApplication::translate("Task", "Cancelled");
     case WAITING:
-        return QStringLiteral("Waiting");
+        return QCoreApplication::translate("Task", "Waiting");
     case CLEARED:
-        return QStringLiteral("Cleared");
+        return QCoreApplication::translate("Task", "Cleared");
     default:
-        return QStringLiteral("Unknown");
+        return QCoreApplication::translate("Task", "Unknown");
     }
 }
 

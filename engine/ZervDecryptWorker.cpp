@@ -1,5 +1,7 @@
 #include "engine/ZervDecryptWorker.h"
 
+#include <QCoreApplication>
+
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
 #include "engine/FileIdentity.h"
@@ -139,7 +141,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         m_task = task;
         if (!task) {
             m_resultCode = InvalidSource;
-            m_message = QStringLiteral("Invalid file");
+            m_message = QCoreApplication::translate("ZervDecryptWorker", "Invalid file");
             return;
         }
         task->workerId.store(m_id);
@@ -186,9 +188,11 @@ QString ZervDecryptWorker::errorText() const
     case Success:
         return QString();
     case DestinationUnwritable:
-        return QStringLiteral("Could not write to destination.") + QStringLiteral(" - Code: ") + code;
+        return QCoreApplication::translate("ZervDecryptWorker", "Could not write to destination.")
+            + QStringLiteral(" - Code: ") + code;
     case EnvelopeCorrupt:
-        return QStringLiteral("Input file is corrupted or not encrypted.") + QStringLiteral(" Code: ") + code;
+        return QCoreApplication::translate("ZervDecryptWorker", "Input file is corrupted or not encrypted.")
+            + QStringLiteral(" Code: ") + code;
     default:
         return m_message + QStringLiteral(" Code: ") + code;
     }
@@ -291,7 +295,7 @@ void ZervDecryptWorker::fail(int code, const QString& message)
 void ZervDecryptWorker::failWriting(int code, int error)
 {
     if (code == OutputDiscarded)
-        m_message = QStringLiteral("Could not write out to device.");
+        m_message = QCoreApplication::translate("ZervDecryptWorker", "Could not write out to device.");
     m_resultCode = code;
     m_reason = systemText(error);
 }
@@ -318,11 +322,11 @@ bool ZervDecryptWorker::checkSource()
 {
     const QFileInfo sourceInfo(m_source);
     if (!sourceInfo.exists()) {
-        fail(InvalidSource, QStringLiteral("Source file does not exist."));
+        fail(InvalidSource, QCoreApplication::translate("ZervDecryptWorker", "Source file does not exist."));
         return false;
     }
     if (!sourceInfo.isFile()) {
-        fail(InvalidSource, QStringLiteral("Source is not a file."));
+        fail(InvalidSource, QCoreApplication::translate("ZervDecryptWorker", "Source is not a file."));
         return false;
     }
     m_totalBytes.fetch_add(static_cast<uint64_t>(sourceInfo.size()));
@@ -334,7 +338,7 @@ bool ZervDecryptWorker::openDecryptor()
     m_decryptor = zervcrypto_file_decrypt_init();
     if (!m_decryptor) {
         kv_log("zervcrypto_file_decrypt_init returned NULL");
-        fail(DecrypterUnavailable, QStringLiteral("Could not initialize decrypter."));
+        fail(DecrypterUnavailable, QCoreApplication::translate("ZervDecryptWorker", "Could not initialize decrypter."));
         return false;
     }
     kv_log("ZervDecryptWorker::run() - passed init");
@@ -453,7 +457,7 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
     if (produced == Produced::WriteFailed)
         return;
     if (m_cancelled.load()) {
-        fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
+        fail(OutputDiscarded, QCoreApplication::translate("ZervDecryptWorker", "Cancelled by user"));
         return;
     }
     if (!out->flush()) {
@@ -495,7 +499,7 @@ void ZervDecryptWorker::finishTest(Produced produced)
     if (produced != Produced::Stopped)
         return;
     if (m_cancelled.load()) {
-        fail(OutputDiscarded, QStringLiteral("Cancelled by user"));
+        fail(OutputDiscarded, QCoreApplication::translate("ZervDecryptWorker", "Cancelled by user"));
         return;
     }
     m_resultCode = Success;

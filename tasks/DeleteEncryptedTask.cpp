@@ -1,5 +1,7 @@
 #include "tasks/DeleteEncryptedTask.h"
 
+#include <QCoreApplication>
+
 #include "engine/DecryptManager.h"
 
 bool DeleteEncryptedTask::equals(const Task*) const
@@ -9,12 +11,14 @@ bool DeleteEncryptedTask::equals(const Task*) const
 
 QString DeleteEncryptedTask::announcement() const
 {
-    return QStringLiteral("Deleting encrypted source files...");
+    return QCoreApplication::translate("DeleteEncryptedTask", "Deleting encrypted source files...");
 }
 
 BackgroundTask::Report DeleteEncryptedTask::run(DecryptManager& decrypt, const FileLoading::CancelCheck&)
 {
     if (decrypt.deleteEncrypted())
-        return { Channel::StatusMessage, QStringLiteral("Encrypted source files deleted from finished tasks.") };
-    return { Channel::StatusMessage, QStringLiteral("Not all encrypted files could be deleted.") };
+        return { Channel::StatusMessage,
+            QCoreApplication::translate("DeleteEncryptedTask", "Encrypted source files deleted from finished tasks.") };
+    return { Channel::StatusMessage,
+        QCoreApplication::translate("DeleteEncryptedTask", "Not all encrypted files could be deleted.") };
 }

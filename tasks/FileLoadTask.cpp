@@ -1,5 +1,7 @@
 #include "tasks/FileLoadTask.h"
 
+#include "engine/DecryptManager.h"
+
 FileLoadTask::FileLoadTask(const QStringList& paths)
     : m_paths(paths)
 { }
@@ -35,7 +37,13 @@ BackgroundTask::Report FileLoadTask::run(DecryptManager& decrypt, const FileLoad
     for (qsizetype i = 0; i < count(); ++i) {
         inputs.append(path(i)); // a URL that names no local file gives "", which names nothing
     }
-    const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled);
+    // Folders give their envelopes only (a folder decrypted before holds the
+    // plaintexts too); files named one by one are all tried.
+    FileLoading::LoadOptions options;
+    options.envelopesOnly = true;
+    options.skipDecrypted = m_skipDecrypted;
+    options.outputRoot = decrypt.outputRoot();
+    const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled, options);
     if (result.cancelled) {
         return {};
     }

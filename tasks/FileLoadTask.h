@@ -7,7 +7,9 @@
 #include <QUrl>
 
 // Loads files and folders (paths, or URLs from a drop) into the decrypt
-// manager's pending list; folders are searched recursively.
+// manager's pending list; folders are searched recursively and give only the
+// files that may be envelopes (FileLoading::mayBeEnvelope), as the command-line
+// tool's folder walk does; files named one by one are all taken.
 class FileLoadTask : public BackgroundTask {
     Q_OBJECT
 
@@ -20,6 +22,10 @@ public:
     QString path(qsizetype index) const;
     qsizetype count() const;
 
+    // Pass over envelopes whose plaintext already stands under its plain name,
+    // below the decrypt manager's output folder or next to them.
+    void setSkipDecrypted(bool skip) { m_skipDecrypted = skip; }
+
     // Same path list (URL lists are not compared).
     bool equals(const Task* other) const override;
 
@@ -31,4 +37,5 @@ private:
     QStringList m_paths;
     QList<QUrl> m_urls;
     bool m_fromUrls = false;
+    bool m_skipDecrypted = false;
 };

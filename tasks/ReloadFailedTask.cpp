@@ -1,5 +1,7 @@
 #include "tasks/ReloadFailedTask.h"
 
+#include <QCoreApplication>
+
 #include "engine/DecryptManager.h"
 
 bool ReloadFailedTask::equals(const Task*) const
@@ -9,12 +11,13 @@ bool ReloadFailedTask::equals(const Task*) const
 
 QString ReloadFailedTask::announcement() const
 {
-    return QStringLiteral("Reloading failed tasks...");
+    return QCoreApplication::translate("ReloadFailedTask", "Reloading failed tasks...");
 }
 
 BackgroundTask::Report ReloadFailedTask::run(DecryptManager& decrypt, const FileLoading::CancelCheck&)
 {
     if (decrypt.reloadFailed())
-        return { Channel::StatusReloadFailedTask, QStringLiteral("Failed Tasks reloaded.") };
+        return { Channel::StatusReloadFailedTask,
+            QCoreApplication::translate("ReloadFailedTask", "Failed Tasks reloaded.") };
     return { Channel::StatusReloadFailedTask, decrypt.lastError() };
 }

@@ -1,5 +1,7 @@
 #include "tasks/TaskManager.h"
 
+#include <QCoreApplication>
+
 #include "tasks/ClearStatusTask.h"
 #include "tasks/DeleteEncryptedTask.h"
 #include "tasks/FileLoadTask.h"
@@ -58,7 +60,7 @@ bool TaskManager::refuseWhileRunning()
     if (!isRunning()) {
         return false;
     }
-    emit error(QStringLiteral("A task is in progress, try again later."));
+    emit error(QCoreApplication::translate("TaskManager", "A task is in progress, try again later."));
     return true;
 }
 
@@ -81,8 +83,10 @@ void TaskManager::loadFiles(QStringList files)
     if (refuseWhileRunning()) {
         return;
     }
-    emit started(QStringLiteral("Loading files..."), true);
-    startTask(new FileLoadTask(files));
+    emit started(QCoreApplication::translate("TaskManager", "Loading files..."), true);
+    auto* load = new FileLoadTask(files);
+    load->setSkipDecrypted(m_skipDecrypted);
+    startTask(load);
 }
 
 void TaskManager::loadUrls(QList<QUrl> files)
@@ -90,8 +94,10 @@ void TaskManager::loadUrls(QList<QUrl> files)
     if (refuseWhileRunning()) {
         return;
     }
-    emit started(QStringLiteral("Loading files..."), true);
-    startTask(new FileLoadTask(files));
+    emit started(QCoreApplication::translate("TaskManager", "Loading files..."), true);
+    auto* load = new FileLoadTask(files);
+    load->setSkipDecrypted(m_skipDecrypted);
+    startTask(load);
 }
 
 void TaskManager::clearStatus(Task::STATUS status)
@@ -132,8 +138,8 @@ void TaskManager::cancel()
         return;
     }
     m_cancel = true;
-    emit statusMessage(QStringLiteral("Cancelling..."), true);
-    emit started(QStringLiteral("Cancelling..."), false);
+    emit statusMessage(QCoreApplication::translate("TaskManager", "Cancelling..."), true);
+    emit started(QCoreApplication::translate("TaskManager", "Cancelling..."), false);
 }
 
 void TaskManager::onFinished()

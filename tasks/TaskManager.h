@@ -54,6 +54,12 @@ public:
     // The background task the thread runs or last ran (null when none).
     const Task* currentTask() const { return m_currentTask; }
 
+    // Whether loads pass over envelopes whose plaintext already stands under
+    // its plain name (FileLoading::LoadOptions::skipDecrypted); off at first.
+    // Set and read on the main thread; a load takes it when it starts.
+    void setSkipDecrypted(bool skip) { m_skipDecrypted = skip; }
+    bool skipDecrypted() const { return m_skipDecrypted; }
+
 signals:
     void filesLoaded(QString msg);
     void statusCleared(QString msg);
@@ -96,4 +102,5 @@ private:
     // The decrypt manager the steps work on, looked up on the main thread when a
     // task starts, so that the manager's thread never builds one.
     DecryptManager* m_decryptManager = nullptr;
+    bool m_skipDecrypted = false;
 };

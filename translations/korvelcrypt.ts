@@ -44,6 +44,161 @@
     </message>
 </context>
 <context>
+    <name>ClearStatusTask</name>
+    <message>
+        <source>Clearing finished tasks...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All finished tasks cleared.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not clear finished tasks.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clearing failed tasks...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All failed tasks cleared.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not clear failed tasks.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clearing pending tasks...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All pending tasks cleared.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not clear pending tasks.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clearing all tasks...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All tasks cleared</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not clear all tasks.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No files cleared for unknown status.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>CryptTask</name>
+    <message>
+        <source>Finished (Deleted source and (decrypted) appended to destination name)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Finished (Deleted source)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Finished ((decrypted) appended to destination name)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>DecryptManager</name>
+    <message>
+        <source>Cannot perform operations during decryption.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decryption already in progress.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Task could not be created for %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Error: could not allocate memory for task %1 </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not rename input %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not remove file %1. Does not exist</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not remove file %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed list is empty.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not remove file %1. file does not exist.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>DeleteEncryptedTask</name>
+    <message>
+        <source>Deleting encrypted source files...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Encrypted source files deleted from finished tasks.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not all encrypted files could be deleted.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FileLoading</name>
+    <message>
+        <source>No files found.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 files loaded successfully.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 files loaded.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 files loaded. %2 duplicates skipped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 files that are not envelopes skipped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 already decrypted skipped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Korvel Crypt</source>
@@ -313,6 +468,46 @@
         <source>&amp;About</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1 encrypted files will be deleted.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Passphrase of the files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drop files and folders here to decrypt them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy Path</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files are being decrypted. Stop and quit?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files not finished are left without a plaintext.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Skip files already decrypted</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Leaves an encrypted file alone when its plaintext already stands under its name; unticked, both are kept</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ReloadFailedDialog</name>
@@ -326,6 +521,17 @@
     </message>
     <message>
         <source>Reload Failed Tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ReloadFailedTask</name>
+    <message>
+        <source>Reloading failed tasks...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed Tasks reloaded.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -372,6 +578,17 @@
     </message>
 </context>
 <context>
+    <name>SourceRemover</name>
+    <message>
+        <source>Decrypted file %1 is not there</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decrypted file %1 could not be flushed to disk: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>SpeedLabel</name>
     <message>
         <source>Speed and time left</source>
@@ -387,6 +604,91 @@
     </message>
     <message>
         <source>%1 MB/s, %2 left</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Task</name>
+    <message>
+        <source>Decrypting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Error (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cleared</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TaskManager</name>
+    <message>
+        <source>A task is in progress, try again later.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Loading files...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancelling...</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ZervDecryptWorker</name>
+    <message>
+        <source>Invalid file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not write to destination.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Input file is corrupted or not encrypted.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not write out to device.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Source file does not exist.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Source is not a file.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not initialize decrypter.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancelled by user</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -21,7 +21,7 @@
     </message>
     <message>
         <source>About</source>
-        <translation>Über Korvel Crypt</translation>
+        <translation>Über</translation>
     </message>
 </context>
 <context>
@@ -41,6 +41,161 @@
     <message>
         <source>Processing</source>
         <translation>Verarbeitung</translation>
+    </message>
+</context>
+<context>
+    <name>ClearStatusTask</name>
+    <message>
+        <source>Clearing finished tasks...</source>
+        <translation>Erledigte Aufgaben werden entfernt...</translation>
+    </message>
+    <message>
+        <source>All finished tasks cleared.</source>
+        <translation>Alle erledigten Aufgaben entfernt.</translation>
+    </message>
+    <message>
+        <source>Could not clear finished tasks.</source>
+        <translation>Erledigte Aufgaben konnten nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>Clearing failed tasks...</source>
+        <translation>Fehlgeschlagene Aufgaben werden entfernt...</translation>
+    </message>
+    <message>
+        <source>All failed tasks cleared.</source>
+        <translation>Alle fehlgeschlagenen Aufgaben entfernt.</translation>
+    </message>
+    <message>
+        <source>Could not clear failed tasks.</source>
+        <translation>Fehlgeschlagene Aufgaben konnten nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>Clearing pending tasks...</source>
+        <translation>Wartende Aufgaben werden entfernt...</translation>
+    </message>
+    <message>
+        <source>All pending tasks cleared.</source>
+        <translation>Alle wartenden Aufgaben entfernt.</translation>
+    </message>
+    <message>
+        <source>Could not clear pending tasks.</source>
+        <translation>Wartende Aufgaben konnten nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>Clearing all tasks...</source>
+        <translation>Alle Aufgaben werden entfernt...</translation>
+    </message>
+    <message>
+        <source>All tasks cleared</source>
+        <translation>Alle Aufgaben entfernt</translation>
+    </message>
+    <message>
+        <source>Could not clear all tasks.</source>
+        <translation>Nicht alle Aufgaben konnten entfernt werden.</translation>
+    </message>
+    <message>
+        <source>No files cleared for unknown status.</source>
+        <translation>Keine Dateien entfernt: unbekannter Status.</translation>
+    </message>
+</context>
+<context>
+    <name>CryptTask</name>
+    <message>
+        <source>Finished (Deleted source and (decrypted) appended to destination name)</source>
+        <translation>Fertig (Quelle gelöscht, „(decrypted)“ an den Zielnamen angehängt)</translation>
+    </message>
+    <message>
+        <source>Finished (Deleted source)</source>
+        <translation>Fertig (Quelle gelöscht)</translation>
+    </message>
+    <message>
+        <source>Finished ((decrypted) appended to destination name)</source>
+        <translation>Fertig („(decrypted)“ an den Zielnamen angehängt)</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>Fertig</translation>
+    </message>
+</context>
+<context>
+    <name>DecryptManager</name>
+    <message>
+        <source>Cannot perform operations during decryption.</source>
+        <translation>Während der Entschlüsselung nicht möglich.</translation>
+    </message>
+    <message>
+        <source>Decryption already in progress.</source>
+        <translation>Die Entschlüsselung läuft bereits.</translation>
+    </message>
+    <message>
+        <source>Task could not be created for %1</source>
+        <translation>Für %1 konnte keine Aufgabe angelegt werden</translation>
+    </message>
+    <message>
+        <source>Error: could not allocate memory for task %1 </source>
+        <translation>Fehler: kein Speicher für die Aufgabe %1 </translation>
+    </message>
+    <message>
+        <source>Could not rename input %1</source>
+        <translation>Die Eingabe %1 konnte nicht umbenannt werden</translation>
+    </message>
+    <message>
+        <source>Could not remove file %1. Does not exist</source>
+        <translation>Die Datei %1 konnte nicht gelöscht werden. Sie existiert nicht</translation>
+    </message>
+    <message>
+        <source>Could not remove file %1</source>
+        <translation>Die Datei %1 konnte nicht gelöscht werden</translation>
+    </message>
+    <message>
+        <source>Failed list is empty.</source>
+        <translation>Es gibt keine fehlgeschlagenen Aufgaben.</translation>
+    </message>
+    <message>
+        <source>Could not remove file %1. file does not exist.</source>
+        <translation>Die Datei %1 konnte nicht gelöscht werden. Die Datei existiert nicht.</translation>
+    </message>
+</context>
+<context>
+    <name>DeleteEncryptedTask</name>
+    <message>
+        <source>Deleting encrypted source files...</source>
+        <translation>Verschlüsselte Quelldateien werden gelöscht...</translation>
+    </message>
+    <message>
+        <source>Encrypted source files deleted from finished tasks.</source>
+        <translation>Verschlüsselte Quelldateien erledigter Aufgaben gelöscht.</translation>
+    </message>
+    <message>
+        <source>Not all encrypted files could be deleted.</source>
+        <translation>Nicht alle verschlüsselten Dateien konnten gelöscht werden.</translation>
+    </message>
+</context>
+<context>
+    <name>FileLoading</name>
+    <message>
+        <source>No files found.</source>
+        <translation>Keine Dateien gefunden.</translation>
+    </message>
+    <message>
+        <source>%1 files loaded successfully.</source>
+        <translation>%1 Dateien erfolgreich geladen.</translation>
+    </message>
+    <message>
+        <source>%1 files loaded.</source>
+        <translation>%1 Dateien geladen.</translation>
+    </message>
+    <message>
+        <source>%1 files loaded. %2 duplicates skipped.</source>
+        <translation>%1 Dateien geladen. %2 Duplikate übersprungen.</translation>
+    </message>
+    <message>
+        <source>%1 files that are not envelopes skipped.</source>
+        <translation>%1 Dateien ohne Umschlag übersprungen.</translation>
+    </message>
+    <message>
+        <source>%1 already decrypted skipped.</source>
+        <translation>%1 bereits entschlüsselte übersprungen.</translation>
     </message>
 </context>
 <context>
@@ -313,6 +468,46 @@
         <source>&amp;About</source>
         <translation>&amp;Info</translation>
     </message>
+    <message>
+        <source>%1 encrypted files will be deleted.</source>
+        <translation>%1 verschlüsselte Dateien werden gelöscht.</translation>
+    </message>
+    <message>
+        <source>Passphrase of the files</source>
+        <translation>Passphrase der Dateien</translation>
+    </message>
+    <message>
+        <source>Drop files and folders here to decrypt them.</source>
+        <translation>Dateien und Ordner hier ablegen, um sie zu entschlüsseln.</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation>Im Ordner zeigen</translation>
+    </message>
+    <message>
+        <source>Copy Path</source>
+        <translation>Pfad kopieren</translation>
+    </message>
+    <message>
+        <source>Files are being decrypted. Stop and quit?</source>
+        <translation>Dateien werden entschlüsselt. Anhalten und beenden?</translation>
+    </message>
+    <message>
+        <source>Files not finished are left without a plaintext.</source>
+        <translation>Nicht fertige Dateien bleiben ohne Klartext.</translation>
+    </message>
+    <message>
+        <source>Skip files already decrypted</source>
+        <translation>Bereits entschlüsselte Dateien überspringen</translation>
+    </message>
+    <message>
+        <source>Leaves an encrypted file alone when its plaintext already stands under its name; unticked, both are kept</source>
+        <translation>Lässt eine verschlüsselte Datei liegen, wenn ihr Klartext schon unter ihrem Namen steht; sonst bleiben beide</translation>
+    </message>
 </context>
 <context>
     <name>ReloadFailedDialog</name>
@@ -327,6 +522,17 @@
     <message>
         <source>Reload Failed Tasks</source>
         <translation>Fehlgeschlagene Aufgaben</translation>
+    </message>
+</context>
+<context>
+    <name>ReloadFailedTask</name>
+    <message>
+        <source>Reloading failed tasks...</source>
+        <translation>Fehlgeschlagene Aufgaben werden neu geladen...</translation>
+    </message>
+    <message>
+        <source>Failed Tasks reloaded.</source>
+        <translation>Fehlgeschlagene Aufgaben neu geladen.</translation>
     </message>
 </context>
 <context>
@@ -372,6 +578,17 @@
     </message>
 </context>
 <context>
+    <name>SourceRemover</name>
+    <message>
+        <source>Decrypted file %1 is not there</source>
+        <translation>Die entschlüsselte Datei %1 ist nicht vorhanden</translation>
+    </message>
+    <message>
+        <source>Decrypted file %1 could not be flushed to disk: %2</source>
+        <translation>Die entschlüsselte Datei %1 konnte nicht auf die Platte geschrieben werden: %2</translation>
+    </message>
+</context>
+<context>
     <name>SpeedLabel</name>
     <message>
         <source>Speed and time left</source>
@@ -388,6 +605,91 @@
     <message>
         <source>%1 MB/s, %2 left</source>
         <translation>%1 MB/s, noch %2</translation>
+    </message>
+</context>
+<context>
+    <name>Task</name>
+    <message>
+        <source>Decrypting</source>
+        <translation>Wird entschlüsselt</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>Fertig</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Error (%1)</source>
+        <translation>Fehler (%1)</translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>Abgebrochen</translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation>Wartet</translation>
+    </message>
+    <message>
+        <source>Cleared</source>
+        <translation>Entfernt</translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation>Unbekannt</translation>
+    </message>
+</context>
+<context>
+    <name>TaskManager</name>
+    <message>
+        <source>A task is in progress, try again later.</source>
+        <translation>Eine Aufgabe läuft, bitte später erneut versuchen.</translation>
+    </message>
+    <message>
+        <source>Loading files...</source>
+        <translation>Dateien werden geladen...</translation>
+    </message>
+    <message>
+        <source>Cancelling...</source>
+        <translation>Wird abgebrochen...</translation>
+    </message>
+</context>
+<context>
+    <name>ZervDecryptWorker</name>
+    <message>
+        <source>Invalid file</source>
+        <translation>Ungültige Datei</translation>
+    </message>
+    <message>
+        <source>Could not write to destination.</source>
+        <translation>Das Ziel konnte nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Input file is corrupted or not encrypted.</source>
+        <translation>Die Eingabedatei ist beschädigt oder nicht verschlüsselt.</translation>
+    </message>
+    <message>
+        <source>Could not write out to device.</source>
+        <translation>Auf das Gerät konnte nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Source file does not exist.</source>
+        <translation>Die Quelldatei existiert nicht.</translation>
+    </message>
+    <message>
+        <source>Source is not a file.</source>
+        <translation>Die Quelle ist keine Datei.</translation>
+    </message>
+    <message>
+        <source>Could not initialize decrypter.</source>
+        <translation>Der Entschlüsseler konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Cancelled by user</source>
+        <translation>Vom Benutzer abgebrochen</translation>
     </message>
 </context>
 </TS>

@@ -6,7 +6,8 @@
 # the reload question is transient for the window, answers it, asks the window
 # to close as a window manager would, and checks the exit code and the saved
 # settings. Then once more on a screen scaled to 200%, started with Enter in
-# the passphrase field, for a second screenshot (<screenshot>-2x.png).
+# the passphrase field, for a second screenshot (<screenshot>-2x.png). Last, an
+# idle window under strace counts how often it wakes.
 #
 #   smoke_test.sh <korvelcrypt> <smoke_helper> <screenshot.png>
 set -euo pipefail
@@ -206,12 +207,37 @@ sleep 1.5
 width=$(xwininfo -id "$wid" | sed -n 's/^ *Width: *//p')
 [ "$width" -ge 1136 ] || fail "the window at 200% is $width pixels wide, not twice 568 or more"
 "$helper" shot "$wid" "$screenshot2x" || fail "no screenshot at 200%"
-"$helper" close "$wid" || fail "close request not sent at 200%"
-for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-status=0
-wait "$app_pid" || status=$?
-app_pid=""
-[ "$status" = 0 ] || { cat "$work/app2x.log" >&2; fail "exit code $status at 200%"; }
+# close_and_wait <log> <what>: asks the window to close as a window manager
+# would, and expects the program to end with 0.
+close_and_wait() {
+  "$helper" close "$wid" || fail "close request not sent $2"
+  for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  local status=0
+  wait "$app_pid" || status=$?
+  app_pid=""
+  [ "$status" = 0 ] || { cat "$1" >&2; fail "exit code $status $2"; }
+}
+close_and_wait "$work/app2x.log" "at 200%"
+
+# Idle means idle: a window that does nothing wakes the processor at most about
+# once a second. The program runs under strace, which notes when each of its
+# threads returns to wait for events; once the start-up text has given way to
+# the counts (5 s), ten seconds are counted.
+idle_seconds=10
+strace -f -qq -ttt -e trace=poll,ppoll,select,pselect6,epoll_wait,epoll_pwait -o "$work/idle.trace" \
+  "$app" --new-instance >"$work/idle.log" 2>&1 &
+app_pid=$!
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Korvel Crypt$' | head -n1) || fail "no idle window"
+sleep 6
+from=$(date +%s.%N)
+sleep "$idle_seconds"
+to=$(date +%s.%N)
+wakes=$(awk -v from="$from" -v to="$to" '$2 >= from && $2 < to && !/resumed>/' "$work/idle.trace" | wc -l)
+close_and_wait "$work/idle.log" "of the idle window"
+[ "$wakes" -gt 0 ] || fail "strace saw no waits of the idle window: nothing was measured"
+[ "$wakes" -le $((idle_seconds * 3 / 2)) ] ||
+  { awk -v from="$from" -v to="$to" '$2 >= from && $2 < to && !/resumed>/' "$work/idle.trace" | head -n 40 >&2;
+    fail "the idle window woke $wakes times in $idle_seconds s"; }
 
 echo "smoke: $count files and one of $large_mib MiB decrypted, reload question transient for the window, exit 0," \
-  "settings saved, screenshots $screenshot and $screenshot2x"
+  "settings saved, screenshots $screenshot and $screenshot2x, idle window woke $wakes times in $idle_seconds s"

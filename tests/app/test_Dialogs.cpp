@@ -3,12 +3,16 @@
 // the window's languages.
 #include "app/AboutWindow.h"
 #include "app/BusyDialog.h"
+#include "app/ElidedLabel.h"
 #include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/ResourceImage.h"
 #include "app/SettingsDialog.h"
 #include "app/Translations.h"
 #include "app/WindowIcon.h"
+#include "engine/CryptTask.h"
+#include "engine/FileLoading.h"
+#include "tasks/ClearStatusTask.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,11 +23,14 @@
 #include <QMenu>
 #include <QMovie>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -127,13 +134,88 @@ private slots:
         QCOMPARE(about->windowTitle(), QStringLiteral("About"));
         // The title bar and fixed-size hints, as a dialog (type bit 0x2) that can be transient for the window.
         QCOMPARE(int(about->windowFlags()), 0x3103);
-        QCOMPARE(about->size(), QSize(186, 164));
+        // The form's size, or more where the texts need it.
+        QVERIFY(about->width() >= 186 && about->height() >= 164);
         QVERIFY(!about->windowIcon().isNull());
         about->show();
         QVERIFY(about->isVisible());
         QTest::mouseClick(about->findChild<QPushButton*>("_okButton"), Qt::LeftButton);
         QVERIFY(!about->isVisible());
         AboutWindow::destroyInstance();
+    }
+
+    // At the desktop's font size, whatever it is, every label, check box and
+    // button of the window and its dialogs shows its whole text: rendered at 9,
+    // 11 and 14 pt, none is narrower than its text needs.
+    void textsFitTheirWidgets_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<int>("points");
+        for (const char* form : { "window", "settings", "about", "busy", "reload" }) {
+            for (const int points : { 9, 11, 14 }) {
+                QTest::addRow("%s at %d pt", form, points) << QString::fromLatin1(form) << points;
+            }
+        }
+    }
+
+    void textsFitTheirWidgets()
+    {
+        QFETCH(QString, form);
+        QFETCH(int, points);
+        const QFont before = QApplication::font();
+        QFont font = before;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        const auto restore = qScopeGuard([&before] { QApplication::setFont(before); });
+        std::unique_ptr<MainWindow> window;
+        QWidget* shown = nullptr;
+        if (form == QLatin1String("window")) {
+            window = std::make_unique<MainWindow>();
+            shown = window.get();
+        } else if (form == QLatin1String("settings")) {
+            SettingsDialog::destroyInstance();
+            shown = SettingsDialog::instance();
+        } else if (form == QLatin1String("about")) {
+            AboutWindow::destroyInstance();
+            shown = AboutWindow::instance();
+        } else if (form == QLatin1String("busy")) {
+            BusyDialog::destroyInstance();
+            shown = BusyDialog::instance();
+            BusyDialog::instance()->_label->setText(QStringLiteral("Deleting encrypted source files..."));
+        } else {
+            ReloadFailedDialog::destroyInstance();
+            shown = ReloadFailedDialog::instance();
+            ReloadFailedDialog::instance()->setMessage(
+                QStringLiteral("%1 tasks have failed. Do you want to reload? ").arg(1000));
+        }
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        QStringList cut;
+        for (QWidget* widget : shown->findChildren<QWidget*>()) {
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                // A wrapped text takes more lines; an elided one shows whole in its tooltip.
+                if (!label->wordWrap() && !qobject_cast<ElidedLabel*>(label)) {
+                    text = label->text();
+                }
+            } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+                text = button->text();
+            }
+            if (!text.isEmpty() && widget->isVisibleTo(shown) && widget->width() < widget->sizeHint().width()) {
+                cut << QStringLiteral("%1 \"%2\": %3 of %4 pixels")
+                           .arg(widget->objectName(), text)
+                           .arg(widget->width())
+                           .arg(widget->sizeHint().width());
+            }
+        }
+        shown->hide();
+        // The next tests get dialogs as they are built at the usual font.
+        window.reset();
+        SettingsDialog::destroyInstance();
+        AboutWindow::destroyInstance();
+        BusyDialog::destroyInstance();
+        ReloadFailedDialog::destroyInstance();
+        QCOMPARE(cut, QStringList {});
     }
 
     void busyDialogForm()
@@ -145,7 +227,9 @@ private slots:
         QCOMPARE(busy->findChild<QLabel*>("_animatedLbl")->movie(), busy->movie());
         QVERIFY(busy->movie()->isValid());
         QVERIFY(busy->movie()->frameCount() > 1);
-        QCOMPARE(busy->movie()->state(), QMovie::Running);
+        // Hidden, it does not animate (busyCancel checks it does while shown).
+        QVERIFY(!busy->isVisible());
+        QCOMPARE(busy->movie()->state(), QMovie::NotRunning);
     }
 
     void busyCancel_data()
@@ -166,7 +250,9 @@ private slots:
         QSignalSpy cancelled(busy, &BusyDialog::cancelled);
         bool buttonShown = !showCancel;
         QString text;
+        QMovie::MovieState whileShown = QMovie::NotRunning;
         whenBusyShows([&](BusyDialog* dialog) {
+            whileShown = dialog->movie()->state();
             auto* button = dialog->findChild<QPushButton*>("_cancelBtn");
             buttonShown = button->isVisible();
             text = dialog->findChild<QLabel*>("_label")->text();
@@ -183,6 +269,9 @@ private slots:
         QCOMPARE(buttonShown, showCancel);
         QVERIFY(!busy->isVisible());
         QVERIFY(cancelled.size() >= 1);
+        // The animation runs while the dialog shows, and only then.
+        QCOMPARE(whileShown, QMovie::Running);
+        QCOMPARE(busy->movie()->state(), QMovie::NotRunning);
     }
 
     void busyAcceptDoesNotCancel()
@@ -438,7 +527,9 @@ private slots:
 
         AboutWindow::destroyInstance();
         AboutWindow* about = AboutWindow::instance();
-        QCOMPARE(about->windowTitle(), text("About", "Über Korvel Crypt"));
+        QCOMPARE(about->windowTitle(), text("About", "Über"));
+        // Wide enough for its title beside the title bar's icon and buttons.
+        QVERIFY(about->width() >= about->fontMetrics().horizontalAdvance(about->windowTitle()) + 100);
         QCOMPARE(about->findChild<QLabel*>("versionLbl")->text(), QStringLiteral("1.1.0"));
         AboutWindow::destroyInstance();
 
@@ -452,6 +543,31 @@ private slots:
         QCOMPARE(QCoreApplication::translate("MainWindow", "%1 finished, %2 failed, %3 pending, %4 total"),
             text("%1 finished, %2 failed, %3 pending, %4 total",
                 "%1 fertig, %2 fehlgeschlagen, %3 wartend, %4 insgesamt"));
+
+        // The texts the engine and the background tasks make, which the table,
+        // the status line and the busy dialog show.
+        CryptTask task(QStringLiteral("/in/a.korvel-env"));
+        task.setStatus(Task::FINISHED);
+        QCOMPARE(task.statusText(), text("Finished", "Fertig"));
+        task.setStatus(Task::CANCELLED);
+        QCOMPARE(task.statusText(), text("Cancelled", "Abgebrochen"));
+        FileLoading::Result loaded;
+        loaded.inputs = 2;
+        FileLoading::Group found;
+        found.files = QStringList { "/a", "/b", "/c" };
+        loaded.groups.append(found);
+        loaded.added = 3;
+        QCOMPARE(loaded.summary(), text("3 files loaded successfully.", "3 Dateien erfolgreich geladen."));
+        loaded.notEnvelopes = 4;
+        QCOMPARE(loaded.summary(),
+            text("3 files loaded. 4 files that are not envelopes skipped.",
+                "3 Dateien geladen. 4 Dateien ohne Umschlag übersprungen."));
+        QCOMPARE(QCoreApplication::translate("TaskManager", "Loading files..."),
+            text("Loading files...", "Dateien werden geladen..."));
+        QCOMPARE(QCoreApplication::translate("ReloadFailedTask", "Failed Tasks reloaded."),
+            text("Failed Tasks reloaded.", "Fehlgeschlagene Aufgaben neu geladen."));
+        QCOMPARE(ClearStatusTask(Task::FINISHED).announcement(),
+            text("Clearing finished tasks...", "Erledigte Aufgaben werden entfernt..."));
     }
 
     void languagesEndWithTheTranslations()

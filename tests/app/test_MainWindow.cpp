@@ -21,7 +21,9 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -35,6 +37,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
@@ -142,7 +145,12 @@ QString placement(const QWidget* dialog, const QWidget* window)
 class TestMainWindow : public QObject {
     Q_OBJECT
 
+public:
+    // The desktop's handler for file URLs while the tests run (QDesktopServices).
+    Q_INVOKABLE void openFile(const QUrl& url) { m_opened << url.toLocalFile(); }
+
 private:
+    QStringList m_opened;
     std::unique_ptr<QTemporaryDir> m_dir;
     MainWindow* m_window = nullptr;
     // Answers the reload question whenever it shows: OK when true.
@@ -297,14 +305,19 @@ private slots:
             }
         });
         m_answerer.start();
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openFile");
     }
 
     void init()
     {
         // Every test starts with plaintexts going next to their files.
         QSettings().remove(QStringLiteral("settings/outputFolder"));
+        QSettings().remove(QStringLiteral("settings/skipDecrypted"));
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
+        // The window as it looks the first time.
+        QSettings().remove(QStringLiteral("window"));
+        m_opened.clear();
         m_reloadQuestions.clear();
         m_reloadPlacements.clear();
         m_acceptReload = false;
@@ -458,6 +471,45 @@ private slots:
         QCOMPARE(table()->item(0, MainWindow::ProgressColumn)->text(), QStringLiteral("37.5%"));
     }
 
+    // A run's updates follow the newest row only while the view is at the
+    // bottom; scrolled up, the rows being read stay where they are.
+    void newestRowFollowedAtTheBottomOnly_data()
+    {
+        QTest::addColumn<bool>("scrollUp");
+        QTest::addColumn<bool>("newTask");
+        QTest::newRow("at the bottom, new row") << false << true;
+        QTest::newRow("at the bottom, row update") << false << false;
+        QTest::newRow("scrolled up, new row") << true << true;
+        QTest::newRow("scrolled up, row update") << true << false;
+    }
+
+    void newestRowFollowedAtTheBottomOnly()
+    {
+        QFETCH(bool, scrollUp);
+        QFETCH(bool, newTask);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        std::vector<std::unique_ptr<CryptTask>> tasks;
+        for (int i = 0; i < 60; ++i) {
+            tasks.push_back(std::make_unique<CryptTask>(QStringLiteral("/in/row%1.korvel-env").arg(i)));
+            m_window->updateTaskRow(tasks.back().get());
+        }
+        QScrollBar* bar = table()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        if (scrollUp) {
+            bar->setValue(bar->maximum() / 2);
+        }
+        const int before = bar->value();
+        if (newTask) {
+            tasks.push_back(std::make_unique<CryptTask>(QStringLiteral("/in/newest.korvel-env")));
+        }
+        CryptTask* updated = newTask ? tasks.back().get() : tasks[3].get();
+        updated->setProgress(0.5f);
+        m_window->updateTaskRow(updated);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), scrollUp ? before : bar->maximum());
+    }
+
     void sortingKeepsEachTaskOnItsRow()
     {
         CryptTask b(QStringLiteral("/in/b.korvel-env"));
@@ -537,6 +589,7 @@ private slots:
         QCOMPARE(phrase->echoMode(), QLineEdit::Normal);
         QTest::mouseClick(check, Qt::LeftButton);
         QCOMPARE(phrase->echoMode(), QLineEdit::Password);
+        QCOMPARE(phrase->placeholderText(), QStringLiteral("Passphrase of the files"));
     }
 
     // Cancel pressed while the load runs, and pressed just as it ends: the load's
@@ -629,6 +682,163 @@ private slots:
             QCOMPARE(DecryptManager::instance()->getNumPending(), 3);
             QCOMPARE(status(), QStringLiteral("   3 files loaded successfully."));
         }
+    }
+
+    // A row's menu and a double-click, as desktop file tools give them: a
+    // finished row opens and shows its plaintext, any row shows and copies its
+    // file. Without a file manager on a bus, the folder itself opens.
+    void rowMenu_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("finished: Open") << int(Task::FINISHED) << "actionRowOpen"
+                                        << "/out/plain.txt"
+                                        << "";
+        QTest::newRow("finished: Show in Folder") << int(Task::FINISHED) << "actionRowShowInFolder"
+                                                  << "/out"
+                                                  << "";
+        QTest::newRow("finished: Copy Path") << int(Task::FINISHED) << "actionRowCopyPath"
+                                             << ""
+                                             << "/out/plain.txt";
+        QTest::newRow("finished: double-click") << int(Task::FINISHED) << "double-click"
+                                                << "/out/plain.txt"
+                                                << "";
+        QTest::newRow("failed: Open") << int(Task::FAILED) << "actionRowOpen"
+                                      << ""
+                                      << "";
+        QTest::newRow("failed: Show in Folder") << int(Task::FAILED) << "actionRowShowInFolder"
+                                                << "/in"
+                                                << "";
+        QTest::newRow("failed: Copy Path") << int(Task::FAILED) << "actionRowCopyPath"
+                                           << ""
+                                           << "/in/plain.txt.korvel-env";
+        QTest::newRow("failed: double-click") << int(Task::FAILED) << "double-click"
+                                              << ""
+                                              << "";
+    }
+
+    void rowMenu()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, action);
+        QFETCH(QString, opened);
+        QFETCH(QString, copied);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        CryptTask task(QStringLiteral("/in/plain.txt.korvel-env"));
+        task.setDestination(QStringLiteral("/out/plain.txt"));
+        task.setStatus(Task::STATUS(status));
+        m_window->updateTaskRow(&task);
+        QGuiApplication::clipboard()->setText(QString());
+        if (action == QLatin1String("double-click")) {
+            const QRect cell = table()->visualItemRect(table()->item(0, MainWindow::StatusColumn));
+            QTest::mouseDClick(table()->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        } else {
+            std::unique_ptr<QMenu> menu(m_window->rowMenu(0));
+            QVERIFY(menu);
+            QAction* chosen = menu->findChild<QAction*>(action);
+            QVERIFY(chosen);
+            QCOMPARE(menu->findChild<QAction*>("actionRowOpen")->isEnabled(), status == Task::FINISHED);
+            if (chosen->isEnabled()) {
+                chosen->trigger();
+            }
+        }
+        QTRY_COMPARE(m_opened.join(QLatin1Char('|')), opened);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    }
+
+    // A right-click on a row opens its menu; on the empty table, none.
+    void rowMenuOnRightClick()
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QWidget* viewport = table()->viewport();
+        QContextMenuEvent empty(QContextMenuEvent::Mouse, QPoint(5, 5), viewport->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(viewport, &empty);
+        QVERIFY(!QApplication::activePopupWidget());
+        CryptTask task(QStringLiteral("/in/clicked.korvel-env"));
+        m_window->updateTaskRow(&task);
+        const QPoint at = table()->visualItemRect(table()->item(0, MainWindow::NameColumn)).center();
+        QContextMenuEvent onRow(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &onRow);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QCOMPARE(QApplication::activePopupWidget()->objectName(), QStringLiteral("_rowMenu"));
+        QApplication::activePopupWidget()->close();
+    }
+
+    // The empty table says that files and folders can be dropped on it.
+    void emptyTableHint()
+    {
+        auto* hint = child<QLabel>("_emptyHintLbl");
+        QCOMPARE(hint->text(), QStringLiteral("Drop files and folders here to decrypt them."));
+        QVERIFY(hint->isVisibleTo(m_window));
+        CryptTask task(QStringLiteral("/in/row.korvel-env"));
+        m_window->updateTaskRow(&task);
+        QVERIFY(!hint->isVisibleTo(m_window));
+        m_window->clearTable();
+        QVERIFY(hint->isVisibleTo(m_window));
+    }
+
+    // Size and place, the view, the sort column and the column widths outlive
+    // the window.
+    void windowLookRemembered()
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        m_window->resize(700, 520);
+        child<QComboBox>("_viewComboBox")->setCurrentIndex(MainWindow::FailedView);
+        clickHeader(MainWindow::StatusColumn);
+        const Qt::SortOrder order = table()->horizontalHeader()->sortIndicatorOrder();
+        table()->horizontalHeader()->resizeSection(MainWindow::ProgressColumn, 123);
+        m_window->saveSettings();
+        delete m_window;
+        m_window = new MainWindow();
+        QCOMPARE(m_window->size(), QSize(700, 520));
+        QCOMPARE(child<QComboBox>("_viewComboBox")->currentIndex(), int(MainWindow::FailedView));
+        QCOMPARE(table()->horizontalHeader()->sortIndicatorSection(), int(MainWindow::StatusColumn));
+        QCOMPARE(table()->horizontalHeader()->sortIndicatorOrder(), order);
+        QCOMPARE(table()->horizontalHeader()->sectionSize(MainWindow::ProgressColumn), 123);
+    }
+
+    // Closing the window (or Exit) while files are being decrypted asks first;
+    // No is the default.
+    void closeDuringARunAsks_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("key"); // the answer
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("idle") << false << 0 << true;
+        QTest::newRow("running, Yes") << true << int(Qt::Key_Y) << true; // clicked
+        QTest::newRow("running, Enter") << true << int(Qt::Key_Return) << false;
+        QTest::newRow("running, Escape") << true << int(Qt::Key_Escape) << false;
+    }
+
+    void closeDuringARunAsks()
+    {
+        QFETCH(bool, running);
+        QFETCH(int, key);
+        QFETCH(bool, closes);
+        decryptButton()->setEnabled(true);
+        decryptButton()->setChecked(running);
+        const auto up = qScopeGuard([this] { decryptButton()->setChecked(false); });
+        QCloseEvent close;
+        QString question;
+        if (running) {
+            whileModal([&] { QApplication::sendEvent(m_window, &close); },
+                [&](QWidget* modal) {
+                    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                        question = box->text();
+                        if (key == Qt::Key_Y) {
+                            box->button(QMessageBox::Yes)->click();
+                        } else {
+                            QTest::keyClick(box, Qt::Key(key));
+                        }
+                    }
+                });
+            QCOMPARE(question, QStringLiteral("Files are being decrypted. Stop and quit?"));
+        } else {
+            QApplication::sendEvent(m_window, &close);
+        }
+        QCOMPARE(close.isAccepted(), closes);
     }
 
     // Throughput and time left while a run lasts, at the right of the status bar.
@@ -826,7 +1036,8 @@ private slots:
     void dialogsStayWithTheWindow_data()
     {
         QTest::addColumn<QString>("dialog");
-        for (const char* name : { "settings", "about", "busy", "delete confirmation", "open files", "open folder" }) {
+        for (const char* name : { "settings", "about", "busy", "busy, window placed later", "delete confirmation",
+                 "open files", "open folder" }) {
             QTest::newRow(name) << QString::fromLatin1(name);
         }
     }
@@ -848,6 +1059,21 @@ private slots:
         } else if (dialog == QLatin1String("busy")) {
             where = whileModal([] { BusyDialog::instance()->exec(QStringLiteral("Loading files..."), false); },
                 [](QWidget* modal) { static_cast<QDialog*>(modal)->accept(); });
+        } else if (dialog == QLatin1String("busy, window placed later")) {
+            // A load from the command line shows the busy dialog before the
+            // window manager has placed the window: it follows the window there.
+            QString after = QStringLiteral("not looked at");
+            where = whileModal([] { BusyDialog::instance()->exec(QStringLiteral("Loading files..."), false); },
+                [this, &after](QWidget* modal) {
+                    m_window->move(m_window->pos() + QPoint(170, 90));
+                    static_cast<void>(QTest::qWaitFor([&] { return placement(modal, m_window).isEmpty(); },
+                        5000)); // placement() below says what was found
+                    after = placement(modal, m_window);
+                    static_cast<QDialog*>(modal)->accept();
+                });
+            if (where.isEmpty()) {
+                where = after;
+            }
         } else {
             const char* action = dialog == QLatin1String("delete confirmation") ? "actionDeleteEncrypted"
                 : dialog == QLatin1String("open files")                         ? "actionOpenFiles"
@@ -858,13 +1084,31 @@ private slots:
         QCOMPARE(where, QString());
     }
 
-    // Titled with the application's name; OK stays the default, as the window's
-    // description of the box says; Escape answers Cancel and deletes nothing.
+    // Titled with the application's name; says how many files it deletes;
+    // Cancel is the default and answers Escape and Enter: nothing is deleted.
+    void deleteConfirmation_data()
+    {
+        QTest::addColumn<bool>("afterRun");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("count");
+        QTest::newRow("nothing finished, Escape")
+            << false << int(Qt::Key_Escape) << "0 encrypted files will be deleted.";
+        QTest::newRow("after a run, Escape") << true << int(Qt::Key_Escape) << "3 encrypted files will be deleted.";
+        QTest::newRow("after a run, Enter") << true << int(Qt::Key_Return) << "3 encrypted files will be deleted.";
+    }
+
     void deleteConfirmation()
     {
+        QFETCH(bool, afterRun);
+        QFETCH(int, key);
+        QFETCH(QString, count);
+        if (afterRun) {
+            runWithOneFailure();
+        }
         QString title;
         QString text;
-        bool okDefault = false;
+        QString informative;
+        bool cancelDefault = false;
         bool cancelEscapes = false;
         QIcon icon;
         whileModal([this] { child<QAction>("actionDeleteEncrypted")->trigger(); },
@@ -873,18 +1117,23 @@ private slots:
                 if (box) {
                     title = box->windowTitle();
                     text = box->text();
-                    okDefault = box->defaultButton() == box->button(QMessageBox::Ok);
+                    informative = box->informativeText();
+                    cancelDefault = box->defaultButton() == box->button(QMessageBox::Cancel);
                     cancelEscapes = box->escapeButton() == box->button(QMessageBox::Cancel);
                     icon = box->windowIcon();
-                    QTest::keyClick(box, Qt::Key_Escape);
+                    QTest::keyClick(box, Qt::Key(key));
                 }
             });
         QCOMPARE(title, QStringLiteral("Korvel Crypt"));
         QCOMPARE(text, QStringLiteral("Do you want to delete encrypted source files from finished tasks?"));
-        QVERIFY(okDefault);
+        QCOMPARE(informative, count);
+        QVERIFY(cancelDefault);
         QVERIFY(cancelEscapes);
         QVERIFY(!icon.isNull());
         QVERIFY(!TaskManager::instance()->currentTask());
+        if (afterRun) {
+            QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("a.txt.korvel-env"))));
+        }
     }
 
     // Under light and dark palettes, every row's text stands out from the base,
@@ -1045,27 +1294,38 @@ private slots:
         shown->close();
     }
 
-    // Alt+F and Alt+O stay the Open Folder and Open Files shortcuts; no menu takes them.
+    // Alt+F and Alt+O stay the Open Folder and Open Files shortcuts; no menu
+    // takes them. The desktop's usual keys work beside them.
     void openShortcutsWin_data()
     {
         QTest::addColumn<QString>("action");
-        QTest::addColumn<int>("key");
-        QTest::newRow("Alt+F") << "actionOpenFolder" << int(Qt::Key_F);
-        QTest::newRow("Alt+O") << "actionOpenFiles" << int(Qt::Key_O);
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("Alt+F") << "actionOpenFolder"
+                               << "Alt+F";
+        QTest::newRow("Alt+O") << "actionOpenFiles"
+                               << "Alt+O";
+        QTest::newRow("Ctrl+O") << "actionOpenFiles"
+                                << "Ctrl+O";
+        QTest::newRow("Ctrl+Shift+O") << "actionOpenFolder"
+                                      << "Ctrl+Shift+O";
+        QTest::newRow("Ctrl+Q") << "actionExit"
+                                << "Ctrl+Q";
+        QTest::newRow("F1") << "actionAbout"
+                            << "F1";
     }
 
     void openShortcutsWin()
     {
         QFETCH(QString, action);
-        QFETCH(int, key);
+        QFETCH(QString, keys);
         auto* open = m_window->findChild<QAction*>(action);
         QVERIFY(open);
-        // The file dialog itself is not wanted here.
+        // The dialog (or the end of the program) itself is not wanted here.
         disconnect(open, &QAction::triggered, m_window, nullptr);
         QSignalSpy triggered(open, &QAction::triggered);
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
-        QTest::keyClick(m_window, Qt::Key(key), Qt::AltModifier);
+        QTest::keySequence(m_window, QKeySequence(keys));
         QCOMPARE(triggered.count(), 1);
         for (const QMenu* menu : m_window->findChildren<QMenu*>()) {
             QVERIFY2(!menu->isVisible(), qPrintable(menu->objectName()));
@@ -1117,13 +1377,14 @@ private slots:
         QAction* beside = child<QAction>("actionDecryptNextToFiles");
         QAction* into = child<QAction>("actionDecryptIntoFolder");
         const QList<QAction*> options = child<QMenu>("menuCommands")->actions();
-        QCOMPARE(options.size(), 12);
+        QCOMPARE(options.size(), 13);
         QCOMPARE(options.at(0), child<QAction>("actionSettings"));
         QVERIFY(options.at(1)->isSeparator());
         QCOMPARE(options.at(2), beside);
         QCOMPARE(options.at(3), into);
-        QVERIFY(options.at(4)->isSeparator());
-        QCOMPARE(options.at(5), child<QAction>("actionReloadFailed"));
+        QCOMPARE(options.at(4), child<QAction>("actionSkipDecrypted"));
+        QVERIFY(options.at(5)->isSeparator());
+        QCOMPARE(options.at(6), child<QAction>("actionReloadFailed"));
         QCOMPARE(beside->text(), QStringLiteral("Decrypt next to each file"));
         QCOMPARE(into->text(), QStringLiteral("Decrypt into folder..."));
         // The default: next to each file.
@@ -1197,6 +1458,45 @@ private slots:
         QCOMPARE(status(), QStringLiteral("   0 finished, 0 failed, 0 pending, 0 total"));
     }
 
+    // An envelope whose plaintext already stands under its name: kept beside it
+    // (the default) or passed over, as the Options menu says; the choice is kept.
+    void skipDecrypted_data()
+    {
+        QTest::addColumn<bool>("skip");
+        QTest::addColumn<bool>("named");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("keep both, folder")
+            << false << false << "1 files loaded. 1 files that are not envelopes skipped.";
+        QTest::newRow("skip, folder") << true << false
+                                      << "0 files loaded. 1 files that are not envelopes skipped. 1 already "
+                                         "decrypted skipped.";
+        QTest::newRow("keep both, named") << false << true << "1 files loaded successfully.";
+        QTest::newRow("skip, named") << true << true << "0 files loaded. 1 already decrypted skipped.";
+    }
+
+    void skipDecrypted()
+    {
+        QFETCH(bool, skip);
+        QFETCH(bool, named);
+        QFETCH(QString, summary);
+        const QString envelope = writeEnvelope(QStringLiteral("set/a.txt.korvel-env"));
+        QFile plaintext(m_dir->filePath(QStringLiteral("set/a.txt")));
+        QVERIFY(plaintext.open(QIODevice::WriteOnly));
+        plaintext.write("decrypted before");
+        plaintext.close();
+        QAction* action = child<QAction>("actionSkipDecrypted");
+        QCOMPARE(action->text(), QStringLiteral("Skip files already decrypted"));
+        QVERIFY(!action->isChecked());
+        action->setChecked(skip);
+        QVERIFY(loadAndWait({ named ? envelope : m_dir->filePath(QStringLiteral("set")) }, summary));
+        QCOMPARE(DecryptManager::instance()->getNumPending(), skip ? 0 : 1);
+        QCOMPARE(QSettings().value(QStringLiteral("settings/skipDecrypted")).toBool(), skip);
+        delete m_window;
+        m_window = new MainWindow();
+        QCOMPARE(child<QAction>("actionSkipDecrypted")->isChecked(), skip);
+        QCOMPARE(TaskManager::instance()->skipDecrypted(), skip);
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -1204,8 +1504,9 @@ private slots:
         QTest::newRow("no arguments") << QStringList { "korvelcrypt" } << kStartText;
         QTest::newRow("file then -h") << QStringList { "korvelcrypt", "@one", "-h" }
                                       << "   1 files loaded successfully.";
-        QTest::newRow("star then folder")
-            << QStringList { "korvelcrypt", "*", "@elsewhere" } << "   2 files loaded successfully.";
+        // A folder gives its envelopes only: the plaintext "x" beside them is passed over.
+        QTest::newRow("star then folder") << QStringList { "korvelcrypt", "*", "@elsewhere" }
+                                          << "   1 files loaded. 1 files that are not envelopes skipped.";
         QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully.";
         QTest::newRow("folder and file") << QStringList { "korvelcrypt", "@elsewhere", "@one" }
                                          << "   2 files loaded successfully.";
@@ -1222,9 +1523,9 @@ private slots:
         const QString cwd = m_dir->filePath(QStringLiteral("cwd"));
         QDir().mkpath(cwd + "/inner");
         QFile(cwd + "/x").open(QIODevice::WriteOnly);
-        QFile(cwd + "/inner/y").open(QIODevice::WriteOnly);
+        QFile(cwd + "/inner/y.korvel-env").open(QIODevice::WriteOnly);
         QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere")));
-        QFile(m_dir->filePath(QStringLiteral("elsewhere/z"))).open(QIODevice::WriteOnly);
+        QFile(m_dir->filePath(QStringLiteral("elsewhere/z.korvel-env"))).open(QIODevice::WriteOnly);
         QFile(m_dir->filePath(QStringLiteral("one"))).open(QIODevice::WriteOnly);
         for (QString& argument : arguments) {
             if (argument.startsWith('@')) {

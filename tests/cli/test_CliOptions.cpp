@@ -51,7 +51,7 @@ void TestCliOptions::parse_data()
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<int>("threads"); // with 6 processors the default is 4
     QTest::addColumn<QString>("sources"); // the passphrase sources in order, as describe() writes them
-    QTest::addColumn<QString>("flags"); // d = delete-encrypted, q = quiet, j = json, a = all-files
+    QTest::addColumn<QString>("flags"); // d = delete-encrypted, q = quiet, j = json, a = all-files, s = --existing skip
     QTest::addColumn<QString>("error"); // part of the usage error
 
     const int run = int(CliOptions::Action::Run);
@@ -64,6 +64,21 @@ void TestCliOptions::parse_data()
                                   << run << QStringList { "x" } << 8 << "fd:3 file:pw"
                                   << "dqja"
                                   << "";
+    QTest::newRow("--existing skip") << QStringList { "--existing", "skip", "x" } << run << QStringList { "x" } << 4
+                                     << ""
+                                     << "s"
+                                     << "";
+    QTest::newRow("--existing keep") << QStringList { "--existing=keep", "x" } << run << QStringList { "x" } << 4 << ""
+                                     << ""
+                                     << "";
+    QTest::newRow("--existing other") << QStringList { "--existing", "replace", "x" } << usage << QStringList {} << 4
+                                      << ""
+                                      << ""
+                                      << "--existing must be keep or skip, not 'replace'";
+    QTest::newRow("--existing twice") << QStringList { "--existing", "skip", "--existing", "keep", "x" } << usage
+                                      << QStringList {} << 4 << ""
+                                      << ""
+                                      << "--existing may be given only once";
     QTest::newRow("short forms, compacted") << QStringList { "-qt", "2", "x" } << run << QStringList { "x" } << 2 << ""
                                             << "q"
                                             << "";
@@ -146,6 +161,7 @@ void TestCliOptions::parse()
     QCOMPARE(options.quiet(), flags.contains('q'));
     QCOMPARE(options.json(), flags.contains('j'));
     QCOMPARE(options.allFiles(), flags.contains('a'));
+    QCOMPARE(options.skipExisting(), flags.contains('s'));
 }
 
 void TestCliOptions::defaultThreads_data()
@@ -237,6 +253,10 @@ void TestCliOptions::modesAndRefusals_data()
                                        << "--stdout cannot be combined with --shard";
     QTest::newRow("stdout of every file")
         << QStringList { "--stdout", "--all-files", "x" } << -1 << "--stdout cannot be combined with --all-files";
+    QTest::newRow("stdout, skipping decrypted")
+        << QStringList { "--stdout", "--existing", "skip", "x" } << -1 << "--stdout cannot be combined with --existing";
+    QTest::newRow("test, skipping decrypted")
+        << QStringList { "--test", "--existing", "skip", "x" } << -1 << "--test cannot be combined with --existing";
     QTest::newRow("info with a journal") << QStringList { "--info", "--journal", "j", "x" } << -1
                                          << "--info cannot be combined with --journal";
     QTest::newRow("null without a list") << QStringList { "--null", "x" } << -1
@@ -331,9 +351,10 @@ void TestCliOptions::helpExplainsEveryOption()
     QVERIFY(help.count('\n') < 100);
     for (const QString& line : help.split(QLatin1Char('\n')))
         QVERIFY2(line.size() <= 80, qPrintable(line));
-    for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
-             "--delete-encrypted", "--quiet", "--json", "--all-files", "--test", "--info", "--stdout", "--force",
-             "--output-dir", "--files-from", "--null", "--journal", "--shard", "--help", "--version", "130" }) {
+    for (const char* option :
+        { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads", "--delete-encrypted", "--quiet",
+            "--json", "--all-files", "--test", "--info", "--stdout", "--force", "--output-dir", "--files-from",
+            "--null", "--journal", "--shard", "--existing", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     // Each option that changes a run is shown at work in an example.
@@ -342,7 +363,7 @@ void TestCliOptions::helpExplainsEveryOption()
     const QString shown = help.mid(examples, help.indexOf(QStringLiteral("\n\n"), examples + 2) - examples);
     for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "-t ",
              "--delete-encrypted", "--quiet", "--json", "--all-files", "--test", "--info", "--stdout", "--force", "-o ",
-             "--files-from", "--null", "--journal", "--shard" }) {
+             "--files-from", "--null", "--journal", "--shard", "--existing" }) {
         QVERIFY2(shown.contains(QLatin1String(option)), option);
     }
     QVERIFY(help.contains(QStringLiteral("here 4)")));
@@ -353,8 +374,8 @@ void TestCliOptions::documentationShowsEveryOption_data()
 {
     QTest::addColumn<QString>("option");
     for (const char* option : { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads",
-             "--output-dir", "--delete-encrypted", "--all-files", "--files-from", "--null", "--journal", "--shard",
-             "--test", "--info", "--stdout", "--force", "--quiet", "--json", "--help", "--version" })
+             "--output-dir", "--delete-encrypted", "--all-files", "--existing", "--files-from", "--null", "--journal",
+             "--shard", "--test", "--info", "--stdout", "--force", "--quiet", "--json", "--help", "--version" })
         QTest::newRow(option) << QString::fromLatin1(option);
 }
 

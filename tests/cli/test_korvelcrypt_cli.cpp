@@ -646,6 +646,16 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders_data()
                "FAILED\tDIR/latin/caf\\351.txt.korvel-env\tName is not valid UTF-8; not decrypted",
                "OK\tlatin/ok.txt.korvel-env\tDIR/latin/ok.txt", "1 finished, 2 failed, 3 total" }
         << QStringList { "latin/ok.txt", "latin/ok.txt.korvel-env" }; // and the two names Qt cannot list
+    // An envelope whose plaintext stands already: both kept, or left alone.
+    QTest::newRow("--existing keep, the default")
+        << QStringList { "again" } << 0
+        << QList<QByteArray> { "OK\tagain/report.txt.korvel-env\tDIR/again/report(decrypted).txt",
+               "1 finished, 0 failed, 1 total, 1 skipped" }
+        << QStringList { "again/report(decrypted).txt", "again/report.txt", "again/report.txt.korvel-env" };
+    QTest::newRow("--existing skip writes nothing")
+        << QStringList { "--existing", "skip", "again" } << 0
+        << QList<QByteArray> { "0 finished, 0 failed, 0 total, 2 skipped" }
+        << QStringList { "again/report.txt", "again/report.txt.korvel-env" };
 }
 
 void TestKorvelcryptCli::onlyEnvelopesFromFolders()
@@ -669,6 +679,8 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders()
     const QByteArray latin = QFile::encodeName(dir + "/latin/");
     QCOMPARE(::rename((latin + "tmp/caf.korvel-env").constData(), (latin + "caf\xe9.txt.korvel-env").constData()), 0);
     QCOMPARE(::rename((latin + "tmp").constData(), (latin + "alt\xe9").constData()), 0);
+    QVERIFY(writeEnvelope(dir + "/again/report.txt.korvel-env", "decrypted before"));
+    QVERIFY(writePlain(dir + "/again/report.txt", "decrypted before"));
 
     const Result result = runCli(passphraseFileArgs(dir) << args, dir);
     QCOMPARE(result.status, status);

@@ -76,6 +76,51 @@ private slots:
         QCOMPARE(FileLoading::mayBeEnvelope(file), expected);
     }
 
+    // Envelopes whose plaintext stands under its plain name already, next to
+    // them or below an output folder, are passed over; a source without the
+    // envelope extension holds that name itself and never is.
+    void skipDecrypted_data()
+    {
+        QTest::addColumn<QString>("outputRoot"); // below the test folder; empty: next to each source
+        QTest::addColumn<QStringList>("plaintexts"); // standing before the load
+        QTest::addColumn<QStringList>("found");
+        const QStringList all { "in/a.txt.korvel-env", "in/renamed", "in/sub/b.korvel-env" };
+        QTest::newRow("nothing decrypted") << "" << QStringList {} << all;
+        QTest::newRow("one decrypted") << "" << QStringList { "in/a.txt" }
+                                       << QStringList { "in/renamed", "in/sub/b.korvel-env" };
+        QTest::newRow("without the extension, never")
+            << "" << QStringList { "in/a.txt", "in/sub/b" } << QStringList { "in/renamed" };
+        QTest::newRow("below an output folder")
+            << "out" << QStringList { "out/in/sub/b", "out/in/renamed" } << QStringList { "in/a.txt.korvel-env" };
+        QTest::newRow("beside the source, not below the folder") << "out" << QStringList { "in/a.txt" } << all;
+    }
+
+    void skipDecrypted()
+    {
+        QFETCH(QString, outputRoot);
+        QFETCH(QStringList, plaintexts);
+        QFETCH(QStringList, found);
+        QVERIFY(writeEnvelope(path("in/a.txt.korvel-env")));
+        QVERIFY(writeEnvelope(path("in/renamed")));
+        QVERIFY(writeEnvelope(path("in/sub/b.korvel-env")));
+        for (const QString& plaintext : plaintexts)
+            QVERIFY(writeFile(path(plaintext), "decrypted before"));
+        FileLoading::LoadOptions options;
+        options.envelopesOnly = true;
+        options.skipDecrypted = true;
+        options.outputRoot = outputRoot.isEmpty() ? QString() : path(outputRoot);
+        const FileLoading::Result result = FileLoading::find({ path("in") }, {}, options);
+        QStringList relative;
+        for (const QString& file : result.files())
+            relative.append(QDir(m_dir->path()).relativeFilePath(file));
+        relative.sort();
+        QCOMPARE(relative, found);
+        QCOMPARE(result.alreadyDecrypted, 3 - static_cast<int>(found.size()));
+        // Off, every envelope is taken.
+        options.skipDecrypted = false;
+        QCOMPARE(FileLoading::find({ path("in") }, {}, options).fileCount(), 3);
+    }
+
     void envelopesOnlyFromFolders_data()
     {
         QTest::addColumn<bool>("envelopesOnly");

@@ -145,18 +145,31 @@ private slots:
         QTest::addColumn<QStringList>("files"); // created before the load
         QTest::addColumn<QStringList>("inputs");
         QTest::addColumn<QString>("summary");
-        QTest::newRow("nothing given") << QStringList {} << QStringList {} << "No files found.";
+        QTest::addColumn<int>("pending");
+        QTest::newRow("nothing given") << QStringList {} << QStringList {} << "No files found." << 0;
         QTest::newRow("nothing exists") << QStringList {} << QStringList { "missing", "gone/x" }
-                                        << "0 files loaded successfully.";
+                                        << "0 files loaded successfully." << 0;
         QTest::newRow("files of any extension")
             << QStringList { "a.korvel-env", "b.txt", "c" } << QStringList { "a.korvel-env", "b.txt", "c" }
-            << "3 files loaded successfully.";
+            << "3 files loaded successfully." << 3;
         QTest::newRow("folder, recursively")
-            << QStringList { "d/a", "d/e/b", "d/e/f/c.pdf" } << QStringList { "d" } << "3 files loaded successfully.";
+            << QStringList { "d/a.korvel-env", "d/e/b.korvel-env", "d/e/f/c.pdf.korvel-env" } << QStringList { "d" }
+            << "3 files loaded successfully." << 3;
+        // A folder decrypted before holds its plaintexts too: they are passed over.
+        QTest::newRow("folder gives its envelopes only")
+            << QStringList { "d/a.korvel-env", "d/a", "d/e/b.KORVEL-ENV", "d/e/f/c.pdf" } << QStringList { "d" }
+            << "2 files loaded. 2 files that are not envelopes skipped." << 2;
         QTest::newRow("same file twice") << QStringList { "a" } << QStringList { "a", "a" }
-                                         << "1 files loaded. 1 duplicates skipped.";
+                                         << "1 files loaded. 1 duplicates skipped." << 1;
         QTest::newRow("file and its folder")
-            << QStringList { "d/a", "d/b" } << QStringList { "d/a", "d" } << "2 files loaded. 1 duplicates skipped.";
+            << QStringList { "d/a.korvel-env", "d/b.korvel-env" } << QStringList { "d/a.korvel-env", "d" }
+            << "2 files loaded. 1 duplicates skipped." << 2;
+        QTest::newRow("duplicates and plaintexts")
+            << QStringList { "d/a.korvel-env", "d/a" } << QStringList { "d/a.korvel-env", "d" }
+            << "1 files loaded. 1 duplicates skipped. 1 files that are not envelopes skipped." << 1;
+        // Named one by one, a file is tried whatever its name.
+        QTest::newRow("named plaintext is tried")
+            << QStringList { "d/a" } << QStringList { "d/a" } << "1 files loaded successfully." << 1;
     }
 
     void loadSummary()
@@ -164,6 +177,7 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(QStringList, inputs);
         QFETCH(QString, summary);
+        QFETCH(int, pending);
         for (const QString& f : files) {
             touch(path(f));
         }
@@ -176,13 +190,13 @@ private slots:
         QVERIFY(waitIdle());
         QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:" + summary });
         QCOMPARE(recorder.log.first(), QStringLiteral("started:Loading files...:1"));
-        QCOMPARE(DecryptManager::instance()->getNumPending(), files.isEmpty() ? 0 : files.size());
+        QCOMPARE(DecryptManager::instance()->getNumPending(), pending);
     }
 
     void secondLoadCountsDuplicates()
     {
-        touch(path("d/a"));
-        touch(path("d/s/b"));
+        touch(path("d/a.korvel-env"));
+        touch(path("d/s/b.korvel-env"));
         Recorder recorder(m_manager);
         m_manager->loadFiles({ path("d") });
         QVERIFY(waitIdle());
@@ -195,7 +209,7 @@ private slots:
     void urlsFromADrop()
     {
         touch(path("a"));
-        touch(path("d/b"));
+        touch(path("d/b.korvel-env"));
         Recorder recorder(m_manager);
         m_manager->loadUrls({ QUrl::fromLocalFile(path("a")), QUrl(QStringLiteral("https://example.com/x")),
             QUrl::fromLocalFile(path("d")) });
@@ -252,7 +266,7 @@ private slots:
     void secondStartIsRefused()
     {
         for (int i = 0; i < 50; ++i) {
-            touch(path(QStringLiteral("d/%1").arg(i)));
+            touch(path(QStringLiteral("d/%1.korvel-env").arg(i)));
         }
         Recorder recorder(m_manager);
         // The load's thread sends its summary while it still runs, and waits here
