@@ -227,7 +227,7 @@ idle_seconds=10
 strace -f -qq -ttt -e trace=poll,ppoll,select,pselect6,epoll_wait,epoll_pwait -o "$work/idle.trace" \
   "$app" --new-instance >"$work/idle.log" 2>&1 &
 app_pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Korvel Crypt$' | head -n1) || fail "no idle window"
+wid=$(find_window '^Korvel Crypt$') || fail "no idle window"
 sleep 6
 from=$(date +%s.%N)
 sleep "$idle_seconds"
