@@ -97,12 +97,12 @@ bool SourceSelection::readList(const QString& file, bool nullSeparated, const st
             bytes.chop(1);
         if (bytes.isEmpty())
             return;
-        const QString name = QFile::decodeName(bytes);
-        if (undecodable && QFile::encodeName(name) != bytes) {
+        const QString path = QFile::decodeName(bytes);
+        if (undecodable && QFile::encodeName(path) != bytes) {
             undecodable(bytes);
             return;
         }
-        paths.append(name);
+        paths.append(path);
         if (paths.size() >= kListBatch) {
             batch(paths);
             paths.clear();

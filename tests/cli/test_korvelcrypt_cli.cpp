@@ -2445,11 +2445,11 @@ void TestKorvelcryptCli::durableOrder()
 
     static const QRegularExpression fdForm(QStringLiteral("^(\\d+)<(.*)>"));
     static const QRegularExpression quoted(QStringLiteral("\"([^\"]*)\""));
-    const auto fdOf = [](const QString& args) { return fdForm.match(args).captured(1); };
-    const auto pathOf = [](const QString& args) { return fdForm.match(args).captured(2); };
-    const auto strings = [](const QString& args) {
+    const auto fdOf = [](const QString& callArgs) { return fdForm.match(callArgs).captured(1); };
+    const auto pathOf = [](const QString& callArgs) { return fdForm.match(callArgs).captured(2); };
+    const auto strings = [](const QString& callArgs) {
         QStringList found;
-        for (auto it = quoted.globalMatch(args); it.hasNext();)
+        for (auto it = quoted.globalMatch(callArgs); it.hasNext();)
             found.append(it.next().captured(1));
         return found;
     };
