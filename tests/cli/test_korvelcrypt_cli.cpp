@@ -1227,14 +1227,15 @@ void TestKorvelcryptCli::stdoutRefusesATerminal()
             QFile::encodeName(dir + "/x.korvel-env") };
         if (force)
             args.insert(1, "--force");
+        // Made before the fork: the child only execs.
+        std::vector<char*> argv;
+        for (QByteArray& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
         int master = -1;
         const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
         QVERIFY(pid >= 0);
         if (pid == 0) {
-            std::vector<char*> argv;
-            for (QByteArray& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -1247,14 +1248,13 @@ void TestKorvelcryptCli::stdoutRefusesATerminal()
             seen.append(buffer, n);
         }
         ::close(master);
-        int status = 0;
-        QCOMPARE(::waitpid(pid, &status, 0), pid);
-        QVERIFY(WIFEXITED(status));
+        const int status = korvel::test::waitChild(pid);
+        QVERIFY(status >= 0 && status < 256);
         if (force) {
-            QCOMPARE(WEXITSTATUS(status), 0);
+            QCOMPARE(status, 0);
             QVERIFY2(seen.contains("shown on the terminal"), seen.constData());
         } else {
-            QCOMPARE(WEXITSTATUS(status), 2);
+            QCOMPARE(status, 2);
             QVERIFY2(seen.contains("standard output is a terminal"), seen.constData());
             QVERIFY2(!seen.contains("shown on the terminal"), seen.constData());
         }
@@ -1335,11 +1335,7 @@ void TestKorvelcryptCli::terminalPrompt()
     QCOMPARE(::write(master, "secret\n", 7), 7);
     QVERIFY(readUntil({}));
     ::close(master);
-    int status = 0;
-    QCOMPARE(::waitpid(pid, &status, 0), pid);
-
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(korvel::test::waitChild(pid), 0);
     QCOMPARE(fileOrMissing(dir + "/x"), QByteArray("typed at the prompt"));
     QVERIFY2(seen.contains("1 finished, 0 failed, 1 total"), seen.constData());
     // Echo was off while it was typed.

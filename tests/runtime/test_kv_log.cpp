@@ -22,7 +22,6 @@
 #include <unistd.h>
 #include <vector>
 
-using korvel::test::exitCodeOf;
 using korvel::test::readAll;
 
 namespace {
@@ -138,7 +137,7 @@ KORVEL_CHILD_STEP(forkAndLog)
             _exit(0);
         }
         if (child > 0)
-            code = exitCodeOf(child);
+            code = korvel::test::waitChild(child);
     };
     if (!korvel::test::singleThreaded())
         return 101;

@@ -21,7 +21,6 @@
 #include <thread>
 #include <unistd.h>
 
-using korvel::test::exitCodeOf;
 using korvel::test::HangGuard;
 
 namespace {
@@ -121,7 +120,7 @@ KORVEL_CHILD_STEP(forkWithNamedMutex)
         return 104;
     if (kv_named_mutex_acquire_nb(&m) != KV_ERR_WAIT_TIMEOUT) // the child holds it
         return 105;
-    if (write(toChild[1], "R", 1) != 1 || exitCodeOf(child) != 0)
+    if (write(toChild[1], "R", 1) != 1 || korvel::test::waitChild(child) != 0)
         return 106;
     if (kv_named_mutex_acquire_nb(&m) != 0)
         return 107;
@@ -137,7 +136,7 @@ KORVEL_CHILD_STEP(forkWithNamedMutex)
             _exit(3);
         _exit(0);
     }
-    if (exitCodeOf(second) != 0)
+    if (korvel::test::waitChild(second) != 0)
         return 109;
     if (kv_named_mutex_release(&m) != 0)
         return 110;
