@@ -17,6 +17,7 @@
 #include "app/WindowIcon.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/LocalPath.h"
 #include "tasks/TaskManager.h"
 
 #include <kv/kv.h>
@@ -881,7 +882,8 @@ void MainWindow::fillRow(const CryptTask* task, const QString& source, QTableWid
 {
     const int status = task->status();
     if (QTableWidgetItem* name = items[NameColumn]) {
-        name->setText(QFileInfo(source).fileName());
+        // Readable, whatever bytes the name holds; the row still acts on the source.
+        name->setText(LocalPath::displayName(QFileInfo(source).fileName()));
         name->setData(SourceRole, source);
         // The plaintext, once written (a tested envelope has none).
         const QString destination = task->destination();

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/ReloadFailedDialog.h"
 #include "app/Translations.h"
+#include "engine/LocalPath.h"
 #include "engine/ProcessProtection.h"
 
 #include <kv/kv.h>
@@ -26,7 +27,7 @@ int main(int argc, char* argv[])
     // application object, which cannot start without one on X11.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(LocalPath::decode(QByteArray(argv[i]))); // names that are not UTF-8 too
     }
     if (CommandLine::answer(arguments)) {
         return 0;

@@ -7,15 +7,17 @@
 #include "engine/DecryptManager.h"
 #include "engine/FileIdentity.h"
 #include "engine/FileLoading.h"
+#include "engine/LocalPath.h"
 #include "engine/SourceRemover.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,7 +32,7 @@ constexpr qsizetype kAddChunk = 4096;
 // two or forge one. --json needs none of this.
 QString escapedName(const QString& name)
 {
-    return FileLoading::escapedName(name.toUtf8());
+    return LocalPath::escaped(LocalPath::encode(name));
 }
 
 double roundedSeconds(qint64 ms)
@@ -92,30 +94,6 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     // behind the progress line and the byte counts.
     m_skipped += found.notEnvelopes + found.alreadyDecrypted;
     m_journaled += journaled;
-    // Never passed over in silence: a name the manager cannot be given fails.
-    for (const FileLoading::Undecodable& entry : found.undecodable) {
-        ++m_total;
-        ++m_failed;
-        const QString shown = FileLoading::escapedName(entry.path);
-        const QString message = entry.folder
-            ? QStringLiteral("Folder name is not valid UTF-8; its files were not searched")
-            : QStringLiteral("Name is not valid UTF-8; not decrypted");
-        if (m_settings.json) {
-            QJsonObject object;
-            object.insert(QStringLiteral("type"), QStringLiteral("task"));
-            object.insert(QStringLiteral("source"), shown);
-            object.insert(QStringLiteral("destination"), QJsonValue(QJsonValue::Null));
-            object.insert(QStringLiteral("status"), QStringLiteral("failed"));
-            object.insert(QStringLiteral("message"), message);
-            object.insert(QStringLiteral("reason"), QJsonValue(QJsonValue::Null));
-            object.insert(QStringLiteral("bytes"), 0);
-            object.insert(QStringLiteral("seconds"), 0.0);
-            object.insert(QStringLiteral("passphrase"), QJsonValue(QJsonValue::Null));
-            printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        } else {
-            printOut((QStringLiteral("FAILED\t") + shown + QLatin1Char('\t') + message).toUtf8());
-        }
-    }
     for (const FileLoading::Skipped& skipped : found.skipped) {
         ++m_missing;
         printErr(skippedMessage(skipped));
@@ -144,7 +122,8 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
                     m_names.insert(path, named);
                 }
             }
-            const qint64 size = QFileInfo(path).size();
+            struct stat status { };
+            const qint64 size = LocalPath::status(path, &status) ? status.st_size : 0;
             m_sizes.insert(path, { size, naming });
             m_totalBytes += size;
         }
@@ -331,7 +310,7 @@ void BatchDecrypt::printTask(
         // The system's own words for a failed write ("No space left on device").
         reason = task->reason();
         // Only plaintext kept after a read failure stays under the destination name.
-        if (!QFileInfo::exists(destination))
+        if (struct stat info {}; !LocalPath::status(destination, &info))
             destination.clear();
         break;
     case Outcome::Cancelled:
@@ -345,11 +324,13 @@ void BatchDecrypt::printTask(
     if (m_settings.json) {
         QJsonObject object;
         object.insert(QStringLiteral("type"), QStringLiteral("task"));
-        object.insert(QStringLiteral("source"), source);
+        // Exact names, except those that are not UTF-8, which JSON cannot hold:
+        // those show escaped, as on a terminal.
+        object.insert(QStringLiteral("source"), LocalPath::displayName(source));
         object.insert(QStringLiteral("destination"),
-            destination.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(destination));
+            destination.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(LocalPath::displayName(destination)));
         object.insert(QStringLiteral("status"), status);
-        object.insert(QStringLiteral("message"), message);
+        object.insert(QStringLiteral("message"), LocalPath::displayName(message));
         object.insert(QStringLiteral("reason"), reason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reason));
         object.insert(QStringLiteral("bytes"), bytes);
         object.insert(QStringLiteral("seconds"), seconds);
@@ -508,7 +489,7 @@ void BatchDecrypt::printOut(const QByteArray& line)
 void BatchDecrypt::printErr(const QString& message)
 {
     clearProgress();
-    const QByteArray text = "korvelcrypt-cli: " + message.toUtf8() + "\n";
+    const QByteArray text = "korvelcrypt-cli: " + LocalPath::displayName(message).toUtf8() + "\n";
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
     std::fflush(m_err);
 }

@@ -9,18 +9,19 @@
 #include "cli/SourceSelection.h"
 #include "cli/StdoutDecrypt.h"
 #include "engine/FileLoading.h"
+#include "engine/LocalPath.h"
 
-#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 void print(FILE* stream, const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = LocalPath::displayName(text).toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
     std::fflush(stream);
 }
@@ -123,19 +124,19 @@ int CliRunner::run(const QStringList& arguments)
         if (isatty(STDOUT_FILENO) == 1 && !options.force())
             return usageError(QStringLiteral("standard output is a terminal; redirect it, or add --force to "
                                              "write the plaintext there."));
-        const QFileInfo input(options.paths().constFirst());
-        if (input.isDir())
+        struct stat input { };
+        const bool exists = LocalPath::status(options.paths().constFirst(), &input);
+        if (exists && S_ISDIR(input.st_mode))
             return usageError(
                 QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(options.paths().constFirst()));
         // A pipe or a device would be waited on, perhaps for ever.
-        if (input.exists() && !input.isFile())
+        if (exists && !S_ISREG(input.st_mode))
             return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is not one.")
                                   .arg(options.paths().constFirst()));
     }
 
     if (!options.outputDir().isEmpty()) {
-        const QFileInfo folder(options.outputDir());
-        if (folder.exists() && !folder.isDir())
+        if (struct stat folder {}; LocalPath::status(options.outputDir(), &folder) && !S_ISDIR(folder.st_mode))
             return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
     }
 
@@ -183,7 +184,7 @@ int CliRunner::run(const QStringList& arguments)
     settings.json = options.json();
     settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
     if (!options.outputDir().isEmpty())
-        settings.outputRoot = QFileInfo(options.outputDir()).absoluteFilePath();
+        settings.outputRoot = FileLoading::absoluteCleanPath(options.outputDir());
     settings.progress = isatty(STDERR_FILENO) == 1;
     settings.journal = options.journal().isEmpty() ? nullptr : &journal;
 

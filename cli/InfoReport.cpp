@@ -1,6 +1,7 @@
 #include "cli/InfoReport.h"
 
 #include "cli/BatchDecrypt.h"
+#include "engine/LocalPath.h"
 #include "engine/zervcrypto.h"
 
 #include <QJsonDocument>
@@ -16,7 +17,8 @@ InfoReport::InfoReport(const Settings& settings, FILE* out, FILE* err)
 int InfoReport::run(const FileLoading::Result& found)
 {
     for (const FileLoading::Skipped& skipped : found.skipped) {
-        const QByteArray text = "korvelcrypt-cli: " + BatchDecrypt::skippedMessage(skipped).toUtf8() + "\n";
+        const QByteArray text
+            = "korvelcrypt-cli: " + LocalPath::displayName(BatchDecrypt::skippedMessage(skipped)).toUtf8() + "\n";
         std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
         std::fflush(m_err);
     }
@@ -28,7 +30,7 @@ int InfoReport::run(const FileLoading::Result& found)
             if (seen.contains(path))
                 continue;
             seen.insert(path);
-            inspect(path, group.nameOf(i));
+            inspect(path, LocalPath::displayName(group.nameOf(i)));
         }
     }
     const int missing = static_cast<int>(found.skipped.size());
@@ -62,7 +64,7 @@ void InfoReport::inspect(const QString& path, const QString& shown)
     unsigned code = ZERVCRYPTO_ESYSTEM;
     QString message = QStringLiteral("Could not initialize decrypter.");
     if (state) {
-        code = zervcrypto_file_inspect(state, path.toUtf8().constData(), &info, nullptr);
+        code = zervcrypto_file_inspect(state, LocalPath::encode(path).constData(), &info, nullptr);
         // The worker's wording for a file that is no envelope.
         message = code == ZERVCRYPTO_ECORRUPT ? QStringLiteral("Input file is corrupted or not encrypted.")
                                               : QString::fromUtf8(state->error_text);

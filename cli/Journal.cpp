@@ -1,10 +1,10 @@
 #include "cli/Journal.h"
 
+#include "engine/LocalPath.h"
 #include "engine/SafeFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -63,7 +63,7 @@ Journal::~Journal()
 QString Journal::key(const QString& source)
 {
     const QFileInfo info(QDir::cleanPath(QFileInfo(source).absoluteFilePath()));
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QString folder = LocalPath::canonical(info.absolutePath());
     if (folder.isEmpty())
         return info.absoluteFilePath();
     return folder == QStringLiteral("/") ? folder + info.fileName() : folder + QLatin1Char('/') + info.fileName();
@@ -96,7 +96,7 @@ bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse)
     const QByteArray& kHeader = kind == Kind::Test ? kTestHeader : kDecryptHeader;
     const QByteArray& otherHeader = kind == Kind::Test ? kDecryptHeader : kTestHeader;
     m_path = path;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = LocalPath::encode(path);
     int fd = -1;
     do {
         fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -203,7 +203,7 @@ bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse)
 
 bool Journal::contains(const QString& source) const
 {
-    const Digest digest = digestOf(QFile::encodeName(key(source)));
+    const Digest digest = digestOf(LocalPath::encode(key(source)));
     QMutexLocker locker(&m_lock);
     return m_digests.contains(digest);
 }
@@ -217,7 +217,7 @@ bool Journal::record(const QString& source, const QString& destination, QString*
 bool Journal::recordDurably(const QString& source, const QString& destination, QString* error)
 {
     QMutexLocker locker(&m_lock);
-    if (m_digests.contains(digestOf(QFile::encodeName(key(source)))))
+    if (m_digests.contains(digestOf(LocalPath::encode(key(source)))))
         return true;
     // The plaintext is on disk already: the record follows at once.
     return recordLocked(source, destination, true, error) && syncLocked(error);
@@ -231,7 +231,7 @@ QHash<QString, QString> Journal::destinationsOf(const QStringList& sources) cons
         return found;
     QHash<QByteArray, QString> wanted;
     for (const QString& source : sources)
-        wanted.insert(QFile::encodeName(key(source)), source);
+        wanted.insert(LocalPath::encode(key(source)), source);
     QByteArray carry;
     QByteArray piece(1 << 16, '\0');
     for (off_t at = m_headerSize;;) {
@@ -249,7 +249,7 @@ QHash<QString, QString> Journal::destinationsOf(const QStringList& sources) cons
                 break;
             const auto source = wanted.constFind(carry.mid(start, end - start));
             if (source != wanted.cend() && next > end + 1)
-                found.insert(source.value(), QFile::decodeName(carry.mid(end + 1, next - end - 1)));
+                found.insert(source.value(), LocalPath::decode(carry.mid(end + 1, next - end - 1)));
             start = next + 1;
         }
         carry.remove(0, start);
@@ -259,11 +259,11 @@ QHash<QString, QString> Journal::destinationsOf(const QStringList& sources) cons
 
 bool Journal::recordLocked(const QString& source, const QString& destination, bool onDisk, QString* error)
 {
-    const QByteArray sourceKey = QFile::encodeName(key(source));
+    const QByteArray sourceKey = LocalPath::encode(key(source));
     QByteArray record = sourceKey + '\0';
     if (m_withDestinations)
         record
-            += QFile::encodeName(destination.isEmpty() ? QString() : QFileInfo(destination).absoluteFilePath()) + '\0';
+            += LocalPath::encode(destination.isEmpty() ? QString() : QFileInfo(destination).absoluteFilePath()) + '\0';
     if (const int code = SafeFile::writeAll(m_fd, record.constData(), static_cast<size_t>(record.size())); code != 0) {
         *error = QStringLiteral("cannot write journal '%1': %2").arg(m_path, systemText(code));
         return false;
@@ -273,7 +273,7 @@ bool Journal::recordLocked(const QString& source, const QString& destination, bo
     if (!destination.isEmpty() && !onDisk) {
         const QString folder = QFileInfo(destination).absolutePath();
         struct stat status { };
-        if (::stat(QFile::encodeName(folder).constData(), &status) == 0 && !m_unsyncedFolders.contains(status.st_dev))
+        if (::stat(LocalPath::encode(folder).constData(), &status) == 0 && !m_unsyncedFolders.contains(status.st_dev))
             m_unsyncedFolders.insert(status.st_dev, folder);
     }
     if (m_unsynced >= kBatchRecords || m_sinceSync.elapsed() >= kBatchMs)
@@ -293,7 +293,7 @@ bool Journal::syncLocked(QString* error)
         return true;
     // The plaintexts first: a record on disk must never name a plaintext that is not.
     for (const QString& folder : std::as_const(m_unsyncedFolders)) {
-        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = ::open(LocalPath::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0) {
             ::syncfs(fd);
             ::close(fd);

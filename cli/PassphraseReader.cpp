@@ -1,6 +1,7 @@
 #include "cli/PassphraseReader.h"
 
 #include "cli/InterruptWatcher.h"
+#include "engine/LocalPath.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -85,7 +86,7 @@ PassphraseReader::Result PassphraseReader::fromFd(int fd, QString* passphrase, Q
 
 PassphraseReader::Result PassphraseReader::fromFile(const QString& path, QString* passphrase, QString* error)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = LocalPath::encode(path);
     int fd = -1;
     do {
         fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -114,9 +115,9 @@ PassphraseReader::Result PassphraseReader::fromFile(const QString& path, QString
 
 PassphraseReader::Result PassphraseReader::fromList(const QString& path, QStringList* passphrases, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error = QStringLiteral("cannot open passphrase list '%1': %2").arg(path, file.errorString());
+    QFile file;
+    if (QString reason; !LocalPath::openForReading(path, &file, QIODevice::Unbuffered, &reason)) {
+        *error = QStringLiteral("cannot open passphrase list '%1': %2").arg(path, reason);
         return Result::Failed;
     }
     // Read with no buffer of QFile's own, into memory that is wiped whenever it is

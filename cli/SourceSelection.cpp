@@ -1,6 +1,7 @@
 #include "cli/SourceSelection.h"
 
 #include "cli/Journal.h"
+#include "engine/LocalPath.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -68,24 +69,23 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
             keepOurs(fromList);
             selection->found.append(fromList);
         },
-        error,
-        [&](const QByteArray& name) {
-            selection->found.undecodable.append({ name, false });
-        });
+        error);
 }
 
-bool SourceSelection::readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch,
-    QString* error, const std::function<void(const QByteArray&)>& undecodable)
+bool SourceSelection::readList(
+    const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error)
 {
     QStringList paths;
     QFile list;
+    QString reason;
     const bool opened = file == QStringLiteral("-")
         ? list.open(stdin, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
-        : (list.setFileName(file), list.open(QIODevice::ReadOnly));
+        : LocalPath::openForReading(file, &list, {}, &reason);
     const QString name
         = file == QStringLiteral("-") ? QStringLiteral("standard input") : QStringLiteral("'%1'").arg(file);
     if (!opened) {
-        *error = QStringLiteral("cannot open the list of files %1: %2").arg(name, list.errorString());
+        *error = QStringLiteral("cannot open the list of files %1: %2")
+                     .arg(name, reason.isEmpty() ? list.errorString() : reason);
         return false;
     }
     const char separator = nullSeparated ? '\0' : '\n';
@@ -97,12 +97,7 @@ bool SourceSelection::readList(const QString& file, bool nullSeparated, const st
             bytes.chop(1);
         if (bytes.isEmpty())
             return;
-        const QString path = QFile::decodeName(bytes);
-        if (undecodable && QFile::encodeName(path) != bytes) {
-            undecodable(bytes);
-            return;
-        }
-        paths.append(path);
+        paths.append(LocalPath::decode(bytes));
         if (paths.size() >= kListBatch) {
             batch(paths);
             paths.clear();

@@ -44,11 +44,10 @@ public:
     // The names in a list: one a line (a "\r" before the newline goes too) or, with
     // nullSeparated, ended by NUL bytes as find -print0 writes them; empty names
     // are passed over. "-" reads standard input.
-    // They are handed to batch a few thousand at a time, in their order; a name
-    // that is not valid UTF-8 goes to undecodable instead, when given (it could
-    // not name its file).
-    static bool readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch,
-        QString* error, const std::function<void(const QByteArray&)>& undecodable = {});
+    // They are handed to batch a few thousand at a time, in their order, each
+    // decoded by LocalPath, so that a name that is not UTF-8 still names its file.
+    static bool readList(
+        const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error);
 
     // The name a source is sharded by, the same on every machine that sees the
     // same tree: for a file found in a folder, its path relative to that folder;

@@ -1,16 +1,16 @@
 #include "cli/StdoutDecrypt.h"
 
 #include "engine/EncodedPassphrases.h"
+#include "engine/LocalPath.h"
 #include "engine/SafeFile.h"
 #include "engine/zervcrypto.h"
-
-#include <QFileInfo>
 
 #include <openssl/crypto.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -21,7 +21,7 @@ constexpr size_t kWriteSize = 64 * 1024;
 
 void report(FILE* err, const QString& message)
 {
-    const QByteArray text = "korvelcrypt-cli: " + message.toUtf8() + "\n";
+    const QByteArray text = "korvelcrypt-cli: " + LocalPath::displayName(message).toUtf8() + "\n";
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
     std::fflush(err);
 }
@@ -30,8 +30,7 @@ void report(FILE* err, const QString& message)
 
 int StdoutDecrypt::run(const QString& path, const QStringList& passphrases, int outFd, FILE* err)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    if (struct stat status {}; !LocalPath::status(path, &status)) {
         report(err, QStringLiteral("cannot access '%1': No such file or directory").arg(path));
         return 1;
     }
@@ -44,7 +43,7 @@ int StdoutDecrypt::run(const QString& path, const QStringList& passphrases, int 
     {
         const EncodedPassphrases candidates(passphrases);
         opened = zervcrypto_file_decrypt_open_any(
-            state, candidates.data(), candidates.count(), path.toUtf8().constData(), nullptr, nullptr);
+            state, candidates.data(), candidates.count(), LocalPath::encode(path).constData(), nullptr, nullptr);
     }
     if (opened != ZERVCRYPTO_OK) {
         // The worker's wording, so that the reasons read as in a batch.

@@ -1,4 +1,5 @@
 #include "cli/CliRunner.h"
+#include "engine/LocalPath.h"
 #include "engine/ProcessProtection.h"
 
 #include <kv/kv.h>
@@ -12,5 +13,9 @@ int main(int argc, char* argv[])
     ProcessProtection::keepFileSizeLimitAWriteError();
     kv_log_set(0);
     QCoreApplication app(argc, argv);
-    return CliRunner::run(QCoreApplication::arguments());
+    // By their bytes: Qt's own decoding cannot name a file whose name is not UTF-8.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(LocalPath::decode(QByteArray(argv[i])));
+    return CliRunner::run(arguments);
 }

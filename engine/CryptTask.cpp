@@ -1,8 +1,9 @@
 #include "engine/CryptTask.h"
 
+#include "engine/LocalPath.h"
+
 #include <QCoreApplication>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -236,5 +237,5 @@ QString CryptTask::taggedDestination(const QString& untagged, int n)
 bool CryptTask::nameTaken(const QString& path)
 {
     struct stat status { };
-    return lstat(QFile::encodeName(path).constData(), &status) == 0;
+    return lstat(LocalPath::encode(path).constData(), &status) == 0;
 }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "engine/CryptTask.h"
+#include "engine/LocalPath.h"
 #include "engine/OutputFolders.h"
 #include "engine/SafeFile.h"
 #include "engine/SingleInstance.h"
@@ -30,9 +31,10 @@ namespace {
 QMutex g_deleteSettingLock;
 DecryptManager::DeleteSetting g_deleteSetting;
 
+// Paths are logged as the system holds them.
 QByteArray utf8(const QString& text)
 {
-    return text.toUtf8();
+    return LocalPath::encode(text);
 }
 
 // Records may still be named in notifications on their way to the window, so

@@ -1,6 +1,6 @@
 #include "engine/FileIdentity.h"
 
-#include <QFile>
+#include "engine/LocalPath.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -30,7 +30,7 @@ FileIdentity FileIdentity::ofDescriptor(int fd)
 FileIdentity FileIdentity::ofPath(const QString& path, int* error)
 {
     struct stat status { };
-    if (lstat(QFile::encodeName(path).constData(), &status) != 0) {
+    if (lstat(LocalPath::encode(path).constData(), &status) != 0) {
         if (error)
             *error = errno;
         return {};

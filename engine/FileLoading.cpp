@@ -2,13 +2,14 @@
 
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
+#include "engine/LocalPath.h"
 #include "engine/OutputFolders.h"
 #include "engine/zervcrypto.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -34,30 +35,66 @@ bool hasParentStep(const QString& path)
     return path.split(QLatin1Char('/')).contains(QStringLiteral(".."));
 }
 
-bool isUtf8(const QByteArray& bytes)
+bool matches(const QString& name, const QString& nameFilter)
 {
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
+    if (nameFilter == QStringLiteral("*"))
+        return true;
+    // As a folder listing filters: a wildcard, in any case.
+    const QRegularExpression pattern(
+        QRegularExpression::wildcardToRegularExpression(nameFilter), QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(name).hasMatch();
 }
 
-// The entries of the folder (prefix: its path with a slash) whose names are not
-// valid UTF-8: regular files, and folders when recursive; links are passed
-// over, as the walk passes them over.
-void appendUndecodable(const QByteArray& prefix, bool recursive, QList<FileLoading::Undecodable>* found)
+// The walk of one folder (prefix: its path with a slash, and the same as bytes).
+// Each folder is read once, by its bytes, so that every name the system holds is
+// found, whether UTF-8 or not; the entry's type comes with its name where the
+// file system gives it, and from lstat otherwise.
+bool walkFolder(const QString& prefix, const QByteArray& prefixBytes, const QString& nameFilter, bool recursive,
+    const FileLoading::CancelCheck& cancelled, QStringList* result)
 {
-    DIR* dir = opendir(prefix.constData());
+    DIR* dir = opendir(prefixBytes.constData());
     if (!dir)
-        return;
+        return true;
+    QList<QByteArray> folders;
+    bool stopped = false;
     while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') // hidden, "." and ".."
+            continue;
+        if (isCancelled(cancelled)) {
+            stopped = true;
+            break;
+        }
         const QByteArray name(entry->d_name);
-        if (name.startsWith('.') || isUtf8(name))
-            continue;
-        struct stat status { };
-        if (lstat((prefix + name).constData(), &status) != 0)
-            continue;
-        if (S_ISREG(status.st_mode) || (recursive && S_ISDIR(status.st_mode)))
-            found->append({ prefix + name, S_ISDIR(status.st_mode) });
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat status { };
+            if (lstat((prefixBytes + name).constData(), &status) != 0)
+                continue;
+            type = S_ISREG(status.st_mode) ? DT_REG : S_ISDIR(status.st_mode) ? DT_DIR : DT_UNKNOWN;
+        }
+        if (type == DT_REG) {
+            const QString decoded = LocalPath::decode(name);
+            if (!matches(decoded, nameFilter))
+                continue;
+            // Sized to fit: an archive's list holds millions of these, and a string
+            // grown by appending keeps spare room.
+            QString path;
+            path.reserve(prefix.size() + decoded.size());
+            path.append(prefix).append(decoded);
+            result->append(path);
+        } else if (type == DT_DIR && recursive) {
+            folders.append(name);
+        }
     }
     closedir(dir);
+    if (stopped)
+        return false;
+    for (const QByteArray& name : std::as_const(folders)) {
+        if (!walkFolder(prefix + LocalPath::decode(name) + QLatin1Char('/'), prefixBytes + name + '/',
+                QStringLiteral("*"), true, cancelled, result))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -131,7 +168,6 @@ void Result::append(const Result& other)
     skipped.append(other.skipped);
     added += other.added;
     notEnvelopes += other.notEnvelopes;
-    undecodable.append(other.undecodable);
     alreadyDecrypted += other.alreadyDecrypted;
 }
 
@@ -165,75 +201,15 @@ QString Result::summary() const
     return text;
 }
 
-QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
-    const CancelCheck& cancelled, QList<Undecodable>* undecodable)
+QStringList walkDirectory(
+    const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled)
 {
-    QStringList result;
-    const QDir dir(folder);
     // "/" names its entries "/name", not "//name".
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    const QStringList files = dir.entryList(
-        QStringList { nameFilter }, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-
-    for (const QString& name : files) {
-        if (isCancelled(cancelled))
-            return {};
-        // Sized to fit: an archive's list holds millions of these, and a string
-        // grown by appending keeps spare room.
-        QString path;
-        path.reserve(prefix.size() + name.size());
-        path.append(prefix).append(name);
-        if (QFileInfo(path).isFile())
-            result.append(path);
-    }
-    const QStringList folders = recursive ? dir.entryList(QStringList { QStringLiteral("*") },
-                                    QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted)
-                                          : QStringList();
-    // The listing leaves out names that are not UTF-8: the folder is read again
-    // by its bytes to name them.
-    if (undecodable)
-        appendUndecodable(QFile::encodeName(prefix), recursive, undecodable);
-    if (!recursive)
-        return result;
-    for (const QString& name : folders) {
-        if (isCancelled(cancelled))
-            return {};
-        result.append(walkDirectory(prefix + name, QStringLiteral("*"), true, cancelled, undecodable));
-    }
+    QStringList result;
+    if (!walkFolder(prefix, LocalPath::encode(prefix), nameFilter, recursive, cancelled, &result))
+        return {};
     return result;
-}
-
-QString escapedName(const QByteArray& path)
-{
-    QString shown;
-    for (qsizetype at = 0; at < path.size();) {
-        const auto byte = static_cast<unsigned char>(path.at(at));
-        // The longest valid UTF-8 sequence that starts here, if any.
-        qsizetype length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
-        if (length > 1 && !isUtf8(path.mid(at, length)))
-            length = 0;
-        if (length == 0) {
-            shown += QStringLiteral("\\%1").arg(byte, 3, 8, QLatin1Char('0'));
-            ++at;
-            continue;
-        }
-        const QString text = QString::fromUtf8(path.mid(at, length));
-        at += length;
-        const char16_t code = text.at(0).unicode();
-        if (code == u'\\')
-            shown += QStringLiteral("\\\\");
-        else if (code == u'\t')
-            shown += QStringLiteral("\\t");
-        else if (code == u'\n')
-            shown += QStringLiteral("\\n");
-        else if (code == u'\r')
-            shown += QStringLiteral("\\r");
-        else if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
-            shown += QStringLiteral("\\%1").arg(static_cast<int>(code), 3, 8, QLatin1Char('0'));
-        else
-            shown += text;
-    }
-    return shown;
 }
 
 QString plainName(const QString& source, const QString& outputBase, const QString& outputRoot)
@@ -251,7 +227,7 @@ bool mayBeEnvelope(const QString& path)
     // envelopes costs no read; anything else gets one look at its last bytes.
     if (QFileInfo(path).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) == 0)
         return true;
-    return zervcrypto_file_has_record_marker(path.toUtf8().constData()) == 1;
+    return zervcrypto_file_has_record_marker(LocalPath::encode(path).constData()) == 1;
 }
 
 QString absoluteCleanPath(const QString& path)
@@ -259,16 +235,16 @@ QString absoluteCleanPath(const QString& path)
     if (path.isEmpty())
         return {};
     // Joined by hand: QFileInfo::absoluteFilePath() would already fold "..".
-    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    const QString absolute = QDir::isAbsolutePath(path) ? path : LocalPath::currentFolder() + QLatin1Char('/') + path;
     const QString clean = QDir::cleanPath(absolute);
     if (!hasParentStep(absolute))
         return clean;
     // The system takes ".." from where a symbolic link leads, the text folding
     // from where the link stands: where they part, the system's file counts.
-    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    const QString canonical = LocalPath::canonical(absolute);
     if (canonical.isEmpty())
         return absolute; // the system reaches nothing there ("missing/.."): nor may the load
-    if (hasParentStep(clean) || QFileInfo(clean).canonicalFilePath() != canonical)
+    if (hasParentStep(clean) || LocalPath::canonical(clean) != canonical)
         return canonical;
     return clean;
 }
@@ -279,17 +255,18 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
     result.inputs = inputs.size();
     if (inputs.isEmpty())
         return result;
-    const QString workingFolder = QDir::currentPath() + QLatin1Char('/');
+    const QString workingFolder = LocalPath::currentFolder() + QLatin1Char('/');
     for (const QString& given : inputs) {
         if (isCancelled(cancelled)) {
             result.cancelled = true;
             return result;
         }
         const QString path = absoluteCleanPath(given);
-        const QFileInfo info(path);
+        struct stat info { };
+        const bool exists = !path.isEmpty() && LocalPath::status(path, &info);
         // How the input names it: shown in messages, and what a listed path keeps.
         const QString shown = withoutTrailingSlashes(given);
-        if (!path.isEmpty() && info.isFile()) {
+        if (exists && S_ISREG(info.st_mode)) {
             // Files named one after another share a group while they share a base.
             const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(shown) : QString();
             if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty()
@@ -308,8 +285,8 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                     && path.endsWith(shown);
                 group.named.append(below ? QString() : shown);
             }
-        } else if (!path.isEmpty() && info.isDir()) {
-            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled, &result.undecodable);
+        } else if (exists && S_ISDIR(info.st_mode)) {
+            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
             if (options.envelopesOnly) {
                 const qsizetype before = files.size();
                 files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
@@ -319,7 +296,7 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                 options.keepListedPaths ? OutputFolders::baseOfListed(shown) : OutputFolders::baseOfFolder(path), files,
                 {}, QString() });
         } else {
-            result.skipped.append({ given, !path.isEmpty() && info.exists() });
+            result.skipped.append({ given, exists });
         }
     }
     if (options.skipDecrypted) {

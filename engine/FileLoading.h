@@ -79,14 +79,6 @@ struct Group {
     void keepOnly(const std::function<bool(const QString& file, qsizetype index)>& keep);
 };
 
-// A file or folder found in a folder whose name is not valid UTF-8: it cannot
-// be named to the decrypt manager, so it is reported instead of being passed
-// over in silence.
-struct Undecodable {
-    QByteArray path; // its absolute path, as the file system holds it
-    bool folder = false; // a folder, whose files were not searched
-};
-
 // What one load found and what the decrypt manager took of it.
 struct Result {
     qsizetype inputs = 0; // number of inputs given
@@ -95,7 +87,6 @@ struct Result {
     QList<Skipped> skipped; // in input order
     int added = 0; // paths the decrypt manager took into its pending list
     int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
-    QList<Undecodable> undecodable; // found in folders, in the order found
     int alreadyDecrypted = 0; // envelopes passed over (LoadOptions::skipDecrypted)
 
     // Every file found (absolute and clean), in input order, repeats included.
@@ -120,15 +111,10 @@ struct Result {
 // first (no symbolic links, no hidden entries, in the order the file system lists
 // them), then, when recursive, those of each subfolder, depth first. A folder
 // that cannot be listed contributes nothing. Returns an empty list as soon as
-// cancelled answers true. Entries whose names are not valid UTF-8 go to
-// *undecodable, when given, and are not walked.
-QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
-    const CancelCheck& cancelled = {}, QList<Undecodable>* undecodable = nullptr);
-
-// A path as ls -b shows it: bytes that are not valid UTF-8 and control
-// characters as octal escapes ("\351"), tabs and newlines as "\t" and "\n", a
-// backslash doubled.
-QString escapedName(const QByteArray& path);
+// cancelled answers true. Names that are not UTF-8 are found and walked as any
+// other (LocalPath).
+QStringList walkDirectory(
+    const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
 
 // The name the source's plaintext gets before any "(decrypted)" tag: next to
 // the source, or below outputRoot when it is not empty (OutputFolders). Empty

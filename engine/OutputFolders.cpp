@@ -1,9 +1,9 @@
 #include "engine/OutputFolders.h"
 
+#include "engine/LocalPath.h"
 #include "engine/OutputPermissions.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -13,14 +13,14 @@ namespace {
 
 QString absoluteClean(const QString& path)
 {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : LocalPath::currentFolder() + QLatin1Char('/') + path);
 }
 
 // mkdir with the given mode: whether it made the folder. An existing entry is
 // left alone; any other failure shows when the plaintext cannot be written there.
 bool makeFolder(const QString& path, mode_t mode)
 {
-    return ::mkdir(QFile::encodeName(path).constData(), mode) == 0;
+    return ::mkdir(LocalPath::encode(path).constData(), mode) == 0;
 }
 
 } // namespace
@@ -36,7 +36,7 @@ QString OutputFolders::baseOfListed(const QString& path)
     const QString clean = QDir::cleanPath(path);
     if (QDir::isAbsolutePath(clean))
         return QStringLiteral("/");
-    QString base = QDir::currentPath();
+    QString base = LocalPath::currentFolder();
     for (qsizetype at = 0; clean.mid(at) == QStringLiteral("..") || clean.mid(at).startsWith(QStringLiteral("../"));
          at += 3)
         base += QStringLiteral("/..");
@@ -70,7 +70,7 @@ QString OutputFolders::prepare(const QString& root, const QString& source, const
     const QString top = absoluteClean(root);
     // The output folder itself (and what is missing above it) holds plaintexts
     // of many sources: the owner's alone.
-    if (!QFileInfo(top).isDir()) {
+    if (struct stat status {}; !LocalPath::status(top, &status) || !S_ISDIR(status.st_mode)) {
         QString partial;
         for (const QString& part : top.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
             partial += QLatin1Char('/') + part;
@@ -92,7 +92,7 @@ QString OutputFolders::prepare(const QString& root, const QString& source, const
         folder += QLatin1Char('/') + parts.at(i);
         struct stat status { };
         const mode_t granted
-            = ::stat(QFile::encodeName(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
+            = ::stat(LocalPath::encode(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
         // A folder made here follows its source folder's group and access ACL too.
         if (makeFolder(folder, 0700 | granted))
             OutputPermissions::followFolder(folder, sourceFolders.at(i), 0700 | granted);

@@ -1,6 +1,6 @@
 #include "engine/OutputPermissions.h"
 
-#include <QFile>
+#include "engine/LocalPath.h"
 
 #include <acl/libacl.h>
 #include <sys/acl.h>
@@ -39,10 +39,10 @@ int OutputPermissions::follow(int fd, int from, mode_t mode)
 
 int OutputPermissions::followFolder(const QString& path, const QString& from, mode_t mode)
 {
-    const int folder = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int folder = open(LocalPath::encode(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0)
         return errno;
-    const int source = open(QFile::encodeName(from).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int source = open(LocalPath::encode(from).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int error = source < 0 ? errno : follow(folder, source, mode);
     if (source < 0 && fchmod(folder, mode & 0700) != 0)
         error = errno;

@@ -1,7 +1,8 @@
 #include "engine/SafeFile.h"
+
+#include "engine/LocalPath.h"
 #include "kv/kv_file.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -86,7 +87,7 @@ int SafeFile::createUnnamed(const QString& folder, mode_t mode)
 {
     int fd;
     do
-        fd = open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+        fd = open(LocalPath::encode(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -96,7 +97,7 @@ int SafeFile::linkNoReplace(int fd, const QString& to)
     // linkat() on the descriptor's /proc entry links the open file itself; unlike
     // AT_EMPTY_PATH it needs no privilege. Like link(), it never replaces a name.
     const QByteArray self = QByteArray("/proc/self/fd/") + QByteArray::number(fd);
-    if (linkat(AT_FDCWD, self.constData(), AT_FDCWD, QFile::encodeName(to).constData(), AT_SYMLINK_FOLLOW) == 0)
+    if (linkat(AT_FDCWD, self.constData(), AT_FDCWD, LocalPath::encode(to).constData(), AT_SYMLINK_FOLLOW) == 0)
         return 0;
     return errno;
 }
@@ -108,7 +109,7 @@ bool SafeFile::linkingUnavailable(int error, const QString& to)
         // The destination's folder missing says the same; with the folder there,
         // what is missing is the descriptor's /proc entry.
         struct stat folder { };
-        return stat(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), &folder) == 0
+        return stat(LocalPath::encode(QFileInfo(to).absolutePath()).constData(), &folder) == 0
             && S_ISDIR(folder.st_mode);
     }
     case EPERM:
@@ -123,7 +124,7 @@ bool SafeFile::linkingUnavailable(int error, const QString& to)
 int SafeFile::removeStaleTemporaries(const QString& folder)
 {
     constexpr time_t kQuietSeconds = 60;
-    const QByteArray encoded = QFile::encodeName(folder);
+    const QByteArray encoded = LocalPath::encode(folder);
     DIR* dir = opendir(encoded.constData());
     if (!dir)
         return 0;
@@ -164,7 +165,7 @@ int SafeFile::createTemporary(const QString& folder, QString* path, mode_t mode)
         const QString candidate
             = folder + QStringLiteral("/.korvel-%1.part").arg(random->generate64(), 16, 16, QLatin1Char('0'));
         const int fd = open(
-            QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            LocalPath::encode(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             // Held until the descriptor closes: a later run leaves it alone meanwhile.
             flock(fd, LOCK_EX | LOCK_NB);
@@ -191,7 +192,7 @@ int SafeFile::copyToTemporary(int fd, const QString& folder, mode_t mode, QStrin
     if (error == 0 && !flushed(fdatasync(copy)))
         error = errno;
     if (error != 0) {
-        unlink(QFile::encodeName(temporary).constData());
+        unlink(LocalPath::encode(temporary).constData());
         close(copy);
         return error;
     }
@@ -205,12 +206,12 @@ int SafeFile::copyToTemporary(int fd, const QString& folder, mode_t mode, QStrin
 
 int SafeFile::renameNoReplace(const QString& from, const QString& to)
 {
-    return kv_file_rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData());
+    return kv_file_rename(LocalPath::encode(from).constData(), LocalPath::encode(to).constData());
 }
 
 int SafeFile::syncToDisk(const QString& path)
 {
-    if (const int error = syncPath(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW))
+    if (const int error = syncPath(LocalPath::encode(path), O_RDONLY | O_NOFOLLOW))
         return error;
     return syncFolder(QFileInfo(path).absolutePath());
 }
@@ -238,5 +239,5 @@ int SafeFile::syncData(int fd)
 
 int SafeFile::syncFolder(const QString& folder)
 {
-    return syncPath(QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
+    return syncPath(LocalPath::encode(folder), O_RDONLY | O_DIRECTORY);
 }

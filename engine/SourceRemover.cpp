@@ -1,5 +1,7 @@
 #include "engine/SourceRemover.h"
 
+#include "engine/LocalPath.h"
+
 #include <QCoreApplication>
 
 #include "engine/CryptTask.h"
@@ -7,7 +9,6 @@
 #include "engine/SafeFile.h"
 #include "engine/ThreadPriority.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QRandomGenerator>
@@ -55,7 +56,7 @@ SourceRemover::Removal removeSource(
     // The source may only go while its plaintext is there, and on disk.
     const QString destination = task->destination();
     struct stat status { };
-    if (lstat(QFile::encodeName(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (lstat(LocalPath::encode(destination).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
         *reason = QCoreApplication::translate("SourceRemover", "Decrypted file %1 is not there").arg(destination);
         return SourceRemover::Removal::Failed;
     }
@@ -82,7 +83,7 @@ SourceRemover::Removal removeSource(
         *reason = systemText(error);
         return SourceRemover::Removal::Failed;
     }
-    if (unlink(QFile::encodeName(aside).constData()) != 0) {
+    if (unlink(LocalPath::encode(aside).constData()) != 0) {
         *reason = systemText(errno);
         SafeFile::renameNoReplace(aside, source);
         return SourceRemover::Removal::Failed;

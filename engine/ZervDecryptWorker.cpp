@@ -5,6 +5,7 @@
 #include "engine/CryptTask.h"
 #include "engine/EncodedPassphrases.h"
 #include "engine/FileIdentity.h"
+#include "engine/LocalPath.h"
 #include "engine/OutputPermissions.h"
 #include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
@@ -12,7 +13,6 @@
 #include "engine/ThreadPriority.h"
 #include "engine/zervcrypto.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -100,7 +100,7 @@ struct ZervDecryptWorker::OutputFile {
             ::close(fd);
         fd = -1;
         if (!published && !temporary.isEmpty())
-            QFile::remove(temporary);
+            ::unlink(LocalPath::encode(temporary).constData());
         if (heldCopy >= 0)
             ::close(heldCopy);
         heldCopy = -1;
@@ -320,16 +320,16 @@ void ZervDecryptWorker::run()
 
 bool ZervDecryptWorker::checkSource()
 {
-    const QFileInfo sourceInfo(m_source);
-    if (!sourceInfo.exists()) {
+    struct stat sourceInfo { };
+    if (!LocalPath::status(m_source, &sourceInfo)) {
         fail(InvalidSource, QCoreApplication::translate("ZervDecryptWorker", "Source file does not exist."));
         return false;
     }
-    if (!sourceInfo.isFile()) {
+    if (!S_ISREG(sourceInfo.st_mode)) {
         fail(InvalidSource, QCoreApplication::translate("ZervDecryptWorker", "Source is not a file."));
         return false;
     }
-    m_totalBytes.fetch_add(static_cast<uint64_t>(sourceInfo.size()));
+    m_totalBytes.fetch_add(static_cast<uint64_t>(sourceInfo.st_size));
     return true;
 }
 
@@ -349,7 +349,7 @@ bool ZervDecryptWorker::openDecryptor()
     unsigned matched = 0;
     const EncodedPassphrases candidates(m_passphrases);
     const unsigned opened = zervcrypto_file_decrypt_open_any(
-        m_decryptor, candidates.data(), candidates.count(), m_source.toUtf8().constData(), &matched, nullptr);
+        m_decryptor, candidates.data(), candidates.count(), LocalPath::encode(m_source).constData(), &matched, nullptr);
     if (opened == ZERVCRYPTO_OK && m_task) {
         m_task->passphraseIndex.store(static_cast<int>(matched));
         // The file actually read, whatever its name leads to later.

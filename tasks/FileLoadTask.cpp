@@ -1,6 +1,7 @@
 #include "tasks/FileLoadTask.h"
 
 #include "engine/DecryptManager.h"
+#include "engine/LocalPath.h"
 
 FileLoadTask::FileLoadTask(const QStringList& paths)
     : m_paths(paths)
@@ -21,7 +22,16 @@ QString FileLoadTask::path(qsizetype index) const
     if (index < 0 || index >= count()) {
         return {};
     }
-    return m_fromUrls ? m_urls.at(index).toLocalFile() : m_paths.at(index);
+    if (!m_fromUrls) {
+        return m_paths.at(index);
+    }
+    const QUrl& url = m_urls.at(index);
+    if (!url.isLocalFile() || !url.host().isEmpty()) {
+        return url.toLocalFile();
+    }
+    // By the bytes the URL carries: toLocalFile() turns a name that is not UTF-8
+    // ("caf%E9") into one that names nothing.
+    return LocalPath::decode(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
 
 bool FileLoadTask::equals(const Task* other) const

@@ -45,7 +45,9 @@
 
 extern char** environ;
 
+using korvel::test::bytesOrMissing;
 using korvel::test::fileOrMissing;
+using korvel::test::removeTree;
 
 namespace {
 
@@ -638,14 +640,32 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders_data()
         << QStringList { "renamed" } << 0
         << QList<QByteArray> { "OK\trenamed/scan\tDIR/renamed/scan(decrypted)", "1 finished, 0 failed, 1 total" }
         << QStringList { "renamed/scan(decrypted)", "renamed/scan.korvel-env" };
-    // Names from older systems (Latin-1 bytes) are failures with their reason, never passed over.
+    // Names from older systems (Latin-1 bytes) are found, walked and decrypted by
+    // their bytes, shown as ls -b shows them (the names Qt cannot list are
+    // checked by their bytes below).
     QTest::newRow("names that are not UTF-8")
-        << QStringList { "latin" } << 1
-        << QList<
-               QByteArray> { "FAILED\tDIR/latin/alt\\351\tFolder name is not valid UTF-8; its files were not searched",
-               "FAILED\tDIR/latin/caf\\351.txt.korvel-env\tName is not valid UTF-8; not decrypted",
-               "OK\tlatin/ok.txt.korvel-env\tDIR/latin/ok.txt", "1 finished, 2 failed, 3 total" }
-        << QStringList { "latin/ok.txt", "latin/ok.txt.korvel-env" }; // and the two names Qt cannot list
+        << QStringList { "latin" } << 0
+        << QList<QByteArray> { "OK\tlatin/alt\\351/deep.txt.korvel-env\tDIR/latin/alt\\351/deep.txt",
+               "OK\tlatin/caf\\351.txt.korvel-env\tDIR/latin/caf\\351.txt",
+               "OK\tlatin/ok.txt.korvel-env\tDIR/latin/ok.txt", "3 finished, 0 failed, 3 total" }
+        << QStringList { "latin/ok.txt", "latin/ok.txt.korvel-env" };
+    QTest::newRow("--test of names that are not UTF-8")
+        << QStringList { "--test", "latin" } << 0
+        << QList<QByteArray> { "OK\tlatin/alt\\351/deep.txt.korvel-env", "OK\tlatin/caf\\351.txt.korvel-env",
+               "OK\tlatin/ok.txt.korvel-env", "3 finished, 0 failed, 3 total" }
+        << QStringList { "latin/ok.txt.korvel-env" };
+    QTest::newRow("names that are not UTF-8 into an output folder")
+        << QStringList { "-o", "out", "latin" } << 0
+        << QList<QByteArray> { "OK\tlatin/alt\\351/deep.txt.korvel-env\tDIR/out/latin/alt\\351/deep.txt",
+               "OK\tlatin/caf\\351.txt.korvel-env\tDIR/out/latin/caf\\351.txt",
+               "OK\tlatin/ok.txt.korvel-env\tDIR/out/latin/ok.txt", "3 finished, 0 failed, 3 total" }
+        << QStringList { "latin/ok.txt.korvel-env" };
+    QTest::newRow("names that are not UTF-8, sources deleted")
+        << QStringList { "--delete-encrypted", "latin" } << 0
+        << QList<QByteArray> { "OK\tlatin/alt\\351/deep.txt.korvel-env\tDIR/latin/alt\\351/deep.txt",
+               "OK\tlatin/caf\\351.txt.korvel-env\tDIR/latin/caf\\351.txt",
+               "OK\tlatin/ok.txt.korvel-env\tDIR/latin/ok.txt", "3 finished, 0 failed, 3 total" }
+        << QStringList { "latin/ok.txt" };
     // An envelope whose plaintext stands already: both kept, or left alone.
     QTest::newRow("--existing keep, the default")
         << QStringList { "again" } << 0
@@ -697,11 +717,18 @@ void TestKorvelcryptCli::onlyEnvelopesFromFolders()
         file.prepend(folder + '/');
     QCOMPARE(files, after);
     QCOMPARE(fileOrMissing(dir + "/half/done.txt"), QByteArray("decrypted by an earlier run"));
-    // The names that are not UTF-8 are left as they were, and given readable ones
-    // again so that the folder can be removed.
-    QCOMPARE(::rename((latin + "caf\xe9.txt.korvel-env").constData(), (latin + "caf.korvel-env").constData()), 0);
-    QCOMPARE(::rename((latin + "alt\xe9").constData(), (latin + "alt").constData()), 0);
-    QVERIFY(QFileInfo::exists(dir + "/latin/alt/deep.txt.korvel-env"));
+    // The plaintexts of the names that are not UTF-8 carry the same bytes; the
+    // sources stay unless deleted. Their tree goes by its bytes, as Qt cannot list it.
+    if (folder == QStringLiteral("latin")) {
+        const QByteArray top = QFile::encodeName(dir) + (args.contains("-o") ? "/out/latin/" : "/latin/");
+        const bool tested = args.contains("--test");
+        QCOMPARE(bytesOrMissing(top + "caf\xe9.txt"), tested ? QByteArray("<missing>") : QByteArray("café"));
+        QCOMPARE(bytesOrMissing(top + "alt\xe9/deep.txt"), tested ? QByteArray("<missing>") : QByteArray("deep"));
+        const bool deleted = args.contains("--delete-encrypted");
+        QCOMPARE(::access((latin + "caf\xe9.txt.korvel-env").constData(), F_OK) == 0, !deleted);
+        QCOMPARE(::access((latin + "alt\xe9/deep.txt.korvel-env").constData(), F_OK) == 0, !deleted);
+    }
+    QVERIFY(removeTree(latin) && removeTree(QFile::encodeName(dir) + "/out"));
 
     // Once more, as JSON: the plaintext the first run wrote is skipped as well.
     if (args == QStringList { "half" }) {
@@ -1602,11 +1629,15 @@ void TestKorvelcryptCli::filesFrom_data()
         << 0 << QStringList() << QByteArray("2 finished, 0 failed, 2 total");
     QTest::newRow("an empty list") << QByteArray() << QStringList { "--files-from", "LIST" } << 0 << QStringList()
                                    << QByteArray("0 finished, 0 failed, 0 total");
-    // A listed name that is not UTF-8 fails with its reason, not as missing.
+    // A listed name that is not UTF-8 names its file by its bytes (checked below,
+    // as Qt cannot list it).
     QTest::newRow("a name that is not UTF-8")
         << QByteArray("archive/caf\xe9.txt.korvel-env\narchive/a.txt.korvel-env\n")
-        << QStringList { "--files-from", "LIST" } << 1 << QStringList { "archive/a.txt" }
-        << QByteArray("1 finished, 1 failed, 2 total");
+        << QStringList { "--files-from", "LIST" } << 0 << QStringList { "archive/a.txt" }
+        << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("a test of a name that is not UTF-8")
+        << QByteArray("archive/caf\xe9.txt.korvel-env\n") << QStringList { "--test", "--files-from", "LIST" } << 0
+        << QStringList() << QByteArray("1 finished, 0 failed, 1 total");
 }
 
 // --files-from takes the paths a file or standard input lists: folders as on the
@@ -1624,6 +1655,17 @@ void TestKorvelcryptCli::filesFrom()
     for (const char* name : { "a.txt", "sub/b.txt", "c.bin", "with space.txt", "new\nline.txt" })
         QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(QFileInfo(name).fileName())));
     QVERIFY(writePlain(dir + "/archive/plain.txt", QByteArray("an earlier plaintext").repeated(20)));
+    // Beside them, a Latin-1 name for the rows that list it.
+    const QByteArray latin = QFile::encodeName(dir) + "/archive/caf\xe9.txt";
+    if (list.contains('\xe9')) {
+        QVERIFY(writeEnvelope(dir + "/latin.korvel-env", "café"));
+        QCOMPARE(
+            ::rename(QFile::encodeName(dir + "/latin.korvel-env").constData(), (latin + ".korvel-env").constData()), 0);
+    }
+    const auto removeLatin = qScopeGuard([&] {
+        removeTree(latin + ".korvel-env");
+        removeTree(latin);
+    });
     const QString listPath = base.filePath(QStringLiteral("list"));
     QVERIFY(writePlain(listPath, list));
     const QStringList before = tree(dir);
@@ -1637,10 +1679,13 @@ void TestKorvelcryptCli::filesFrom()
     for (const QString& name : written)
         QCOMPARE(fileOrMissing(dir + '/' + name), plaintextFor(QFileInfo(name).fileName()));
     QVERIFY2(result.lines().contains(summary), result.out.constData());
-    if (list.contains('\xe9'))
-        QVERIFY2(
-            result.lines().contains("FAILED\tarchive/caf\\351.txt.korvel-env\tName is not valid UTF-8; not decrypted"),
-            result.out.constData());
+    if (list.contains('\xe9')) {
+        const bool tested = args.contains("--test");
+        QCOMPARE(bytesOrMissing(latin), tested ? QByteArray("<missing>") : QByteArray("café"));
+        const QByteArray line = "OK\tarchive/caf\\351.txt.korvel-env"
+            + (tested ? QByteArray() : "\t" + QFile::encodeName(dir) + "/archive/caf\\351.txt");
+        QVERIFY2(result.lines().contains(line), result.out.constData());
+    }
     // Each line names its source as the list or the command line did: by the
     // relative paths given, not by the absolute paths worked on.
     for (const QByteArray& line : result.lines()) {

@@ -2,6 +2,7 @@
 // which files a load takes from the inputs and folders it is given.
 #include "engine/DecryptManager.h"
 #include "engine/FileLoading.h"
+#include "engine/LocalPath.h"
 #include "tests/support/EnvelopeWriter.h"
 #include "tests/support/TestFiles.h"
 
@@ -10,6 +11,10 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +55,52 @@ private slots:
         DecryptManager::destroyInstance();
         m_manager = nullptr;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // The path codec: every byte string comes back exactly; only bytes that are
+    // not UTF-8 become escapes, and those show as ls -b shows them.
+    void localPathRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("escapes");
+        QTest::addColumn<QString>("shown"); // LocalPath::escaped()
+        QTest::newRow("ASCII") << QByteArray("/tmp/a.txt") << false << "/tmp/a.txt";
+        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9 \xf0\x9f\x94\x91") << false << "café 🔑";
+        QTest::newRow("a replacement character") << QByteArray("a\xef\xbf\xbd") << false << "a\uFFFD";
+        QTest::newRow("Latin-1") << QByteArray("/d\xe9j\xe0/caf\xe9") << true << "/d\\351j\\340/caf\\351";
+        QTest::newRow("a stray continuation byte") << QByteArray("\x80x") << true << "\\200x";
+        QTest::newRow("a sequence cut short") << QByteArray("a\xe2\x82") << true << "a\\342\\202";
+        QTest::newRow("an overlong slash") << QByteArray("\xc0\xaf") << true << "\\300\\257";
+        QTest::newRow("an encoded surrogate") << QByteArray("\xed\xb2\x80") << true << "\\355\\262\\200";
+        QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << true << "\\364\\220\\200\\200";
+        QTest::newRow("controls and a backslash") << QByteArray("a\tb\nc\\\x01") << false << "a\\tb\\nc\\\\\\001";
+    }
+
+    void localPathRoundTrip()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, escapes);
+        QFETCH(QString, shown);
+        const QString path = LocalPath::decode(bytes);
+        QCOMPARE(LocalPath::encode(path), bytes);
+        QCOMPARE(LocalPath::hasEscapes(path), escapes);
+        if (!escapes)
+            QCOMPARE(path, QString::fromUtf8(bytes));
+        QCOMPARE(LocalPath::escaped(bytes), shown);
+        QCOMPARE(LocalPath::displayName(path), escapes ? shown : path);
+        // The name is the file's: made, found and read back by those bytes.
+        const QByteArray file = QFile::encodeName(m_dir->path()) + "/" + bytes.mid(bytes.lastIndexOf('/') + 1);
+        if (file.contains('\0') || bytes.endsWith('/'))
+            return;
+        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const QStringList found = FileLoading::walkDirectory(m_dir->path(), QStringLiteral("*"), false);
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(LocalPath::encode(found.first()), file);
+        struct stat status { };
+        QVERIFY(LocalPath::status(found.first(), &status));
+        QVERIFY(::unlink(file.constData()) == 0);
     }
 
     void mayBeEnvelope_data()

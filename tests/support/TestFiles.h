@@ -10,6 +10,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <ftw.h>
+#include <unistd.h>
+
 namespace korvel::test {
 
 inline QByteArray toBytes(const Bytes& bytes)
@@ -30,6 +35,30 @@ inline QByteArray fileOrMissing(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// fileOrMissing() by the path's bytes, for names that are not UTF-8 (which Qt
+// cannot open).
+inline QByteArray bytesOrMissing(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QByteArray("<missing>");
+    }
+    return file.readAll();
+}
+
+// Removes a tree by its bytes (QDir skips names that are not UTF-8); true when
+// it is gone.
+inline bool removeTree(const QByteArray& path)
+{
+    nftw(
+        path.constData(), [](const char* entry, const struct stat*, int, FTW*) { return ::remove(entry) == 0 ? 0 : 1; },
+        16, FTW_DEPTH | FTW_PHYS);
+    return ::access(path.constData(), F_OK) != 0;
 }
 
 // Names in a folder, hidden ones included, sorted.

@@ -2,11 +2,13 @@
 // clearing by status, reload and delete results, the one-at-a-time rule and
 // cancellation.
 #include "engine/DecryptManager.h"
+#include "engine/LocalPath.h"
 #include "engine/ThreadPriority.h"
 #include "tasks/ClearStatusTask.h"
 #include "tasks/FileLoadTask.h"
 #include "tasks/ReloadFailedTask.h"
 #include "tasks/TaskManager.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +18,9 @@
 #include <QtTest>
 
 #include <atomic>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -82,11 +86,15 @@ private:
     QObject m_context; // declared last: its connection ends first
 };
 
+// By its bytes, so that a name that is not UTF-8 (escaped, LocalPath) is made too.
 void touch(const QString& path)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    const QByteArray bytes = LocalPath::encode(path);
+    for (qsizetype slash = bytes.indexOf('/', 1); slash > 0; slash = bytes.indexOf('/', slash + 1))
+        ::mkdir(bytes.left(slash).constData(), 0700);
+    const int fd = ::open(bytes.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY2(fd >= 0, bytes.constData());
+    ::close(fd);
 }
 
 } // namespace
@@ -135,6 +143,7 @@ private slots:
         const QPointer<TaskManager> manager(m_manager);
         TaskManager::destroyInstance();
         QVERIFY(manager.isNull());
+        korvel::test::removeTree(QFile::encodeName(m_dir->path())); // Qt would leave names that are not UTF-8
         delete m_dir;
     }
 
@@ -210,12 +219,22 @@ private slots:
     {
         touch(path("a"));
         touch(path("d/b.korvel-env"));
+        // Names that are not UTF-8 (Latin-1 "é"), dropped and found in a folder.
+        const QString latin = LocalPath::decode("caf\xe9.korvel-env");
+        touch(path(latin));
+        touch(path("d/" + latin));
         Recorder recorder(m_manager);
         m_manager->loadUrls({ QUrl::fromLocalFile(path("a")), QUrl(QStringLiteral("https://example.com/x")),
-            QUrl::fromLocalFile(path("d")) });
+            QUrl::fromLocalFile(path("d")),
+            QUrl::fromEncoded(
+                "file://" + QFile::encodeName(m_dir->path()).toPercentEncoding("/") + "/caf%E9.korvel-env") });
         QVERIFY(waitIdle());
-        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:2 files loaded successfully." });
-        QCOMPARE(DecryptManager::instance()->getNumPending(), 2);
+        QCOMPARE(recorder.with("loaded:"), QStringList { "loaded:4 files loaded successfully." });
+        QCOMPARE(DecryptManager::instance()->getNumPending(), 4);
+        // Each a task under its own bytes.
+        const QStringList pending = DecryptManager::instance()->getPendingPaths();
+        QVERIFY(pending.contains(path(latin)));
+        QVERIFY(pending.contains(path("d/" + latin)));
     }
 
     void pathOfInputs()
@@ -224,10 +243,12 @@ private slots:
         QCOMPARE(fromPaths.path(0), QStringLiteral("x/y"));
         QCOMPARE(fromPaths.path(2), QString());
         QCOMPARE(fromPaths.path(-1), QString());
-        const FileLoadTask fromUrls(QList<QUrl> { QUrl::fromLocalFile("/a/b"), QUrl("http://h/p") });
+        const FileLoadTask fromUrls(
+            QList<QUrl> { QUrl::fromLocalFile("/a/b"), QUrl("http://h/p"), QUrl::fromEncoded("file:///a/caf%E9%20b") });
         QCOMPARE(fromUrls.path(0), QStringLiteral("/a/b"));
         QCOMPARE(fromUrls.path(1), QString());
-        QCOMPARE(fromUrls.path(2), QString());
+        QCOMPARE(LocalPath::encode(fromUrls.path(2)), QByteArray("/a/caf\xe9 b"));
+        QCOMPARE(fromUrls.path(3), QString());
     }
 
     void taskEquality()
@@ -254,11 +275,14 @@ private slots:
         touch(path("w/sub/inner"));
         touch(path("w/sub/deeper/last"));
         touch(path("w/.hidden"));
+        // A folder and a file whose names are not UTF-8 are walked as any other.
+        const QString latin = LocalPath::decode("w/sub/deeper/d\xe9j\xe0/\xe9t\xe9");
+        touch(path(latin));
         touch(path("outside/target"));
         QVERIFY(QFile::link(path("outside/target"), path("w/link-to-file")));
         QVERIFY(QFile::link(path("outside"), path("w/link-to-folder")));
         const QStringList found = m_manager->walkDirectory(path("w"), QStringLiteral("*"), true);
-        QCOMPARE(found, (QStringList { path("w/top"), path("w/sub/inner"), path("w/sub/deeper/last") }));
+        QCOMPARE(found, (QStringList { path("w/top"), path("w/sub/inner"), path("w/sub/deeper/last"), path(latin) }));
         QCOMPARE(m_manager->walkDirectory(path("w"), QStringLiteral("*"), false), QStringList { path("w/top") });
         QCOMPARE(m_manager->walkDirectory(path("nowhere"), QStringLiteral("*"), true), QStringList {});
     }
