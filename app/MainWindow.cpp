@@ -80,7 +80,6 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
 
     loadSettings();
     updateStatus(tr("Drag files and folders to start decrypting..."), false);
-    handleCommandLine();
 }
 
 // The form, the status line, the Decrypt button's first state, the passphrase
@@ -400,11 +399,6 @@ void MainWindow::onFilesHandedOver(const QStringList& paths)
     }
     raise();
     activateWindow();
-}
-
-void MainWindow::handleCommandLine()
-{
-    handleCommandLine(QCoreApplication::arguments());
 }
 
 void MainWindow::handleCommandLine(const QStringList& arguments)

@@ -62,7 +62,6 @@ public:
 
     // Reads the process's command line: usage or version text (and exit), the
     // current folder for "*", or the arguments as paths to load.
-    static void handleCommandLine();
     static void handleCommandLine(const QStringList& arguments);
 
     int rowLimit() const { return m_rowLimit; }

@@ -25,14 +25,20 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Crypt"));
     // The usage and version texts need no display: answer them before the
     // application object, which cannot start without one on X11.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments.append(LocalPath::decode(QByteArray(argv[i]))); // names that are not UTF-8 too
-    }
+    // By their bytes: names that are not UTF-8 too, which Qt's arguments() loses.
+    const auto decoded = [&argc, argv] {
+        QStringList list;
+        for (int i = 0; i < argc; ++i) {
+            list.append(LocalPath::decode(QByteArray(argv[i])));
+        }
+        return list;
+    };
+    QStringList arguments = decoded();
     if (CommandLine::answer(arguments)) {
         return 0;
     }
     QApplication app(argc, argv);
+    arguments = decoded(); // without the options Qt took for itself
     const Translations translations(QLocale::system());
     // A window open already takes the files (or only comes to the front), and
     // this start ends; else this window listens for later starts.
@@ -47,6 +53,7 @@ int main(int argc, char* argv[])
         channel.listen();
     }
     auto* window = new MainWindow();
+    MainWindow::handleCommandLine(arguments);
     QObject::connect(&channel, &LaunchChannel::filesArrived, window, &MainWindow::onFilesHandedOver);
     window->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
