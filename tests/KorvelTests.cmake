@@ -47,3 +47,18 @@ function(korvel_add_test name)
     ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=${function_timeout_ms};QT_QPA_PLATFORM=offscreen;HOME=${test_home};XDG_CONFIG_HOME=${test_home}/.config;XDG_RUNTIME_DIR=${test_home}/run;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1")
   file(MAKE_DIRECTORY ${test_home}/run)
 endfunction()
+
+# korvel_tsan_ignore_qt_memory(test...): under ThreadSanitizer, the memory that
+# interceptors (malloc, free, realloc, memmove) touch is not checked for these
+# tests. They run the manager's threads, whose results reach the main thread as
+# queued signals: Qt, not built with ThreadSanitizer, grows a thread's posted-event
+# list and makes each event in the sending thread, frees it in the receiving one,
+# all under a lock ThreadSanitizer cannot see. Every access of the project's own
+# code and every lock are still checked; the worker's, the writer's and the
+# remover's own tests run with every check.
+function(korvel_tsan_ignore_qt_memory)
+  if(KORVEL_TSAN)
+    set_tests_properties(${ARGN} PROPERTIES
+      ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=string_append: ignore_interceptors_accesses=1")
+  endif()
+endfunction()
