@@ -294,14 +294,14 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     // plaintext's own name and gets the extension after success; below an output
     // folder no source is ever renamed.
     const QString root = outputRoot();
-    QString untagged;
+    QString unsuffixed;
     if (root.isEmpty()) {
         const QFileInfo info(path);
         if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
             task->renameSourceOnSuccess.store(true);
-        untagged = CryptTask::untaggedDestination(path);
+        unsuffixed = CryptTask::withoutDecryptedSuffix(path);
     } else {
-        untagged = CryptTask::untaggedDestination(path, OutputFolders::prepare(root, path, outputBase));
+        unsuffixed = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase));
         task->setOutputRoot(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
     }
 
@@ -314,10 +314,10 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             if (CryptTask* running = worker ? worker->task() : nullptr)
                 reserved.insert(running->destination());
     }
-    QString destination = untagged;
+    QString destination = unsuffixed;
     for (int n = 1; CryptTask::nameTaken(destination) || reserved.contains(destination); ++n) {
-        destination = CryptTask::taggedDestination(untagged, n);
-        task->destinationTagged.store(true);
+        destination = CryptTask::suffixedDestination(unsuffixed, n);
+        task->destinationSuffixed.store(true);
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
