@@ -10,14 +10,13 @@ class QLabel;
 // compiled-in PNG has a twin drawn at twice its size (name@2x.png) for such
 // screens. (QIcon finds the twins by itself, for the application's own scale;
 // a label's pixmap does not.)
-class ResourceImage {
-public:
-    // The image at path, at its own size in device-independent pixels, for a
-    // screen of devicePixelRatio: from its twin when the screen is scaled and
-    // the twin exists, as it is otherwise.
-    static QPixmap pixmap(const QString& path, qreal devicePixelRatio);
-    // Shows the image at path in label, for the label's screen.
-    static void show(QLabel* label, const QString& path);
-    // The name of the twin of the image at path: "key32@2x.png" for "key32.png".
-    static QString twinPath(const QString& path);
-};
+namespace ResourceImage {
+// The image at path, at its own size in device-independent pixels, for a
+// screen of devicePixelRatio: from its twin when the screen is scaled and
+// the twin exists, as it is otherwise.
+QPixmap pixmap(const QString& path, qreal devicePixelRatio);
+// Shows the image at path in label, for the label's screen.
+void show(QLabel* label, const QString& path);
+// The name of the twin of the image at path: "key32@2x.png" for "key32.png".
+QString twinPath(const QString& path);
+} // namespace ResourceImage

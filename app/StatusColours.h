@@ -12,18 +12,15 @@
 #include <QColor>
 #include <QPalette>
 
-class StatusColours {
-public:
-    StatusColours() = delete;
+namespace StatusColours {
+// Contrast ratios as defined for web content accessibility (1 to 21).
+inline constexpr double MinContrast = 3.0;
+inline constexpr double ReadableContrast = 4.5;
 
-    // Contrast ratios as defined for web content accessibility (1 to 21).
-    static constexpr double MinContrast = 3.0;
-    static constexpr double ReadableContrast = 4.5;
+QColor forStatus(int status, const QPalette& palette);
 
-    static QColor forStatus(int status, const QPalette& palette);
-
-    // The relative luminance of a colour (0 black to 1 white).
-    static double luminance(const QColor& colour);
-    // (lighter + 0.05) / (darker + 0.05) of the two luminances.
-    static double contrast(const QColor& a, const QColor& b);
-};
+// The relative luminance of a colour (0 black to 1 white).
+double luminance(const QColor& colour);
+// (lighter + 0.05) / (darker + 0.05) of the two luminances.
+double contrast(const QColor& a, const QColor& b);
+} // namespace StatusColours

@@ -1,8 +1,8 @@
 // Decrypts a large envelope to a file through the decrypt worker itself, once on
-// its sequential path and once with its overlapped writer, and copies the same
-// envelope with 64 KiB reads and writes in the same run. Prints the median time
-// of each, the ratio overlapped/copy, and the CPU seconds (user + system, all
-// threads) per GiB of each decrypt.
+// its sequential path and once with its ring writer (a writer thread fed by a
+// ring of buffers), and copies the same envelope with 64 KiB reads and writes
+// in the same run. Prints the median time of each, the ratio overlapped/copy,
+// and the CPU seconds (user + system, all threads) per GiB of each decrypt.
 //
 // KORVEL_BENCH_MIB sets the plaintext size (default 1024), KORVEL_BENCH_ROUNDS
 // the number of rounds (default 5; the three take turns at going first), and
@@ -16,7 +16,7 @@
 // 64 MiB, many runs each, to find the size from which the overlap pays (the
 // writer's threshold); the threshold in force is ignored for it.
 #include "engine/CryptTask.h"
-#include "engine/OverlappedWriter.h"
+#include "engine/RingWriter.h"
 #include "engine/ZervDecryptWorker.h"
 #include "tests/support/EnvelopeWriter.h"
 
@@ -99,9 +99,9 @@ void copyFile(const std::string& from, const std::string& to)
 // with the whole plaintext, on the path asked for.
 Sample decryptWithWorker(const std::string& envelope, const std::string& output, uint64_t size, bool overlapped)
 {
-    OverlappedWriter::setThreshold(overlapped ? 0 : UINT64_MAX);
-    const uint64_t writers = OverlappedWriter::threadsStarted();
-    const double writerCpu = OverlappedWriter::writerCpuSeconds();
+    RingWriter::setThreshold(overlapped ? 0 : UINT64_MAX);
+    const uint64_t writers = RingWriter::threadsStarted();
+    const double writerCpu = RingWriter::writerCpuSeconds();
     // As the window and the command line run it by default: sources are kept, so
     // the output is not flushed to disk before completion.
     const std::atomic<bool> deletesSources { false };
@@ -114,10 +114,10 @@ Sample decryptWithWorker(const std::string& envelope, const std::string& output,
         worker.setTask(&task);
         worker.wait();
     });
-    sample.writerCpu = OverlappedWriter::writerCpuSeconds() - writerCpu;
+    sample.writerCpu = RingWriter::writerCpuSeconds() - writerCpu;
     if (task.status() != Task::FINISHED)
         fail("the worker failed: " + worker.errorText().toStdString());
-    if ((OverlappedWriter::threadsStarted() != writers) != overlapped)
+    if ((RingWriter::threadsStarted() != writers) != overlapped)
         fail(overlapped ? "the worker did not overlap (one core only?)" : "the worker overlapped");
     struct stat info { };
     if (stat(output.c_str(), &info) != 0 || static_cast<uint64_t>(info.st_size) != size)
@@ -190,9 +190,9 @@ int main(int argc, char** argv)
     if (!mkdtemp(dirTemplate))
         fail("cannot make a temporary folder");
     const std::string dir = dirTemplate;
-    OverlappedWriter::setCoreCount(static_cast<int>(envNumber("KORVEL_BENCH_CORES", 0)));
-    std::printf("cores                  %8d   (threshold %llu bytes)\n", OverlappedWriter::coreCount(),
-        static_cast<unsigned long long>(OverlappedWriter::threshold()));
+    RingWriter::setCoreCount(static_cast<int>(envNumber("KORVEL_BENCH_CORES", 0)));
+    std::printf("cores                  %8d   (threshold %llu bytes)\n", RingWriter::coreCount(),
+        static_cast<unsigned long long>(RingWriter::threshold()));
 
     if (envNumber("KORVEL_BENCH_SWEEP", 0) != 0) {
         sweep(dir);

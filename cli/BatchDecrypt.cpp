@@ -11,9 +11,6 @@
 #include "engine/SourceRemover.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 
 #include <algorithm>
 
@@ -28,13 +25,6 @@ constexpr int kJournalIntervalMs = 1000;
 // Paths handed to the manager at a time.
 constexpr qsizetype kAddChunk = 4096;
 
-// A name as ls -b prints it, so that no name can break a line of the output in
-// two or forge one. --json needs none of this.
-QString escapedName(const QString& name)
-{
-    return LocalPath::escaped(LocalPath::encode(name));
-}
-
 double roundedSeconds(qint64 ms)
 {
     return static_cast<double>(ms) / 1000.0;
@@ -42,9 +32,10 @@ double roundedSeconds(qint64 ms)
 
 } // namespace
 
-BatchDecrypt::BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObject* parent)
+BatchDecrypt::BatchDecrypt(const Settings& settings, const CliReporter& reporter, FILE* out, FILE* err, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_reporter(reporter)
     , m_out(out)
     , m_err(err)
     , m_manager(DecryptManager::instance())
@@ -134,7 +125,7 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     }
     m_total += added;
     const qsizetype duplicates = found.fileCount() - added;
-    if (duplicates > 0 && !m_settings.quiet && !m_settings.json)
+    if (duplicates > 0 && m_reporter.notes())
         printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates));
     return added;
 }
@@ -181,9 +172,8 @@ int BatchDecrypt::run(const QStringList& passphrases)
         m_watcher = new InterruptWatcher();
         connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
         m_manager->startDecrypt(passphrases);
-        if (m_settings.progress && !m_settings.quiet) {
+        if (m_settings.progress)
             m_progressTimer.start();
-        }
         if (m_settings.journal)
             m_journalTimer.start();
         m_loop.exec();
@@ -293,74 +283,34 @@ QString BatchDecrypt::shownName(const QString& path) const
 void BatchDecrypt::printTask(
     const CryptTask* task, const QString& source, Outcome outcome, qint64 bytes, double seconds)
 {
-    QString destination = task->destination();
-    QString message;
-    QString status;
-    QString reason;
+    CliReporter::Task report;
+    report.source = source;
+    report.destination = task->destination();
+    report.outcome = outcome;
+    report.message = task->statusText();
+    report.bytes = bytes;
+    report.seconds = seconds;
+    report.passphrase = task->passphraseIndex.load();
+    report.verifyOnly = m_settings.verifyOnly;
     switch (outcome) {
     case Outcome::Finished:
         ++m_finished;
-        status = QStringLiteral("finished");
-        message = task->statusText();
         break;
     case Outcome::Failed:
         ++m_failed;
-        status = QStringLiteral("failed");
-        message = task->message();
+        report.message = task->message();
         // The system's own words for a failed write ("No space left on device").
-        reason = task->reason();
+        report.reason = task->reason();
         // Only plaintext kept after a read failure stays under the destination name.
-        if (struct stat info {}; !LocalPath::status(destination, &info))
-            destination.clear();
+        if (struct stat info {}; !LocalPath::status(report.destination, &info))
+            report.destination.clear();
         break;
     case Outcome::Cancelled:
         ++m_cancelled;
-        status = QStringLiteral("cancelled");
-        message = task->statusText();
-        destination.clear();
+        report.destination.clear();
         break;
     }
-
-    if (m_settings.json) {
-        QJsonObject object;
-        object.insert(QStringLiteral("type"), QStringLiteral("task"));
-        // Exact names, except those that are not UTF-8, which JSON cannot hold:
-        // those show escaped, as on a terminal.
-        object.insert(QStringLiteral("source"), LocalPath::displayName(source));
-        object.insert(QStringLiteral("destination"),
-            destination.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(LocalPath::displayName(destination)));
-        object.insert(QStringLiteral("status"), status);
-        object.insert(QStringLiteral("message"), LocalPath::displayName(message));
-        object.insert(QStringLiteral("reason"), reason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reason));
-        object.insert(QStringLiteral("bytes"), bytes);
-        object.insert(QStringLiteral("seconds"), seconds);
-        // The candidate that opened the envelope, by its position (1 for the first);
-        // never the passphrase itself.
-        const int matched = task->passphraseIndex.load();
-        object.insert(
-            QStringLiteral("passphrase"), matched < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(matched + 1));
-        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        return;
-    }
-    const QString shownSource = escapedName(source);
-    switch (outcome) {
-    case Outcome::Finished:
-        // A test has no destination to name.
-        if (!m_settings.quiet)
-            printOut((QStringLiteral("OK\t") + shownSource
-                + (m_settings.verifyOnly ? QString() : QLatin1Char('\t') + escapedName(destination)))
-                         .toUtf8());
-        break;
-    case Outcome::Failed:
-        if (!reason.isEmpty())
-            message += QStringLiteral(" (%1)").arg(reason);
-        printOut((QStringLiteral("FAILED\t") + shownSource + QLatin1Char('\t') + escapedName(message)).toUtf8());
-        break;
-    case Outcome::Cancelled:
-        if (!m_settings.quiet)
-            printOut((QStringLiteral("CANCELLED\t") + shownSource).toUtf8());
-        break;
-    }
+    printOut(m_reporter.task(report));
 }
 
 void BatchDecrypt::reportRemaining()
@@ -444,42 +394,27 @@ int BatchDecrypt::exitStatus() const
 
 void BatchDecrypt::printSummary(double seconds)
 {
-    const int notDone = m_total - m_finished - m_failed;
-    if (m_settings.json) {
-        QJsonObject object;
-        object.insert(QStringLiteral("type"), QStringLiteral("summary"));
-        object.insert(QStringLiteral("finished"), m_finished);
-        object.insert(QStringLiteral("failed"), m_failed);
-        object.insert(QStringLiteral("cancelled"), notDone);
-        object.insert(QStringLiteral("total"), m_total);
-        object.insert(QStringLiteral("missing"), m_missing);
-        object.insert(QStringLiteral("skipped"), m_skipped);
-        object.insert(QStringLiteral("journaled"), m_journaled);
-        object.insert(QStringLiteral("recordedDeleted"), m_recordedRemoved);
-        object.insert(QStringLiteral("bytes"), m_totalBytes);
-        object.insert(QStringLiteral("seconds"), seconds);
-        object.insert(QStringLiteral("interrupted"), m_signal != 0);
-        object.insert(QStringLiteral("test"), m_settings.verifyOnly);
-        object.insert(QStringLiteral("exitStatus"), exitStatus());
-        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        return;
-    }
-    if (m_settings.quiet)
-        return;
-    QString line = QStringLiteral("%1 finished, %2 failed, %3 total").arg(m_finished).arg(m_failed).arg(m_total);
-    if (m_skipped > 0)
-        line += QStringLiteral(", %1 skipped").arg(m_skipped);
-    if (m_journaled > 0)
-        line += QStringLiteral(", %1 done before").arg(m_journaled);
-    if (m_recordedRemoved > 0)
-        line += QStringLiteral(" (%1 of their sources deleted now)").arg(m_recordedRemoved);
-    if (m_signal != 0)
-        line += QStringLiteral(" (interrupted: %1 not decrypted)").arg(notDone);
-    printOut(line.toUtf8());
+    CliReporter::BatchSummary summary;
+    summary.finished = m_finished;
+    summary.failed = m_failed;
+    summary.notDone = m_total - m_finished - m_failed;
+    summary.total = m_total;
+    summary.missing = m_missing;
+    summary.skipped = m_skipped;
+    summary.journaled = m_journaled;
+    summary.recordedRemoved = m_recordedRemoved;
+    summary.bytes = m_totalBytes;
+    summary.seconds = seconds;
+    summary.interrupted = m_signal != 0;
+    summary.test = m_settings.verifyOnly;
+    summary.exitStatus = exitStatus();
+    printOut(m_reporter.summary(summary));
 }
 
 void BatchDecrypt::printOut(const QByteArray& line)
 {
+    if (line.isEmpty())
+        return;
     clearProgress();
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_out);
     std::fputc('\n', m_out);

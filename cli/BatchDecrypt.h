@@ -8,6 +8,7 @@
 // deleted its source.
 #pragma once
 
+#include "cli/CliReporter.h"
 #include "engine/FileLoading.h"
 
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@
 
 #include <cstdio>
 
+class CliReporter;
 class CryptTask;
 class DecryptManager;
 class InterruptWatcher;
@@ -34,19 +36,19 @@ public:
     struct Settings {
         int threads = 1;
         bool deleteEncrypted = false;
-        bool quiet = false;
-        bool json = false;
         // The folder every plaintext goes below (-o); empty: next to each source.
         QString outputRoot;
         // Records every finished source (--journal); not owned, may be null.
         Journal* journal = nullptr;
         // Decrypt every envelope to its end and write nothing (--test).
         bool verifyOnly = false;
-        // Draw the live progress line on err (only when it is a terminal).
+        // Draw the live progress line on err (only when it is a terminal, and not --quiet).
         bool progress = false;
     };
 
-    BatchDecrypt(const Settings& settings, FILE* out, FILE* err, QObject* parent = nullptr);
+    // reporter words each line (not owned; it outlives the batch).
+    BatchDecrypt(
+        const Settings& settings, const CliReporter& reporter, FILE* out, FILE* err, QObject* parent = nullptr);
     // Destroys the decrypt manager: waits for its threads, releases its records.
     ~BatchDecrypt() override;
 
@@ -82,7 +84,7 @@ private slots:
     void onProgressTick();
 
 private:
-    enum class Outcome { Finished, Failed, Cancelled };
+    using Outcome = CliReporter::Outcome;
 
     // Prints the task's line or object, records it in the journal and releases it.
     void report(const CryptTask* task, Outcome outcome);
@@ -103,6 +105,7 @@ private:
     QString shownName(const QString& path) const;
 
     const Settings m_settings;
+    const CliReporter& m_reporter;
     FILE* const m_out;
     FILE* const m_err;
     DecryptManager* m_manager;

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <QList>
-#include <QSet>
 #include <QString>
 #include <QStringList>
+
+class QCommandLineParser;
 
 class CliOptions {
 public:
@@ -80,9 +81,18 @@ public:
     static QString versionText();
 
 private:
-    // Refuses options that make no sense together (a usage error); false then.
-    // given holds the long names of the options that were set.
-    bool checkCombinations(const QSet<QString>& given);
+    // Each sets a usage error and answers false when the arguments are wrong.
+    bool usageError(const QString& text);
+    // The values of the options, in the order their errors are looked for.
+    bool readValues(const QCommandLineParser& parser);
+    bool readThreads(const QCommandLineParser& parser);
+    bool readPassphraseSources(const QCommandLineParser& parser);
+    bool readExisting(const QCommandLineParser& parser);
+    // A value that names a file or folder (what it needs, for the error).
+    bool readName(const QCommandLineParser& parser, const char* option, const QString& what, QString* name);
+    bool readShard(const QCommandLineParser& parser);
+    // Refuses options that make no sense together (CliOptionTable: needs, conflicts).
+    bool checkCombinations(const QCommandLineParser& parser);
 
     Action m_action = Action::Run;
     Mode m_mode = Mode::Decrypt;

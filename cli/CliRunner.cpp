@@ -2,6 +2,7 @@
 
 #include "cli/BatchDecrypt.h"
 #include "cli/CliOptions.h"
+#include "cli/CliReporter.h"
 #include "cli/InfoReport.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/Journal.h"
@@ -14,6 +15,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,11 +72,129 @@ PassphraseReader::Result readPassphrases(const CliOptions& options, QStringList*
     return PassphraseReader::Result::Ok;
 }
 
-void wipe(QStringList& passphrases)
+// The run's candidate passphrases, wiped when it ends however it ends.
+struct Passphrases {
+    Q_DISABLE_COPY_MOVE(Passphrases)
+    Passphrases() = default;
+    ~Passphrases()
+    {
+        for (QString& passphrase : list)
+            passphrase.fill(QLatin1Char('\0'));
+    }
+    QStringList list;
+};
+
+// What the options choose of the files, for every mode that looks for them.
+SourceSelection::Settings selectionSettings(const CliOptions& options)
 {
-    for (QString& passphrase : passphrases)
-        passphrase.fill(QLatin1Char('\0'));
-    passphrases.clear();
+    SourceSelection::Settings select;
+    select.allFiles = options.allFiles();
+    select.skipDecrypted = options.skipExisting();
+    select.outputRoot = options.outputDir();
+    select.filesFrom = options.filesFrom();
+    select.nullSeparated = options.nullSeparated();
+    select.shardIndex = options.shardIndex();
+    select.shardCount = options.shardCount();
+    return select;
+}
+
+BatchDecrypt::Settings batchSettings(const CliOptions& options, Journal* journal)
+{
+    BatchDecrypt::Settings settings;
+    settings.threads = options.threads();
+    settings.deleteEncrypted = options.deleteEncrypted();
+    settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
+    if (!options.outputDir().isEmpty())
+        settings.outputRoot = FileLoading::absoluteCleanPath(options.outputDir());
+    settings.progress = isatty(STDERR_FILENO) == 1 && !options.quiet();
+    settings.journal = options.journal().isEmpty() ? nullptr : journal;
+    return settings;
+}
+
+// 0, or the exit status of a refused passphrase: read first, so that a prompt
+// does not wait behind a long folder walk, and a missing one stops the command
+// before anything happens.
+int readPassphrases(const CliOptions& options, Passphrases* passphrases)
+{
+    QString error;
+    if (readPassphrases(options, &passphrases->list, &error) != PassphraseReader::Result::Ok)
+        return usageError(error);
+    return 0;
+}
+
+int runInfo(const CliOptions& options, const CliReporter& reporter)
+{
+    SourceSelection::Selection selection;
+    QString error;
+    if (!SourceSelection::select(options.paths(), selectionSettings(options), &selection, &error))
+        return usageError(error);
+    return InfoReport(reporter, stdout, stderr).run(selection.found);
+}
+
+int runStdout(const CliOptions& options)
+{
+    const QString path = options.paths().constFirst();
+    if (isatty(STDOUT_FILENO) == 1 && !options.force())
+        return usageError(QStringLiteral("standard output is a terminal; redirect it, or add --force to "
+                                         "write the plaintext there."));
+    struct stat input { };
+    const bool exists = LocalPath::status(path, &input);
+    if (exists && S_ISDIR(input.st_mode))
+        return usageError(QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(path));
+    // A pipe or a device would be waited on, perhaps for ever.
+    if (exists && !S_ISREG(input.st_mode))
+        return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is not one.").arg(path));
+    Passphrases passphrases;
+    if (const int refused = readPassphrases(options, &passphrases))
+        return refused;
+    std::fflush(stdout);
+    return StdoutDecrypt::run(path, passphrases.list, STDOUT_FILENO, stderr);
+}
+
+// 0 once the journal is open, else the exit status.
+int openJournal(const CliOptions& options, Journal* journal)
+{
+    const Journal::Kind kind = options.mode() == CliOptions::Mode::Test ? Journal::Kind::Test : Journal::Kind::Decrypt;
+    QString error;
+    bool inUse = false;
+    if (journal->open(options.journal(), kind, &error, &inUse))
+        return 0;
+    if (!inUse)
+        return usageError(error);
+    // Not a mistake in the command: said plainly.
+    print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(error));
+    return CliRunner::kUsageError;
+}
+
+// Decrypting and --test (whose batch writes nothing, BatchDecrypt::Settings::verifyOnly):
+// passphrases, journal, the files, then the batch.
+int runBatch(const CliOptions& options, const CliReporter& reporter)
+{
+    if (!options.outputDir().isEmpty()) {
+        if (struct stat folder {}; LocalPath::status(options.outputDir(), &folder) && !S_ISDIR(folder.st_mode))
+            return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
+    }
+    Passphrases passphrases;
+    if (const int refused = readPassphrases(options, &passphrases))
+        return refused;
+    SourceSelection::Settings select = selectionSettings(options);
+    Journal journal;
+    if (!options.journal().isEmpty()) {
+        if (const int refused = openJournal(options, &journal))
+            return refused;
+        select.journal = &journal;
+        select.keepRecorded = options.deleteEncrypted() && options.mode() != CliOptions::Mode::Test;
+    }
+    SourceSelection::Selection selection;
+    QString error;
+    if (!SourceSelection::select(options.paths(), select, &selection, &error))
+        return usageError(error);
+    BatchDecrypt batch(batchSettings(options, &journal), reporter, stdout, stderr);
+    batch.removeRecorded(selection.recorded);
+    batch.load(selection.found, selection.journaled);
+    // The manager holds every path now; what the find kept goes.
+    selection = {};
+    return batch.run(passphrases.list);
 }
 
 } // namespace
@@ -99,101 +219,15 @@ int CliRunner::run(const QStringList& arguments)
     case CliOptions::Action::Run:
         break;
     }
-
-    SourceSelection::Settings select;
-    select.allFiles = options.allFiles();
-    select.skipDecrypted = options.skipExisting();
-    select.outputRoot = options.outputDir();
-    select.filesFrom = options.filesFrom();
-    select.nullSeparated = options.nullSeparated();
-    select.shardIndex = options.shardIndex();
-    select.shardCount = options.shardCount();
-    SourceSelection::Selection selection;
-    QString error;
-
-    if (options.mode() == CliOptions::Mode::Info) {
-        if (!SourceSelection::select(options.paths(), select, &selection, &error))
-            return usageError(error);
-        InfoReport::Settings settings;
-        settings.quiet = options.quiet();
-        settings.json = options.json();
-        return InfoReport(settings, stdout, stderr).run(selection.found);
+    const std::unique_ptr<CliReporter> reporter = CliReporter::make(options.json(), options.quiet());
+    switch (options.mode()) {
+    case CliOptions::Mode::Info:
+        return runInfo(options, *reporter);
+    case CliOptions::Mode::Stdout:
+        return runStdout(options);
+    case CliOptions::Mode::Test:
+    case CliOptions::Mode::Decrypt:
+        break;
     }
-
-    if (options.mode() == CliOptions::Mode::Stdout) {
-        if (isatty(STDOUT_FILENO) == 1 && !options.force())
-            return usageError(QStringLiteral("standard output is a terminal; redirect it, or add --force to "
-                                             "write the plaintext there."));
-        struct stat input { };
-        const bool exists = LocalPath::status(options.paths().constFirst(), &input);
-        if (exists && S_ISDIR(input.st_mode))
-            return usageError(
-                QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(options.paths().constFirst()));
-        // A pipe or a device would be waited on, perhaps for ever.
-        if (exists && !S_ISREG(input.st_mode))
-            return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is not one.")
-                                  .arg(options.paths().constFirst()));
-    }
-
-    if (!options.outputDir().isEmpty()) {
-        if (struct stat folder {}; LocalPath::status(options.outputDir(), &folder) && !S_ISDIR(folder.st_mode))
-            return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
-    }
-
-    // The passphrase comes first, so that a prompt does not wait behind a long
-    // folder walk, and a missing one stops the command before anything happens.
-    QStringList passphrases;
-    if (readPassphrases(options, &passphrases, &error) != PassphraseReader::Result::Ok) {
-        wipe(passphrases);
-        return usageError(error);
-    }
-
-    if (options.mode() == CliOptions::Mode::Stdout) {
-        std::fflush(stdout);
-        const int status = StdoutDecrypt::run(options.paths().constFirst(), passphrases, STDOUT_FILENO, stderr);
-        wipe(passphrases);
-        return status;
-    }
-
-    Journal journal;
-    if (!options.journal().isEmpty()) {
-        const Journal::Kind kind
-            = options.mode() == CliOptions::Mode::Test ? Journal::Kind::Test : Journal::Kind::Decrypt;
-        bool inUse = false;
-        if (!journal.open(options.journal(), kind, &error, &inUse)) {
-            wipe(passphrases);
-            if (inUse) {
-                // Not a mistake in the command: said plainly.
-                print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(error));
-                return kUsageError;
-            }
-            return usageError(error);
-        }
-        select.journal = &journal;
-        select.keepRecorded = options.deleteEncrypted() && options.mode() != CliOptions::Mode::Test;
-    }
-    if (!SourceSelection::select(options.paths(), select, &selection, &error)) {
-        wipe(passphrases);
-        return usageError(error);
-    }
-
-    BatchDecrypt::Settings settings;
-    settings.threads = options.threads();
-    settings.deleteEncrypted = options.deleteEncrypted();
-    settings.quiet = options.quiet();
-    settings.json = options.json();
-    settings.verifyOnly = options.mode() == CliOptions::Mode::Test;
-    if (!options.outputDir().isEmpty())
-        settings.outputRoot = FileLoading::absoluteCleanPath(options.outputDir());
-    settings.progress = isatty(STDERR_FILENO) == 1;
-    settings.journal = options.journal().isEmpty() ? nullptr : &journal;
-
-    BatchDecrypt batch(settings, stdout, stderr);
-    batch.removeRecorded(selection.recorded);
-    batch.load(selection.found, selection.journaled);
-    // The manager holds every path now; what the find kept goes.
-    selection = {};
-    const int status = batch.run(passphrases);
-    wipe(passphrases);
-    return status;
+    return runBatch(options, *reporter);
 }

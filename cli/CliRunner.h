@@ -3,13 +3,10 @@
 
 #include <QStringList>
 
-class CliRunner {
-public:
-    CliRunner() = delete;
+namespace CliRunner {
+// Exit statuses besides the batch's own (BatchDecrypt::run).
+inline constexpr int kUsageError = 2;
 
-    // Exit statuses besides the batch's own (BatchDecrypt::run).
-    static constexpr int kUsageError = 2;
-
-    // Runs the command on the QCoreApplication that exists already.
-    static int run(const QStringList& arguments);
-};
+// Runs the command on the QCoreApplication that exists already.
+int run(const QStringList& arguments);
+} // namespace CliRunner

@@ -1,15 +1,14 @@
 #include "cli/InfoReport.h"
 
 #include "cli/BatchDecrypt.h"
+#include "cli/CliReporter.h"
 #include "engine/LocalPath.h"
 #include "engine/zervcrypto.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSet>
 
-InfoReport::InfoReport(const Settings& settings, FILE* out, FILE* err)
-    : m_settings(settings)
+InfoReport::InfoReport(const CliReporter& reporter, FILE* out, FILE* err)
+    : m_reporter(reporter)
     , m_out(out)
     , m_err(err)
 { }
@@ -35,25 +34,13 @@ int InfoReport::run(const FileLoading::Result& found)
     }
     const int missing = static_cast<int>(found.skipped.size());
     const int status = (m_notEnvelopes > 0 || missing > 0) ? 1 : 0;
-    if (m_settings.json) {
-        QJsonObject object;
-        object.insert(QStringLiteral("type"), QStringLiteral("summary"));
-        object.insert(QStringLiteral("envelopes"), m_envelopes);
-        object.insert(QStringLiteral("notEnvelopes"), m_notEnvelopes);
-        object.insert(QStringLiteral("total"), m_envelopes + m_notEnvelopes);
-        object.insert(QStringLiteral("missing"), missing);
-        object.insert(QStringLiteral("skipped"), found.notEnvelopes);
-        object.insert(QStringLiteral("exitStatus"), status);
-        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    } else if (!m_settings.quiet) {
-        QString line = QStringLiteral("%1 envelopes, %2 not envelopes, %3 total")
-                           .arg(m_envelopes)
-                           .arg(m_notEnvelopes)
-                           .arg(m_envelopes + m_notEnvelopes);
-        if (found.notEnvelopes > 0)
-            line += QStringLiteral(", %1 skipped").arg(found.notEnvelopes);
-        printOut(line.toUtf8());
-    }
+    CliReporter::InfoSummary summary;
+    summary.envelopes = m_envelopes;
+    summary.notEnvelopes = m_notEnvelopes;
+    summary.missing = missing;
+    summary.skipped = found.notEnvelopes;
+    summary.exitStatus = status;
+    printOut(m_reporter.infoSummary(summary));
     return status;
 }
 
@@ -73,36 +60,20 @@ void InfoReport::inspect(const QString& path, const QString& shown)
     const bool envelope = code == ZERVCRYPTO_OK;
     ++(envelope ? m_envelopes : m_notEnvelopes);
 
-    if (m_settings.json) {
-        QJsonObject object;
-        object.insert(QStringLiteral("type"), QStringLiteral("info"));
-        object.insert(QStringLiteral("source"), shown);
-        object.insert(QStringLiteral("envelope"), envelope);
-        if (envelope) {
-            object.insert(QStringLiteral("plaintextSize"), static_cast<qint64>(info.plaintext_size));
-            object.insert(QStringLiteral("keyRecords"), static_cast<qint64>(info.key_records));
-            object.insert(QStringLiteral("trailerSize"), static_cast<qint64>(info.trailer_size));
-        } else {
-            object.insert(QStringLiteral("message"), message);
-        }
-        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        return;
-    }
-    if (envelope) {
-        if (!m_settings.quiet)
-            printOut((QStringLiteral("ENVELOPE\t%1\t%2\t%3\t%4")
-                          .arg(shown)
-                          .arg(info.plaintext_size)
-                          .arg(info.key_records)
-                          .arg(info.trailer_size))
-                         .toUtf8());
-        return;
-    }
-    printOut((QStringLiteral("NOT-ENVELOPE\t") + shown + QLatin1Char('\t') + message).toUtf8());
+    CliReporter::Info report;
+    report.source = shown;
+    report.envelope = envelope;
+    report.plaintextSize = static_cast<qint64>(info.plaintext_size);
+    report.keyRecords = static_cast<qint64>(info.key_records);
+    report.trailerSize = static_cast<qint64>(info.trailer_size);
+    report.message = message;
+    printOut(m_reporter.info(report));
 }
 
 void InfoReport::printOut(const QByteArray& line)
 {
+    if (line.isEmpty())
+        return;
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);

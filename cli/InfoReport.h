@@ -9,14 +9,12 @@
 
 #include <cstdio>
 
+class CliReporter;
+
 class InfoReport {
 public:
-    struct Settings {
-        bool quiet = false; // only the files that are no envelopes, no summary
-        bool json = false;
-    };
-
-    InfoReport(const Settings& settings, FILE* out, FILE* err);
+    // reporter words each line (not owned; it outlives the report).
+    InfoReport(const CliReporter& reporter, FILE* out, FILE* err);
 
     // Reports every file found (files named, envelopes found in folders; the
     // other files there counted as skipped) and the summary. Returns the exit
@@ -29,7 +27,7 @@ private:
     void inspect(const QString& path, const QString& shown);
     void printOut(const QByteArray& line);
 
-    const Settings m_settings;
+    const CliReporter& m_reporter;
     FILE* const m_out;
     FILE* const m_err;
     int m_envelopes = 0;

@@ -160,44 +160,56 @@ bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse)
                     : QStringLiteral("'%1' is the journal of a test (--test); a decryption needs a journal of its own.")
                           .arg(path));
         return fail(QStringLiteral("'%1' is not a korvelcrypt-cli journal.").arg(path));
-    } else {
-        // The records, read piece by piece: only their digests stay.
-        qint64 complete = kHeader.size(); // where the last whole record ends
-        QByteArray carry;
-        QByteArray piece(1 << 16, '\0');
-        for (;;) {
-            const qsizetype got = readSome(fd, piece.data(), piece.size());
-            if (got < 0)
-                return fail(QStringLiteral("cannot read journal '%1': %2").arg(path, systemText(errno)));
-            if (got == 0)
-                break;
-            carry.append(piece.constData(), got);
-            // A record is its source, then (with destinations) its plaintext.
-            qsizetype start = 0;
-            for (qsizetype end; (end = carry.indexOf('\0', start)) >= 0;) {
-                qsizetype next = end + 1;
-                if (m_withDestinations) {
-                    next = carry.indexOf('\0', end + 1);
-                    if (next < 0)
-                        break;
-                    ++next;
-                }
-                if (end > start)
-                    m_digests.insert(digestOf(carry.mid(start, end - start)));
-                complete += next - start;
-                start = next;
-            }
-            carry.remove(0, start);
-        }
-        // A record cut short by a crash has no end: it goes, so that the next one
-        // starts clean.
-        if (!carry.isEmpty() && ::ftruncate(fd, complete) != 0)
-            return fail(QStringLiteral("cannot repair journal '%1': %2").arg(path, systemText(errno)));
+    } else if (!readRecords(fd, kHeader.size(), error)) {
+        ::close(fd);
+        return false;
     }
     if (::lseek(fd, 0, SEEK_END) < 0)
         return fail(QStringLiteral("cannot write journal '%1': %2").arg(path, systemText(errno)));
     m_fd = fd;
     m_sinceSync.start();
+    return true;
+}
+
+bool Journal::readRecords(int fd, qint64 headerSize, QString* error)
+{
+    const auto failed = [error](const QString& text) {
+        *error = text;
+        return false;
+    };
+    const QString& path = m_path;
+    // The records, read piece by piece: only their digests stay.
+    qint64 complete = headerSize; // where the last whole record ends
+    QByteArray carry;
+    QByteArray piece(1 << 16, '\0');
+    for (;;) {
+        const qsizetype got = readSome(fd, piece.data(), piece.size());
+        if (got < 0)
+            return failed(QStringLiteral("cannot read journal '%1': %2").arg(path, systemText(errno)));
+        if (got == 0)
+            break;
+        carry.append(piece.constData(), got);
+        // A record is its source, then (with destinations) its plaintext.
+        qsizetype start = 0;
+        for (qsizetype end; (end = carry.indexOf('\0', start)) >= 0;) {
+            qsizetype next = end + 1;
+            if (m_withDestinations) {
+                next = carry.indexOf('\0', end + 1);
+                if (next < 0)
+                    break;
+                ++next;
+            }
+            if (end > start)
+                m_digests.insert(digestOf(carry.mid(start, end - start)));
+            complete += next - start;
+            start = next;
+        }
+        carry.remove(0, start);
+    }
+    // A record cut short by a crash has no end: it goes, so that the next one
+    // starts clean.
+    if (!carry.isEmpty() && ::ftruncate(fd, complete) != 0)
+        return failed(QStringLiteral("cannot repair journal '%1': %2").arg(path, systemText(errno)));
     return true;
 }
 

@@ -76,6 +76,9 @@ public:
     static QString key(const QString& source);
 
 private:
+    // Reads the records after the header of the open, locked journal fd into the
+    // digests, cutting off a record a crash left unfinished; false with *error set.
+    bool readRecords(int fd, qint64 headerSize, QString* error);
     struct Digest {
         quint64 high = 0;
         quint64 low = 0;

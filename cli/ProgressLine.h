@@ -5,16 +5,13 @@
 
 #include <QString>
 
-class ProgressLine {
-public:
-    ProgressLine() = delete;
+namespace ProgressLine {
+// 512 B, 1.5 KiB, 20.0 MiB, 1.00 GiB: binary units, three significant digits.
+QString formatBytes(double bytes);
+// m:ss below an hour, h:mm:ss above; "--:--" when unknown (negative or not finite).
+QString formatDuration(double seconds);
 
-    // 512 B, 1.5 KiB, 20.0 MiB, 1.00 GiB: binary units, three significant digits.
-    static QString formatBytes(double bytes);
-    // m:ss below an hour, h:mm:ss above; "--:--" when unknown (negative or not finite).
-    static QString formatDuration(double seconds);
-
-    // The line's text, without the carriage return that redraws it. Throughput and
-    // time left are shown once some bytes are done and some time has passed.
-    static QString text(int tasksDone, int tasksTotal, double bytesDone, double bytesTotal, double elapsedSeconds);
-};
+// The line's text, without the carriage return that redraws it. Throughput and
+// time left are shown once some bytes are done and some time has passed.
+QString text(int tasksDone, int tasksTotal, double bytesDone, double bytesTotal, double elapsedSeconds);
+} // namespace ProgressLine

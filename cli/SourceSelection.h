@@ -12,48 +12,44 @@
 
 class Journal;
 
-class SourceSelection {
-public:
-    SourceSelection() = delete;
-
-    struct Settings {
-        bool allFiles = false; // every file found in folders, not only envelopes
-        bool skipDecrypted = false; // pass over envelopes whose plaintext stands already
-        QString outputRoot; // where plaintexts go (for skipDecrypted); empty: beside each source
-        QString filesFrom; // a list of further paths; "-" is standard input
-        bool nullSeparated = false; // the list separates names by NUL, not by lines
-        int shardIndex = 0; // 1..shardCount, 0 for every source
-        int shardCount = 0;
-        const Journal* journal = nullptr; // its sources are left out
-        // The journal's sources that are still there are kept in
-        // Selection::recorded (sources to delete, --delete-encrypted).
-        bool keepRecorded = false;
-    };
-
-    struct Selection {
-        FileLoading::Result found; // what is left to work on
-        int journaled = 0; // sources left out because the journal records them
-        QStringList recorded; // those of them, when Settings::keepRecorded
-    };
-
-    // Finds and filters. The files a list names are taken as those found in
-    // folders: only envelopes unless allFiles, the others counted as skipped.
-    // False with *error set when the list cannot be read.
-    static bool select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error);
-
-    // The names in a list: one a line (a "\r" before the newline goes too) or, with
-    // nullSeparated, ended by NUL bytes as find -print0 writes them; empty names
-    // are passed over. "-" reads standard input.
-    // They are handed to batch a few thousand at a time, in their order, each
-    // decoded by LocalPath, so that a name that is not UTF-8 still names its file.
-    static bool readList(
-        const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error);
-
-    // The name a source is sharded by, the same on every machine that sees the
-    // same tree: for a file found in a folder, its path relative to that folder;
-    // for a file named directly (or listed), its path as named, cleaned.
-    static QString shardKey(const FileLoading::Group& group, qsizetype index);
-    // The shard (1 to count) a key falls in: the first eight bytes of the key's
-    // SHA-256 (over its UTF-8 bytes), read as a big-endian number, modulo count, plus 1.
-    static int shardOf(const QString& key, int count);
+namespace SourceSelection {
+struct Settings {
+    bool allFiles = false; // every file found in folders, not only envelopes
+    bool skipDecrypted = false; // pass over envelopes whose plaintext stands already
+    QString outputRoot; // where plaintexts go (for skipDecrypted); empty: beside each source
+    QString filesFrom; // a list of further paths; "-" is standard input
+    bool nullSeparated = false; // the list separates names by NUL, not by lines
+    int shardIndex = 0; // 1..shardCount, 0 for every source
+    int shardCount = 0;
+    const Journal* journal = nullptr; // its sources are left out
+    // The journal's sources that are still there are kept in
+    // Selection::recorded (sources to delete, --delete-encrypted).
+    bool keepRecorded = false;
 };
+
+struct Selection {
+    FileLoading::Result found; // what is left to work on
+    int journaled = 0; // sources left out because the journal records them
+    QStringList recorded; // those of them, when Settings::keepRecorded
+};
+
+// Finds and filters. The files a list names are taken as those found in
+// folders: only envelopes unless allFiles, the others counted as skipped.
+// False with *error set when the list cannot be read.
+bool select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error);
+
+// The names in a list: one a line (a "\r" before the newline goes too) or, with
+// nullSeparated, ended by NUL bytes as find -print0 writes them; empty names
+// are passed over. "-" reads standard input.
+// They are handed to batch a few thousand at a time, in their order, each
+// decoded by LocalPath, so that a name that is not UTF-8 still names its file.
+bool readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error);
+
+// The name a source is sharded by, the same on every machine that sees the
+// same tree: for a file found in a folder, its path relative to that folder;
+// for a file named directly (or listed), its path as named, cleaned.
+QString shardKey(const FileLoading::Group& group, qsizetype index);
+// The shard (1 to count) a key falls in: the first eight bytes of the key's
+// SHA-256 (over its UTF-8 bytes), read as a big-endian number, modulo count, plus 1.
+int shardOf(const QString& key, int count);
+} // namespace SourceSelection

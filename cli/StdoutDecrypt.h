@@ -11,17 +11,14 @@
 
 #include <cstdio>
 
-class StdoutDecrypt {
-public:
-    StdoutDecrypt() = delete;
+namespace StdoutDecrypt {
+// Exit status when the reader closed the pipe: 128 + SIGPIPE, as if the
+// signal had ended the process, but after the plaintext buffer was wiped.
+inline constexpr int kPipeClosed = 141;
 
-    // Exit status when the reader closed the pipe: 128 + SIGPIPE, as if the
-    // signal had ended the process, but after the plaintext buffer was wiped.
-    static constexpr int kPipeClosed = 141;
-
-    // Writes the plaintext of the envelope at path to outFd, opened with the first
-    // of the candidate passphrases that matches. Returns the exit status: 0, 1 when
-    // the envelope cannot be opened or read or outFd cannot be written (the
-    // reason on err), kPipeClosed when the reader went away.
-    static int run(const QString& path, const QStringList& passphrases, int outFd, FILE* err);
-};
+// Writes the plaintext of the envelope at path to outFd, opened with the first
+// of the candidate passphrases that matches. Returns the exit status: 0, 1 when
+// the envelope cannot be opened or read or outFd cannot be written (the
+// reason on err), kPipeClosed when the reader went away.
+int run(const QString& path, const QStringList& passphrases, int outFd, FILE* err);
+} // namespace StdoutDecrypt

@@ -11,11 +11,11 @@
 
 namespace {
 
-const QString kTag = QStringLiteral("(decrypted)");
+const QString kDecryptedSuffix = QStringLiteral("(decrypted)");
 
-QString tag(int n)
+QString decryptedSuffix(int n)
 {
-    return n <= 1 ? kTag : QStringLiteral("(decrypted %1)").arg(n);
+    return n <= 1 ? kDecryptedSuffix : QStringLiteral("(decrypted %1)").arg(n);
 }
 
 } // namespace
@@ -31,7 +31,7 @@ CryptTask::CryptTask(const QString& source)
 
 CryptTask::CryptTask(const CryptTask& other)
     : Task(other)
-    , destinationTagged(other.destinationTagged.load())
+    , destinationSuffixed(other.destinationSuffixed.load())
     , renameSourceOnSuccess(other.renameSourceOnSuccess.load())
     , sourceDeleted(other.sourceDeleted.load())
     , verifyOnly(other.verifyOnly.load())
@@ -56,13 +56,13 @@ QString CryptTask::statusText() const
     if (status() != FINISHED)
         return Task::statusText();
     const bool deleted = sourceDeleted.load();
-    const bool tagged = destinationTagged.load();
-    if (deleted && tagged)
+    const bool suffixed = destinationSuffixed.load();
+    if (deleted && suffixed)
         return QCoreApplication::translate(
             "CryptTask", "Finished (Deleted source and (decrypted) appended to destination name)");
     if (deleted)
         return QCoreApplication::translate("CryptTask", "Finished (Deleted source)");
-    if (tagged)
+    if (suffixed)
         return QCoreApplication::translate("CryptTask", "Finished ((decrypted) appended to destination name)");
     return QCoreApplication::translate("CryptTask", "Finished");
 }
@@ -207,12 +207,12 @@ QString CryptTask::envelopeExtension()
     return QStringLiteral("korvel-env");
 }
 
-QString CryptTask::untaggedDestination(const QString& source)
+QString CryptTask::withoutDecryptedSuffix(const QString& source)
 {
-    return untaggedDestination(source, QFileInfo(source).absolutePath());
+    return withoutDecryptedSuffix(source, QFileInfo(source).absolutePath());
 }
 
-QString CryptTask::untaggedDestination(const QString& source, const QString& folder)
+QString CryptTask::withoutDecryptedSuffix(const QString& source, const QString& folder)
 {
     const QFileInfo info(source);
     const QString suffix = info.suffix();
@@ -222,15 +222,15 @@ QString CryptTask::untaggedDestination(const QString& source, const QString& fol
     return destination;
 }
 
-QString CryptTask::taggedDestination(const QString& untagged, int n)
+QString CryptTask::suffixedDestination(const QString& unsuffixed, int n)
 {
-    const QFileInfo info(untagged);
+    const QFileInfo info(unsuffixed);
     const QString suffix = info.suffix();
     QString base = info.completeBaseName();
-    if (base.contains(kTag))
-        base.replace(kTag, tag(n + 1));
+    if (base.contains(kDecryptedSuffix))
+        base.replace(kDecryptedSuffix, decryptedSuffix(n + 1));
     else
-        base += tag(n);
+        base += decryptedSuffix(n);
     return info.absolutePath() + QLatin1Char('/') + base + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
 }
 

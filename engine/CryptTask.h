@@ -74,21 +74,21 @@ public:
     // "korvel-env", compared case-insensitively with a file's suffix.
     static QString envelopeExtension();
 
-    // The plaintext name for a source before any "(decrypted)" tag: an envelope
+    // The plaintext name for a source before any "(decrypted)" suffix: an envelope
     // loses its extension; any other file keeps its own name (so it is always taken).
-    static QString untaggedDestination(const QString& source);
+    static QString withoutDecryptedSuffix(const QString& source);
     // The same name in another folder.
-    static QString untaggedDestination(const QString& source, const QString& folder);
-    // The n-th name (n >= 1) of the "(decrypted)" sequence for an untagged
+    static QString withoutDecryptedSuffix(const QString& source, const QString& folder);
+    // The n-th name (n >= 1) of the "(decrypted)" sequence for an unsuffixed
     // destination: report.pdf gives report(decrypted).pdf, report(decrypted 2).pdf,
     // report(decrypted 3).pdf, ...; a name that already holds "(decrypted)" starts
     // at "(decrypted 2)" in every place it occurs.
-    static QString taggedDestination(const QString& untagged, int n);
+    static QString suffixedDestination(const QString& unsuffixed, int n);
     // Whether a file, folder or link (even a dangling one) holds that name.
     static bool nameTaken(const QString& path);
 
     // The "(decrypted)" naming was applied to the destination.
-    std::atomic<bool> destinationTagged { false };
+    std::atomic<bool> destinationSuffixed { false };
     // The source lacks the envelope extension and gets it appended after success.
     std::atomic<bool> renameSourceOnSuccess { false };
     // The manager deleted the envelope source after the file was decrypted.

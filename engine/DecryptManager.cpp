@@ -37,16 +37,6 @@ QByteArray utf8(const QString& text)
     return LocalPath::encode(text);
 }
 
-// Records may still be named in notifications on their way to the window, so
-// they are released by deferred deletion only.
-void releaseRecords(QList<CryptTask*>& records)
-{
-    for (CryptTask* task : std::as_const(records))
-        if (task)
-            task->deleteLater();
-    records.clear();
-}
-
 } // namespace
 
 DecryptManager* DecryptManager::instance()
@@ -192,7 +182,7 @@ void DecryptManager::startDecrypt(const QStringList& passphrases)
             reportError(QCoreApplication::translate("DecryptManager", "Decryption already in progress."));
             return;
         }
-        if (m_pending.isEmpty())
+        if (!m_lists.hasPending())
             return;
         m_stop = false;
         // The last run's holders are wiped; the records of this run share new ones.
@@ -203,7 +193,7 @@ void DecryptManager::startDecrypt(const QStringList& passphrases)
             m_passphrases.append(std::make_shared<Passphrase>(passphrase));
         m_runAnnounced = false;
         m_dispatching = true;
-        count = static_cast<int>(m_pending.size());
+        count = m_lists.pendingCount();
     }
     m_deleteExpected.store(deleteEncryptedOnSuccess());
     emit started(count);
@@ -222,7 +212,7 @@ void DecryptManager::run()
         PendingFile file;
         {
             QWriteLocker locker(&m_lock);
-            if (m_stop || m_pending.size() <= 0) {
+            if (m_stop || !m_lists.hasPending()) {
                 m_dispatching = false;
                 break;
             }
@@ -238,7 +228,7 @@ void DecryptManager::run()
                 continue;
             }
             worker = m_idle.takeFirst();
-            file = takePendingLocked();
+            file = m_lists.takePending();
         }
 
         const QString& path = file.path;
@@ -258,7 +248,7 @@ void DecryptManager::run()
         // does, and nothing starts) or finds the worker busy and cancels it.
         QWriteLocker locker(&m_lock);
         if (m_stop) {
-            prependPendingLocked(file);
+            m_lists.prependPending(file);
             m_idle.prepend(worker);
             m_dispatching = false;
             delete task; // never handed out
@@ -296,14 +286,14 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     // plaintext's own name and gets the extension after success; below an output
     // folder no source is ever renamed.
     const QString root = outputRoot();
-    QString untagged;
+    QString unsuffixed;
     if (root.isEmpty()) {
         const QFileInfo info(path);
         if (info.suffix().toLower() != CryptTask::envelopeExtension().toLower())
             task->renameSourceOnSuccess.store(true);
-        untagged = CryptTask::untaggedDestination(path);
+        unsuffixed = CryptTask::withoutDecryptedSuffix(path);
     } else {
-        untagged = CryptTask::untaggedDestination(path, OutputFolders::prepare(root, path, outputBase));
+        unsuffixed = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase));
         task->setOutputRoot(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
     }
 
@@ -316,10 +306,10 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             if (CryptTask* running = worker ? worker->task() : nullptr)
                 reserved.insert(running->destination());
     }
-    QString destination = untagged;
+    QString destination = unsuffixed;
     for (int n = 1; CryptTask::nameTaken(destination) || reserved.contains(destination); ++n) {
-        destination = CryptTask::taggedDestination(untagged, n);
-        task->destinationTagged.store(true);
+        destination = CryptTask::suffixedDestination(unsuffixed, n);
+        task->destinationSuffixed.store(true);
     }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
@@ -400,7 +390,7 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
     {
         QWriteLocker locker(&m_lock);
         if (task)
-            m_finished.append(task);
+            m_lists.addFinished(task);
         m_busy.removeOne(worker);
         worker->reset();
         m_idle.prepend(worker);
@@ -481,10 +471,10 @@ void DecryptManager::onFailed(ZervDecryptWorker* worker)
     {
         QWriteLocker locker(&m_lock);
         if (task && task->status() == Task::FAILED) {
-            m_failed.append(task);
+            m_lists.addFailed(task);
         } else if (task) {
             kv_log("DecryptManager::Onfailed() - reloading cancelled back onto list to the front");
-            prependPendingLocked({ task->source(), task->outputBase() });
+            m_lists.prependPending({ task->source(), task->outputBase() });
             dropped = true;
         }
         m_busy.removeOne(worker);
@@ -573,27 +563,6 @@ bool DecryptManager::deleteEncryptedOnSuccess()
     return setting && setting();
 }
 
-void DecryptManager::appendPendingLocked(const PendingFile& file)
-{
-    m_pending.append(file);
-    ++m_pendingCount[file.path];
-}
-
-void DecryptManager::prependPendingLocked(const PendingFile& file)
-{
-    m_pending.prepend(file);
-    ++m_pendingCount[file.path];
-}
-
-DecryptManager::PendingFile DecryptManager::takePendingLocked()
-{
-    const PendingFile file = m_pending.takeFirst();
-    auto it = m_pendingCount.find(file.path);
-    if (it != m_pendingCount.end() && --it.value() <= 0)
-        m_pendingCount.erase(it);
-    return file;
-}
-
 int DecryptManager::addFiles(const QStringList& paths)
 {
     return addFiles(paths, QString());
@@ -615,13 +584,7 @@ int DecryptManager::addPending(const QList<PendingFile>& files)
         QWriteLocker locker(&m_lock);
         if (refusedDuringDecryption(locker))
             return 0;
-        for (const PendingFile& file : files) {
-            if (m_pendingCount.contains(file.path))
-                continue;
-            appendPendingLocked(file);
-            ++added;
-        }
-        m_totalCount = static_cast<int>(m_finished.size() + m_pending.size() + m_failed.size());
+        added = m_lists.add(files);
     }
     emit statsChanged();
     return added;
@@ -629,39 +592,26 @@ int DecryptManager::addPending(const QList<PendingFile>& files)
 
 bool DecryptManager::clearPending()
 {
-    {
-        QWriteLocker locker(&m_lock);
-        if (refusedDuringDecryption(locker))
-            return false;
-        m_totalCount = static_cast<int>(m_failed.size() + m_finished.size());
-        m_pending.clear();
-        m_pendingCount.clear();
-    }
-    emit statsChanged();
-    return true;
+    return clearList(DecryptLists::List::Pending);
 }
 
 bool DecryptManager::clearFinished()
 {
-    {
-        QWriteLocker locker(&m_lock);
-        if (refusedDuringDecryption(locker))
-            return false;
-        releaseRecords(m_finished);
-        m_totalCount = static_cast<int>(m_pending.size() + m_failed.size());
-    }
-    emit statsChanged();
-    return true;
+    return clearList(DecryptLists::List::Finished);
 }
 
 bool DecryptManager::clearFailed()
+{
+    return clearList(DecryptLists::List::Failed);
+}
+
+bool DecryptManager::clearList(DecryptLists::List list)
 {
     {
         QWriteLocker locker(&m_lock);
         if (refusedDuringDecryption(locker))
             return false;
-        releaseRecords(m_failed);
-        m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
+        m_lists.clear(list);
     }
     emit statsChanged();
     return true;
@@ -683,11 +633,7 @@ void DecryptManager::dropAllLocked(bool destroying)
     }
     m_idle.append(m_busy);
     m_busy.clear();
-    releaseRecords(m_finished);
-    releaseRecords(m_failed);
-    m_pending.clear();
-    m_pendingCount.clear();
-    m_totalCount = 0;
+    m_lists.clearAll();
 }
 
 bool DecryptManager::clearAll()
@@ -712,20 +658,11 @@ bool DecryptManager::reloadFailed()
         QWriteLocker locker(&m_lock);
         if (refusedDuringDecryption(locker))
             return false;
-        QList<PendingFile> sources;
-        for (CryptTask* task : std::as_const(m_failed))
-            if (task)
-                sources.append({ task->source(), task->outputBase() });
-        if (sources.isEmpty()) {
+        if (!m_lists.reloadFailed()) {
             locker.unlock();
             reportError(QCoreApplication::translate("DecryptManager", "Failed list is empty."));
             return false;
         }
-        for (const PendingFile& file : std::as_const(sources))
-            if (!m_pendingCount.contains(file.path))
-                appendPendingLocked(file); // a path still pending is not added twice
-        releaseRecords(m_failed);
-        m_totalCount = static_cast<int>(m_finished.size() + m_pending.size());
     }
     // As adding the paths and clearing the failed list each announce it.
     emit statsChanged();
@@ -740,7 +677,7 @@ bool DecryptManager::deleteEncrypted()
     QReadLocker locker(&m_lock);
     if (refusedDuringDecryption(locker))
         return false;
-    for (CryptTask* task : std::as_const(m_finished)) {
+    for (CryptTask* task : m_lists.finished()) {
         // A tested envelope has no plaintext on disk: it is never deleted.
         if (!task || task->verifyOnly.load())
             continue;
@@ -795,13 +732,7 @@ bool DecryptManager::releaseTask(const CryptTask* task)
         // The remover still works on it.
         if (m_disposingTasks.contains(task))
             return false;
-        for (QList<CryptTask*>* list : { &m_finished, &m_failed }) {
-            const qsizetype at = list->indexOf(const_cast<CryptTask*>(task));
-            if (at >= 0) {
-                record = list->takeAt(at);
-                break;
-            }
-        }
+        record = m_lists.take(task);
     }
     if (!record)
         return false;
@@ -820,7 +751,7 @@ int DecryptManager::getNumRunningTasks() const
 int DecryptManager::getNumCompleted() const
 {
     QReadLocker locker(&m_lock);
-    const int count = static_cast<int>(m_finished.size());
+    const int count = static_cast<int>(m_lists.finished().size());
     kv_log("DecryptManager::getNumCompleted() - %d", count);
     return count;
 }
@@ -828,7 +759,7 @@ int DecryptManager::getNumCompleted() const
 int DecryptManager::getNumFailed() const
 {
     QReadLocker locker(&m_lock);
-    const int count = static_cast<int>(m_failed.size());
+    const int count = static_cast<int>(m_lists.failed().size());
     kv_log("DecryptManager::getNumFailed() - %d", count);
     return count;
 }
@@ -836,7 +767,7 @@ int DecryptManager::getNumFailed() const
 int DecryptManager::getTotalTasks() const
 {
     QReadLocker locker(&m_lock);
-    const int count = m_totalCount;
+    const int count = m_lists.total();
     kv_log("DecryptManager::getTotalTasks() - %d", count);
     return count;
 }
@@ -844,7 +775,7 @@ int DecryptManager::getTotalTasks() const
 int DecryptManager::getNumPending() const
 {
     QReadLocker locker(&m_lock);
-    return static_cast<int>(m_pending.size());
+    return m_lists.pendingCount();
 }
 
 int DecryptManager::getNumThreads() const
@@ -856,13 +787,13 @@ int DecryptManager::getNumThreads() const
 QList<CryptTask*> DecryptManager::getCompletedTasks() const
 {
     QReadLocker locker(&m_lock);
-    return m_finished;
+    return m_lists.finished();
 }
 
 QList<CryptTask*> DecryptManager::getFailedTasks() const
 {
     QReadLocker locker(&m_lock);
-    return m_failed;
+    return m_lists.failed();
 }
 
 QList<CryptTask*> DecryptManager::getRunningTasks() const
@@ -878,11 +809,7 @@ QList<CryptTask*> DecryptManager::getRunningTasks() const
 QStringList DecryptManager::getPendingPaths() const
 {
     QReadLocker locker(&m_lock);
-    QStringList paths;
-    paths.reserve(m_pending.size());
-    for (const PendingFile& file : m_pending)
-        paths.append(file.path);
-    return paths;
+    return m_lists.pendingPaths();
 }
 
 QString DecryptManager::passphrase() const

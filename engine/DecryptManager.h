@@ -18,6 +18,7 @@
 // completion is announced (statsChanged(task)) once its source is dealt with.
 #pragma once
 
+#include "engine/DecryptLists.h"
 #include "engine/Passphrase.h"
 #include "engine/SourceRemover.h"
 
@@ -194,27 +195,18 @@ private:
     void onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome);
     // Drops every record and path (and, when destroying, waits for busy workers).
     void dropAllLocked(bool destroying);
-    // A path waiting for a worker, with its output base.
-    struct PendingFile {
-        QString path;
-        QString outputBase;
-    };
+    using PendingFile = DecryptLists::PendingFile;
     // Appends the files not already pending; returns how many it took.
     int addPending(const QList<PendingFile>& files);
-    void appendPendingLocked(const PendingFile& file);
-    void prependPendingLocked(const PendingFile& file);
-    PendingFile takePendingLocked();
+    // clearPending(), clearFinished() and clearFailed().
+    bool clearList(DecryptLists::List list);
 
     mutable QReadWriteLock m_lock;
-    QList<PendingFile> m_pending;
-    QHash<QString, int> m_pendingCount; // beside m_pending for constant-time duplicate tests
+    DecryptLists m_lists; // the queue and the records, under m_lock
     QList<ZervDecryptWorker*> m_busy;
     QList<ZervDecryptWorker*> m_idle;
-    QList<CryptTask*> m_finished;
-    QList<CryptTask*> m_failed;
     const int m_poolSize = 8;
     int m_numThreads = 1;
-    int m_totalCount = 0;
     bool m_stop = false;
     bool m_verifyOnly = false;
     QString m_outputRoot;

@@ -215,10 +215,10 @@ QStringList walkDirectory(
 QString plainName(const QString& source, const QString& outputBase, const QString& outputRoot)
 {
     if (!outputRoot.isEmpty())
-        return CryptTask::untaggedDestination(source, OutputFolders::folderOf(outputRoot, source, outputBase));
+        return CryptTask::withoutDecryptedSuffix(source, OutputFolders::folderOf(outputRoot, source, outputBase));
     if (QFileInfo(source).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) != 0)
         return {};
-    return CryptTask::untaggedDestination(source);
+    return CryptTask::withoutDecryptedSuffix(source);
 }
 
 bool mayBeEnvelope(const QString& path)

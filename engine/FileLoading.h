@@ -37,7 +37,7 @@ struct LoadOptions {
     // landing in the output folder itself and a folder keeping only its own name.
     bool keepListedPaths = false;
     // An envelope whose plaintext already stands under its plain name (the name
-    // before any "(decrypted)" tag) is passed over and counted in
+    // before any "(decrypted)" suffix) is passed over and counted in
     // Result::alreadyDecrypted, so that a second run over a decrypted folder
     // writes nothing. Off, such an envelope is decrypted under a "(decrypted)"
     // name beside the plaintext. A source without the envelope extension holds
@@ -116,7 +116,7 @@ struct Result {
 QStringList walkDirectory(
     const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
 
-// The name the source's plaintext gets before any "(decrypted)" tag: next to
+// The name the source's plaintext gets before any "(decrypted)" suffix: next to
 // the source, or below outputRoot when it is not empty (OutputFolders). Empty
 // for a source without the envelope extension next to itself, which keeps that
 // name for its plaintext.

@@ -9,35 +9,32 @@
 
 #include <QString>
 
-class OutputFolders {
-public:
-    OutputFolders() = delete;
+namespace OutputFolders {
+// The output base of the files found in the folder `folder` (as given): its
+// absolute, cleaned parent ("/" for the root folder).
+QString baseOfFolder(const QString& folder);
 
-    // The output base of the files found in the folder `folder` (as given): its
-    // absolute, cleaned parent ("/" for the root folder).
-    static QString baseOfFolder(const QString& folder);
+// The output base of a path read from a list, which keeps the path as listed:
+// "/" for an absolute path; for a relative one the working folder, or, when
+// the path begins with ".." steps, the folder those steps lead to (so that
+// the path keeps what follows them).
+QString baseOfListed(const QString& path);
 
-    // The output base of a path read from a list, which keeps the path as listed:
-    // "/" for an absolute path; for a relative one the working folder, or, when
-    // the path begins with ".." steps, the folder those steps lead to (so that
-    // the path keeps what follows them).
-    static QString baseOfListed(const QString& path);
+// The source's path below the output folder: its absolute, cleaned path
+// relative to outputBase, or just its file name when the base is empty or
+// does not hold it. Never absolute, never with a ".." component.
+QString relativePath(const QString& source, const QString& outputBase);
 
-    // The source's path below the output folder: its absolute, cleaned path
-    // relative to outputBase, or just its file name when the base is empty or
-    // does not hold it. Never absolute, never with a ".." component.
-    static QString relativePath(const QString& source, const QString& outputBase);
+// The folder below root that the source's plaintext goes to, as prepare()
+// names it, made or not.
+QString folderOf(const QString& root, const QString& source, const QString& outputBase);
 
-    // The folder below root that the source's plaintext goes to, as prepare()
-    // names it, made or not.
-    static QString folderOf(const QString& root, const QString& source, const QString& outputBase);
-
-    // The folder below root that the source's plaintext goes to, created with
-    // every missing folder on the way. root itself and the folders above it are
-    // made for the owner alone (0700); a folder that stands for a source folder
-    // gets the owner's full rights and, for the group and others, no more than
-    // the source folder grants them (the umask may take away more). Folders that
-    // exist are left as they are. Returns the folder's path whether or not it
-    // could be made (writing into it then fails and says so).
-    static QString prepare(const QString& root, const QString& source, const QString& outputBase);
-};
+// The folder below root that the source's plaintext goes to, created with
+// every missing folder on the way. root itself and the folders above it are
+// made for the owner alone (0700); a folder that stands for a source folder
+// gets the owner's full rights and, for the group and others, no more than
+// the source folder grants them (the umask may take away more). Folders that
+// exist are left as they are. Returns the folder's path whether or not it
+// could be made (writing into it then fails and says so).
+QString prepare(const QString& root, const QString& source, const QString& outputBase);
+} // namespace OutputFolders

@@ -8,14 +8,11 @@
 
 #include <sys/types.h>
 
-class OutputPermissions {
-public:
-    OutputPermissions() = delete;
-
-    // The file open as fd (created with the permission bits mode, less the
-    // umask) follows the file open as from. 0, or the errno of the fchmod that
-    // should have taken the group's and others' bits away.
-    static int follow(int fd, int from, mode_t mode);
-    // The same for a folder just made at path, following the folder at from.
-    static int followFolder(const QString& path, const QString& from, mode_t mode);
-};
+namespace OutputPermissions {
+// The file open as fd (created with the permission bits mode, less the
+// umask) follows the file open as from. 0, or the errno of the fchmod that
+// should have taken the group's and others' bits away.
+int follow(int fd, int from, mode_t mode);
+// The same for a folder just made at path, following the folder at from.
+int followFolder(const QString& path, const QString& from, mode_t mode);
+} // namespace OutputPermissions

@@ -4,15 +4,12 @@
 // its memory (/proc/<pid>/mem); its /proc entries then belong to root.
 #pragma once
 
-class ProcessProtection {
-public:
-    ProcessProtection() = delete;
+namespace ProcessProtection {
+// prctl(PR_SET_DUMPABLE, 0). True when the process is no longer dumpable.
+bool makeNonDumpable();
 
-    // prctl(PR_SET_DUMPABLE, 0). True when the process is no longer dumpable.
-    static bool makeNonDumpable();
-
-    // A file-size limit (ulimit -f) makes the write that passes it fail with
-    // EFBIG ("File too large"), which fails that one task, instead of raising
-    // SIGXFSZ, which would end the whole process with no summary.
-    static void keepFileSizeLimitAWriteError();
-};
+// A file-size limit (ulimit -f) makes the write that passes it fail with
+// EFBIG ("File too large"), which fails that one task, instead of raising
+// SIGXFSZ, which would end the whole process with no summary.
+void keepFileSizeLimitAWriteError();
+} // namespace ProcessProtection

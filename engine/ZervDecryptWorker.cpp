@@ -7,8 +7,8 @@
 #include "engine/FileIdentity.h"
 #include "engine/LocalPath.h"
 #include "engine/OutputPermissions.h"
-#include "engine/OverlappedWriter.h"
 #include "engine/Passphrase.h"
+#include "engine/RingWriter.h"
 #include "engine/SafeFile.h"
 #include "engine/ThreadPriority.h"
 #include "engine/zervcrypto.h"
@@ -35,7 +35,7 @@ constexpr size_t kOutputBufferSize = 65536;
 // A failed read and a wrong passphrase report the same result code.
 static_assert(ZERVCRYPTO_EREAD == ZERVCRYPTO_EPASSPHRASE);
 // The decryptor writes its pieces straight into the writer's buffers.
-static_assert(OverlappedWriter::kPieceSize >= ZERVCRYPTO_PIECE_SIZE);
+static_assert(RingWriter::kPieceSize >= ZERVCRYPTO_PIECE_SIZE);
 
 // Set once linking an unnamed output into place failed where a hidden temporary
 // then worked (no /proc, say): later outputs start as hidden temporaries rather
@@ -253,16 +253,16 @@ int ZervDecryptWorker::publish(OutputFile* out)
     int error = place(m_destination);
     if (error == EEXIST) {
         // Taken since the manager chose it: move on along the same "(decrypted)" sequence.
-        const QString untagged = CryptTask::untaggedDestination(m_source, QFileInfo(m_destination).absolutePath());
+        const QString unsuffixed = CryptTask::withoutDecryptedSuffix(m_source, QFileInfo(m_destination).absolutePath());
         for (int n = 1; error == EEXIST && n <= kMaxNameAttempts; ++n) {
-            const QString candidate = CryptTask::taggedDestination(untagged, n);
+            const QString candidate = CryptTask::suffixedDestination(unsuffixed, n);
             if (candidate == m_destination)
                 continue;
             error = place(candidate);
             if (error == 0) {
                 m_destination = candidate;
                 m_task->setDestination(candidate);
-                m_task->destinationTagged.store(true);
+                m_task->destinationSuffixed.store(true);
             }
         }
     }
@@ -396,10 +396,9 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
     // decrypts the next pieces; a small one goes straight through the output's
     // buffer. Both see the same pieces in the same order, and stop at the same
     // points for the same reasons.
-    const OverlappedWriter::BusyWorker busy;
-    const std::unique_ptr<OverlappedWriter> writer
-        = out && OverlappedWriter::worthwhile(m_decryptor->header.plaintext_size) ? OverlappedWriter::start(out->fd)
-                                                                                  : nullptr;
+    const RingWriter::BusyWorker busy;
+    const std::unique_ptr<RingWriter> writer
+        = out && RingWriter::worthwhile(m_decryptor->header.plaintext_size) ? RingWriter::start(out->fd) : nullptr;
     uint8_t buffer[ZERVCRYPTO_PIECE_SIZE];
     uint32_t length = 0;
     Produced produced = Produced::Stopped;

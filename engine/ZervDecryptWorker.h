@@ -105,7 +105,7 @@ private:
     bool openOutput(OutputFile* out);
     // Decrypts every piece into the output: through its buffer on this thread, or,
     // for a large plaintext while a core is free, through a writer thread
-    // (OverlappedWriter). Either way with the same outcome.
+    // (RingWriter). Either way with the same outcome.
     Produced produce(OutputFile* out);
     // Settles the result and whether the output is kept under its final name.
     void finishOutput(OutputFile* out, Produced produced);

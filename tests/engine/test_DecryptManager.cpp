@@ -474,7 +474,7 @@ private slots:
         CryptTask* task = finishedFor(file);
         QVERIFY(task);
         QCOMPARE(task->destination(), path(destination));
-        QCOMPARE(task->destinationTagged.load(), tagged);
+        QCOMPARE(task->destinationSuffixed.load(), tagged);
         QCOMPARE(
             task->renameSourceOnSuccess.load(), !source.endsWith(QLatin1String(".korvel-env"), Qt::CaseInsensitive));
         QCOMPARE(task->source(), path(sourceAfter));
@@ -1025,7 +1025,7 @@ private slots:
             QVERIFY(!task->renameSourceOnSuccess.load());
             QCOMPARE(readAll(it.value()), m_plain.value(it.key()));
         }
-        QVERIFY(finishedFor(a)->destinationTagged.load());
+        QVERIFY(finishedFor(a)->destinationSuffixed.load());
         QCOMPARE(readAll(root + QStringLiteral("/in/a.txt")), QByteArray("mine"));
         QCOMPARE(entries(path(QStringLiteral("in/sub"))), sourcesBefore);
 

@@ -30,7 +30,7 @@ private slots:
         QCOMPARE(task.source(), QStringLiteral("/x/a.korvel-env"));
         QCOMPARE(task.loadedSource(), QStringLiteral("/x/a.korvel-env"));
         QVERIFY(task.destination().isEmpty());
-        QVERIFY(!task.destinationTagged && !task.renameSourceOnSuccess && !task.sourceDeleted);
+        QVERIFY(!task.destinationSuffixed && !task.renameSourceOnSuccess && !task.sourceDeleted);
     }
 
     void statusText_data()
@@ -69,7 +69,7 @@ private slots:
         task.setStatus(static_cast<Task::STATUS>(status));
         task.setMessage(message);
         task.sourceDeleted = deleted;
-        task.destinationTagged = tagged;
+        task.destinationSuffixed = tagged;
         QCOMPARE(task.statusText(), text);
     }
 
@@ -98,7 +98,7 @@ private slots:
         task.setProgress(0.5f);
         task.workerId = 3;
         task.renameSourceOnSuccess = true;
-        task.destinationTagged = true;
+        task.destinationSuffixed = true;
         task.sourceDeleted = true;
         task.outputDurable = true;
         task.setReason(QStringLiteral("No space left on device"));
@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(copy.message(), QStringLiteral("boom"));
         QCOMPARE(copy.progress(), 0.5f);
         QCOMPARE(copy.workerId.load(), 3);
-        QVERIFY(copy.renameSourceOnSuccess && copy.destinationTagged && copy.sourceDeleted && copy.outputDurable);
+        QVERIFY(copy.renameSourceOnSuccess && copy.destinationSuffixed && copy.sourceDeleted && copy.outputDurable);
         QCOMPARE(copy.reason(), QStringLiteral("No space left on device"));
         QVERIFY(copy.parent() == nullptr);
         // The copy refers to the same passphrase; it holds no copy of its own.
@@ -191,9 +191,9 @@ private slots:
         QFETCH(QString, source);
         QFETCH(QString, untagged);
         QFETCH(QStringList, sequence);
-        QCOMPARE(CryptTask::untaggedDestination(source), untagged);
+        QCOMPARE(CryptTask::withoutDecryptedSuffix(source), untagged);
         for (int n = 1; n <= sequence.size(); ++n)
-            QCOMPARE(CryptTask::taggedDestination(untagged, n), sequence.at(n - 1));
+            QCOMPARE(CryptTask::suffixedDestination(untagged, n), sequence.at(n - 1));
     }
 
     void nameTakenSeesDanglingLinks()

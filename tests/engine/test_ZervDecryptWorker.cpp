@@ -1,7 +1,7 @@
 // The decrypt worker driven directly with task records and envelopes from the
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
 #include "engine/CryptTask.h"
-#include "engine/OverlappedWriter.h"
+#include "engine/RingWriter.h"
 #include "engine/ZervDecryptWorker.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
@@ -111,10 +111,10 @@ const char* pathName(Path path)
 // `asideAt`.
 PathOutcome decryptOnPath(Path path, const QString& source, const QString& out, int cancelAt, int asideAt)
 {
-    OverlappedWriter::setThreshold(path == Path::Sequential ? UINT64_MAX : 0);
+    RingWriter::setThreshold(path == Path::Sequential ? UINT64_MAX : 0);
     // As many cores as needed for the writer, whatever the machine has.
-    OverlappedWriter::setCoreCount(64);
-    const uint64_t writers = OverlappedWriter::threadsStarted();
+    RingWriter::setCoreCount(64);
+    const uint64_t writers = RingWriter::threadsStarted();
     ZervDecryptWorker worker(3);
     SteeredTask task(source);
     task.setDestination(out);
@@ -123,12 +123,12 @@ PathOutcome decryptOnPath(Path path, const QString& source, const QString& out, 
         if (piece == cancelAt)
             worker.setCancelled(true);
         if (path == Path::SteppingAside && piece == asideAt)
-            OverlappedWriter::setCoreCount(1);
+            RingWriter::setCoreCount(1);
     };
     worker.setTask(&task);
     worker.wait();
-    OverlappedWriter::setThreshold(OverlappedWriter::kDefaultThreshold);
-    OverlappedWriter::setCoreCount(0);
+    RingWriter::setThreshold(RingWriter::kDefaultThreshold);
+    RingWriter::setCoreCount(0);
     PathOutcome outcome;
     outcome.status = task.status();
     outcome.code = worker.resultCode();
@@ -136,7 +136,7 @@ PathOutcome decryptOnPath(Path path, const QString& source, const QString& out, 
     outcome.workerMessage = worker.message();
     outcome.taskReason = task.reason();
     outcome.progress = task.progress();
-    outcome.overlapped = OverlappedWriter::threadsStarted() != writers;
+    outcome.overlapped = RingWriter::threadsStarted() != writers;
     return outcome;
 }
 
@@ -360,7 +360,7 @@ private slots:
         QCOMPARE(worker.resultCode(), ZervDecryptWorker::Success);
         QVERIFY(worker.errorText().isEmpty());
         QCOMPARE(readAll(path(QStringLiteral("doc.txt"))), toBytes(plain));
-        QVERIFY(!task->destinationTagged);
+        QVERIFY(!task->destinationSuffixed);
         // Without a deletion flag the worker takes the safe side: a deletion may follow.
         QVERIFY(task->outputDurable);
         QVERIFY(task->reason().isEmpty());
@@ -473,8 +473,8 @@ private slots:
         QTest::addColumn<QString>("expected"); // complete, partial, cancelled or unwritten
         QTest::addColumn<int>("keptBytes"); // of a partial output
 
-        constexpr int kBuffer = static_cast<int>(OverlappedWriter::kBufferSize);
-        constexpr int kRing = kBuffer * static_cast<int>(OverlappedWriter::kBuffers);
+        constexpr int kBuffer = static_cast<int>(RingWriter::kBufferSize);
+        constexpr int kRing = kBuffer * static_cast<int>(RingWriter::kBuffers);
         const struct {
             const char* name;
             int size;
@@ -684,7 +684,7 @@ private slots:
 
         QCOMPARE(task->status(), Task::FINISHED);
         QCOMPARE(task->destination(), path(expected));
-        QVERIFY(task->destinationTagged);
+        QVERIFY(task->destinationSuffixed);
         QCOMPARE(readAll(path(expected)), toBytes(plain));
         for (const QString& name : files)
             QCOMPARE(readAll(path(name)), QByteArray("mine"));

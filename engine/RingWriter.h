@@ -1,5 +1,6 @@
-// Writes a worker's plaintext on a thread of its own, so that the kernel copies
-// one buffer into the page cache while the worker reads and decrypts the next.
+// A writer thread fed by a ring of buffers: writes a worker's plaintext on a
+// thread of its own, so that the kernel copies one buffer into the page cache
+// while the worker reads and decrypts the next.
 //
 // The worker fills the buffers of a small ring piece by piece (space(), then
 // commit()); a full buffer goes to the writer thread, which writes the buffers
@@ -12,7 +13,7 @@
 // more can be written. No side polls: both wait on condition variables. The
 // writer thread runs at a background thread's priority (ThreadPriority).
 //
-// The overlap pays only for large plaintexts and only while a core is free for
+// The writer thread pays only for large plaintexts and only while a core is free for
 // the writer: worthwhile() decides at the start of a file, and while a file is
 // written the worker steps aside (writes its buffers itself, after the queue has
 // drained) whenever every core already has a busy worker.
@@ -28,25 +29,24 @@
 #include <mutex>
 #include <thread>
 
-class OverlappedWriter {
-    Q_DISABLE_COPY_MOVE(OverlappedWriter)
+class RingWriter {
+    Q_DISABLE_COPY_MOVE(RingWriter)
 
 public:
     // Size of one buffer of the ring (one write(2) each) and their number:
     // 512 KiB per worker at most, allocated as the plaintext needs them. Small
     // buffers matter: the writer copies each into the page cache while it is
-    // still in the caches the two cores share. With 256 KiB buffers (a 2 MiB
-    // ring) the writer thread spent 0.64 to 0.69 s of CPU per GiB, with 64 KiB
-    // buffers 0.36 to 0.38 s, about what the same writes cost on one thread.
+    // still in the caches the two cores share (bench/decrypt_throughput prints
+    // the writer thread's CPU time per GiB; README, "Figures", keeps the last
+    // measurement).
     static constexpr size_t kBufferSize = 64 * 1024;
     static constexpr size_t kBuffers = 8;
     // Largest piece space() must make room for.
     static constexpr size_t kPieceSize = 1024;
-    // Smallest plaintext that gets a writer thread. Measured with
-    // bench/decrypt_throughput (KORVEL_BENCH_SWEEP=1, both paths through the
-    // worker, paired runs): below 16 MiB starting the thread, setting up the ring
-    // and handing buffers over cost 1.3 to 1.4 times the sequential path's CPU
-    // time; from 16 MiB about 1.15 times, the most the overlap may cost.
+    // Smallest plaintext that gets a writer thread: below it, starting the
+    // thread, setting up the ring and handing buffers over cost more CPU time
+    // than the overlap may (bench/decrypt_throughput with KORVEL_BENCH_SWEEP=1
+    // measures both paths by size; README, "Figures").
     static constexpr uint64_t kDefaultThreshold = 16u << 20;
 
     // Counts the calling worker among the busy ones for as long as it lives.
@@ -78,9 +78,9 @@ public:
 
     // A writer with its thread started for the open descriptor fd (which it does
     // not own); null when memory or a thread cannot be had.
-    static std::unique_ptr<OverlappedWriter> start(int fd);
+    static std::unique_ptr<RingWriter> start(int fd);
     // Abandons what is not yet written, joins the thread and wipes the buffers.
-    ~OverlappedWriter();
+    ~RingWriter();
 
     // Room for the next piece (at least kPieceSize bytes) in the buffer being filled.
     uint8_t* space() { return m_buffers[m_tail % kBuffers] + m_fill; }
@@ -105,7 +105,7 @@ public:
     int error() const;
 
 private:
-    explicit OverlappedWriter(int fd);
+    explicit RingWriter(int fd);
     static uint8_t* allocateBuffer();
     void handOver();
     void writerLoop();

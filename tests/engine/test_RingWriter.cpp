@@ -1,7 +1,7 @@
 // The worker's writer thread on its own: the bytes arrive in the order they were
 // committed, round the ring and when the worker steps aside; a failed write
 // keeps its errno and stops everything after it.
-#include "engine/OverlappedWriter.h"
+#include "engine/RingWriter.h"
 #include "engine/ThreadPriority.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
@@ -22,18 +22,18 @@ using korvel::test::Bytes;
 
 namespace {
 
-constexpr size_t kBuffer = OverlappedWriter::kBufferSize;
-constexpr size_t kRing = kBuffer * OverlappedWriter::kBuffers;
+constexpr size_t kBuffer = RingWriter::kBufferSize;
+constexpr size_t kRing = kBuffer * RingWriter::kBuffers;
 
 // Commits data in pieces of `piece` bytes (at most kPieceSize); after `asideAfter`
 // bytes (when not 0) every core counts as busy, so the writer steps aside. Returns
 // the last commit's result.
-bool commitAll(OverlappedWriter& writer, const Bytes& data, size_t piece, size_t asideAfter = 0)
+bool commitAll(RingWriter& writer, const Bytes& data, size_t piece, size_t asideAfter = 0)
 {
     bool ok = true;
     for (size_t at = 0; at < data.size(); at += piece) {
         if (asideAfter != 0 && at >= asideAfter)
-            OverlappedWriter::setCoreCount(1);
+            RingWriter::setCoreCount(1);
         const size_t length = std::min(piece, data.size() - at);
         std::memcpy(writer.space(), data.data() + at, length);
         ok = writer.commit(length);
@@ -58,9 +58,9 @@ Bytes failingWriteData()
 // the ring's last buffer: the last commit waits for it and gets the failure.
 int writeAndReport(int fd, int error)
 {
-    OverlappedWriter::setCoreCount(64);
-    const OverlappedWriter::BusyWorker busy;
-    const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+    RingWriter::setCoreCount(64);
+    const RingWriter::BusyWorker busy;
+    const std::unique_ptr<RingWriter> writer = RingWriter::start(fd);
     if (!writer)
         return 100;
     if (commitAll(*writer, failingWriteData(), 1024))
@@ -81,11 +81,11 @@ KORVEL_CHILD_STEP(writeWithFileLimit)
 
 } // namespace
 
-class TestOverlappedWriter : public QObject {
+class TestRingWriter : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { OverlappedWriter::setCoreCount(0); }
+    void cleanup() { RingWriter::setCoreCount(0); }
 
     // Large plaintexts overlap while a core is free for the writer; small ones,
     // and any once every core has a busy worker, do not.
@@ -95,7 +95,7 @@ private slots:
         QTest::addColumn<int>("cores");
         QTest::addColumn<int>("otherWorkers");
         QTest::addColumn<bool>("worthwhile");
-        const qint64 threshold = qint64(OverlappedWriter::kDefaultThreshold);
+        const qint64 threshold = qint64(RingWriter::kDefaultThreshold);
         QTest::newRow("small, idle machine") << threshold - 1 << 8 << 0 << false;
         QTest::newRow("large, idle machine") << threshold << 8 << 0 << true;
         QTest::newRow("large, one core") << threshold << 1 << 0 << false;
@@ -110,14 +110,14 @@ private slots:
         QFETCH(int, cores);
         QFETCH(int, otherWorkers);
         QFETCH(bool, worthwhile);
-        QCOMPARE(OverlappedWriter::threshold(), OverlappedWriter::kDefaultThreshold);
-        OverlappedWriter::setCoreCount(cores);
-        QCOMPARE(OverlappedWriter::coreCount(), cores);
-        std::vector<std::unique_ptr<OverlappedWriter::BusyWorker>> others;
+        QCOMPARE(RingWriter::threshold(), RingWriter::kDefaultThreshold);
+        RingWriter::setCoreCount(cores);
+        QCOMPARE(RingWriter::coreCount(), cores);
+        std::vector<std::unique_ptr<RingWriter::BusyWorker>> others;
         for (int i = 0; i < otherWorkers; ++i)
-            others.push_back(std::make_unique<OverlappedWriter::BusyWorker>());
-        const OverlappedWriter::BusyWorker self;
-        QCOMPARE(OverlappedWriter::worthwhile(static_cast<uint64_t>(size)), worthwhile);
+            others.push_back(std::make_unique<RingWriter::BusyWorker>());
+        const RingWriter::BusyWorker self;
+        QCOMPARE(RingWriter::worthwhile(static_cast<uint64_t>(size)), worthwhile);
     }
 
     void keepsTheOrder_data()
@@ -143,13 +143,13 @@ private slots:
         const int fd = createFile(path);
         QVERIFY(fd >= 0);
         const Bytes data = korvel::test::patternBytes(static_cast<size_t>(size), 5);
-        const OverlappedWriter::BusyWorker busy;
-        OverlappedWriter::setCoreCount(64);
-        const uint64_t writers = OverlappedWriter::threadsStarted();
+        const RingWriter::BusyWorker busy;
+        RingWriter::setCoreCount(64);
+        const uint64_t writers = RingWriter::threadsStarted();
         {
-            const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+            const std::unique_ptr<RingWriter> writer = RingWriter::start(fd);
             QVERIFY(writer);
-            QCOMPARE(OverlappedWriter::threadsStarted(), writers + 1);
+            QCOMPARE(RingWriter::threadsStarted(), writers + 1);
             QVERIFY(commitAll(*writer, data, static_cast<size_t>(piece), static_cast<size_t>(asideAfter)));
             QVERIFY(writer->finish());
             QCOMPARE(writer->error(), 0);
@@ -178,11 +178,11 @@ private slots:
         const int fd = createFile(path);
         QVERIFY(fd >= 0);
         const Bytes data = korvel::test::patternBytes(static_cast<size_t>(size), 11);
-        OverlappedWriter::setCoreCount(64);
-        const OverlappedWriter::BusyWorker busy;
+        RingWriter::setCoreCount(64);
+        const RingWriter::BusyWorker busy;
         qint64 left = -1;
         {
-            const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+            const std::unique_ptr<RingWriter> writer = RingWriter::start(fd);
             QVERIFY(writer);
             QVERIFY(commitAll(*writer, data, 1024));
             writer->abandon();
@@ -206,9 +206,9 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("out"));
         const int fd = createFile(path);
         QVERIFY(fd >= 0);
-        OverlappedWriter::setCoreCount(64);
-        const OverlappedWriter::BusyWorker busy;
-        const std::unique_ptr<OverlappedWriter> writer = OverlappedWriter::start(fd);
+        RingWriter::setCoreCount(64);
+        const RingWriter::BusyWorker busy;
+        const std::unique_ptr<RingWriter> writer = RingWriter::start(fd);
         QVERIFY(writer);
         // One whole buffer goes to the writer; once it is on the file the thread
         // has long set its priority, and it waits for the next buffer.
@@ -282,5 +282,5 @@ private slots:
     }
 };
 
-KORVEL_TEST_MAIN_GUILESS(TestOverlappedWriter)
-#include "test_OverlappedWriter.moc"
+KORVEL_TEST_MAIN_GUILESS(TestRingWriter)
+#include "test_RingWriter.moc"

@@ -1,4 +1,4 @@
-#include "engine/OverlappedWriter.h"
+#include "engine/RingWriter.h"
 
 #include "engine/ThreadPriority.h"
 
@@ -17,7 +17,7 @@
 namespace {
 
 std::atomic<int> s_busyWorkers { 0 };
-std::atomic<uint64_t> s_threshold { OverlappedWriter::kDefaultThreshold };
+std::atomic<uint64_t> s_threshold { RingWriter::kDefaultThreshold };
 std::atomic<int> s_cores { 0 };
 std::atomic<uint64_t> s_threadsStarted { 0 };
 std::atomic<uint64_t> s_writerCpuNanoseconds { 0 };
@@ -38,60 +38,60 @@ int availableCores()
 
 } // namespace
 
-OverlappedWriter::BusyWorker::BusyWorker()
+RingWriter::BusyWorker::BusyWorker()
 {
     s_busyWorkers.fetch_add(1, std::memory_order_relaxed);
 }
 
-OverlappedWriter::BusyWorker::~BusyWorker()
+RingWriter::BusyWorker::~BusyWorker()
 {
     s_busyWorkers.fetch_sub(1, std::memory_order_relaxed);
 }
 
-bool OverlappedWriter::worthwhile(uint64_t size)
+bool RingWriter::worthwhile(uint64_t size)
 {
     return size >= s_threshold.load(std::memory_order_relaxed) && coreFree();
 }
 
-bool OverlappedWriter::coreFree()
+bool RingWriter::coreFree()
 {
     return s_busyWorkers.load(std::memory_order_relaxed) < coreCount();
 }
 
-void OverlappedWriter::setThreshold(uint64_t bytes)
+void RingWriter::setThreshold(uint64_t bytes)
 {
     s_threshold.store(bytes);
 }
 
-uint64_t OverlappedWriter::threshold()
+uint64_t RingWriter::threshold()
 {
     return s_threshold.load();
 }
 
-void OverlappedWriter::setCoreCount(int cores)
+void RingWriter::setCoreCount(int cores)
 {
     s_cores.store(cores > 0 ? cores : 0);
 }
 
-int OverlappedWriter::coreCount()
+int RingWriter::coreCount()
 {
     const int cores = s_cores.load(std::memory_order_relaxed);
     return cores > 0 ? cores : availableCores();
 }
 
-uint64_t OverlappedWriter::threadsStarted()
+uint64_t RingWriter::threadsStarted()
 {
     return s_threadsStarted.load();
 }
 
-double OverlappedWriter::writerCpuSeconds()
+double RingWriter::writerCpuSeconds()
 {
     return static_cast<double>(s_writerCpuNanoseconds.load()) / 1e9;
 }
 
-std::unique_ptr<OverlappedWriter> OverlappedWriter::start(int fd)
+std::unique_ptr<RingWriter> RingWriter::start(int fd)
 {
-    std::unique_ptr<OverlappedWriter> writer(new (std::nothrow) OverlappedWriter(fd));
+    std::unique_ptr<RingWriter> writer(new (std::nothrow) RingWriter(fd));
     if (!writer)
         return nullptr;
     // The others come as the plaintext needs them.
@@ -108,11 +108,11 @@ std::unique_ptr<OverlappedWriter> OverlappedWriter::start(int fd)
     return writer;
 }
 
-OverlappedWriter::OverlappedWriter(int fd)
+RingWriter::RingWriter(int fd)
     : m_fd(fd)
 { }
 
-OverlappedWriter::~OverlappedWriter()
+RingWriter::~RingWriter()
 {
     abandon();
     // The ring held plaintext.
@@ -124,13 +124,13 @@ OverlappedWriter::~OverlappedWriter()
     }
 }
 
-int OverlappedWriter::error() const
+int RingWriter::error() const
 {
     std::lock_guard<std::mutex> locker(m_lock);
     return m_error;
 }
 
-int OverlappedWriter::writeBuffer(const uint8_t* data, size_t length)
+int RingWriter::writeBuffer(const uint8_t* data, size_t length)
 {
     while (length > 0) {
         const ssize_t written = ::write(m_fd, data, length);
@@ -147,12 +147,12 @@ int OverlappedWriter::writeBuffer(const uint8_t* data, size_t length)
     return 0;
 }
 
-uint8_t* OverlappedWriter::allocateBuffer()
+uint8_t* RingWriter::allocateBuffer()
 {
     return static_cast<uint8_t*>(std::aligned_alloc(64, kBufferSize));
 }
 
-void OverlappedWriter::handOver()
+void RingWriter::handOver()
 {
     if (m_fill == 0)
         return;
@@ -191,7 +191,7 @@ void OverlappedWriter::handOver()
     m_fill = 0;
 }
 
-void OverlappedWriter::writerLoop()
+void RingWriter::writerLoop()
 {
     // A background thread like the worker that feeds it: it makes way for the window.
     ThreadPriority::lowerCurrentThread();
@@ -228,14 +228,14 @@ void OverlappedWriter::writerLoop()
     }
 }
 
-void OverlappedWriter::stopThread()
+void RingWriter::stopThread()
 {
     m_toWriter.notify_one();
     if (m_thread.joinable())
         m_thread.join();
 }
 
-bool OverlappedWriter::finish()
+bool RingWriter::finish()
 {
     if (m_fill > 0) {
         std::lock_guard<std::mutex> locker(m_lock);
@@ -253,7 +253,7 @@ bool OverlappedWriter::finish()
     return !m_failed.load();
 }
 
-void OverlappedWriter::abandon()
+void RingWriter::abandon()
 {
     {
         std::lock_guard<std::mutex> locker(m_lock);

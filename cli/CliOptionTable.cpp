@@ -1,0 +1,121 @@
+#include "cli/CliOptionTable.h"
+
+namespace {
+
+// The column the help beside each name begins in.
+constexpr qsizetype kHelpColumn = 27;
+
+const char* const kPassphrases = "Passphrases (never on the command line). The options may be repeated: each\n"
+                                 "envelope is opened with the first candidate, in the order given, that matches.";
+const char* const kNoPassphrase = "--info needs no passphrase";
+
+} // namespace
+
+const QList<CliOptionTable::Option>& CliOptionTable::options()
+{
+    // clang-format off
+    static const QList<Option> kOptions {
+        { kPassphrases, "passphrase-fd", nullptr, "N", "one line from file descriptor N", false, nullptr, nullptr, {} },
+        { nullptr, "passphrase-file", nullptr, "F", "the first line of file F", false, nullptr, nullptr, {} },
+        { nullptr, "passphrase-list", nullptr, "F", "every line of file F, one passphrase a line\n"
+                                                    "with none of these: ask on the terminal, no echo",
+            false, nullptr, nullptr, {} },
+        { "What to take:", "all-files", nullptr, nullptr, "take every file found in folders, not only envelopes",
+            false, nullptr, nullptr, {} },
+        { nullptr, "existing", nullptr, "keep|skip", "an envelope whose plaintext already stands under its\n"
+                                                     "plain name: keep both (the default; the new one gets\n"
+                                                     "a \"(decrypted)\" name) or skip it, counted as skipped",
+            true, nullptr, nullptr, {} },
+        { nullptr, "files-from", nullptr, "F", "also take the paths F lists (- for standard input),\n"
+                                               "one a line; below -o each keeps its path as listed",
+            true, nullptr, nullptr, {} },
+        { nullptr, "null", nullptr, nullptr, "--files-from names end in NUL bytes (find -print0)", false,
+            "files-from", "--null only says how --files-from separates its names.", {} },
+        { nullptr, "shard", nullptr, "K/N", "take only shard K of N: a file's path below the\n"
+                                            "folder it was found in decides, on every machine\n"
+                                            "alike; shards 1 to N together take every file once",
+            true, nullptr, nullptr, {} },
+        { nullptr, "journal", nullptr, "F", "record each finished source in F (made if missing);\n"
+                                            "a rerun with F skips the sources it records (and\n"
+                                            "with --delete-encrypted deletes those left whose\n"
+                                            "plaintexts are in place); one run at a time uses F",
+            true, nullptr, nullptr, {} },
+        { "What to do (by default: decrypt each envelope beside its source):", "output-dir", "o", "DIR",
+            "write every plaintext below DIR instead: a file found\n"
+            "in a folder keeps its path from that folder (whose\n"
+            "own name is kept, as cp -r does), a file named\n"
+            "lands in DIR; no source is renamed or written",
+            true, nullptr, nullptr, {} },
+        { nullptr, "delete-encrypted", nullptr, nullptr, "delete each source once its plaintext is on disk;\n"
+                                                         "a source replaced or changed meanwhile is kept",
+            false, nullptr, nullptr, {} },
+        { nullptr, "test", nullptr, nullptr, "decrypt every envelope to its end and write nothing,\n"
+                                             "to check an archive and its passphrases",
+            false, nullptr, nullptr, {
+                { "delete-encrypted", "a test writes no plaintext, so it deletes no source" },
+                { "output-dir", "a test writes nothing" },
+                { "existing", "a test writes nothing" } } },
+        { nullptr, "info", nullptr, nullptr, "no passphrase, no decryption: describe each file", false, nullptr,
+            nullptr, {
+                { "test", "choose one" },
+                { "delete-encrypted", "--info decrypts nothing" },
+                { "passphrase-fd", kNoPassphrase },
+                { "passphrase-file", kNoPassphrase },
+                { "passphrase-list", kNoPassphrase },
+                { "output-dir", "--info writes nothing" },
+                { "journal", "--info decrypts nothing to record" },
+                { "existing", "--info writes nothing" } } },
+        { nullptr, "stdout", nullptr, nullptr, "write the plaintext of one envelope (a regular\n"
+                                               "file, never a pipe or device) to standard\n"
+                                               "output, nothing to disk (not to a terminal unless\n"
+                                               "--force); after a failure part-way, what was\n"
+                                               "written stays written",
+            false, nullptr, nullptr, {
+                { "test", "choose one" },
+                { "info", "choose one" },
+                { "delete-encrypted", "the plaintext is not kept on disk, so its source must stay" },
+                { "json", "standard output carries the plaintext" },
+                { "output-dir", "choose one place for the plaintext" },
+                { "files-from", "it writes exactly one envelope, named on the command line" },
+                { "journal", "it writes exactly one envelope, to no file" },
+                { "shard", "it writes exactly one envelope" },
+                { "all-files", "it takes one file named, never a folder's files" },
+                { "existing", "it writes no plaintext to disk" } } },
+        { nullptr, "force", nullptr, nullptr, "let --stdout write to a terminal", false, "stdout",
+            "--force only lets --stdout write to a terminal; it replaces no file.", {} },
+        { nullptr, "threads", "t", "N", "decrypt N files at once: 1, 2, 4 or 8\n"
+                                        "(default: processors rounded down, here %1)",
+            true, nullptr, nullptr, {} },
+        { nullptr, "quiet", "q", nullptr, "print only failures, no summary and no progress\n"
+                                          "line (--json output stays complete)",
+            false, nullptr, nullptr, {} },
+        { nullptr, "json", nullptr, nullptr, "one JSON object per task on standard output (source,\n"
+                                             "destination, status, message, reason, bytes,\n"
+                                             "seconds, and passphrase: the matching candidate's\n"
+                                             "position), then a summary object",
+            false, nullptr, nullptr, {} },
+        { nullptr, "help", "h", nullptr, "show this help and exit", false, nullptr, nullptr, {} },
+        { nullptr, "version", "v", nullptr, "show the version and exit", false, nullptr, nullptr, {} },
+    };
+    // clang-format on
+    return kOptions;
+}
+
+QString CliOptionTable::helpLines()
+{
+    QString text;
+    for (const Option& option : options()) {
+        if (option.section)
+            text += QLatin1Char('\n') + QLatin1String(option.section) + QLatin1Char('\n');
+        QString name = option.shortName ? QStringLiteral("  -%1, ").arg(QLatin1String(option.shortName))
+                                        : QStringLiteral("      ");
+        name += QLatin1String("--") + QLatin1String(option.longName);
+        if (option.value)
+            name += QLatin1Char(' ') + QLatin1String(option.value);
+        const QStringList lines = QString::fromLatin1(option.help).split(QLatin1Char('\n'));
+        text += name.leftJustified(kHelpColumn - 1) + QLatin1Char(' ') + lines.first() + QLatin1Char('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            text += QString(kHelpColumn, QLatin1Char(' ')) + lines.at(i) + QLatin1Char('\n');
+    }
+    return text;
+}
