@@ -40,6 +40,9 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                                             "with --delete-encrypted deletes those left whose\n"
                                             "plaintexts are in place); one run at a time uses F",
             true, nullptr, nullptr, {} },
+        { nullptr, "wait-journal", nullptr, nullptr, "when another run uses the --journal file, wait for\n"
+                                                     "it to end instead of stopping (exit 2)",
+            false, "journal", "--wait-journal only says how to wait for the --journal file.", {} },
         { "What to do (by default: decrypt each envelope beside its source):", "output-dir", "o", "DIR",
             "write every plaintext below DIR instead: a file found\n"
             "in a folder keeps its path from that folder (whose\n"

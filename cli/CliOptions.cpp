@@ -63,6 +63,7 @@ bool CliOptions::readValues(const QCommandLineParser& parser)
     m_json = isSet("json");
     m_allFiles = isSet("all-files");
     m_force = isSet("force");
+    m_waitJournal = isSet("wait-journal");
     m_null = isSet("null");
     if (isSet("test"))
         m_mode = Mode::Test;

@@ -68,6 +68,8 @@ public:
     bool nullSeparated() const { return m_null; }
     // --journal: the file that records finished sources; empty when not given.
     QString journal() const { return m_journal; }
+    // --wait-journal: wait while another process holds the journal.
+    bool waitJournal() const { return m_waitJournal; }
     // --shard K/N: take only the sources of shard K (1 to N) of N; 0/0 when not given.
     int shardIndex() const { return m_shardIndex; }
     int shardCount() const { return m_shardCount; }
@@ -110,6 +112,7 @@ private:
     QString m_filesFrom;
     bool m_null = false;
     QString m_journal;
+    bool m_waitJournal = false;
     int m_shardIndex = 0;
     int m_shardCount = 0;
 };

@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,7 +158,14 @@ int openJournal(const CliOptions& options, Journal* journal)
     const Journal::Kind kind = options.mode() == CliOptions::Mode::Test ? Journal::Kind::Test : Journal::Kind::Decrypt;
     QString error;
     bool inUse = false;
-    if (journal->open(options.journal(), kind, &error, &inUse))
+    const auto waiting = [&options] {
+        print(stderr,
+            QStringLiteral("korvelcrypt-cli: journal '%1' is in use by another korvelcrypt-cli process; waiting "
+                           "for it to end.\n")
+                .arg(options.journal()));
+    };
+    if (journal->open(
+            options.journal(), kind, &error, &inUse, options.waitJournal() ? std::function<void()>(waiting) : nullptr))
         return 0;
     if (!inUse)
         return usageError(error);

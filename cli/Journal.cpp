@@ -90,7 +90,7 @@ Journal::Digest Journal::digestOf(const QByteArray& key)
     return digest;
 }
 
-bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse)
+bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse, const std::function<void()>& waiting)
 {
     QMutexLocker locker(&m_lock);
     const QByteArray& kHeader = kind == Kind::Test ? kTestHeader : kDecryptHeader;
@@ -122,6 +122,14 @@ bool Journal::open(const QString& path, Kind kind, QString* error, bool* inUse)
     do
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
     while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK && waiting) {
+        // Until the other process ends its run; a signal here ends this one, which
+        // has written nothing yet.
+        waiting();
+        do
+            locked = ::flock(fd, LOCK_EX);
+        while (locked != 0 && errno == EINTR);
+    }
     if (locked != 0) {
         if (errno == EWOULDBLOCK) {
             if (inUse)

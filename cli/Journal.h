@@ -16,7 +16,7 @@
 // again.
 //
 // One process writes a journal at a time: it is locked (flock) while open, and
-// a second process is refused.
+// a second process is refused, or waits for the lock when it asks to.
 //
 // In memory the journal keeps a 128-bit digest of each recorded path, not the
 // path itself, so that the journal of a million files costs little.
@@ -28,6 +28,8 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 #include <sys/types.h>
 
@@ -47,8 +49,10 @@ public:
     // Creates the file (for the owner alone) or opens an existing journal of the
     // kind and reads its records. False with *error set when it cannot be read or
     // written, is not a journal or is one of the other kind, or another process
-    // holds it (*inUse is then set).
-    bool open(const QString& path, Kind kind, QString* error, bool* inUse = nullptr);
+    // holds it (*inUse is then set). With waiting, calls waiting() once if another
+    // process holds it, then waits until that process lets it go.
+    bool open(const QString& path, Kind kind, QString* error, bool* inUse = nullptr,
+        const std::function<void()>& waiting = {});
 
     // Whether the source (as named; compared by key()) was recorded.
     bool contains(const QString& source) const;

@@ -262,6 +262,8 @@ void TestCliOptions::modesAndRefusals_data()
                                          << "--info cannot be combined with --journal";
     QTest::newRow("null without a list") << QStringList { "--null", "x" } << -1
                                          << "--null only says how --files-from separates its names";
+    QTest::newRow("waiting without a journal")
+        << QStringList { "--wait-journal", "x" } << -1 << "--wait-journal only says how to wait for the --journal file";
     QTest::newRow("list and passphrase both on standard input") << QStringList { "--files-from", "-", "--passphrase-fd",
         "0" } << -1 << "--files-from - and --passphrase-fd 0 would both read standard input";
     QTest::newRow("list on standard input, passphrase on another descriptor")

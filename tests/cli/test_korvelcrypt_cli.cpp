@@ -2571,6 +2571,7 @@ void TestKorvelcryptCli::durableOrder()
 void TestKorvelcryptCli::journalReruns_data()
 {
     QTest::addColumn<bool>("lockHeld"); // another process holds the journal
+    QTest::addColumn<bool>("waits"); // the rerun waits for the journal (--wait-journal)
     QTest::addColumn<bool>("throughLink"); // the rerun names the folder through a symbolic link
     QTest::addColumn<bool>("deleting"); // the rerun deletes sources
     QTest::addColumn<bool>("plaintextGone"); // a.txt was removed before the rerun
@@ -2578,16 +2579,20 @@ void TestKorvelcryptCli::journalReruns_data()
     QTest::addColumn<QStringList>("after"); // the folder afterwards
     QTest::addColumn<QByteArray>("err"); // a text stderr holds; empty: stderr is empty
     const QStringList all { "a.txt", "a.txt.korvel-env", "b.txt", "b.txt.korvel-env" };
-    QTest::newRow("rerun skips what is recorded") << false << false << false << false << 0 << all << QByteArray();
-    QTest::newRow("through a link to the same folder") << false << true << false << false << 0 << all << QByteArray();
-    QTest::newRow("journal in use: refused")
-        << true << false << false << false << 2 << all << QByteArray("is in use by another korvelcrypt-cli process");
+    QTest::newRow("rerun skips what is recorded")
+        << false << false << false << false << false << 0 << all << QByteArray();
+    QTest::newRow("through a link to the same folder")
+        << false << false << true << false << false << 0 << all << QByteArray();
+    QTest::newRow("journal in use: refused") << true << false << false << false << false << 2 << all
+                                             << QByteArray("is in use by another korvelcrypt-cli process");
+    QTest::newRow("journal in use: waits for it")
+        << true << true << false << false << false << 0 << all << QByteArray("waiting for it to end");
     QTest::newRow("deleting: recorded sources go")
-        << false << false << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray();
+        << false << false << false << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray();
     QTest::newRow("deleting through a link")
-        << false << true << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray();
+        << false << false << true << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray();
     QTest::newRow("deleting, a plaintext gone: its source stays")
-        << false << false << true << true << 1 << QStringList { "a.txt.korvel-env", "b.txt" }
+        << false << false << false << true << true << 1 << QStringList { "a.txt.korvel-env", "b.txt" }
         << QByteArray("is recorded as decrypted but was kept");
 }
 
@@ -2596,6 +2601,7 @@ void TestKorvelcryptCli::journalReruns_data()
 void TestKorvelcryptCli::journalReruns()
 {
     QFETCH(bool, lockHeld);
+    QFETCH(bool, waits);
     QFETCH(bool, throughLink);
     QFETCH(bool, deleting);
     QFETCH(bool, plaintextGone);
@@ -2622,9 +2628,26 @@ void TestKorvelcryptCli::journalReruns()
                                                << "--journal" << journal;
     if (deleting)
         args << "--delete-encrypted";
-    result = runCli(args << (throughLink ? "link" : "archive"), dir);
-    if (held >= 0)
+    args << (throughLink ? "link" : "archive");
+    if (waits) {
+        // Let go of the lock once the run says it waits; it then goes on.
+        QProcess process;
+        process.setProgram(kCli);
+        process.setArguments(args << "--wait-journal");
+        process.setWorkingDirectory(dir);
+        process.start();
+        QVERIFY(process.waitForStarted());
+        result.err.clear();
+        while (!result.err.contains("waiting") && process.waitForReadyRead(120000))
+            result.err += process.readAllStandardError();
         ::close(held);
+        QVERIFY(process.waitForFinished(300000));
+        result = { process.exitCode(), process.readAllStandardOutput(), result.err + process.readAllStandardError() };
+    } else {
+        result = runCli(args, dir);
+        if (held >= 0)
+            ::close(held);
+    }
     QCOMPARE(result.status, status);
     if (err.isEmpty())
         QCOMPARE(result.err, QByteArray());
