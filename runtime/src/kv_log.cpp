@@ -311,6 +311,44 @@ int checkSize()
     return rc;
 }
 
+// The line's header (and, before it, the count of the lines it stood for when
+// the last one was repeated): its length, or a negative number when the time
+// cannot be read or the header does not fit. Called under gCallLock.
+int formatHeader(char (&header)[kHeaderSize])
+{
+    // 64-bit seconds: a 32-bit count would read 1901 from 2038 on.
+    const int64_t seconds = now();
+    if (!gTimeKnown || seconds != gTimeSeconds) {
+        const time_t t = static_cast<time_t>(seconds);
+        gTimeKnown = localtime_r(&t, &gTime) != nullptr;
+        if (!gTimeKnown)
+            return -1;
+        gTimeSeconds = seconds;
+    }
+    if (gRepeat == 0)
+        return snprintf(header, sizeof header, "%.*d%04d-%02d-%02d %02d:%02d:%02d [%x-%08x] ", 0, gRepeat,
+            gTime.tm_year + 1900, gTime.tm_mon + 1, gTime.tm_mday, gTime.tm_hour, gTime.tm_min, gTime.tm_sec, gPid,
+            threadId());
+    return snprintf(header, sizeof header, "Last message repeated %.*d times\r\n%04d-%02d-%02d %02d:%02d:%02d [%x-%x] ",
+        0, gRepeat, gTime.tm_year + 1900, gTime.tm_mon + 1, gTime.tm_mday, gTime.tm_hour, gTime.tm_min, gTime.tm_sec,
+        gPid, threadId());
+}
+
+// Writes total bytes of run to the log file, piece by piece as the file takes
+// them; *done is how many went. Called under gCallLock.
+int writeAll(const char* run, unsigned total, unsigned* done)
+{
+    int rc = 0;
+    while (*done < total) {
+        unsigned written = 0;
+        rc = kv_file_write(&gFile, run + *done, total - *done, &written);
+        if (rc != 0 || written == 0)
+            break;
+        *done += written;
+    }
+    return rc;
+}
+
 int writeLine(int level, const char* format, va_list args)
 {
     // A line about a failing log write may come back through here once; what
@@ -355,41 +393,14 @@ int writeLine(int level, const char* format, va_list args)
     if (gStderrOnly)
         return 0;
 
-    // 64-bit seconds: a 32-bit count would read 1901 from 2038 on.
-    const int64_t seconds = now();
-    if (!gTimeKnown || seconds != gTimeSeconds) {
-        const time_t t = static_cast<time_t>(seconds);
-        gTimeKnown = localtime_r(&t, &gTime) != nullptr;
-        if (!gTimeKnown)
-            return KV_ELOG;
-        gTimeSeconds = seconds;
-    }
     char header[kHeaderSize];
-    int headerLength;
-    if (gRepeat == 0)
-        headerLength = snprintf(header, sizeof header, "%.*d%04d-%02d-%02d %02d:%02d:%02d [%x-%08x] ", 0, gRepeat,
-            gTime.tm_year + 1900, gTime.tm_mon + 1, gTime.tm_mday, gTime.tm_hour, gTime.tm_min, gTime.tm_sec, gPid,
-            threadId());
-    else
-        headerLength = snprintf(header, sizeof header,
-            "Last message repeated %.*d times\r\n%04d-%02d-%02d %02d:%02d:%02d [%x-%x] ", 0, gRepeat,
-            gTime.tm_year + 1900, gTime.tm_mon + 1, gTime.tm_mday, gTime.tm_hour, gTime.tm_min, gTime.tm_sec, gPid,
-            threadId());
+    const int headerLength = formatHeader(header);
     if (headerLength < 0 || headerLength > kHeaderSize)
         return KV_ELOG;
     char* run = line - headerLength;
     memcpy(run, header, static_cast<size_t>(headerLength));
-    const unsigned total = static_cast<unsigned>(headerLength + length);
-
-    int rc = 0;
     unsigned done = 0;
-    while (done < total) {
-        unsigned written = 0;
-        rc = kv_file_write(&gFile, run + done, total - done, &written);
-        if (rc != 0 || written == 0)
-            break;
-        done += written;
-    }
+    const int rc = writeAll(run, static_cast<unsigned>(headerLength + length), &done);
     gSize += done;
     gRepeat = 0;
     checkSize();
