@@ -41,6 +41,7 @@
 #include <QTableWidgetItem>
 
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -65,6 +66,9 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags)
     m_statusTimer.setSingleShot(false);
     m_statusTimer.setInterval(5000);
     connect(&m_statusTimer, &QTimer::timeout, this, qOverload<>(&MainWindow::updateStatus));
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(FlushIntervalMs);
+    connect(&m_flushTimer, &QTimer::timeout, this, &MainWindow::flushUpdates);
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::onAboutToQuit);
 
@@ -318,6 +322,7 @@ void MainWindow::shutdownManagers()
     }
     m_managersDown = true;
     m_statusTimer.stop();
+    m_flushTimer.stop();
     // The task manager first: its background tasks call into the decrypt manager,
     // so it is cancelled and its thread waited for while the decrypt manager still
     // stands. The decrypt manager then stops its dispatch thread and workers.
@@ -650,10 +655,42 @@ void MainWindow::showPassword(bool checked)
 
 void MainWindow::onDecryptStatus(const CryptTask* task)
 {
-    kv_log("MainWindow::onDecryptStatus()");
-    updateStatus();
+    // Noted now, shown with the next flush: thousands of small files end in a
+    // second, and drawing each would hold up the run.
+    m_countsChanged = true;
     if (task) {
-        updateTaskRow(task);
+        RowUpdate update = rowUpdateOf(task);
+        const auto at = m_waitingRowAt.constFind(update.loadedSource);
+        if (at != m_waitingRowAt.constEnd()) {
+            m_waitingRows[at.value()] = std::move(update);
+        } else {
+            m_waitingRowAt.insert(update.loadedSource, m_waitingRows.size());
+            m_waitingRows.append(std::move(update));
+        }
+    }
+    if (!m_flushTimer.isActive()) {
+        m_flushTimer.start();
+    }
+}
+
+void MainWindow::flushUpdates()
+{
+    m_flushTimer.stop();
+    // Taken first: a row that fills the table clears it, which flushes again.
+    const QList<RowUpdate> rows = std::exchange(m_waitingRows, {});
+    m_waitingRowAt.clear();
+    const bool counts = std::exchange(m_countsChanged, false);
+    if (!rows.isEmpty()) {
+        QTableWidget* table = m_form._messagesTbl;
+        // One layout pass for the batch instead of one a row.
+        table->setUpdatesEnabled(false);
+        for (const RowUpdate& update : rows) {
+            applyRowUpdate(update);
+        }
+        table->setUpdatesEnabled(true);
+    }
+    if (counts) {
+        updateStatus();
     }
 }
 
@@ -733,6 +770,8 @@ void MainWindow::onDecryptManagerFinished()
     if (m_managersDown) {
         return;
     }
+    // The run's last rows and counts before its end is shown.
+    flushUpdates();
     DecryptManager* decrypt = DecryptManager::instance();
     const int pending = decrypt->getNumPending();
     if (pending == 0) {
@@ -824,9 +863,31 @@ void MainWindow::uncheckAndDisableDecrypt()
     m_form._decryptBtn->setEnabled(false);
 }
 
+MainWindow::RowUpdate MainWindow::rowUpdateOf(const CryptTask* task)
+{
+    RowUpdate update;
+    update.loadedSource = task->loadedSource();
+    update.source = task->source();
+    update.destination = task->destination();
+    update.statusText = task->statusText();
+    update.reason = task->reason();
+    update.status = task->status();
+    update.progress = task->progress();
+    update.renamesSource = task->renameSourceOnSuccess.load();
+    update.verifyOnly = task->verifyOnly.load();
+    return update;
+}
+
 void MainWindow::updateTaskRow(const CryptTask* task)
 {
-    if (!task || !inView(task->status())) {
+    if (task) {
+        applyRowUpdate(rowUpdateOf(task));
+    }
+}
+
+void MainWindow::applyRowUpdate(const RowUpdate& update)
+{
+    if (!inView(update.status)) {
         return;
     }
     QTableWidget* table = m_form._messagesTbl;
@@ -835,12 +896,12 @@ void MainWindow::updateTaskRow(const CryptTask* task)
     const QScrollBar* bar = table->verticalScrollBar();
     const bool follow = bar->value() >= bar->maximum();
     if (table->rowCount() > m_rowLimit) {
-        clearTable();
+        removeAllRows();
     }
-    const QString source = task->source();
-    if (task->renameSourceOnSuccess) {
+    const QString& source = update.source;
+    if (update.renamesSource) {
         // The row was made under the name the source had when it was loaded.
-        m_rowIndex.rename(task->loadedSource(), source);
+        m_rowIndex.rename(update.loadedSource, source);
     }
 
     QTableWidgetItem* items[ColumnCount] = {};
@@ -849,12 +910,12 @@ void MainWindow::updateTaskRow(const CryptTask* task)
         for (int column = 0; column < ColumnCount; ++column) {
             items[column] = table->item(row, column);
         }
-        fillRow(task, source, items);
+        fillRow(update, items);
     } else {
         for (auto& item : items) {
             item = new TaskTableItem();
         }
-        fillRow(task, source, items);
+        fillRow(update, items);
         insertRow(source, items);
     }
     showRow(items, follow);
@@ -872,31 +933,32 @@ bool MainWindow::inView(int status) const
     }
 }
 
-void MainWindow::fillRow(const CryptTask* task, const QString& source, QTableWidgetItem* const items[ColumnCount])
+void MainWindow::fillRow(const RowUpdate& update, QTableWidgetItem* const items[ColumnCount])
 {
-    const int status = task->status();
+    const int status = update.status;
+    const QString& source = update.source;
     if (QTableWidgetItem* name = items[NameColumn]) {
         // Readable, whatever bytes the name holds; the row still acts on the source.
         name->setText(LocalPath::displayName(QFileInfo(source).fileName()));
         name->setData(SourceRole, source);
         // The plaintext, once written (a tested envelope has none).
-        const QString destination = task->destination();
-        const bool written = status == Task::FINISHED && !task->verifyOnly.load() && !destination.isEmpty();
+        const QString& destination = update.destination;
+        const bool written = status == Task::FINISHED && !update.verifyOnly && !destination.isEmpty();
         name->setData(PlaintextRole, written ? destination : QString());
     }
     if (QTableWidgetItem* progress = items[ProgressColumn]) {
-        const double percent = double(task->progress()) * 100.0;
+        const double percent = double(update.progress) * 100.0;
         progress->setText(QString::number(percent, 'f', 1) + QLatin1Char('%'));
         progress->setData(TaskTableItem::SortRole, percent);
     }
     if (QTableWidgetItem* statusItem = items[StatusColumn]) {
-        statusItem->setText(task->statusText());
+        statusItem->setText(update.statusText);
         statusItem->setData(StatusRole, status);
         statusItem->setForeground(StatusColours::forStatus(status, m_form._messagesTbl->palette()));
     }
     // The system's reason for a failed write ("No space left on device") shows
     // over the whole row.
-    const QString reason = task->reason();
+    const QString& reason = update.reason;
     for (int column = 0; column < ColumnCount; ++column) {
         if (QTableWidgetItem* item = items[column]) {
             item->setToolTip(reason);
@@ -959,6 +1021,13 @@ void MainWindow::showTasks(const QList<CryptTask*>& tasks)
 
 void MainWindow::clearTable()
 {
+    // What waits is older than the clearing.
+    flushUpdates();
+    removeAllRows();
+}
+
+void MainWindow::removeAllRows()
+{
     QTableWidget* table = m_form._messagesTbl;
     table->model()->removeRows(0, table->rowCount());
     table->clearContents();
@@ -971,6 +1040,7 @@ void MainWindow::clearRowsByStatus(Task::STATUS status, bool justTable)
     if (status == Task::CLEARED) {
         clearTable();
     } else {
+        flushUpdates();
         QTableWidget* table = m_form._messagesTbl;
         for (int row = 0; row < table->rowCount();) {
             const QTableWidgetItem* statusItem = table->item(row, StatusColumn);

@@ -13,6 +13,7 @@
 #include "app/TaskRowIndex.h"
 #include "engine/Task.h"
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QSettings>
@@ -55,7 +56,15 @@ public:
     // No context menu for the toolbar and the menu bar.
     QMenu* createPopupMenu() override;
 
+    // At once; the decrypt manager's notifications are shown in batches instead
+    // (FlushIntervalMs).
     void updateTaskRow(const CryptTask* task);
+    // How long a task's change may wait before the table, the progress bar and
+    // the status line show it: they are brought up to date a few times a
+    // second, never per task, however fast tasks end.
+    static constexpr int FlushIntervalMs = 200;
+    // Shows every change noted since the last flush.
+    void flushUpdates();
     void showTasks(const QList<CryptTask*>& tasks);
     void clearTable();
     void clearRowsByStatus(Task::STATUS status, bool justTable);
@@ -130,9 +139,27 @@ private:
     void connectTaskManager();
     void setUpFeedback();
 
-    // The steps of updateTaskRow().
+    // What a task's row shows, as it was when the task was last reported: the
+    // record itself may be released before the row is drawn.
+    struct RowUpdate {
+        QString loadedSource;
+        QString source;
+        QString destination;
+        QString statusText;
+        QString reason;
+        int status = 0;
+        float progress = 0.0f;
+        bool renamesSource = false;
+        bool verifyOnly = false;
+    };
+    static RowUpdate rowUpdateOf(const CryptTask* task);
+    void applyRowUpdate(const RowUpdate& update);
+    // The table without its rows (after the waiting updates in clearTable()).
+    void removeAllRows();
+
+    // The steps of applyRowUpdate().
     bool inView(int status) const;
-    void fillRow(const CryptTask* task, const QString& source, QTableWidgetItem* const items[ColumnCount]);
+    void fillRow(const RowUpdate& update, QTableWidgetItem* const items[ColumnCount]);
     void insertRow(const QString& source, QTableWidgetItem* const items[ColumnCount]);
     // Fits the row's height to its text; scrolls to the bottom when follow is set.
     void showRow(const QTableWidgetItem* const items[ColumnCount], bool follow);
@@ -163,6 +190,12 @@ private:
     // Task key (its source) to its row in the table.
     TaskRowIndex m_rowIndex;
     QTimer m_statusTimer;
+    // Changes waiting for the next flush: rows in the order their tasks were
+    // reported (one entry a task, its latest state), and whether the counts changed.
+    QList<RowUpdate> m_waitingRows;
+    QHash<QString, qsizetype> m_waitingRowAt; // loaded source to its entry
+    bool m_countsChanged = false;
+    QTimer m_flushTimer;
     int m_view = LatestView;
     bool m_managersDown = false;
 };

@@ -1,10 +1,15 @@
-// Decrypts many small envelopes through the decrypt manager with 1, 2, 4 and 8
-// threads and copies the same tree with `cp -r` in the same run; then decrypts
-// one large envelope with one thread and reports process CPU time over wall time
-// (up to 2: the worker and its writer thread; anything that polled would show more).
+// Decrypts many small envelopes (0 to 8 KiB of plaintext each) through the
+// decrypt manager with 1, 2, 4 and 8 threads and copies the same tree with
+// `cp -r` in the same run; then runs korvelcrypt-cli over the same tree,
+// alternating with `cp -r`, and reports the ratio and the CPU time per file;
+// then decrypts one large envelope with one thread and reports process CPU
+// time over wall time (up to 2: the worker and its writer thread; anything that
+// polled would show more).
 //
-// KORVEL_BENCH_FILES (default 20000), KORVEL_BENCH_FOLDERS (default 20) and
-// KORVEL_BENCH_BIG_MIB (default 1024) shrink the run for a quick try.
+// KORVEL_BENCH_FILES (default 100000), KORVEL_BENCH_FOLDERS (default 20) and
+// KORVEL_BENCH_BIG_MIB (default 1024) shrink the run for a quick try;
+// KORVEL_BENCH_THREADS (default 2) is the CLI's thread count and
+// KORVEL_BENCH_MANAGER=0 leaves out the in-process rounds.
 // KORVEL_BENCH_DELETE=1 deletes every source after its decryption, as the
 // automatic deletion does, which makes each output wait for the disk.
 #include "engine/DecryptManager.h"
@@ -16,8 +21,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +46,10 @@ long envNumber(const char* name, long fallback)
     std::exit(1);
 }
 
-double cpuSeconds()
+double cpuSeconds(int who = RUSAGE_SELF)
 {
     rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
 }
 
@@ -82,8 +89,9 @@ double decryptAll(QCoreApplication& app, DecryptManager* manager, const QStringL
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
-    const long files = envNumber("KORVEL_BENCH_FILES", 20000);
+    const long files = envNumber("KORVEL_BENCH_FILES", 100000);
     const long folders = qMax(1L, envNumber("KORVEL_BENCH_FOLDERS", 20));
     const long bigMib = envNumber("KORVEL_BENCH_BIG_MIB", 1024);
 
@@ -92,9 +100,15 @@ int main(int argc, char** argv)
     QDir().mkpath(tree);
 
     korvel::test::EnvelopeOptions options;
-    options.passphrases = { kPassphrase };
-    const korvel::test::Bytes envelope = korvel::test::makeEnvelope(korvel::test::patternBytes(4096, 3), options);
-    const QByteArray bytes(reinterpret_cast<const char*>(envelope.data()), static_cast<qsizetype>(envelope.size()));
+    // A second key record: an empty plaintext needs one to make a valid file.
+    options.passphrases = { kPassphrase, "second" };
+    // Plaintexts of 0 to 8 KiB in steps of 512 bytes, taken in turn.
+    QList<QByteArray> envelopes;
+    for (size_t size = 0; size <= 8192; size += 512) {
+        const korvel::test::Bytes envelope = korvel::test::makeEnvelope(korvel::test::patternBytes(size, 3), options);
+        envelopes.append(
+            QByteArray(reinterpret_cast<const char*>(envelope.data()), static_cast<qsizetype>(envelope.size())));
+    }
     QStringList paths;
     for (long i = 0; i < files; ++i) {
         const QString folder = tree + QStringLiteral("/d%1").arg(i % folders);
@@ -103,7 +117,9 @@ int main(int argc, char** argv)
         paths.append(folder + QStringLiteral("/f%1.bin.korvel-env").arg(i));
     }
     const auto writeSources = [&] {
-        for (const QString& path : std::as_const(paths)) {
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            const QString& path = paths.at(i);
+            const QByteArray& bytes = envelopes.at(i % envelopes.size());
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
                 fail(QStringLiteral("cannot write %1").arg(path));
@@ -129,11 +145,14 @@ int main(int argc, char** argv)
         return seconds;
     };
 
-    std::printf("files                  %8ld envelopes of 4 KiB in %ld folders%s\n", files, folders,
+    std::printf("files                  %8ld envelopes of 0-8 KiB in %ld folders%s\n", files, folders,
         deleting ? ", sources deleted" : "");
     double best = 1e9;
     double copy = 1e9;
+    const bool inProcess = envNumber("KORVEL_BENCH_MANAGER", 1) != 0;
     for (int threads : { 1, 2, 4, 8 }) {
+        if (!inProcess)
+            break;
         const double copied = copyTree();
         const double seconds = decryptAll(app, manager, paths, threads);
         std::printf("cp -r                  %8.3f s   %10.0f files/s\n", copied, files / copied);
@@ -147,7 +166,39 @@ int main(int argc, char** argv)
         if (deleting)
             writeSources();
     }
-    std::printf("ratio best/its cp -r    %8.3f   (target <= 2.5)\n", best / copy);
+    if (inProcess)
+        std::printf("ratio best/its cp -r    %8.3f   (target <= 2.5)\n", best / copy);
+
+    // korvelcrypt-cli over the same tree, each run right after a cp -r of it.
+    const int cliThreads = static_cast<int>(envNumber("KORVEL_BENCH_THREADS", 2));
+    const QString passphraseFile = root + QStringLiteral("/passphrase");
+    {
+        QFile file(passphraseFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(kPassphrase) + '\n') < 0)
+            fail(QStringLiteral("cannot write the passphrase file"));
+    }
+    double bestRatio = 1e9;
+    for (int round = 1; round <= 2; ++round) {
+        const double copied = copyTree();
+        QProcess cli;
+        cli.setStandardOutputFile(QProcess::nullDevice());
+        const double cpu0 = cpuSeconds(RUSAGE_CHILDREN);
+        QElapsedTimer timer;
+        timer.start();
+        cli.start(QStringLiteral(KORVELCRYPT_CLI),
+            { QStringLiteral("-t"), QString::number(cliThreads), QStringLiteral("--quiet"),
+                QStringLiteral("--passphrase-file"), passphraseFile, tree });
+        if (!cli.waitForFinished(3600000) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0)
+            fail(QStringLiteral("korvelcrypt-cli failed: %1").arg(QString::fromLocal8Bit(cli.readAllStandardError())));
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const double cpu = cpuSeconds(RUSAGE_CHILDREN) - cpu0;
+        std::printf("cp -r                  %8.3f s   %10.0f files/s\n", copied, files / copied);
+        std::printf("korvelcrypt-cli -t %d   %8.3f s   %10.0f files/s, CPU %.3f s, %.3f ms a file, %.2fx its cp -r\n",
+            cliThreads, seconds, files / seconds, cpu, cpu * 1000.0 / files, seconds / copied);
+        bestRatio = std::min(bestRatio, seconds / copied);
+        removeOutputs(tree);
+    }
+    std::printf("ratio CLI/its cp -r     %8.3f   (best of 2; target <= 1.0)\n", bestRatio);
     QDir(tree).removeRecursively();
 
     if (bigMib > 0) {

@@ -92,6 +92,8 @@ ZervDecryptWorker* DecryptManager::createDecryptWorker(int id)
 {
     kv_log("DecryptManager::createDecryptWorker()");
     auto* worker = new ZervDecryptWorker(id, this);
+    // Its thread stays up for the manager's life and takes task after task.
+    worker->setResident(true);
     // A worker flushes its output to disk when the source is to be deleted.
     worker->setDeletionFlag(&m_deleteExpected);
     connect(worker, &ZervDecryptWorker::started, this, &DecryptManager::onStart, Qt::QueuedConnection);
@@ -193,6 +195,8 @@ void DecryptManager::startDecrypt(const QStringList& passphrases)
             m_passphrases.append(std::make_shared<Passphrase>(passphrase));
         m_runAnnounced = false;
         m_dispatching = true;
+        // A folder may have gone since the last run.
+        m_knownFolders.clear();
         count = m_lists.pendingCount();
     }
     m_deleteExpected.store(deleteEncryptedOnSuccess());
@@ -293,7 +297,9 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             task->renameSourceOnSuccess.store(true);
         unsuffixed = CryptTask::withoutDecryptedSuffix(path);
     } else {
-        unsuffixed = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase));
+        // Folders made (or found) once in this run are not made again.
+        unsuffixed
+            = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase, &m_knownFolders));
         task->setOutputRoot(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
     }
 
@@ -515,8 +521,7 @@ void DecryptManager::cancel()
         if (!worker)
             continue;
         worker->setCancelled(true);
-        worker->quit();
-        worker->wait(50);
+        worker->waitForTask(50);
     }
     locker.unlock();
     wait(5);
@@ -623,10 +628,9 @@ void DecryptManager::dropAllLocked(bool destroying)
         if (!worker)
             continue;
         worker->setCancelled(true);
-        worker->quit();
-        worker->wait(50);
+        worker->waitForTask(50);
         if (destroying) {
-            worker->wait();
+            worker->waitForTask();
             if (CryptTask* task = worker->task())
                 task->deleteLater();
         }

@@ -221,6 +221,9 @@ private:
     SourceRemover m_remover;
     SourceRemover::BeforeRemoval m_beforeSourceRemoval;
     QSet<QString> m_sweptFolders; // folders sweepOnce() has seen
+    // The folders below the output folder that this run made or found, for the
+    // dispatch loop alone (cleared by each start, before the loop runs).
+    QSet<QString> m_knownFolders;
     // The delete setting's answer when last asked, for the workers: one that ends
     // while it is on flushes its output before it reports completion.
     std::atomic<bool> m_deleteExpected { false };

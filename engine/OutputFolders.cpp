@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -65,17 +66,31 @@ QString OutputFolders::folderOf(const QString& root, const QString& source, cons
     return folder;
 }
 
-QString OutputFolders::prepare(const QString& root, const QString& source, const QString& outputBase)
+QString OutputFolders::prepare(
+    const QString& root, const QString& source, const QString& outputBase, QSet<QString>* known)
 {
     const QString top = absoluteClean(root);
+    const auto isKnown = [known](const QString& folder) { return known && known->contains(folder); };
+    // Made now or there already (an entry that is no folder shows when writing into it).
+    const auto remember = [known](const QString& folder, bool made) {
+        if (known && (made || errno == EEXIST))
+            known->insert(folder);
+    };
     // The output folder itself (and what is missing above it) holds plaintexts
     // of many sources: the owner's alone.
-    if (struct stat status {}; !LocalPath::status(top, &status) || !S_ISDIR(status.st_mode)) {
-        QString partial;
-        for (const QString& part : top.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-            partial += QLatin1Char('/') + part;
-            makeFolder(partial, 0700);
+    if (!isKnown(top)) {
+        struct stat status { };
+        if (!LocalPath::status(top, &status) || !S_ISDIR(status.st_mode)) {
+            QString partial;
+            for (const QString& part : top.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+                partial += QLatin1Char('/') + part;
+                // Only what is missing is made.
+                if (struct stat above {}; !LocalPath::status(partial, &above))
+                    makeFolder(partial, 0700);
+            }
         }
+        if (known && LocalPath::status(top, &status) && S_ISDIR(status.st_mode))
+            known->insert(top);
     }
 
     const QStringList parts = relativePath(source, outputBase).split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -90,11 +105,15 @@ QString OutputFolders::prepare(const QString& root, const QString& source, const
     QString folder = top;
     for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
         folder += QLatin1Char('/') + parts.at(i);
+        if (isKnown(folder))
+            continue;
         struct stat status { };
         const mode_t granted
             = ::stat(LocalPath::encode(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
         // A folder made here follows its source folder's group and access ACL too.
-        if (makeFolder(folder, 0700 | granted))
+        const bool made = makeFolder(folder, 0700 | granted);
+        remember(folder, made);
+        if (made)
             OutputPermissions::followFolder(folder, sourceFolders.at(i), 0700 | granted);
     }
     return folder;

@@ -7,6 +7,7 @@
 // the output folder itself.
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 namespace OutputFolders {
@@ -35,6 +36,8 @@ QString folderOf(const QString& root, const QString& source, const QString& outp
 // gets the owner's full rights and, for the group and others, no more than
 // the source folder grants them (the umask may take away more). Folders that
 // exist are left as they are. Returns the folder's path whether or not it
-// could be made (writing into it then fails and says so).
-QString prepare(const QString& root, const QString& source, const QString& outputBase);
+// could be made (writing into it then fails and says so). With `known`, the
+// folders in it are taken as there and not made again, and every folder made
+// or found on the way is added to it: many files in one folder cost one mkdir.
+QString prepare(const QString& root, const QString& source, const QString& outputBase, QSet<QString>* known = nullptr);
 } // namespace OutputFolders

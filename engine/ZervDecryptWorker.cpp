@@ -13,6 +13,7 @@
 #include "engine/ThreadPriority.h"
 #include "engine/zervcrypto.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -122,6 +123,11 @@ ZervDecryptWorker::ZervDecryptWorker(int id, QObject* parent)
 ZervDecryptWorker::~ZervDecryptWorker()
 {
     m_cancelled.store(true);
+    {
+        QMutexLocker locker(&m_mutex);
+        m_quitting = true;
+        m_workGiven.wakeAll();
+    }
     quit();
     // The thread uses this object to its last instruction: never free it under a running thread.
     wait();
@@ -151,15 +157,49 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         m_outputRoot = task->outputRoot();
         m_passphrases = task->passphraseHolders();
         m_verifyOnly = task->verifyOnly.load();
+        if (m_resident) {
+            m_hasWork = true;
+            m_working = true;
+            m_workGiven.wakeAll();
+        }
+    }
+    if (m_resident) {
+        if (!isRunning())
+            start(QThread::LowPriority);
+        return;
     }
     // A thread that has reported but not yet returned cannot be started again.
     wait();
     start(QThread::LowPriority);
 }
 
+bool ZervDecryptWorker::waitForTask(unsigned long milliseconds)
+{
+    if (!m_resident)
+        return wait(milliseconds);
+    QMutexLocker locker(&m_mutex);
+    QDeadlineTimer deadline(
+        milliseconds == ULONG_MAX ? QDeadlineTimer::Forever : QDeadlineTimer(static_cast<qint64>(milliseconds)));
+    while (m_working)
+        if (!m_workDone.wait(&m_mutex, deadline))
+            return !m_working;
+    return true;
+}
+
 void ZervDecryptWorker::reset()
 {
-    if (isRunning()) {
+    if (m_resident) {
+        // The thread stays; the task it may still run ends first.
+        bool running = false;
+        {
+            QMutexLocker locker(&m_mutex);
+            running = m_working;
+        }
+        if (running) {
+            m_cancelled.store(true);
+            waitForTask();
+        }
+    } else if (isRunning()) {
         m_cancelled.store(true);
         quit();
         if (!wait(50))
@@ -302,8 +342,33 @@ void ZervDecryptWorker::failWriting(int code, int error)
 
 void ZervDecryptWorker::run()
 {
-    // Before anything else, so that the window is never kept waiting by this thread.
+    // Before anything else, so that the window is never kept waiting by this
+    // thread; once for all the tasks it takes.
     ThreadPriority::lowerCurrentThread();
+    if (!m_resident) {
+        runTask(); // reported by onFinished(), as the thread ends
+        return;
+    }
+    for (;;) {
+        {
+            QMutexLocker locker(&m_mutex);
+            while (!m_hasWork && !m_quitting)
+                m_workGiven.wait(&m_mutex);
+            if (!m_hasWork)
+                break;
+            m_hasWork = false;
+        }
+        runTask();
+        report();
+        QMutexLocker locker(&m_mutex);
+        m_working = false;
+        m_workDone.wakeAll();
+    }
+    OPENSSL_thread_stop();
+}
+
+void ZervDecryptWorker::runTask()
+{
     emit started(this);
     kv_log("ZervDecryptWorker::run()");
     OutputFile out;
@@ -507,6 +572,18 @@ void ZervDecryptWorker::finishTest(Produced produced)
 void ZervDecryptWorker::onFinished()
 {
     kv_log("ZervDecryptWorker::onFinished()");
+    // A resident worker has reported each task as it ended.
+    if (m_resident)
+        return;
+    report();
+    // Release OpenSSL's per-thread state now: the thread ends right after this
+    // slot, and a process that exits at that moment would otherwise race the
+    // library's thread-exit clean-up.
+    OPENSSL_thread_stop();
+}
+
+void ZervDecryptWorker::report()
+{
     int code;
     {
         QMutexLocker locker(&m_mutex);
@@ -531,11 +608,8 @@ void ZervDecryptWorker::onFinished()
             task->setProgress(1.0f);
             task->setStatus(Task::FINISHED);
         }
-        emit completed(this);
+        // Before the manager may hand this worker its next task.
         closeDecryptor();
+        emit completed(this);
     }
-    // Release OpenSSL's per-thread state now: the thread ends right after this
-    // slot, and a process that exits at that moment would otherwise race the
-    // library's thread-exit clean-up.
-    OPENSSL_thread_stop();
 }

@@ -2,7 +2,10 @@
 //
 // The decrypt manager binds a task to an idle worker (setTask starts the thread),
 // the worker reports through its signals and the task record, and the manager
-// resets it before it goes back to the pool. The plaintext is written to a
+// resets it before it goes back to the pool. A resident worker (the manager's)
+// keeps its thread for the run and takes task after task on it, with the same
+// signals and outcome per task; a worker that is not resident runs one task per
+// thread. The plaintext is written to a
 // temporary file in the destination's folder and only gets its final name once
 // the task ends with output to keep, so a partly written file never shows up
 // under the destination name; the final name never replaces an existing file.
@@ -17,8 +20,10 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <memory>
 
@@ -55,9 +60,18 @@ public:
     // own nice value, see ThreadPriority, before it reports started()); a null task
     // sets InvalidSource ("Invalid file") and starts nothing.
     void setTask(CryptTask* task);
-    // Back to the state after construction (apart from the id); waits for a
-    // thread that is still ending.
+    // Back to the state after construction (apart from the id, and a resident
+    // worker's thread, which stays up); waits for a task that is still ending.
     void reset();
+
+    // Whether the thread stays up after a task and takes the next one setTask()
+    // gives it (lowering its priority once, as it begins). Set before the first
+    // task; the destructor ends the thread.
+    void setResident(bool resident) { m_resident = resident; }
+    bool isResident() const { return m_resident; }
+    // Waits up to `milliseconds` until no task runs (for a worker that is not
+    // resident, until its thread has ended); true when none does.
+    bool waitForTask(unsigned long milliseconds = ULONG_MAX);
 
     QString errorText() const;
     float progressFraction() const;
@@ -99,7 +113,11 @@ private:
     // flag, or on a failure that already set the result.
     enum class Produced { Stopped, ReadFailed, WriteFailed };
 
-    // The steps of run(); each that fails sets the result and returns false.
+    // One task from start to end, reported through the signals.
+    void runTask();
+    // Settles the task record with the result and emits completed() or failed().
+    void report();
+    // The steps of runTask(); each that fails sets the result and returns false.
     bool checkSource();
     bool openDecryptor();
     bool openOutput(OutputFile* out);
@@ -141,5 +159,14 @@ private:
     std::atomic<bool> m_cancelled { false };
     const std::atomic<bool>* m_deletesSources = nullptr;
     zervcrypto_file_decrypt_t* m_decryptor = nullptr;
+    bool m_resident = false;
+    // A resident worker's hand-over, under m_mutex: a task is bound and not yet
+    // taken, a task runs (from setTask() until it has been reported), the
+    // thread is to end.
+    bool m_hasWork = false;
+    bool m_working = false;
+    bool m_quitting = false;
+    QWaitCondition m_workGiven; // m_hasWork or m_quitting set
+    QWaitCondition m_workDone; // m_working cleared
     mutable QMutex m_mutex;
 };

@@ -49,6 +49,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 using korvel::test::Bytes;
@@ -548,6 +549,52 @@ private slots:
         QCOMPARE(table()->item(rowOf("b.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Decrypting"));
         QCOMPARE(table()->item(rowOf("d.korvel-env"), MainWindow::StatusColumn)->text(), QStringLiteral("Waiting"));
         QCOMPARE(table()->item(rowOf("d.korvel-env"), MainWindow::ProgressColumn)->text(), QStringLiteral("0.0%"));
+    }
+
+    // The decrypt manager's reports reach the table in batches: nothing is drawn
+    // as a task is reported, each task's row shows its last reported state with
+    // the next flush, in the order the tasks were first reported, also when the
+    // record was released in between.
+    void reportedTasksShowInBatches_data()
+    {
+        QTest::addColumn<QStringList>("reports"); // "name:status", in order
+        QTest::addColumn<QStringList>("released"); // records released before the flush
+        QTest::addColumn<QStringList>("rows"); // "name:status text", top to bottom
+        QTest::newRow("one task's steps")
+            << QStringList { "a:4", "a:0", "a:1" } << QStringList {} << QStringList { "a.korvel-env:Finished" };
+        QTest::newRow("interleaved tasks")
+            << QStringList { "a:0", "b:0", "a:1", "c:0", "b:2" } << QStringList {}
+            << QStringList { "a.korvel-env:Finished", "b.korvel-env:Error", "c.korvel-env:Decrypting" };
+        QTest::newRow("released before the flush") << QStringList { "a:0", "b:0",
+            "b:3" } << QStringList { "b" } << QStringList { "a.korvel-env:Decrypting", "b.korvel-env:Cancelled" };
+    }
+
+    void reportedTasksShowInBatches()
+    {
+        QFETCH(QStringList, reports);
+        QFETCH(QStringList, released);
+        QFETCH(QStringList, rows);
+        m_window->clearTable();
+        std::map<QString, std::unique_ptr<CryptTask>> tasks;
+        for (const QString& report : reports) {
+            const QString name = report.section(QLatin1Char(':'), 0, 0);
+            std::unique_ptr<CryptTask>& task = tasks[name];
+            if (!task) {
+                task = std::make_unique<CryptTask>(QStringLiteral("/in/") + name + QStringLiteral(".korvel-env"));
+            }
+            task->setStatus(static_cast<Task::STATUS>(report.section(QLatin1Char(':'), 1).toInt()));
+            m_window->onDecryptStatus(task.get());
+        }
+        QCOMPARE(table()->rowCount(), 0);
+        for (const QString& name : released) {
+            tasks.erase(name);
+        }
+        QTRY_COMPARE(table()->rowCount(), static_cast<int>(rows.size()));
+        for (int row = 0; row < table()->rowCount(); ++row) {
+            QCOMPARE(table()->item(row, MainWindow::NameColumn)->text() + QLatin1Char(':')
+                    + table()->item(row, MainWindow::StatusColumn)->text(),
+                rows.at(row));
+        }
     }
 
     // A failed write's reason shows as the tooltip of its row; other rows have none.

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QMultiHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPointer>
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <new>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using korvel::test::Bytes;
@@ -349,10 +351,27 @@ private slots:
         int most = 0;
         connect(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this,
             [&] { most = qMax(most, m_manager->getNumRunningTasks()); });
+        // Each worker's tasks run on one thread of its own, kept for the run.
+        QMutex threadsLock;
+        QMultiHash<int, long> threads; // worker id to the thread of each task it began
+        for (ZervDecryptWorker* worker : m_manager->findChildren<ZervDecryptWorker*>()) {
+            connect(
+                worker, &ZervDecryptWorker::started, m_manager,
+                [&](ZervDecryptWorker* started) {
+                    QMutexLocker locker(&threadsLock);
+                    threads.insert(started->id(), static_cast<long>(::syscall(SYS_gettid)));
+                },
+                Qt::DirectConnection);
+        }
         QVERIFY(runToEnd());
         QVERIFY(most >= 1);
         QVERIFY(most <= 2);
         QCOMPARE(m_manager->getNumCompleted(), 5);
+        QCOMPARE(threads.size(), 5);
+        for (const int id : threads.uniqueKeys()) {
+            const QList<long> ofWorker = threads.values(id);
+            QCOMPARE(QSet<long>(ofWorker.begin(), ofWorker.end()).size(), 1);
+        }
         for (CryptTask* task : m_manager->getCompletedTasks()) {
             QVERIFY2(task->workerId == 0 || task->workerId == 1, qPrintable(QString::number(task->workerId)));
             QCOMPARE(readAll(task->destination()), m_plain.value(task->loadedSource()));

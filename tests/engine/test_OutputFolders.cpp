@@ -170,6 +170,36 @@ private slots:
         ::umask(umaskWas);
         QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0755) == 0);
     }
+
+    // With a set of known folders, every folder made or found goes in it, and
+    // one in it is taken as there: nothing is made for it again.
+    void knownFoldersAreNotMadeAgain()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString src = dir.filePath(QStringLiteral("src"));
+        QVERIFY(QDir().mkpath(src + QStringLiteral("/a/b")));
+        const QString root = dir.filePath(QStringLiteral("out"));
+        QSet<QString> known;
+        const QString folder = OutputFolders::prepare(root, src + QStringLiteral("/a/b/x"), dir.path(), &known);
+        QCOMPARE(folder, root + QStringLiteral("/src/a/b"));
+        const QSet<QString> expected { root, root + QStringLiteral("/src"), root + QStringLiteral("/src/a"), folder };
+        QCOMPARE(known, expected);
+        // Known but gone (removed behind the run's back): not made again.
+        QVERIFY(QDir(folder).removeRecursively());
+        QCOMPARE(OutputFolders::prepare(root, src + QStringLiteral("/a/b/y"), dir.path(), &known), folder);
+        QVERIFY(!QFileInfo::exists(folder));
+        // Without the set it is.
+        QCOMPARE(OutputFolders::prepare(root, src + QStringLiteral("/a/b/y"), dir.path()), folder);
+        QVERIFY(QFileInfo(folder).isDir());
+        // A folder that was there already is known too; a new sibling is made.
+        QSet<QString> fresh;
+        QVERIFY(QDir().mkpath(src + QStringLiteral("/a/c")));
+        QCOMPARE(OutputFolders::prepare(root, src + QStringLiteral("/a/c/z"), dir.path(), &fresh),
+            root + QStringLiteral("/src/a/c"));
+        QVERIFY(fresh.contains(root + QStringLiteral("/src/a")));
+        QVERIFY(QFileInfo(root + QStringLiteral("/src/a/c")).isDir());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestOutputFolders)

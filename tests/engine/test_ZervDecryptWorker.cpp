@@ -2,6 +2,7 @@
 // test writer: outcomes and messages, the files it leaves, cancellation and reuse.
 #include "engine/CryptTask.h"
 #include "engine/RingWriter.h"
+#include "engine/ThreadPriority.h"
 #include "engine/ZervDecryptWorker.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EnvelopeWriter.h"
@@ -645,6 +646,66 @@ private slots:
         QCOMPARE(two->status(), Task::CANCELLED);
         QCOMPARE(two->progress(), 1024.0f / QFileInfo(second).size());
         QCOMPARE(two->workerId.load(), 7);
+    }
+
+    // A resident worker runs one task after another on the same thread, lowered
+    // in priority once, and each task ends as it would on a thread of its own.
+    void residentWorkerTakesTaskAfterTask_data()
+    {
+        QTest::addColumn<QStringList>("passphrases");
+        QTest::addColumn<QList<bool>>("cancels");
+        QTest::addColumn<QList<int>>("statuses");
+        QTest::newRow("three successes") << QStringList { "secret", "secret", "secret" }
+                                         << QList<bool> { false, false, false }
+                                         << QList<int> { Task::FINISHED, Task::FINISHED, Task::FINISHED };
+        QTest::newRow("failure between successes")
+            << QStringList { "secret", "wrong", "secret" } << QList<bool> { false, false, false }
+            << QList<int> { Task::FINISHED, Task::FAILED, Task::FINISHED };
+        QTest::newRow("cancelled then success") << QStringList { "secret", "secret" } << QList<bool> { true, false }
+                                                << QList<int> { Task::CANCELLED, Task::FINISHED };
+    }
+
+    void residentWorkerTakesTaskAfterTask()
+    {
+        QFETCH(QStringList, passphrases);
+        QFETCH(QList<bool>, cancels);
+        QFETCH(QList<int>, statuses);
+        ZervDecryptWorker worker(4);
+        worker.setResident(true);
+        QSignalSpy completed(&worker, &ZervDecryptWorker::completed);
+        QSignalSpy failed(&worker, &ZervDecryptWorker::failed);
+        QList<long> threads;
+        QList<int> nices;
+        connect(
+            &worker, &ZervDecryptWorker::started, &worker,
+            [&](ZervDecryptWorker*) {
+                threads.append(static_cast<long>(::syscall(SYS_gettid)));
+                nices.append(ThreadPriority::currentNice());
+            },
+            Qt::DirectConnection);
+        for (qsizetype i = 0; i < passphrases.size(); ++i) {
+            const QString name = QStringLiteral("f%1").arg(i);
+            const QString source = path(name + QStringLiteral(".korvel-env"));
+            const Bytes plain = korvel::test::patternBytes(3000 + static_cast<size_t>(i), static_cast<int>(i));
+            QVERIFY(korvel::test::writeEnvelope(source.toStdString(), plain, {}));
+            QScopedPointer<CryptTask> task(makeTask(source, path(name), passphrases.at(i)));
+            worker.setCancelled(cancels.at(i));
+            worker.setTask(task.data());
+            QVERIFY(worker.waitForTask(60000));
+            QCOMPARE(completed.count() + failed.count(), static_cast<int>(i) + 1);
+            QCOMPARE(static_cast<int>(task->status()), statuses.at(i));
+            QCOMPARE(QFileInfo::exists(path(name)), statuses.at(i) == Task::FINISHED);
+            if (statuses.at(i) == Task::FINISHED)
+                QCOMPARE(readAll(path(name)), toBytes(plain));
+            QVERIFY(worker.isRunning());
+            worker.reset();
+            QVERIFY(worker.task() == nullptr);
+        }
+        QCOMPARE(threads.size(), passphrases.size());
+        for (qsizetype i = 0; i < threads.size(); ++i) {
+            QCOMPARE(threads.at(i), threads.first());
+            QCOMPARE(nices.at(i), ThreadPriority::backgroundNice());
+        }
     }
 
     // A name taken while the worker ran (by a file or a link) is never replaced
