@@ -1557,7 +1557,10 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
 
     // Wait until the decryption reads the envelope, then interrupt. The
     // plaintext is written to a file without a name: nothing but the source may
-    // be seen in the folder meanwhile. Each event stands for one read or more.
+    // be seen in the folder meanwhile. Each event stands for one read or more;
+    // the program is held still while they are counted, so that however fast it
+    // reads it cannot finish before the signal: each round lets it read on.
+    const auto pid = static_cast<pid_t>(process.processId());
     int reads = 0;
     QElapsedTimer clock;
     clock.start();
@@ -1566,6 +1569,7 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
         pollfd ready { watch, POLLIN, 0 };
         if (::poll(&ready, 1, 100) <= 0)
             continue;
+        QCOMPARE(::kill(pid, SIGSTOP), 0);
         alignas(inotify_event) char events[4096];
         const ssize_t n = ::read(watch, events, sizeof events);
         for (ssize_t at = 0; at < n;) {
@@ -1573,9 +1577,13 @@ void TestKorvelcryptCli::interruptLeavesNoPartialOutput()
             reads += (event->mask & IN_ACCESS) != 0;
             at += ssize_t(sizeof(inotify_event) + event->len);
         }
+        if (reads < 8)
+            QCOMPARE(::kill(pid, SIGCONT), 0);
     }
     QVERIFY2(reads >= 8, "the decryption ended before it could be interrupted");
-    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signalNumber), 0);
+    // Taken when the program goes on.
+    QCOMPARE(::kill(pid, signalNumber), 0);
+    QCOMPARE(::kill(pid, SIGCONT), 0);
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
 
