@@ -66,12 +66,11 @@ public:
     // said so. Returns how many were deleted.
     int removeRecorded(const QStringList& sources);
 
-    // The message for an input that contributed nothing.
-    static QString skippedMessage(const FileLoading::Skipped& skipped);
-
     // Decrypts what load() queued and returns the exit status: 0 when every task
     // finished, 1 when any failed (or a path was missing, or a source could not be
-    // renamed or deleted), 128 + the signal number after SIGINT or SIGTERM.
+    // renamed or deleted, or a folder could not be read), 128 + the signal number
+    // after SIGINT or SIGTERM, and 141 (128 + SIGPIPE) once standard output was
+    // closed (the batch then ends as interrupted).
     // Each envelope is opened with the first of the candidate passphrases (in their
     // order) that matches it.
     int run(const QStringList& passphrases);
@@ -94,6 +93,8 @@ private:
     void syncJournal();
     void reportRemaining();
     void finishIfIdle();
+    // Ends the batch after a signal or a closed standard output (m_signal set).
+    void cancelRest();
     int exitStatus() const;
     void printSummary(double seconds);
 
@@ -129,7 +130,9 @@ private:
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;
+    int m_unreadable = 0; // folders that could not be read
     int m_skipped = 0; // files in folders that are no envelopes
+    int m_alreadyDecrypted = 0; // of them, envelopes whose plaintexts stand (--existing skip)
     int m_journaled = 0; // sources the journal records as done before
     int m_recordedRemoved = 0; // of them, deleted by removeRecorded()
     bool m_journalFailed = false; // said once
@@ -143,6 +146,7 @@ private:
     qint64 m_bytesDone = 0; // sources of reported tasks
 
     int m_signal = 0;
+    bool m_outputClosed = false; // the reader of standard output quit (EPIPE)
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
     QTimer m_journalTimer;

@@ -18,6 +18,7 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { kPassphrases, "passphrase-fd", nullptr, "N", "one line from file descriptor N", false, nullptr, nullptr, {} },
         { nullptr, "passphrase-file", nullptr, "F", "the first line of file F", false, nullptr, nullptr, {} },
         { nullptr, "passphrase-list", nullptr, "F", "every line of file F, one passphrase a line\n"
+                                                    "(blank lines are passed over)\n"
                                                     "with none of these: ask on the terminal, no echo",
             false, nullptr, nullptr, {} },
         { "What to take:", "all-files", nullptr, nullptr, "take every file found in folders, not only envelopes",
@@ -90,9 +91,10 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                                           "line (--json output stays complete)",
             false, nullptr, nullptr, {} },
         { nullptr, "json", nullptr, nullptr, "one JSON object per task on standard output (source,\n"
-                                             "destination, status, message, reason, bytes,\n"
+                                             "destination, status, error, message, reason, bytes,\n"
                                              "seconds, and passphrase: the matching candidate's\n"
-                                             "position), then a summary object",
+                                             "position), one per path that gave nothing, then\n"
+                                             "a summary object",
             false, nullptr, nullptr, {} },
         { nullptr, "help", "h", nullptr, "show this help and exit", false, nullptr, nullptr, {} },
         { nullptr, "version", "v", nullptr, "show the version and exit", false, nullptr, nullptr, {} },

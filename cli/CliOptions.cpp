@@ -110,6 +110,13 @@ bool CliOptions::readPassphraseSources(const QCommandLineParser& parser)
             if (!ok || source.fd < 0)
                 return usageError(
                     QStringLiteral("--passphrase-fd needs a file descriptor number, not '%1'.").arg(text));
+            // A descriptor gives one line; a second read would take the next one
+            // and try it as another candidate.
+            for (const PassphraseSource& earlier : std::as_const(m_passphraseSources))
+                if (earlier.kind == PassphraseSource::Kind::Fd && earlier.fd == source.fd)
+                    return usageError(QStringLiteral("--passphrase-fd %1 is given twice; a descriptor gives one "
+                                                     "passphrase (use --passphrase-list for several).")
+                                          .arg(source.fd));
         } else if (text.isEmpty()) {
             return usageError(QStringLiteral("--%1 needs a file name.").arg(name));
         } else {
@@ -235,12 +242,15 @@ QString CliOptions::helpText(int defaultThreads)
                          "\"ENVELOPE<tab>SOURCE<tab>PLAINTEXT-SIZE<tab>KEY-RECORDS<tab>TRAILER-SIZE\"\n"
                          "or \"NOT-ENVELOPE<tab>SOURCE<tab>REASON\" and exits 1 when a file is no envelope.\n"
                          "\n"
+                         "\n"
                          "Exit status: 0 when every task finished; 1 when a task failed, a path was\n"
-                         "missing or a source could not be renamed or deleted; 2 for a usage error;\n"
-                         "130 after Ctrl-C (143 after SIGTERM).\n"
-                         "Interrupting cancels the running tasks: their partial output is removed and\n"
-                         "no source is touched. After an interrupt or a kill, the same command with the\n"
-                         "same --journal finishes the rest.\n");
+                         "missing, a folder could not be read (said, with the reason) or a source\n"
+                         "could not be renamed or deleted; 2 for a usage error (or an -o that cannot\n"
+                         "be written); 130 after Ctrl-C (143 after SIGTERM); 141 when the reader\n"
+                         "of standard output quit (| head -1).\n"
+                         "Interrupting (or closing standard output) cancels the running tasks: their\n"
+                         "partial output is removed, no source is touched, what finished is journaled;\n"
+                         "the same command with the same --journal finishes the rest.\n");
     return text.arg(defaultThreads);
 }
 

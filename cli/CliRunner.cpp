@@ -12,8 +12,11 @@
 #include "engine/FileLoading.h"
 #include "engine/LocalPath.h"
 
+#include <QFileInfo>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <sys/stat.h>
@@ -142,8 +145,14 @@ int runStdout(const CliOptions& options)
     if (exists && S_ISDIR(input.st_mode))
         return usageError(QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(path));
     // A pipe or a device would be waited on, perhaps for ever.
+    // (An envelope is read from its end first, which a pipe cannot give.)
     if (exists && !S_ISREG(input.st_mode))
-        return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is not one.").arg(path));
+        return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is %2: the input must be a regular "
+                                         "file (save what the pipe gives to a file first).")
+                              .arg(path,
+                                  S_ISFIFO(input.st_mode)       ? QStringLiteral("a pipe")
+                                      : S_ISSOCK(input.st_mode) ? QStringLiteral("a socket")
+                                                                : QStringLiteral("a device")));
     Passphrases passphrases;
     if (const int refused = readPassphrases(options, &passphrases))
         return refused;
@@ -166,6 +175,24 @@ int openJournal(const CliOptions& options, Journal* journal)
     return CliRunner::kUsageError;
 }
 
+// Empty when plaintexts can be written below the output folder (it, or the
+// nearest folder above it that stands, may be written into), else the system's reason.
+QString outputFolderProblem(const QString& outputDir)
+{
+    QString folder = FileLoading::absoluteCleanPath(outputDir);
+    struct stat status { };
+    while (!LocalPath::status(folder, &status)) {
+        if (errno != ENOENT || folder == QStringLiteral("/"))
+            return LocalPath::errorText(errno);
+        folder = QFileInfo(folder).absolutePath();
+    }
+    if (!S_ISDIR(status.st_mode))
+        return LocalPath::errorText(ENOTDIR);
+    if (::access(LocalPath::encode(folder).constData(), W_OK | X_OK) != 0)
+        return LocalPath::errorText(errno); // EACCES, EROFS
+    return {};
+}
+
 // Decrypting and --test (whose batch writes nothing, BatchDecrypt::Settings::verifyOnly):
 // passphrases, journal, the files, then the batch.
 int runBatch(const CliOptions& options, const CliReporter& reporter)
@@ -173,6 +200,13 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
     if (!options.outputDir().isEmpty()) {
         if (struct stat folder {}; LocalPath::status(options.outputDir(), &folder) && !S_ISDIR(folder.st_mode))
             return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
+        // Checked once, not found out file by file.
+        if (const QString problem = outputFolderProblem(options.outputDir()); !problem.isEmpty()) {
+            print(stderr,
+                QStringLiteral("korvelcrypt-cli: --output-dir '%1' cannot be written: %2\n")
+                    .arg(options.outputDir(), problem));
+            return CliRunner::kUsageError;
+        }
     }
     Passphrases passphrases;
     if (const int refused = readPassphrases(options, &passphrases))
@@ -204,6 +238,10 @@ int CliRunner::run(const QStringList& arguments)
     // Until the batch watches for them, SIGINT and SIGTERM end the process at
     // once (putting a prompting terminal back first): nothing is written before.
     InterruptWatcher::install();
+    // A reader that quits (| head -1) must not kill a batch between a finished
+    // plaintext and its journal record: a closed standard output is an error of
+    // the write (EPIPE), which ends the batch as an interrupt does.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const int processors = QThread::idealThreadCount();
     const CliOptions options(arguments, processors);

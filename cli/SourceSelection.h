@@ -49,6 +49,8 @@ bool readList(const QString& file, bool nullSeparated, const std::function<void(
 // same tree: for a file found in a folder, its path relative to that folder;
 // for a file named directly (or listed), its path as named, cleaned.
 QString shardKey(const FileLoading::Group& group, qsizetype index);
+// The key of a file found in a folder (both absolute and clean): its path below it.
+QString relativeKey(const QString& folder, const QString& file);
 // The shard (1 to count) a key falls in: the first eight bytes of the key's
 // SHA-256 (over its UTF-8 bytes), read as a big-endian number, modulo count, plus 1.
 int shardOf(const QString& key, int count);

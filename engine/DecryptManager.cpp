@@ -293,7 +293,10 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             task->renameSourceOnSuccess.store(true);
         unsuffixed = CryptTask::withoutDecryptedSuffix(path);
     } else {
-        unsuffixed = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase));
+        int folderError = 0;
+        unsuffixed
+            = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase, &folderError));
+        task->outputFolderError.store(folderError);
         task->setOutputRoot(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
     }
 
@@ -445,7 +448,9 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
         break;
     case SourceRemover::Removal::Failed:
         kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(outcome.reason).constData());
-        reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1").arg(source));
+        // Why it stays (a read-only medium, a folder not ours): the system's words.
+        reportError(
+            QCoreApplication::translate("DecryptManager", "Could not remove file %1: %2").arg(source, outcome.reason));
         break;
     }
     {
@@ -703,7 +708,9 @@ bool DecryptManager::deleteEncrypted()
             break;
         case SourceRemover::Removal::Failed:
             kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
-            reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1").arg(source));
+            // Why it stays (a read-only medium, a folder not ours): the system's words.
+            reportError(
+                QCoreApplication::translate("DecryptManager", "Could not remove file %1: %2").arg(source, reason));
             ok = false;
             break;
         }

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -17,10 +18,15 @@ QString absoluteClean(const QString& path)
 }
 
 // mkdir with the given mode: whether it made the folder. An existing entry is
-// left alone; any other failure shows when the plaintext cannot be written there.
-bool makeFolder(const QString& path, mode_t mode)
+// left alone; any other failure is kept in *error (the first one only), the
+// cause the plaintext cannot be written there.
+bool makeFolder(const QString& path, mode_t mode, int* error)
 {
-    return ::mkdir(LocalPath::encode(path).constData(), mode) == 0;
+    if (::mkdir(LocalPath::encode(path).constData(), mode) == 0)
+        return true;
+    if (errno != EEXIST && error && *error == 0)
+        *error = errno;
+    return false;
 }
 
 } // namespace
@@ -65,7 +71,7 @@ QString OutputFolders::folderOf(const QString& root, const QString& source, cons
     return folder;
 }
 
-QString OutputFolders::prepare(const QString& root, const QString& source, const QString& outputBase)
+QString OutputFolders::prepare(const QString& root, const QString& source, const QString& outputBase, int* error)
 {
     const QString top = absoluteClean(root);
     // The output folder itself (and what is missing above it) holds plaintexts
@@ -74,7 +80,7 @@ QString OutputFolders::prepare(const QString& root, const QString& source, const
         QString partial;
         for (const QString& part : top.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
             partial += QLatin1Char('/') + part;
-            makeFolder(partial, 0700);
+            makeFolder(partial, 0700, error);
         }
     }
 
@@ -94,7 +100,7 @@ QString OutputFolders::prepare(const QString& root, const QString& source, const
         const mode_t granted
             = ::stat(LocalPath::encode(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
         // A folder made here follows its source folder's group and access ACL too.
-        if (makeFolder(folder, 0700 | granted))
+        if (makeFolder(folder, 0700 | granted, error))
             OutputPermissions::followFolder(folder, sourceFolders.at(i), 0700 | granted);
     }
     return folder;

@@ -35,6 +35,7 @@ QString folderOf(const QString& root, const QString& source, const QString& outp
 // gets the owner's full rights and, for the group and others, no more than
 // the source folder grants them (the umask may take away more). Folders that
 // exist are left as they are. Returns the folder's path whether or not it
-// could be made (writing into it then fails and says so).
-QString prepare(const QString& root, const QString& source, const QString& outputBase);
+// could be made (writing into it then fails and says so); the first folder
+// that could not be made leaves its errno in *error when error is given.
+QString prepare(const QString& root, const QString& source, const QString& outputBase, int* error = nullptr);
 } // namespace OutputFolders

@@ -131,6 +131,11 @@ void TestCliOptions::parse_data()
                                    << QStringList() << 4 << ""
                                    << ""
                                    << "not 'x'";
+    QTest::newRow("one descriptor twice")
+        << QStringList { "--passphrase-fd", "3", "--passphrase-file", "a", "--passphrase-fd=3", "x" } << usage
+        << QStringList() << 4 << ""
+        << ""
+        << "--passphrase-fd 3 is given twice";
     QTest::newRow("passphrase on the command line")
         << QStringList { "--passphrase", "secret", "x" } << usage << QStringList() << 4 << ""
         << ""
