@@ -16,12 +16,15 @@
 #include <cerrno>
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
 
 // At most ten redraws a second.
 constexpr int kProgressIntervalMs = 100;
+// --progress, for logs: a whole line every ten seconds.
+constexpr int kProgressLinesIntervalMs = 10000;
 // How often journal records are flushed while a long task keeps new ones away.
 constexpr int kJournalIntervalMs = 1000;
 // Paths handed to the manager at a time.
@@ -139,8 +142,9 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
                 }
             }
             struct stat status { };
-            const qint64 size = LocalPath::status(path, &status) ? status.st_size : 0;
-            m_sizes.insert(path, { size, naming });
+            const bool known = LocalPath::status(path, &status);
+            m_sizes.insert(path, { known ? status.st_size : 0, naming, known ? status.st_mtim : timespec {} });
+            const qint64 size = known ? status.st_size : 0;
             m_totalBytes += size;
         }
         // In pieces: the manager copies what it is given, and a copy of a whole
@@ -191,7 +195,9 @@ int BatchDecrypt::run(const QStringList& passphrases)
         m_watcher = new InterruptWatcher();
         connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
         m_manager->startDecrypt(passphrases);
-        if (m_settings.progress)
+        if (m_settings.progressLines && !m_settings.progress)
+            m_progressTimer.setInterval(kProgressLinesIntervalMs);
+        if (m_settings.progress || m_settings.progressLines)
             m_progressTimer.start();
         if (m_settings.journal)
             m_journalTimer.start();
@@ -200,6 +206,8 @@ int BatchDecrypt::run(const QStringList& passphrases)
         m_progressTimer.stop();
         clearProgress();
     }
+    if (m_settings.progressLines && !m_settings.progress)
+        printProgress(); // the last one: where the run ended
     reportRemaining();
     syncJournal();
     // An unmounted mount point or a mistyped folder looks like an empty run.
@@ -247,6 +255,8 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
     connect(task, &QObject::destroyed, this, [this, task] { m_reported.remove(task); });
     const QString loaded = task->loadedSource();
     const qint64 bytes = sizeOf(loaded);
+    if (outcome == Outcome::Finished && m_settings.keepTimes && !m_settings.verifyOnly)
+        keepTime(task, m_sizes.value(loaded).modified);
     const QString source = shownName(loaded);
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
@@ -385,8 +395,21 @@ void BatchDecrypt::cancelRest()
     finishIfIdle();
 }
 
+void BatchDecrypt::keepTime(const CryptTask* task, const timespec& modified)
+{
+    const timespec times[2] = { { 0, UTIME_OMIT }, modified };
+    if (::utimensat(AT_FDCWD, LocalPath::encode(task->destination()).constData(), times, 0) == 0)
+        return;
+    ++m_problems;
+    printErr(QStringLiteral("cannot set the time of '%1': %2").arg(task->destination(), LocalPath::errorText(errno)));
+}
+
 void BatchDecrypt::onProgressTick()
 {
+    if (m_settings.progressLines && !m_settings.progress) {
+        printProgress();
+        return;
+    }
     double bytes = static_cast<double>(m_bytesDone);
     for (const CryptTask* task : m_manager->getRunningTasks()) {
         if (!m_reported.contains(task))
@@ -402,6 +425,13 @@ void BatchDecrypt::onProgressTick()
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
     std::fflush(m_err);
     m_progressShown = true;
+}
+
+void BatchDecrypt::printProgress()
+{
+    const QString line = ProgressLine::text(m_finished + m_failed + m_cancelled, m_total,
+        static_cast<double>(m_bytesDone), static_cast<double>(m_totalBytes), m_clock.elapsed() / 1000.0);
+    printErr(QStringLiteral("progress: ") + line);
 }
 
 void BatchDecrypt::clearProgress()

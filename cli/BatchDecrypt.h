@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 
 class CliReporter;
 class CryptTask;
@@ -44,6 +45,11 @@ public:
         bool verifyOnly = false;
         // Draw the live progress line on err (only when it is a terminal, and not --quiet).
         bool progress = false;
+        // --progress: a whole progress line on err every 10 seconds and at the
+        // end, for logs (instead of the live line).
+        bool progressLines = false;
+        // --keep-times: each plaintext gets its source's modification time.
+        bool keepTimes = false;
     };
 
     // reporter words each line (not owned; it outlives the batch).
@@ -100,6 +106,9 @@ private:
 
     void printOut(const QByteArray& line);
     void printErr(const QString& message);
+    void printProgress();
+    // --keep-times: the plaintext gets the time its source had when loaded.
+    void keepTime(const CryptTask* task, const timespec& modified);
     void clearProgress();
     qint64 sizeOf(const QString& path) const { return m_sizes.value(path).size; }
     // How the inputs first named the queued path (before it is reported).
@@ -118,6 +127,7 @@ private:
     struct Queued {
         qint64 size = 0;
         int folder = -1;
+        timespec modified {}; // the source's, for --keep-times
     };
     static constexpr int kBelowWorkingFolder = -2;
     QString m_workingFolder; // with a slash

@@ -32,6 +32,9 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
             true, nullptr, nullptr, {} },
         { nullptr, "null", nullptr, nullptr, "--files-from names end in NUL bytes (find -print0)", false,
             "files-from", "--null only says how --files-from separates its names.", {} },
+        { nullptr, "exclude", nullptr, "PATTERN", "leave out files whose path below the folder (or\n"
+                                                  "as listed) or name matches PATTERN; repeatable",
+            false, nullptr, nullptr, {} },
         { nullptr, "shard", nullptr, "K/N", "take only shard K of N: a file's path below the\n"
                                             "folder it was found in decides, on every machine\n"
                                             "alike; shards 1 to N together take every file once",
@@ -50,16 +53,21 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { nullptr, "delete-encrypted", nullptr, nullptr, "delete each source once its plaintext is on disk;\n"
                                                          "a source replaced or changed meanwhile is kept",
             false, nullptr, nullptr, {} },
+        { nullptr, "keep-times", nullptr, nullptr, "give each plaintext its envelope's modification time",
+            false, nullptr, nullptr, {} },
         { nullptr, "test", nullptr, nullptr, "decrypt every envelope to its end and write nothing,\n"
                                              "to check an archive and its passphrases",
             false, nullptr, nullptr, {
                 { "delete-encrypted", "a test writes no plaintext, so it deletes no source" },
+                { "keep-times", "a test writes no plaintext" },
                 { "output-dir", "a test writes nothing" },
                 { "existing", "a test writes nothing" } } },
         { nullptr, "info", nullptr, nullptr, "no passphrase, no decryption: describe each file", false, nullptr,
             nullptr, {
                 { "test", "choose one" },
                 { "delete-encrypted", "--info decrypts nothing" },
+                { "keep-times", "--info writes nothing" },
+                { "progress", "--info decrypts nothing" },
                 { "passphrase-fd", kNoPassphrase },
                 { "passphrase-file", kNoPassphrase },
                 { "passphrase-list", kNoPassphrase },
@@ -75,6 +83,9 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                 { "test", "choose one" },
                 { "info", "choose one" },
                 { "delete-encrypted", "the plaintext is not kept on disk, so its source must stay" },
+                { "keep-times", "it writes no plaintext to disk" },
+                { "exclude", "it takes one file named" },
+                { "progress", "it writes exactly one envelope" },
                 { "json", "standard output carries the plaintext" },
                 { "output-dir", "choose one place for the plaintext" },
                 { "files-from", "it writes exactly one envelope, named on the command line" },
@@ -89,6 +100,9 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
             true, nullptr, nullptr, {} },
         { nullptr, "quiet", "q", nullptr, "print only failures, no summary and no progress\n"
                                           "line (--json output stays complete)",
+            false, nullptr, nullptr, {} },
+        { nullptr, "progress", nullptr, nullptr, "a progress line on standard error every 10 seconds\n"
+                                                 "and at the end, also when it is no terminal (logs)",
             false, nullptr, nullptr, {} },
         { nullptr, "json", nullptr, nullptr, "one JSON object per task on standard output (source,\n"
                                              "destination, status, error, message, reason, bytes,\n"

@@ -64,6 +64,11 @@ bool CliOptions::readValues(const QCommandLineParser& parser)
     m_allFiles = isSet("all-files");
     m_force = isSet("force");
     m_null = isSet("null");
+    m_keepTimes = isSet("keep-times");
+    m_progressLines = isSet("progress");
+    m_excludes = parser.values(QStringLiteral("exclude"));
+    if (m_excludes.contains(QString()))
+        return usageError(QStringLiteral("--exclude needs a pattern."));
     if (isSet("test"))
         m_mode = Mode::Test;
     if (isSet("info"))
@@ -225,8 +230,7 @@ QString CliOptions::helpText(int defaultThreads)
                          "  korvelcrypt-cli --test --passphrase-list old-passphrases.txt /media/backup\n"
                          "  korvelcrypt-cli --info /media/backup\n"
                          "  korvelcrypt-cli -o Restored --passphrase-file pw.txt /media/backup/2019\n"
-                         "  korvelcrypt-cli --stdout --passphrase-file pw.txt x.korvel-env | sha256sum\n"
-                         "  korvelcrypt-cli --stdout --force notes.txt.korvel-env\n"
+                         "  korvelcrypt-cli --stdout --force --passphrase-file pw.txt x.korvel-env\n"
                          "  find Archive -type f -print0 | korvelcrypt-cli --files-from - --null \\\n"
                          "      --journal run.journal --passphrase-file pw.txt\n"
                          "  korvelcrypt-cli --shard 2/8 --journal shard2.journal -o /restore \\\n"
@@ -237,20 +241,17 @@ QString CliOptions::helpText(int defaultThreads)
                          "A failed write ends its MESSAGE with the system's reason in parentheses\n"
                          "(\"(No space left on device)\"). Names show tabs, newlines, other control\n"
                          "characters and backslashes escaped as ls -b does (\\t, \\n, \\033, \\\\);\n"
-                         "--json shows them exactly. While standard error is a terminal it shows\n"
-                         "a live progress line. --info prints\n"
+                         "--json shows them exactly. A terminal gets a live progress line. --info prints\n"
                          "\"ENVELOPE<tab>SOURCE<tab>PLAINTEXT-SIZE<tab>KEY-RECORDS<tab>TRAILER-SIZE\"\n"
                          "or \"NOT-ENVELOPE<tab>SOURCE<tab>REASON\" and exits 1 when a file is no envelope.\n"
                          "\n"
                          "\n"
                          "Exit status: 0 when every task finished; 1 when a task failed, a path was\n"
-                         "missing, a folder could not be read (said, with the reason) or a source\n"
-                         "could not be renamed or deleted; 2 for a usage error (or an -o that cannot\n"
-                         "be written); 130 after Ctrl-C (143 after SIGTERM); 141 when the reader\n"
-                         "of standard output quit (| head -1).\n"
-                         "Interrupting (or closing standard output) cancels the running tasks: their\n"
-                         "partial output is removed, no source is touched, what finished is journaled;\n"
-                         "the same command with the same --journal finishes the rest.\n");
+                         "missing, a folder could not be read (said) or a source could not be renamed\n"
+                         "or deleted; 2 for a usage error (or an -o that cannot be written); 130 after\n"
+                         "Ctrl-C (143: SIGTERM); 141 when the reader of standard output quit.\n"
+                         "Interrupting (or closing standard output) cancels the running tasks, no\n"
+                         "source touched; the same command with the same --journal does the rest.\n");
     return text.arg(defaultThreads);
 }
 

@@ -66,6 +66,12 @@ public:
     // a line, or separated by NUL bytes with --null; empty when not given.
     QString filesFrom() const { return m_filesFrom; }
     bool nullSeparated() const { return m_null; }
+    // --exclude: wildcard patterns for paths (below a folder, or as listed) or names to leave out.
+    QStringList excludes() const { return m_excludes; }
+    // --keep-times: each plaintext gets its envelope's modification time.
+    bool keepTimes() const { return m_keepTimes; }
+    // --progress: progress lines on standard error even when it is no terminal.
+    bool progressLines() const { return m_progressLines; }
     // --journal: the file that records finished sources; empty when not given.
     QString journal() const { return m_journal; }
     // --shard K/N: take only the sources of shard K (1 to N) of N; 0/0 when not given.
@@ -109,6 +115,9 @@ private:
     QString m_outputDir;
     QString m_filesFrom;
     bool m_null = false;
+    QStringList m_excludes;
+    bool m_keepTimes = false;
+    bool m_progressLines = false;
     QString m_journal;
     int m_shardIndex = 0;
     int m_shardCount = 0;

@@ -96,6 +96,7 @@ SourceSelection::Settings selectionSettings(const CliOptions& options)
     select.outputRoot = options.outputDir();
     select.filesFrom = options.filesFrom();
     select.nullSeparated = options.nullSeparated();
+    select.excludes = options.excludes();
     select.shardIndex = options.shardIndex();
     select.shardCount = options.shardCount();
     return select;
@@ -110,6 +111,8 @@ BatchDecrypt::Settings batchSettings(const CliOptions& options, Journal* journal
     if (!options.outputDir().isEmpty())
         settings.outputRoot = FileLoading::absoluteCleanPath(options.outputDir());
     settings.progress = isatty(STDERR_FILENO) == 1 && !options.quiet();
+    settings.progressLines = options.progressLines();
+    settings.keepTimes = options.keepTimes();
     settings.journal = options.journal().isEmpty() ? nullptr : journal;
     return settings;
 }

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <fnmatch.h>
 
 namespace {
 
@@ -23,9 +24,11 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
     // files found in folders already by the find, before they are counted).
     const auto keepOurs = [&](FileLoading::Result& found) {
         for (FileLoading::Group& group : found.groups) {
-            if (settings.shardCount > 0 && group.folder.isEmpty())
+            if ((settings.shardCount > 0 || !settings.excludes.isEmpty()) && group.folder.isEmpty())
                 group.keepOnly([&](const QString&, qsizetype index) {
-                    return shardOf(shardKey(group, index), settings.shardCount) == settings.shardIndex;
+                    const QString key = shardKey(group, index);
+                    return !excluded(key, settings.excludes)
+                        && (settings.shardCount == 0 || shardOf(key, settings.shardCount) == settings.shardIndex);
                 });
             if (settings.journal) {
                 const qsizetype before = group.files.size();
@@ -45,9 +48,11 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
     options.envelopesOnly = !settings.allFiles;
     options.skipDecrypted = settings.skipDecrypted;
     options.outputRoot = settings.outputRoot;
-    if (settings.shardCount > 0)
+    if (settings.shardCount > 0 || !settings.excludes.isEmpty())
         options.folderFilter = [&settings](const QString& folder, const QString& file) {
-            return shardOf(relativeKey(folder, file), settings.shardCount) == settings.shardIndex;
+            const QString key = relativeKey(folder, file);
+            return !excluded(key, settings.excludes)
+                && (settings.shardCount == 0 || shardOf(key, settings.shardCount) == settings.shardIndex);
         };
     selection->found = FileLoading::find(paths, {}, options);
     keepOurs(selection->found);
@@ -140,6 +145,22 @@ QString SourceSelection::relativeKey(const QString& folder, const QString& file)
 {
     const qsizetype below = folder.endsWith(QLatin1Char('/')) ? folder.size() : folder.size() + 1;
     return file.mid(below);
+}
+
+bool SourceSelection::excluded(const QString& key, const QStringList& patterns)
+{
+    if (patterns.isEmpty())
+        return false;
+    const QByteArray path = LocalPath::encode(key);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    for (const QString& pattern : patterns) {
+        const QByteArray bytes = LocalPath::encode(pattern);
+        if (fnmatch(bytes.constData(), path.constData(), 0) == 0
+            || fnmatch(bytes.constData(), name.constData(), 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 int SourceSelection::shardOf(const QString& key, int count)

@@ -228,6 +228,12 @@ void TestCliOptions::modesAndRefusals_data()
                                      << "--stdout cannot be combined with --test";
     QTest::newRow("stdout and info") << QStringList { "--stdout", "--info", "x" } << -1
                                      << "--stdout cannot be combined with --info";
+    QTest::newRow("keep times of a test")
+        << QStringList { "--test", "--keep-times", "x" } << -1 << "--test cannot be combined with --keep-times";
+    QTest::newRow("exclude without a pattern")
+        << QStringList { "--exclude=", "x" } << -1 << "--exclude needs a pattern";
+    QTest::newRow("exclude, times and progress")
+        << QStringList { "--exclude", "*.tmp", "--exclude", "d/*", "--keep-times", "--progress", "x" } << decrypt << "";
     QTest::newRow("force alone") << QStringList { "--force", "x" } << -1 << "--force only lets --stdout";
 
     QTest::newRow("output folder, deleting sources")

@@ -1557,6 +1557,17 @@ void TestKorvelcryptCli::usageAndStatuses_data()
                                           << QByteArray() << QByteArray("--shard needs K/N with 1 <= K <= N");
     QTest::newRow("quiet success") << QStringList { "-q", "--passphrase-fd", "0", "one" } << 0 << QByteArray()
                                    << QByteArray();
+    QTest::newRow("exclude by name") << QStringList { "--exclude", "x.*", "--passphrase-fd", "0", "one", "bad" } << 1
+                                     << QByteArray("0 finished, 1 failed, 1 total") << QByteArray();
+    QTest::newRow("exclude by path below the folder")
+        << QStringList { "--exclude", "y.korvel-env", "--exclude", "nothing/*", "--passphrase-fd", "0", "bad" } << 0
+        << QByteArray("0 finished, 0 failed, 0 total") << QByteArray("no envelope found");
+    QTest::newRow("progress lines for a log")
+        << QStringList { "--progress", "--passphrase-fd", "0", "one" } << 0
+        << QByteArray("1 finished, 0 failed, 1 total") << QByteArray("korvelcrypt-cli: progress: 1/1");
+    // The plaintext gets the envelope's time (checked below).
+    QTest::newRow("keep times") << QStringList { "--keep-times", "--passphrase-fd", "0", "one" } << 0
+                                << QByteArray("1 finished, 0 failed, 1 total") << QByteArray();
 }
 
 void TestKorvelcryptCli::usageAndStatuses()
@@ -1570,7 +1581,13 @@ void TestKorvelcryptCli::usageAndStatuses()
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("empty")));
     QVERIFY(writeEnvelope(dir.filePath("one/x.korvel-env"), "x"));
     QVERIFY(writeEnvelope(dir.filePath("bad/y.korvel-env"), "y", "other"));
+    const QDateTime old = QDateTime::fromSecsSinceEpoch(1000000000);
+    QFile envelope(dir.filePath("one/x.korvel-env"));
+    QVERIFY(envelope.open(QIODevice::ReadWrite) && envelope.setFileTime(old, QFileDevice::FileModificationTime));
+    envelope.close();
     const Result result = runCli(args, dir.path(), "secret\n");
+    if (QFileInfo::exists(dir.filePath("one/x")))
+        QCOMPARE(QFileInfo(dir.filePath("one/x")).lastModified() == old, args.contains("--keep-times"));
     QCOMPARE(result.status, status);
     if (out.isEmpty())
         QVERIFY2(result.out.isEmpty(), result.out.constData());
