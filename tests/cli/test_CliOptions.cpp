@@ -412,6 +412,12 @@ void TestCliOptions::documentationShowsEveryOption()
 
     // README: named in the text, used in an example (an indented command line).
     QVERIFY2(readme.contains(QLatin1Char('`') + option), qPrintable(option));
+    // bash completion offers it.
+    QFile completion(QStringLiteral(KORVEL_SOURCE_DIR "/packaging/bash-completion/korvelcrypt-cli"));
+    QVERIFY(completion.open(QIODevice::ReadOnly));
+    QVERIFY2(QString::fromUtf8(completion.readAll())
+                 .contains(QRegularExpression(QStringLiteral("\\s%1\\s").arg(QRegularExpression::escape(option)))),
+        qPrintable(option));
     bool example = false;
     bool command = false; // within a command, over its continued lines
     for (const QString& line : readme.split(QLatin1Char('\n'))) {
