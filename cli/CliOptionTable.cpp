@@ -53,6 +53,11 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { nullptr, "delete-encrypted", nullptr, nullptr, "delete each source once its plaintext is on disk;\n"
                                                          "a source replaced or changed meanwhile is kept",
             false, nullptr, nullptr, {} },
+        { nullptr, "dry-run", nullptr, nullptr, "list each source and its plaintext; write nothing",
+            false, nullptr, nullptr, {
+                { "test", "choose one" },
+                { "delete-encrypted", "a dry run deletes nothing" },
+                { "journal", "a dry run decrypts nothing to record" } } },
         { nullptr, "keep-times", nullptr, nullptr, "give each plaintext its envelope's modification time",
             false, nullptr, nullptr, {} },
         { nullptr, "test", nullptr, nullptr, "decrypt every envelope to its end and write nothing,\n"
@@ -67,6 +72,7 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                 { "test", "choose one" },
                 { "delete-encrypted", "--info decrypts nothing" },
                 { "keep-times", "--info writes nothing" },
+                { "dry-run", "choose one" },
                 { "progress", "--info decrypts nothing" },
                 { "passphrase-fd", kNoPassphrase },
                 { "passphrase-file", kNoPassphrase },
@@ -84,6 +90,7 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                 { "info", "choose one" },
                 { "delete-encrypted", "the plaintext is not kept on disk, so its source must stay" },
                 { "keep-times", "it writes no plaintext to disk" },
+                { "dry-run", "choose one" },
                 { "exclude", "it takes one file named" },
                 { "progress", "it writes exactly one envelope" },
                 { "json", "standard output carries the plaintext" },
@@ -101,8 +108,7 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { nullptr, "quiet", "q", nullptr, "print only failures, no summary and no progress\n"
                                           "line (--json output stays complete)",
             false, nullptr, nullptr, {} },
-        { nullptr, "progress", nullptr, nullptr, "a progress line on standard error every 10 seconds\n"
-                                                 "and at the end, also when it is no terminal (logs)",
+        { nullptr, "progress", nullptr, nullptr, "progress lines on standard error every 10 s (logs)",
             false, nullptr, nullptr, {} },
         { nullptr, "json", nullptr, nullptr, "one JSON object per task on standard output (source,\n"
                                              "destination, status, error, message, reason, bytes,\n"

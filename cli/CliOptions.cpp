@@ -65,6 +65,7 @@ bool CliOptions::readValues(const QCommandLineParser& parser)
     m_force = isSet("force");
     m_null = isSet("null");
     m_keepTimes = isSet("keep-times");
+    m_dryRun = isSet("dry-run");
     m_progressLines = isSet("progress");
     m_excludes = parser.values(QStringLiteral("exclude"));
     if (m_excludes.contains(QString()))

@@ -70,6 +70,8 @@ public:
     QStringList excludes() const { return m_excludes; }
     // --keep-times: each plaintext gets its envelope's modification time.
     bool keepTimes() const { return m_keepTimes; }
+    // --dry-run: list each source and the name its plaintext would get, write nothing.
+    bool dryRun() const { return m_dryRun; }
     // --progress: progress lines on standard error even when it is no terminal.
     bool progressLines() const { return m_progressLines; }
     // --journal: the file that records finished sources; empty when not given.
@@ -117,6 +119,7 @@ private:
     bool m_null = false;
     QStringList m_excludes;
     bool m_keepTimes = false;
+    bool m_dryRun = false;
     bool m_progressLines = false;
     QString m_journal;
     int m_shardIndex = 0;

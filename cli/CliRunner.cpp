@@ -9,10 +9,13 @@
 #include "cli/PassphraseReader.h"
 #include "cli/SourceSelection.h"
 #include "cli/StdoutDecrypt.h"
+#include "engine/CryptTask.h"
 #include "engine/FileLoading.h"
 #include "engine/LocalPath.h"
+#include "engine/OutputFolders.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <cerrno>
@@ -196,6 +199,40 @@ QString outputFolderProblem(const QString& outputDir)
     return {};
 }
 
+// --dry-run: each source found, once, with the name its plaintext would get
+// now (a "(decrypted N)" name where one stands, or an earlier source of this
+// run takes it), as the decrypt manager names it; nothing is written.
+int dryRun(const CliOptions& options, const FileLoading::Result& found)
+{
+    const QString root
+        = options.outputDir().isEmpty() ? QString() : FileLoading::absoluteCleanPath(options.outputDir());
+    QSet<QString> seen;
+    QSet<QString> taken;
+    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found))
+        print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(CliReporter::problemText(problem)));
+    for (const FileLoading::Group& group : found.groups) {
+        for (qsizetype i = 0; i < group.files.size(); ++i) {
+            const QString& file = group.files.at(i);
+            if (seen.contains(file))
+                continue;
+            seen.insert(file);
+            const QString unsuffixed = root.isEmpty()
+                ? CryptTask::withoutDecryptedSuffix(file)
+                : CryptTask::withoutDecryptedSuffix(file, OutputFolders::folderOf(root, file, group.outputBase));
+            QString destination = unsuffixed;
+            for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
+                destination = CryptTask::suffixedDestination(unsuffixed, n);
+            taken.insert(destination);
+            const QByteArray line = (LocalPath::escaped(LocalPath::encode(group.nameOf(i))) + QStringLiteral(" -> ")
+                + LocalPath::escaped(LocalPath::encode(destination)) + QLatin1Char('\n'))
+                                        .toUtf8();
+            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        }
+    }
+    std::fflush(stdout);
+    return found.skipped.isEmpty() && found.unreadable.isEmpty() ? 0 : 1;
+}
+
 // Decrypting and --test (whose batch writes nothing, BatchDecrypt::Settings::verifyOnly):
 // passphrases, journal, the files, then the batch.
 int runBatch(const CliOptions& options, const CliReporter& reporter)
@@ -226,6 +263,8 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
     QString error;
     if (!SourceSelection::select(options.paths(), select, &selection, &error))
         return usageError(error);
+    if (options.dryRun())
+        return dryRun(options, selection.found);
     BatchDecrypt batch(batchSettings(options, &journal), reporter, stdout, stderr);
     batch.removeRecorded(selection.recorded);
     batch.load(selection.found, selection.journaled);

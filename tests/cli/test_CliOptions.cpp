@@ -234,6 +234,8 @@ void TestCliOptions::modesAndRefusals_data()
         << QStringList { "--exclude=", "x" } << -1 << "--exclude needs a pattern";
     QTest::newRow("exclude, times and progress")
         << QStringList { "--exclude", "*.tmp", "--exclude", "d/*", "--keep-times", "--progress", "x" } << decrypt << "";
+    QTest::newRow("dry run with a journal")
+        << QStringList { "--dry-run", "--journal", "j", "x" } << -1 << "--dry-run cannot be combined with --journal";
     QTest::newRow("force alone") << QStringList { "--force", "x" } << -1 << "--force only lets --stdout";
 
     QTest::newRow("output folder, deleting sources")

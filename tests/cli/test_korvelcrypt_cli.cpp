@@ -1565,6 +1565,9 @@ void TestKorvelcryptCli::usageAndStatuses_data()
     QTest::newRow("progress lines for a log")
         << QStringList { "--progress", "--passphrase-fd", "0", "one" } << 0
         << QByteArray("1 finished, 0 failed, 1 total") << QByteArray("korvelcrypt-cli: progress: 1/1");
+    // Nothing written (the tree is checked below); a file named twice listed once.
+    QTest::newRow("dry run") << QStringList { "--dry-run", "--passphrase-fd", "0", "one", "one/x.korvel-env" } << 0
+                             << QByteArray("one/x.korvel-env -> DIR/one/x") << QByteArray();
     // The plaintext gets the envelope's time (checked below).
     QTest::newRow("keep times") << QStringList { "--keep-times", "--passphrase-fd", "0", "one" } << 0
                                 << QByteArray("1 finished, 0 failed, 1 total") << QByteArray();
@@ -1585,7 +1588,11 @@ void TestKorvelcryptCli::usageAndStatuses()
     QFile envelope(dir.filePath("one/x.korvel-env"));
     QVERIFY(envelope.open(QIODevice::ReadWrite) && envelope.setFileTime(old, QFileDevice::FileModificationTime));
     envelope.close();
+    const QStringList before = tree(dir.path());
+    out.replace("DIR", QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath()));
     const Result result = runCli(args, dir.path(), "secret\n");
+    if (args.contains("--dry-run"))
+        QCOMPARE(tree(dir.path()), before);
     if (QFileInfo::exists(dir.filePath("one/x")))
         QCOMPARE(QFileInfo(dir.filePath("one/x")).lastModified() == old, args.contains("--keep-times"));
     QCOMPARE(result.status, status);
