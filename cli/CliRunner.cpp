@@ -206,29 +206,23 @@ int dryRun(const CliOptions& options, const FileLoading::Result& found)
 {
     const QString root
         = options.outputDir().isEmpty() ? QString() : FileLoading::absoluteCleanPath(options.outputDir());
-    QSet<QString> seen;
     QSet<QString> taken;
     for (const CliReporter::Problem& problem : CliReporter::problemsOf(found))
         print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(CliReporter::problemText(problem)));
-    for (const FileLoading::Group& group : found.groups) {
-        for (qsizetype i = 0; i < group.files.size(); ++i) {
-            const QString& file = group.files.at(i);
-            if (seen.contains(file))
-                continue;
-            seen.insert(file);
-            const QString unsuffixed = root.isEmpty()
-                ? CryptTask::withoutDecryptedSuffix(file)
-                : CryptTask::withoutDecryptedSuffix(file, OutputFolders::folderOf(root, file, group.outputBase));
-            QString destination = unsuffixed;
-            for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
-                destination = CryptTask::suffixedDestination(unsuffixed, n);
-            taken.insert(destination);
-            const QByteArray line = (LocalPath::escaped(LocalPath::encode(group.nameOf(i))) + QStringLiteral(" -> ")
-                + LocalPath::escaped(LocalPath::encode(destination)) + QLatin1Char('\n'))
-                                        .toUtf8();
-            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-        }
-    }
+    found.forEachOnce([&](const FileLoading::Group& group, qsizetype i) {
+        const QString& file = group.files.at(i);
+        const QString unsuffixed = root.isEmpty()
+            ? CryptTask::withoutDecryptedSuffix(file)
+            : CryptTask::withoutDecryptedSuffix(file, OutputFolders::folderOf(root, file, group.outputBase));
+        QString destination = unsuffixed;
+        for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
+            destination = CryptTask::suffixedDestination(unsuffixed, n);
+        taken.insert(destination);
+        const QByteArray line = (LocalPath::escaped(LocalPath::encode(group.nameOf(i))) + QStringLiteral(" -> ")
+            + LocalPath::escaped(LocalPath::encode(destination)) + QLatin1Char('\n'))
+                                    .toUtf8();
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    });
     std::fflush(stdout);
     return found.skipped.isEmpty() && found.unreadable.isEmpty() ? 0 : 1;
 }

@@ -5,8 +5,6 @@
 #include "engine/LocalPath.h"
 #include "engine/zervcrypto.h"
 
-#include <QSet>
-
 InfoReport::InfoReport(const CliReporter& reporter, FILE* out, FILE* err)
     : m_reporter(reporter)
     , m_out(out)
@@ -23,16 +21,9 @@ int InfoReport::run(const FileLoading::Result& found)
         printOut(m_reporter.problem(problem));
     }
     // Each file once, under the name the inputs first gave it.
-    QSet<QString> seen;
-    for (const FileLoading::Group& group : found.groups) {
-        for (qsizetype i = 0; i < group.files.size(); ++i) {
-            const QString& path = group.files.at(i);
-            if (seen.contains(path))
-                continue;
-            seen.insert(path);
-            inspect(path, LocalPath::displayName(group.nameOf(i)));
-        }
-    }
+    found.forEachOnce([this](const FileLoading::Group& group, qsizetype i) {
+        inspect(group.files.at(i), LocalPath::displayName(group.nameOf(i)));
+    });
     const int missing = static_cast<int>(found.skipped.size());
     const int unreadable = static_cast<int>(found.unreadable.size());
     const int status = (m_notEnvelopes > 0 || missing > 0 || unreadable > 0) ? 1 : 0;

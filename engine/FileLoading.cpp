@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <cerrno>
 #include <dirent.h>
@@ -175,6 +176,19 @@ void Result::append(const Result& other)
     added += other.added;
     notEnvelopes += other.notEnvelopes;
     alreadyDecrypted += other.alreadyDecrypted;
+}
+
+void Result::forEachOnce(const std::function<void(const Group& group, qsizetype index)>& visit) const
+{
+    QSet<QString> seen;
+    for (const Group& group : groups) {
+        for (qsizetype i = 0; i < group.files.size(); ++i) {
+            if (seen.contains(group.files.at(i)))
+                continue;
+            seen.insert(group.files.at(i));
+            visit(group, i);
+        }
+    }
 }
 
 qsizetype Result::fileCount() const

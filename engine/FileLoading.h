@@ -110,6 +110,9 @@ struct Result {
     // named directly continues the last group when it shares its base).
     void append(const Result& other);
     qsizetype fileCount() const;
+    // Calls visit for each file once (a repeat is passed over), in order, with
+    // its group and its index there (Group::nameOf() gives its first name).
+    void forEachOnce(const std::function<void(const Group& group, qsizetype index)>& visit) const;
     qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
