@@ -13,17 +13,43 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
 
 // At most ten redraws a second.
 constexpr int kProgressIntervalMs = 100;
+// --progress, for logs: a whole line every ten seconds.
+constexpr int kProgressLinesIntervalMs = 10000;
 // How often journal records are flushed while a long task keeps new ones away.
 constexpr int kJournalIntervalMs = 1000;
 // Paths handed to the manager at a time.
 constexpr qsizetype kAddChunk = 4096;
+
+// The stable word for a failure's class (--json "error"); the manual page lists them.
+QString failureWord(CryptTask::Failure failure)
+{
+    switch (failure) {
+    case CryptTask::Failure::Passphrase:
+        return QStringLiteral("passphrase");
+    case CryptTask::Failure::NotEnvelope:
+        return QStringLiteral("not-envelope");
+    case CryptTask::Failure::Read:
+        return QStringLiteral("read");
+    case CryptTask::Failure::Write:
+        return QStringLiteral("write");
+    case CryptTask::Failure::Missing:
+        return QStringLiteral("missing");
+    case CryptTask::Failure::None:
+    case CryptTask::Failure::Other:
+        break;
+    }
+    return QStringLiteral("other");
+}
 
 double roundedSeconds(qint64 ms)
 {
@@ -84,10 +110,12 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
     // hands the found files over itself because it needs them, for the sizes
     // behind the progress line and the byte counts.
     m_skipped += found.notEnvelopes + found.alreadyDecrypted;
+    m_alreadyDecrypted += found.alreadyDecrypted;
     m_journaled += journaled;
-    for (const FileLoading::Skipped& skipped : found.skipped) {
-        ++m_missing;
-        printErr(skippedMessage(skipped));
+    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found)) {
+        ++(problem.error == QLatin1String("read") ? m_unreadable : m_missing);
+        printErr(CliReporter::problemText(problem));
+        printOut(m_reporter.problem(problem));
     }
     int added = 0;
     for (const FileLoading::Group& group : found.groups) {
@@ -114,8 +142,9 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
                 }
             }
             struct stat status { };
-            const qint64 size = LocalPath::status(path, &status) ? status.st_size : 0;
-            m_sizes.insert(path, { size, naming });
+            const bool known = LocalPath::status(path, &status);
+            m_sizes.insert(path, { known ? status.st_size : 0, naming, known ? status.st_mtim : timespec {} });
+            const qint64 size = known ? status.st_size : 0;
             m_totalBytes += size;
         }
         // In pieces: the manager copies what it is given, and a copy of a whole
@@ -159,12 +188,6 @@ int BatchDecrypt::removeRecorded(const QStringList& sources)
     return m_recordedRemoved;
 }
 
-QString BatchDecrypt::skippedMessage(const FileLoading::Skipped& skipped)
-{
-    return skipped.exists ? QStringLiteral("'%1' is neither a file nor a folder; skipped.").arg(skipped.input)
-                          : QStringLiteral("cannot access '%1': No such file or directory").arg(skipped.input);
-}
-
 int BatchDecrypt::run(const QStringList& passphrases)
 {
     m_clock.start();
@@ -172,7 +195,9 @@ int BatchDecrypt::run(const QStringList& passphrases)
         m_watcher = new InterruptWatcher();
         connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
         m_manager->startDecrypt(passphrases);
-        if (m_settings.progress)
+        if (m_settings.progressLines && !m_settings.progress)
+            m_progressTimer.setInterval(kProgressLinesIntervalMs);
+        if (m_settings.progress || m_settings.progressLines)
             m_progressTimer.start();
         if (m_settings.journal)
             m_journalTimer.start();
@@ -181,8 +206,13 @@ int BatchDecrypt::run(const QStringList& passphrases)
         m_progressTimer.stop();
         clearProgress();
     }
+    if (m_settings.progressLines && !m_settings.progress)
+        printProgress(); // the last one: where the run ended
     reportRemaining();
     syncJournal();
+    // An unmounted mount point or a mistyped folder looks like an empty run.
+    if (m_total == 0 && m_journaled == 0 && m_recordedRemoved == 0 && m_alreadyDecrypted == 0)
+        printErr(QStringLiteral("no envelope found; nothing to do."));
     printSummary(roundedSeconds(m_clock.elapsed()));
     return exitStatus();
 }
@@ -225,6 +255,8 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
     connect(task, &QObject::destroyed, this, [this, task] { m_reported.remove(task); });
     const QString loaded = task->loadedSource();
     const qint64 bytes = sizeOf(loaded);
+    if (outcome == Outcome::Finished && m_settings.keepTimes && !m_settings.verifyOnly)
+        keepTime(task, m_sizes.value(loaded).modified);
     const QString source = shownName(loaded);
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
@@ -301,6 +333,7 @@ void BatchDecrypt::printTask(
         report.message = task->message();
         // The system's own words for a failed write ("No space left on device").
         report.reason = task->reason();
+        report.error = failureWord(task->failure.load());
         // Only plaintext kept after a read failure stays under the destination name.
         if (struct stat info {}; !LocalPath::status(report.destination, &info))
             report.destination.clear();
@@ -351,14 +384,32 @@ void BatchDecrypt::onInterrupted(int signalNumber)
     if (m_signal != 0)
         return; // already cancelling
     m_signal = signalNumber;
+    cancelRest();
+}
+
+void BatchDecrypt::cancelRest()
+{
     // As the Decrypt button does: running tasks end as cancelled and their paths
     // go back to the pending list, where they stay.
     m_manager->cancel();
     finishIfIdle();
 }
 
+void BatchDecrypt::keepTime(const CryptTask* task, const timespec& modified)
+{
+    const timespec times[2] = { { 0, UTIME_OMIT }, modified };
+    if (::utimensat(AT_FDCWD, LocalPath::encode(task->destination()).constData(), times, 0) == 0)
+        return;
+    ++m_problems;
+    printErr(QStringLiteral("cannot set the time of '%1': %2").arg(task->destination(), LocalPath::errorText(errno)));
+}
+
 void BatchDecrypt::onProgressTick()
 {
+    if (m_settings.progressLines && !m_settings.progress) {
+        printProgress();
+        return;
+    }
     double bytes = static_cast<double>(m_bytesDone);
     for (const CryptTask* task : m_manager->getRunningTasks()) {
         if (!m_reported.contains(task))
@@ -376,6 +427,13 @@ void BatchDecrypt::onProgressTick()
     m_progressShown = true;
 }
 
+void BatchDecrypt::printProgress()
+{
+    const QString line = ProgressLine::text(m_finished + m_failed + m_cancelled, m_total,
+        static_cast<double>(m_bytesDone), static_cast<double>(m_totalBytes), m_clock.elapsed() / 1000.0);
+    printErr(QStringLiteral("progress: ") + line);
+}
+
 void BatchDecrypt::clearProgress()
 {
     if (!m_progressShown)
@@ -389,7 +447,7 @@ int BatchDecrypt::exitStatus() const
 {
     if (m_signal != 0)
         return 128 + m_signal;
-    return (m_failed > 0 || m_missing > 0 || m_problems > 0) ? 1 : 0;
+    return (m_failed > 0 || m_missing > 0 || m_unreadable > 0 || m_problems > 0) ? 1 : 0;
 }
 
 void BatchDecrypt::printSummary(double seconds)
@@ -400,6 +458,7 @@ void BatchDecrypt::printSummary(double seconds)
     summary.notDone = m_total - m_finished - m_failed;
     summary.total = m_total;
     summary.missing = m_missing;
+    summary.unreadable = m_unreadable;
     summary.skipped = m_skipped;
     summary.journaled = m_journaled;
     summary.recordedRemoved = m_recordedRemoved;
@@ -416,9 +475,19 @@ void BatchDecrypt::printOut(const QByteArray& line)
     if (line.isEmpty())
         return;
     clearProgress();
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_out);
-    std::fputc('\n', m_out);
-    std::fflush(m_out);
+    const bool written
+        = std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_out) == static_cast<size_t>(line.size())
+        && std::fputc('\n', m_out) != EOF && std::fflush(m_out) == 0;
+    if (written || errno != EPIPE || m_outputClosed)
+        return;
+    // The reader quit: what finished is (or is about to be) journaled; the rest
+    // is cancelled as after SIGINT, once this report is done.
+    m_outputClosed = true;
+    printErr(QStringLiteral("standard output was closed; the batch ends as interrupted."));
+    if (m_signal == 0) {
+        m_signal = SIGPIPE;
+        QMetaObject::invokeMethod(this, &BatchDecrypt::cancelRest, Qt::QueuedConnection);
+    }
 }
 
 void BatchDecrypt::printErr(const QString& message)

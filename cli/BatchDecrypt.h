@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 
 class CliReporter;
 class CryptTask;
@@ -44,6 +45,11 @@ public:
         bool verifyOnly = false;
         // Draw the live progress line on err (only when it is a terminal, and not --quiet).
         bool progress = false;
+        // --progress: a whole progress line on err every 10 seconds and at the
+        // end, for logs (instead of the live line).
+        bool progressLines = false;
+        // --keep-times: each plaintext gets its source's modification time.
+        bool keepTimes = false;
     };
 
     // reporter words each line (not owned; it outlives the batch).
@@ -66,12 +72,11 @@ public:
     // said so. Returns how many were deleted.
     int removeRecorded(const QStringList& sources);
 
-    // The message for an input that contributed nothing.
-    static QString skippedMessage(const FileLoading::Skipped& skipped);
-
     // Decrypts what load() queued and returns the exit status: 0 when every task
     // finished, 1 when any failed (or a path was missing, or a source could not be
-    // renamed or deleted), 128 + the signal number after SIGINT or SIGTERM.
+    // renamed or deleted, or a folder could not be read), 128 + the signal number
+    // after SIGINT or SIGTERM, and 141 (128 + SIGPIPE) once standard output was
+    // closed (the batch then ends as interrupted).
     // Each envelope is opened with the first of the candidate passphrases (in their
     // order) that matches it.
     int run(const QStringList& passphrases);
@@ -94,11 +99,16 @@ private:
     void syncJournal();
     void reportRemaining();
     void finishIfIdle();
+    // Ends the batch after a signal or a closed standard output (m_signal set).
+    void cancelRest();
     int exitStatus() const;
     void printSummary(double seconds);
 
     void printOut(const QByteArray& line);
     void printErr(const QString& message);
+    void printProgress();
+    // --keep-times: the plaintext gets the time its source had when loaded.
+    void keepTime(const CryptTask* task, const timespec& modified);
     void clearProgress();
     qint64 sizeOf(const QString& path) const { return m_sizes.value(path).size; }
     // How the inputs first named the queued path (before it is reported).
@@ -117,6 +127,7 @@ private:
     struct Queued {
         qint64 size = 0;
         int folder = -1;
+        timespec modified {}; // the source's, for --keep-times
     };
     static constexpr int kBelowWorkingFolder = -2;
     QString m_workingFolder; // with a slash
@@ -129,7 +140,9 @@ private:
     int m_total = 0;
     qint64 m_totalBytes = 0;
     int m_missing = 0;
+    int m_unreadable = 0; // folders that could not be read
     int m_skipped = 0; // files in folders that are no envelopes
+    int m_alreadyDecrypted = 0; // of them, envelopes whose plaintexts stand (--existing skip)
     int m_journaled = 0; // sources the journal records as done before
     int m_recordedRemoved = 0; // of them, deleted by removeRecorded()
     bool m_journalFailed = false; // said once
@@ -143,6 +156,7 @@ private:
     qint64 m_bytesDone = 0; // sources of reported tasks
 
     int m_signal = 0;
+    bool m_outputClosed = false; // the reader of standard output quit (EPIPE)
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
     QTimer m_journalTimer;

@@ -18,6 +18,7 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { kPassphrases, "passphrase-fd", nullptr, "N", "one line from file descriptor N", false, nullptr, nullptr, {} },
         { nullptr, "passphrase-file", nullptr, "F", "the first line of file F", false, nullptr, nullptr, {} },
         { nullptr, "passphrase-list", nullptr, "F", "every line of file F, one passphrase a line\n"
+                                                    "(blank lines are passed over)\n"
                                                     "with none of these: ask on the terminal, no echo",
             false, nullptr, nullptr, {} },
         { "What to take:", "all-files", nullptr, nullptr, "take every file found in folders, not only envelopes",
@@ -31,6 +32,9 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
             true, nullptr, nullptr, {} },
         { nullptr, "null", nullptr, nullptr, "--files-from names end in NUL bytes (find -print0)", false,
             "files-from", "--null only says how --files-from separates its names.", {} },
+        { nullptr, "exclude", nullptr, "PATTERN", "leave out files whose path below the folder (or\n"
+                                                  "as listed) or name matches PATTERN; repeatable",
+            false, nullptr, nullptr, {} },
         { nullptr, "shard", nullptr, "K/N", "take only shard K of N: a file's path below the\n"
                                             "folder it was found in decides, on every machine\n"
                                             "alike; shards 1 to N together take every file once",
@@ -40,8 +44,7 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                                             "with --delete-encrypted deletes those left whose\n"
                                             "plaintexts are in place); one run at a time uses F",
             true, nullptr, nullptr, {} },
-        { nullptr, "wait-journal", nullptr, nullptr, "when another run uses the --journal file, wait for\n"
-                                                     "it to end instead of stopping (exit 2)",
+        { nullptr, "wait-journal", nullptr, nullptr, "wait while another run uses the --journal file",
             false, "journal", "--wait-journal only says how to wait for the --journal file.", {} },
         { "What to do (by default: decrypt each envelope beside its source):", "output-dir", "o", "DIR",
             "write every plaintext below DIR instead: a file found\n"
@@ -52,16 +55,27 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { nullptr, "delete-encrypted", nullptr, nullptr, "delete each source once its plaintext is on disk;\n"
                                                          "a source replaced or changed meanwhile is kept",
             false, nullptr, nullptr, {} },
+        { nullptr, "dry-run", nullptr, nullptr, "list each source and its plaintext; write nothing",
+            false, nullptr, nullptr, {
+                { "test", "choose one" },
+                { "delete-encrypted", "a dry run deletes nothing" },
+                { "journal", "a dry run decrypts nothing to record" } } },
+        { nullptr, "keep-times", nullptr, nullptr, "give each plaintext its envelope's modification time",
+            false, nullptr, nullptr, {} },
         { nullptr, "test", nullptr, nullptr, "decrypt every envelope to its end and write nothing,\n"
                                              "to check an archive and its passphrases",
             false, nullptr, nullptr, {
                 { "delete-encrypted", "a test writes no plaintext, so it deletes no source" },
+                { "keep-times", "a test writes no plaintext" },
                 { "output-dir", "a test writes nothing" },
                 { "existing", "a test writes nothing" } } },
         { nullptr, "info", nullptr, nullptr, "no passphrase, no decryption: describe each file", false, nullptr,
             nullptr, {
                 { "test", "choose one" },
                 { "delete-encrypted", "--info decrypts nothing" },
+                { "keep-times", "--info writes nothing" },
+                { "dry-run", "choose one" },
+                { "progress", "--info decrypts nothing" },
                 { "passphrase-fd", kNoPassphrase },
                 { "passphrase-file", kNoPassphrase },
                 { "passphrase-list", kNoPassphrase },
@@ -77,6 +91,10 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                 { "test", "choose one" },
                 { "info", "choose one" },
                 { "delete-encrypted", "the plaintext is not kept on disk, so its source must stay" },
+                { "keep-times", "it writes no plaintext to disk" },
+                { "dry-run", "choose one" },
+                { "exclude", "it takes one file named" },
+                { "progress", "it writes exactly one envelope" },
                 { "json", "standard output carries the plaintext" },
                 { "output-dir", "choose one place for the plaintext" },
                 { "files-from", "it writes exactly one envelope, named on the command line" },
@@ -92,10 +110,13 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
         { nullptr, "quiet", "q", nullptr, "print only failures, no summary and no progress\n"
                                           "line (--json output stays complete)",
             false, nullptr, nullptr, {} },
+        { nullptr, "progress", nullptr, nullptr, "progress lines on standard error every 10 s (logs)",
+            false, nullptr, nullptr, {} },
         { nullptr, "json", nullptr, nullptr, "one JSON object per task on standard output (source,\n"
-                                             "destination, status, message, reason, bytes,\n"
+                                             "destination, status, error, message, reason, bytes,\n"
                                              "seconds, and passphrase: the matching candidate's\n"
-                                             "position), then a summary object",
+                                             "position), one per path that gave nothing, then\n"
+                                             "a summary object",
             false, nullptr, nullptr, {} },
         { nullptr, "help", "h", nullptr, "show this help and exit", false, nullptr, nullptr, {} },
         { nullptr, "version", "v", nullptr, "show the version and exit", false, nullptr, nullptr, {} },

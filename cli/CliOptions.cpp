@@ -65,6 +65,12 @@ bool CliOptions::readValues(const QCommandLineParser& parser)
     m_force = isSet("force");
     m_waitJournal = isSet("wait-journal");
     m_null = isSet("null");
+    m_keepTimes = isSet("keep-times");
+    m_dryRun = isSet("dry-run");
+    m_progressLines = isSet("progress");
+    m_excludes = parser.values(QStringLiteral("exclude"));
+    if (m_excludes.contains(QString()))
+        return usageError(QStringLiteral("--exclude needs a pattern."));
     if (isSet("test"))
         m_mode = Mode::Test;
     if (isSet("info"))
@@ -111,6 +117,13 @@ bool CliOptions::readPassphraseSources(const QCommandLineParser& parser)
             if (!ok || source.fd < 0)
                 return usageError(
                     QStringLiteral("--passphrase-fd needs a file descriptor number, not '%1'.").arg(text));
+            // A descriptor gives one line; a second read would take the next one
+            // and try it as another candidate.
+            for (const PassphraseSource& earlier : std::as_const(m_passphraseSources))
+                if (earlier.kind == PassphraseSource::Kind::Fd && earlier.fd == source.fd)
+                    return usageError(QStringLiteral("--passphrase-fd %1 is given twice; a descriptor gives one "
+                                                     "passphrase (use --passphrase-list for several).")
+                                          .arg(source.fd));
         } else if (text.isEmpty()) {
             return usageError(QStringLiteral("--%1 needs a file name.").arg(name));
         } else {
@@ -219,8 +232,7 @@ QString CliOptions::helpText(int defaultThreads)
                          "  korvelcrypt-cli --test --passphrase-list old-passphrases.txt /media/backup\n"
                          "  korvelcrypt-cli --info /media/backup\n"
                          "  korvelcrypt-cli -o Restored --passphrase-file pw.txt /media/backup/2019\n"
-                         "  korvelcrypt-cli --stdout --passphrase-file pw.txt x.korvel-env | sha256sum\n"
-                         "  korvelcrypt-cli --stdout --force notes.txt.korvel-env\n"
+                         "  korvelcrypt-cli --stdout --force --passphrase-file pw.txt x.korvel-env\n"
                          "  find Archive -type f -print0 | korvelcrypt-cli --files-from - --null \\\n"
                          "      --journal run.journal --passphrase-file pw.txt\n"
                          "  korvelcrypt-cli --shard 2/8 --journal shard2.journal -o /restore \\\n"
@@ -231,17 +243,16 @@ QString CliOptions::helpText(int defaultThreads)
                          "A failed write ends its MESSAGE with the system's reason in parentheses\n"
                          "(\"(No space left on device)\"). Names show tabs, newlines, other control\n"
                          "characters and backslashes escaped as ls -b does (\\t, \\n, \\033, \\\\);\n"
-                         "--json shows them exactly. While standard error is a terminal it shows\n"
-                         "a live progress line. --info prints\n"
+                         "--json shows them exactly. A terminal gets a live progress line. --info prints\n"
                          "\"ENVELOPE<tab>SOURCE<tab>PLAINTEXT-SIZE<tab>KEY-RECORDS<tab>TRAILER-SIZE\"\n"
                          "or \"NOT-ENVELOPE<tab>SOURCE<tab>REASON\" and exits 1 when a file is no envelope.\n"
                          "\n"
                          "Exit status: 0 when every task finished; 1 when a task failed, a path was\n"
-                         "missing or a source could not be renamed or deleted; 2 for a usage error;\n"
-                         "130 after Ctrl-C (143 after SIGTERM).\n"
-                         "Interrupting cancels the running tasks: their partial output is removed and\n"
-                         "no source is touched. After an interrupt or a kill, the same command with the\n"
-                         "same --journal finishes the rest.\n");
+                         "missing, a folder could not be read (said) or a source could not be renamed\n"
+                         "or deleted; 2 for a usage error (or an -o that cannot be written); 130 after\n"
+                         "Ctrl-C (143: SIGTERM); 141 when the reader of standard output quit.\n"
+                         "Interrupting (or closing standard output) cancels the running tasks, no\n"
+                         "source touched; the same command with the same --journal does the rest.\n");
     return text.arg(defaultThreads);
 }
 

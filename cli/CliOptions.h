@@ -66,6 +66,14 @@ public:
     // a line, or separated by NUL bytes with --null; empty when not given.
     QString filesFrom() const { return m_filesFrom; }
     bool nullSeparated() const { return m_null; }
+    // --exclude: wildcard patterns for paths (below a folder, or as listed) or names to leave out.
+    QStringList excludes() const { return m_excludes; }
+    // --keep-times: each plaintext gets its envelope's modification time.
+    bool keepTimes() const { return m_keepTimes; }
+    // --dry-run: list each source and the name its plaintext would get, write nothing.
+    bool dryRun() const { return m_dryRun; }
+    // --progress: progress lines on standard error even when it is no terminal.
+    bool progressLines() const { return m_progressLines; }
     // --journal: the file that records finished sources; empty when not given.
     QString journal() const { return m_journal; }
     // --wait-journal: wait while another process holds the journal.
@@ -111,6 +119,10 @@ private:
     QString m_outputDir;
     QString m_filesFrom;
     bool m_null = false;
+    QStringList m_excludes;
+    bool m_keepTimes = false;
+    bool m_dryRun = false;
+    bool m_progressLines = false;
     QString m_journal;
     bool m_waitJournal = false;
     int m_shardIndex = 0;

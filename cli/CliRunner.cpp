@@ -9,11 +9,17 @@
 #include "cli/PassphraseReader.h"
 #include "cli/SourceSelection.h"
 #include "cli/StdoutDecrypt.h"
+#include "engine/CryptTask.h"
 #include "engine/FileLoading.h"
 #include "engine/LocalPath.h"
+#include "engine/OutputFolders.h"
 
+#include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -94,6 +100,7 @@ SourceSelection::Settings selectionSettings(const CliOptions& options)
     select.outputRoot = options.outputDir();
     select.filesFrom = options.filesFrom();
     select.nullSeparated = options.nullSeparated();
+    select.excludes = options.excludes();
     select.shardIndex = options.shardIndex();
     select.shardCount = options.shardCount();
     return select;
@@ -108,6 +115,8 @@ BatchDecrypt::Settings batchSettings(const CliOptions& options, Journal* journal
     if (!options.outputDir().isEmpty())
         settings.outputRoot = FileLoading::absoluteCleanPath(options.outputDir());
     settings.progress = isatty(STDERR_FILENO) == 1 && !options.quiet();
+    settings.progressLines = options.progressLines();
+    settings.keepTimes = options.keepTimes();
     settings.journal = options.journal().isEmpty() ? nullptr : journal;
     return settings;
 }
@@ -143,8 +152,14 @@ int runStdout(const CliOptions& options)
     if (exists && S_ISDIR(input.st_mode))
         return usageError(QStringLiteral("--stdout takes one file, and '%1' is a folder.").arg(path));
     // A pipe or a device would be waited on, perhaps for ever.
+    // (An envelope is read from its end first, which a pipe cannot give.)
     if (exists && !S_ISREG(input.st_mode))
-        return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is not one.").arg(path));
+        return usageError(QStringLiteral("--stdout takes a regular file, and '%1' is %2: the input must be a regular "
+                                         "file (save what the pipe gives to a file first).")
+                              .arg(path,
+                                  S_ISFIFO(input.st_mode)       ? QStringLiteral("a pipe")
+                                      : S_ISSOCK(input.st_mode) ? QStringLiteral("a socket")
+                                                                : QStringLiteral("a device")));
     Passphrases passphrases;
     if (const int refused = readPassphrases(options, &passphrases))
         return refused;
@@ -174,6 +189,52 @@ int openJournal(const CliOptions& options, Journal* journal)
     return CliRunner::kUsageError;
 }
 
+// Empty when plaintexts can be written below the output folder (it, or the
+// nearest folder above it that stands, may be written into), else the system's reason.
+QString outputFolderProblem(const QString& outputDir)
+{
+    QString folder = FileLoading::absoluteCleanPath(outputDir);
+    struct stat status { };
+    while (!LocalPath::status(folder, &status)) {
+        if (errno != ENOENT || folder == QStringLiteral("/"))
+            return LocalPath::errorText(errno);
+        folder = QFileInfo(folder).absolutePath();
+    }
+    if (!S_ISDIR(status.st_mode))
+        return LocalPath::errorText(ENOTDIR);
+    if (::access(LocalPath::encode(folder).constData(), W_OK | X_OK) != 0)
+        return LocalPath::errorText(errno); // EACCES, EROFS
+    return {};
+}
+
+// --dry-run: each source found, once, with the name its plaintext would get
+// now (a "(decrypted N)" name where one stands, or an earlier source of this
+// run takes it), as the decrypt manager names it; nothing is written.
+int dryRun(const CliOptions& options, const FileLoading::Result& found)
+{
+    const QString root
+        = options.outputDir().isEmpty() ? QString() : FileLoading::absoluteCleanPath(options.outputDir());
+    QSet<QString> taken;
+    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found))
+        print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(CliReporter::problemText(problem)));
+    found.forEachOnce([&](const FileLoading::Group& group, qsizetype i) {
+        const QString& file = group.files.at(i);
+        const QString unsuffixed = root.isEmpty()
+            ? CryptTask::withoutDecryptedSuffix(file)
+            : CryptTask::withoutDecryptedSuffix(file, OutputFolders::folderOf(root, file, group.outputBase));
+        QString destination = unsuffixed;
+        for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
+            destination = CryptTask::suffixedDestination(unsuffixed, n);
+        taken.insert(destination);
+        const QByteArray line = (LocalPath::escaped(LocalPath::encode(group.nameOf(i))) + QStringLiteral(" -> ")
+            + LocalPath::escaped(LocalPath::encode(destination)) + QLatin1Char('\n'))
+                                    .toUtf8();
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    });
+    std::fflush(stdout);
+    return found.skipped.isEmpty() && found.unreadable.isEmpty() ? 0 : 1;
+}
+
 // Decrypting and --test (whose batch writes nothing, BatchDecrypt::Settings::verifyOnly):
 // passphrases, journal, the files, then the batch.
 int runBatch(const CliOptions& options, const CliReporter& reporter)
@@ -181,6 +242,13 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
     if (!options.outputDir().isEmpty()) {
         if (struct stat folder {}; LocalPath::status(options.outputDir(), &folder) && !S_ISDIR(folder.st_mode))
             return usageError(QStringLiteral("--output-dir '%1' is not a folder.").arg(options.outputDir()));
+        // Checked once, not found out file by file.
+        if (const QString problem = outputFolderProblem(options.outputDir()); !problem.isEmpty()) {
+            print(stderr,
+                QStringLiteral("korvelcrypt-cli: --output-dir '%1' cannot be written: %2\n")
+                    .arg(options.outputDir(), problem));
+            return CliRunner::kUsageError;
+        }
     }
     Passphrases passphrases;
     if (const int refused = readPassphrases(options, &passphrases))
@@ -197,6 +265,8 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
     QString error;
     if (!SourceSelection::select(options.paths(), select, &selection, &error))
         return usageError(error);
+    if (options.dryRun())
+        return dryRun(options, selection.found);
     BatchDecrypt batch(batchSettings(options, &journal), reporter, stdout, stderr);
     batch.removeRecorded(selection.recorded);
     batch.load(selection.found, selection.journaled);
@@ -212,6 +282,10 @@ int CliRunner::run(const QStringList& arguments)
     // Until the batch watches for them, SIGINT and SIGTERM end the process at
     // once (putting a prompting terminal back first): nothing is written before.
     InterruptWatcher::install();
+    // A reader that quits (| head -1) must not kill a batch between a finished
+    // plaintext and its journal record: a closed standard output is an error of
+    // the write (EPIPE), which ends the batch as an interrupt does.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const int processors = QThread::idealThreadCount();
     const CliOptions options(arguments, processors);

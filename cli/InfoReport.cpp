@@ -5,8 +5,6 @@
 #include "engine/LocalPath.h"
 #include "engine/zervcrypto.h"
 
-#include <QSet>
-
 InfoReport::InfoReport(const CliReporter& reporter, FILE* out, FILE* err)
     : m_reporter(reporter)
     , m_out(out)
@@ -15,29 +13,25 @@ InfoReport::InfoReport(const CliReporter& reporter, FILE* out, FILE* err)
 
 int InfoReport::run(const FileLoading::Result& found)
 {
-    for (const FileLoading::Skipped& skipped : found.skipped) {
+    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found)) {
         const QByteArray text
-            = "korvelcrypt-cli: " + LocalPath::displayName(BatchDecrypt::skippedMessage(skipped)).toUtf8() + "\n";
+            = "korvelcrypt-cli: " + LocalPath::displayName(CliReporter::problemText(problem)).toUtf8() + "\n";
         std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), m_err);
         std::fflush(m_err);
+        printOut(m_reporter.problem(problem));
     }
     // Each file once, under the name the inputs first gave it.
-    QSet<QString> seen;
-    for (const FileLoading::Group& group : found.groups) {
-        for (qsizetype i = 0; i < group.files.size(); ++i) {
-            const QString& path = group.files.at(i);
-            if (seen.contains(path))
-                continue;
-            seen.insert(path);
-            inspect(path, LocalPath::displayName(group.nameOf(i)));
-        }
-    }
+    found.forEachOnce([this](const FileLoading::Group& group, qsizetype i) {
+        inspect(group.files.at(i), LocalPath::displayName(group.nameOf(i)));
+    });
     const int missing = static_cast<int>(found.skipped.size());
-    const int status = (m_notEnvelopes > 0 || missing > 0) ? 1 : 0;
+    const int unreadable = static_cast<int>(found.unreadable.size());
+    const int status = (m_notEnvelopes > 0 || missing > 0 || unreadable > 0) ? 1 : 0;
     CliReporter::InfoSummary summary;
     summary.envelopes = m_envelopes;
     summary.notEnvelopes = m_notEnvelopes;
     summary.missing = missing;
+    summary.unreadable = unreadable;
     summary.skipped = found.notEnvelopes;
     summary.exitStatus = status;
     printOut(m_reporter.infoSummary(summary));

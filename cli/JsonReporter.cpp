@@ -33,12 +33,25 @@ QByteArray JsonReporter::task(const Task& task) const
     object.insert(QStringLiteral("status"), kStatus[static_cast<int>(task.outcome)]);
     object.insert(QStringLiteral("message"), LocalPath::displayName(task.message));
     object.insert(QStringLiteral("reason"), orNull(task.reason));
+    object.insert(QStringLiteral("error"), orNull(task.error));
     object.insert(QStringLiteral("bytes"), task.bytes);
     object.insert(QStringLiteral("seconds"), task.seconds);
     // The candidate that opened the envelope, by its position (1 for the first);
     // never the passphrase itself.
     object.insert(QStringLiteral("passphrase"),
         task.passphrase < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(task.passphrase + 1));
+    return compact(object);
+}
+
+QByteArray JsonReporter::problem(const Problem& problem) const
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("type"), QStringLiteral("path"));
+    object.insert(QStringLiteral("source"), LocalPath::displayName(problem.source));
+    object.insert(QStringLiteral("status"), QStringLiteral("failed"));
+    object.insert(QStringLiteral("error"), problem.error);
+    object.insert(QStringLiteral("message"), problem.message);
+    object.insert(QStringLiteral("reason"), orNull(problem.reason));
     return compact(object);
 }
 
@@ -51,6 +64,7 @@ QByteArray JsonReporter::summary(const BatchSummary& summary) const
     object.insert(QStringLiteral("cancelled"), summary.notDone);
     object.insert(QStringLiteral("total"), summary.total);
     object.insert(QStringLiteral("missing"), summary.missing);
+    object.insert(QStringLiteral("unreadable"), summary.unreadable);
     object.insert(QStringLiteral("skipped"), summary.skipped);
     object.insert(QStringLiteral("journaled"), summary.journaled);
     object.insert(QStringLiteral("recordedDeleted"), summary.recordedRemoved);
@@ -86,6 +100,7 @@ QByteArray JsonReporter::infoSummary(const InfoSummary& summary) const
     object.insert(QStringLiteral("notEnvelopes"), summary.notEnvelopes);
     object.insert(QStringLiteral("total"), summary.envelopes + summary.notEnvelopes);
     object.insert(QStringLiteral("missing"), summary.missing);
+    object.insert(QStringLiteral("unreadable"), summary.unreadable);
     object.insert(QStringLiteral("skipped"), summary.skipped);
     object.insert(QStringLiteral("exitStatus"), summary.exitStatus);
     return compact(object);

@@ -7,6 +7,7 @@
 class JsonReporter : public CliReporter {
 public:
     QByteArray task(const Task& task) const override;
+    QByteArray problem(const Problem& problem) const override;
     QByteArray summary(const BatchSummary& summary) const override;
     QByteArray info(const Info& info) const override;
     QByteArray infoSummary(const InfoSummary& summary) const override;

@@ -58,7 +58,8 @@ int readLine(int fd, QByteArray* line, bool* sawData)
 
 PassphraseReader::Result finish(QByteArray& line, QString* passphrase)
 {
-    *passphrase = QString::fromUtf8(line);
+    // Bytes that are not UTF-8 are tried as they are (LocalPath keeps each one).
+    *passphrase = LocalPath::decode(line);
     wipe(line);
     return PassphraseReader::Result::Ok;
 }
@@ -154,6 +155,7 @@ PassphraseReader::Result PassphraseReader::fromList(const QString& path, QString
         *error = QStringLiteral("passphrase list '%1' is empty.").arg(path);
         return Result::Failed;
     }
+    const qsizetype before = passphrases->size();
     qsizetype start = 0;
     while (start < got) {
         qsizetype end = bytes.indexOf('\n', start);
@@ -162,10 +164,17 @@ PassphraseReader::Result PassphraseReader::fromList(const QString& path, QString
         qsizetype length = end - start;
         if (end < got && length > 0 && bytes.at(end - 1) == '\r')
             --length;
-        passphrases->append(QString::fromUtf8(bytes.constData() + start, length));
+        // A blank line (an editor's last newline, a gap) is no candidate: an empty
+        // passphrase is never tried, and positions count only what is.
+        if (length > 0)
+            passphrases->append(LocalPath::decode(QByteArray::fromRawData(bytes.constData() + start, length)));
         start = end + 1;
     }
     wipe(bytes);
+    if (passphrases->size() == before) {
+        *error = QStringLiteral("passphrase list '%1' holds only blank lines.").arg(path);
+        return Result::Failed;
+    }
     return Result::Ok;
 }
 
@@ -174,7 +183,7 @@ PassphraseReader::Result PassphraseReader::fromTerminal(const QString& prompt, Q
     const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0) {
         *error = QStringLiteral("no passphrase given and no terminal to ask for one; "
-                                "use --passphrase-fd N or --passphrase-file FILE.");
+                                "use --passphrase-fd N, --passphrase-file FILE or --passphrase-list FILE.");
         return Result::Failed;
     }
     termios saved {};

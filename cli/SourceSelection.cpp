@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <fnmatch.h>
 
 namespace {
 
@@ -19,12 +20,15 @@ constexpr qsizetype kListBatch = 4096;
 
 bool SourceSelection::select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error)
 {
-    // Another shard's sources and those the journal records go at once.
+    // Another shard's sources and those the journal records go at once (the
+    // files found in folders already by the find, before they are counted).
     const auto keepOurs = [&](FileLoading::Result& found) {
         for (FileLoading::Group& group : found.groups) {
-            if (settings.shardCount > 0)
+            if ((settings.shardCount > 0 || !settings.excludes.isEmpty()) && group.folder.isEmpty())
                 group.keepOnly([&](const QString&, qsizetype index) {
-                    return shardOf(shardKey(group, index), settings.shardCount) == settings.shardIndex;
+                    const QString key = shardKey(group, index);
+                    return !excluded(key, settings.excludes)
+                        && (settings.shardCount == 0 || shardOf(key, settings.shardCount) == settings.shardIndex);
                 });
             if (settings.journal) {
                 const qsizetype before = group.files.size();
@@ -44,6 +48,12 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
     options.envelopesOnly = !settings.allFiles;
     options.skipDecrypted = settings.skipDecrypted;
     options.outputRoot = settings.outputRoot;
+    if (settings.shardCount > 0 || !settings.excludes.isEmpty())
+        options.folderFilter = [&settings](const QString& folder, const QString& file) {
+            const QString key = relativeKey(folder, file);
+            return !excluded(key, settings.excludes)
+                && (settings.shardCount == 0 || shardOf(key, settings.shardCount) == settings.shardIndex);
+        };
     selection->found = FileLoading::find(paths, {}, options);
     keepOurs(selection->found);
     if (settings.filesFrom.isEmpty())
@@ -54,6 +64,8 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
         [&](QStringList& listed) {
             FileLoading::Result fromList = FileLoading::find(listed, {}, options);
             listed.clear();
+            // Another shard's names are no concern of this one's counts.
+            keepOurs(fromList);
             // A list is a walk made elsewhere (find -type f): its files are taken as
             // a folder's are, so that the plaintexts of an earlier run are skipped,
             // not failed.
@@ -66,7 +78,6 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
                     fromList.notEnvelopes += static_cast<int>(before - group.files.size());
                 }
             }
-            keepOurs(fromList);
             selection->found.append(fromList);
         },
         error);
@@ -125,12 +136,31 @@ bool SourceSelection::readList(
 
 QString SourceSelection::shardKey(const FileLoading::Group& group, qsizetype index)
 {
-    const QString& file = group.files.at(index);
-    if (!group.folder.isEmpty()) {
-        const qsizetype below = group.folder.endsWith(QLatin1Char('/')) ? group.folder.size() : group.folder.size() + 1;
-        return file.mid(below);
-    }
+    if (!group.folder.isEmpty())
+        return relativeKey(group.folder, group.files.at(index));
     return QDir::cleanPath(group.nameOf(index));
+}
+
+QString SourceSelection::relativeKey(const QString& folder, const QString& file)
+{
+    const qsizetype below = folder.endsWith(QLatin1Char('/')) ? folder.size() : folder.size() + 1;
+    return file.mid(below);
+}
+
+bool SourceSelection::excluded(const QString& key, const QStringList& patterns)
+{
+    if (patterns.isEmpty())
+        return false;
+    const QByteArray path = LocalPath::encode(key);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    for (const QString& pattern : patterns) {
+        const QByteArray bytes = LocalPath::encode(pattern);
+        if (fnmatch(bytes.constData(), path.constData(), 0) == 0
+            || fnmatch(bytes.constData(), name.constData(), 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 int SourceSelection::shardOf(const QString& key, int count)

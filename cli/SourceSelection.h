@@ -19,6 +19,7 @@ struct Settings {
     QString outputRoot; // where plaintexts go (for skipDecrypted); empty: beside each source
     QString filesFrom; // a list of further paths; "-" is standard input
     bool nullSeparated = false; // the list separates names by NUL, not by lines
+    QStringList excludes; // wildcard patterns (--exclude) for relative paths or names
     int shardIndex = 0; // 1..shardCount, 0 for every source
     int shardCount = 0;
     const Journal* journal = nullptr; // its sources are left out
@@ -49,6 +50,11 @@ bool readList(const QString& file, bool nullSeparated, const std::function<void(
 // same tree: for a file found in a folder, its path relative to that folder;
 // for a file named directly (or listed), its path as named, cleaned.
 QString shardKey(const FileLoading::Group& group, qsizetype index);
+// The key of a file found in a folder (both absolute and clean): its path below it.
+QString relativeKey(const QString& folder, const QString& file);
+// Whether an --exclude pattern matches the key (a path below a folder, or as
+// listed) or its last name: fnmatch() over the bytes, "*" crossing "/" too.
+bool excluded(const QString& key, const QStringList& patterns);
 // The shard (1 to count) a key falls in: the first eight bytes of the key's
 // SHA-256 (over its UTF-8 bytes), read as a big-endian number, modulo count, plus 1.
 int shardOf(const QString& key, int count);

@@ -42,6 +42,12 @@ QByteArray TextReporter::task(const Task& task) const
     return {};
 }
 
+QByteArray TextReporter::problem(const Problem&) const
+{
+    // Said on standard error (CliReporter::problemText()), and counted in the summary.
+    return {};
+}
+
 QByteArray TextReporter::summary(const BatchSummary& summary) const
 {
     if (m_quiet)
@@ -52,6 +58,10 @@ QByteArray TextReporter::summary(const BatchSummary& summary) const
                        .arg(summary.total);
     if (summary.skipped > 0)
         line += QStringLiteral(", %1 skipped").arg(summary.skipped);
+    if (summary.missing > 0)
+        line += QStringLiteral(", %1 missing").arg(summary.missing);
+    if (summary.unreadable > 0)
+        line += QStringLiteral(", %1 folders unreadable").arg(summary.unreadable);
     if (summary.journaled > 0)
         line += QStringLiteral(", %1 done before").arg(summary.journaled);
     if (summary.recordedRemoved > 0)
@@ -85,5 +95,7 @@ QByteArray TextReporter::infoSummary(const InfoSummary& summary) const
                        .arg(summary.envelopes + summary.notEnvelopes);
     if (summary.skipped > 0)
         line += QStringLiteral(", %1 skipped").arg(summary.skipped);
+    if (summary.unreadable > 0)
+        line += QStringLiteral(", %1 folders unreadable").arg(summary.unreadable);
     return line.toUtf8();
 }

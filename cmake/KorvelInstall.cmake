@@ -78,6 +78,9 @@ endif()
 if(TARGET korvelcrypt-cli)
   install(TARGETS korvelcrypt-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   korvel_install_manpage(korvelcrypt-cli)
+  # Loaded by bash-completion when korvelcrypt-cli is first completed.
+  install(FILES ${KORVEL_PACKAGING_DIR}/bash-completion/korvelcrypt-cli
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 
 # ---- the files Debian asks of every package

@@ -101,6 +101,14 @@ public:
     // The finished output's data and name were flushed to disk (by the worker
     // before it reported completion, or by the manager before a deletion).
     std::atomic<bool> outputDurable { false };
+    // Why a folder on the way to the destination below an output folder could
+    // not be made (an errno: EACCES, EROFS...); 0 when all were made or there.
+    // Writing there then fails for this cause, not for the missing folder.
+    std::atomic<int> outputFolderError { 0 };
+    // What kind of failure ended a failed task, for programs that sort them
+    // (the command's JSON "error"); None while it has not failed.
+    enum class Failure { None, Passphrase, NotEnvelope, Read, Write, Missing, Other };
+    std::atomic<Failure> failure { Failure::None };
 
 private:
     CryptTask& operator=(const CryptTask&) = delete;

@@ -298,8 +298,10 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
         unsuffixed = CryptTask::withoutDecryptedSuffix(path);
     } else {
         // Folders made (or found) once in this run are not made again.
-        unsuffixed
-            = CryptTask::withoutDecryptedSuffix(path, OutputFolders::prepare(root, path, outputBase, &m_knownFolders));
+        int folderError = 0;
+        unsuffixed = CryptTask::withoutDecryptedSuffix(
+            path, OutputFolders::prepare(root, path, outputBase, &m_knownFolders, &folderError));
+        task->outputFolderError.store(folderError);
         task->setOutputRoot(QDir::cleanPath(QFileInfo(root).absoluteFilePath()));
     }
 
@@ -451,7 +453,9 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
         break;
     case SourceRemover::Removal::Failed:
         kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(outcome.reason).constData());
-        reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1").arg(source));
+        // Why it stays (a read-only medium, a folder not ours): the system's words.
+        reportError(
+            QCoreApplication::translate("DecryptManager", "Could not remove file %1: %2").arg(source, outcome.reason));
         break;
     }
     {
@@ -707,7 +711,9 @@ bool DecryptManager::deleteEncrypted()
             break;
         case SourceRemover::Removal::Failed:
             kv_log("Could not remove file %s (%s)", utf8(source).constData(), utf8(reason).constData());
-            reportError(QCoreApplication::translate("DecryptManager", "Could not remove file %1").arg(source));
+            // Why it stays (a read-only medium, a folder not ours): the system's words.
+            reportError(
+                QCoreApplication::translate("DecryptManager", "Could not remove file %1: %2").arg(source, reason));
             ok = false;
             break;
         }

@@ -1,5 +1,6 @@
 #include "engine/EncodedPassphrases.h"
 
+#include "engine/LocalPath.h"
 #include "engine/Passphrase.h"
 
 #include <openssl/crypto.h>
@@ -8,7 +9,7 @@ EncodedPassphrases::EncodedPassphrases(const QStringList& passphrases)
 {
     m_bytes.reserve(passphrases.size());
     for (const QString& passphrase : passphrases)
-        m_bytes.append(passphrase.toUtf8());
+        m_bytes.append(LocalPath::encode(passphrase)); // UTF-8, and a byte that is not kept as it was
     m_pointers.reserve(static_cast<size_t>(m_bytes.size()));
     for (const QByteArray& bytes : std::as_const(m_bytes))
         m_pointers.push_back(bytes.constData());

@@ -10,7 +10,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
+#include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -50,11 +52,15 @@ bool matches(const QString& name, const QString& nameFilter)
 // found, whether UTF-8 or not; the entry's type comes with its name where the
 // file system gives it, and from lstat otherwise.
 bool walkFolder(const QString& prefix, const QByteArray& prefixBytes, const QString& nameFilter, bool recursive,
-    const FileLoading::CancelCheck& cancelled, QStringList* result)
+    const FileLoading::CancelCheck& cancelled, QStringList* result, QList<FileLoading::Unreadable>* unreadable)
 {
     DIR* dir = opendir(prefixBytes.constData());
-    if (!dir)
+    if (!dir) {
+        // Said, never passed over in silence: what it holds is not in the result.
+        if (unreadable)
+            unreadable->append({ withoutTrailingSlashes(prefix), LocalPath::errorText(errno) });
         return true;
+    }
     QList<QByteArray> folders;
     bool stopped = false;
     while (const dirent* entry = readdir(dir)) {
@@ -91,7 +97,7 @@ bool walkFolder(const QString& prefix, const QByteArray& prefixBytes, const QStr
         return false;
     for (const QByteArray& name : std::as_const(folders)) {
         if (!walkFolder(prefix + LocalPath::decode(name) + QLatin1Char('/'), prefixBytes + name + '/',
-                QStringLiteral("*"), true, cancelled, result))
+                QStringLiteral("*"), true, cancelled, result, unreadable))
             return false;
     }
     return true;
@@ -166,9 +172,23 @@ void Result::append(const Result& other)
     }
     groups.append(other.groups.mid(from));
     skipped.append(other.skipped);
+    unreadable.append(other.unreadable);
     added += other.added;
     notEnvelopes += other.notEnvelopes;
     alreadyDecrypted += other.alreadyDecrypted;
+}
+
+void Result::forEachOnce(const std::function<void(const Group& group, qsizetype index)>& visit) const
+{
+    QSet<QString> seen;
+    for (const Group& group : groups) {
+        for (qsizetype i = 0; i < group.files.size(); ++i) {
+            if (seen.contains(group.files.at(i)))
+                continue;
+            seen.insert(group.files.at(i));
+            visit(group, i);
+        }
+    }
 }
 
 qsizetype Result::fileCount() const
@@ -198,16 +218,21 @@ QString Result::summary() const
     if (alreadyDecrypted > 0)
         text += QLatin1Char(' ')
             + QCoreApplication::translate("FileLoading", "%1 already decrypted skipped.").arg(alreadyDecrypted);
+    if (!unreadable.isEmpty())
+        text += QLatin1Char(' ')
+            + QCoreApplication::translate("FileLoading", "%1 folders could not be read, first '%2': %3.")
+                  .arg(unreadable.size())
+                  .arg(LocalPath::displayName(unreadable.constFirst().folder), unreadable.constFirst().reason);
     return text;
 }
 
-QStringList walkDirectory(
-    const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled)
+QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
+    const CancelCheck& cancelled, QList<Unreadable>* unreadable)
 {
     // "/" names its entries "/name", not "//name".
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     QStringList result;
-    if (!walkFolder(prefix, LocalPath::encode(prefix), nameFilter, recursive, cancelled, &result))
+    if (!walkFolder(prefix, LocalPath::encode(prefix), nameFilter, recursive, cancelled, &result, unreadable))
         return {};
     return result;
 }
@@ -286,7 +311,14 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
                 group.named.append(below ? QString() : shown);
             }
         } else if (exists && S_ISDIR(info.st_mode)) {
-            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled);
+            QList<Unreadable> unreadable;
+            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled, &unreadable);
+            // Named as the input names the folder ("photos/locked").
+            for (Unreadable& folder : unreadable)
+                folder.folder = shown + folder.folder.mid(path.size());
+            result.unreadable.append(unreadable);
+            if (options.folderFilter)
+                files.removeIf([&](const QString& file) { return !options.folderFilter(path, file); });
             if (options.envelopesOnly) {
                 const qsizetype before = files.size();
                 files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });

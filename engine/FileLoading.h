@@ -46,12 +46,24 @@ struct LoadOptions {
     // Where the plaintexts go (DecryptManager::outputRoot()); empty: next to each
     // source. Only skipDecrypted looks at it.
     QString outputRoot;
+    // When set, the files found in a folder (absolute and clean) that it answers
+    // false for are left out before anything else looks at them, and counted
+    // nowhere: another shard's files (the command's --shard), so that each shard
+    // counts only its own share of the files that are no envelopes.
+    std::function<bool(const QString& folder, const QString& file)> folderFilter;
 };
 
 // An input that contributed nothing.
 struct Skipped {
     QString input; // as given
     bool exists = false; // it exists, but is neither a file nor a folder
+};
+
+// A folder below (or named as) an input that could not be listed: nothing in it
+// was found.
+struct Unreadable {
+    QString folder; // as the inputs name it
+    QString reason; // the system's words ("Permission denied")
 };
 
 // Files found in one folder input, or a run of files named directly.
@@ -85,6 +97,7 @@ struct Result {
     bool cancelled = false; // stopped by the cancel predicate; nothing was added
     QList<Group> groups; // every file found, in input order, repeats included
     QList<Skipped> skipped; // in input order
+    QList<Unreadable> unreadable; // folders that could not be listed, in walk order
     int added = 0; // paths the decrypt manager took into its pending list
     int notEnvelopes = 0; // files in folders passed over (LoadOptions::envelopesOnly)
     int alreadyDecrypted = 0; // envelopes passed over (LoadOptions::skipDecrypted)
@@ -97,24 +110,29 @@ struct Result {
     // named directly continues the last group when it shares its base).
     void append(const Result& other);
     qsizetype fileCount() const;
+    // Calls visit for each file once (a repeat is passed over), in order, with
+    // its group and its index there (Group::nameOf() gives its first name).
+    void forEachOnce(const std::function<void(const Group& group, qsizetype index)>& visit) const;
     qsizetype duplicates() const { return fileCount() - added; }
     // "No files found." when no input was given; otherwise "%1 files loaded
     // successfully." or, when paths were skipped, "%1 files loaded. %2 duplicates
     // skipped."; files passed over in folders (notEnvelopes) add "%1 files that
     // are not envelopes skipped." (then "successfully" goes), and envelopes passed
     // over for their plaintexts (alreadyDecrypted) "%1 already decrypted
-    // skipped.". Translated in the context "FileLoading".
+    // skipped."; folders that could not be read add "%1 folders could not be
+    // read, first '%2': %3.". Translated in the context "FileLoading".
     QString summary() const;
 };
 
 // The files under folder whose names match nameFilter: the folder's own files
 // first (no symbolic links, no hidden entries, in the order the file system lists
 // them), then, when recursive, those of each subfolder, depth first. A folder
-// that cannot be listed contributes nothing. Returns an empty list as soon as
-// cancelled answers true. Names that are not UTF-8 are found and walked as any
-// other (LocalPath).
-QStringList walkDirectory(
-    const QString& folder, const QString& nameFilter, bool recursive, const CancelCheck& cancelled = {});
+// that cannot be listed contributes nothing and, when unreadable is given, is
+// added to it (its path, without a trailing slash) with the system's reason.
+// Returns an empty list as soon as cancelled answers true. Names that are not
+// UTF-8 are found and walked as any other (LocalPath).
+QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
+    const CancelCheck& cancelled = {}, QList<Unreadable>* unreadable = nullptr);
 
 // The name the source's plaintext gets before any "(decrypted)" suffix: next to
 // the source, or below outputRoot when it is not empty (OutputFolders). Empty

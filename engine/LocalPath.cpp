@@ -199,3 +199,8 @@ bool openForReading(const QString& path, QFile* file, QIODevice::OpenMode extra,
 }
 
 } // namespace LocalPath
+
+QString LocalPath::errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}

@@ -39,6 +39,8 @@ QString currentFolder();
 // The path with every symbolic link, "." and ".." resolved (realpath); empty
 // when it names nothing.
 QString canonical(const QString& path);
+// The system's words for an errno ("Permission denied").
+QString errorText(int error);
 // Opens the file path names for reading, by its bytes, into file (which then
 // closes it); false with *error set to the system's reason.
 bool openForReading(const QString& path, QFile* file, QIODevice::OpenMode extra, QString* error);

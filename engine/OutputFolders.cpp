@@ -18,10 +18,15 @@ QString absoluteClean(const QString& path)
 }
 
 // mkdir with the given mode: whether it made the folder. An existing entry is
-// left alone; any other failure shows when the plaintext cannot be written there.
-bool makeFolder(const QString& path, mode_t mode)
+// left alone; any other failure is kept in *error (the first one only), the
+// cause the plaintext cannot be written there. errno stays mkdir's.
+bool makeFolder(const QString& path, mode_t mode, int* error)
 {
-    return ::mkdir(LocalPath::encode(path).constData(), mode) == 0;
+    if (::mkdir(LocalPath::encode(path).constData(), mode) == 0)
+        return true;
+    if (errno != EEXIST && error && *error == 0)
+        *error = errno;
+    return false;
 }
 
 } // namespace
@@ -67,7 +72,7 @@ QString OutputFolders::folderOf(const QString& root, const QString& source, cons
 }
 
 QString OutputFolders::prepare(
-    const QString& root, const QString& source, const QString& outputBase, QSet<QString>* known)
+    const QString& root, const QString& source, const QString& outputBase, QSet<QString>* known, int* error)
 {
     const QString top = absoluteClean(root);
     const auto isKnown = [known](const QString& folder) { return known && known->contains(folder); };
@@ -86,7 +91,7 @@ QString OutputFolders::prepare(
                 partial += QLatin1Char('/') + part;
                 // Only what is missing is made.
                 if (struct stat above {}; !LocalPath::status(partial, &above))
-                    makeFolder(partial, 0700);
+                    makeFolder(partial, 0700, error);
             }
         }
         if (known && LocalPath::status(top, &status) && S_ISDIR(status.st_mode))
@@ -111,7 +116,7 @@ QString OutputFolders::prepare(
         const mode_t granted
             = ::stat(LocalPath::encode(sourceFolders.at(i)).constData(), &status) == 0 ? (status.st_mode & 077) : 0;
         // A folder made here follows its source folder's group and access ACL too.
-        const bool made = makeFolder(folder, 0700 | granted);
+        const bool made = makeFolder(folder, 0700 | granted, error);
         remember(folder, made);
         if (made)
             OutputPermissions::followFolder(folder, sourceFolders.at(i), 0700 | granted);

@@ -36,8 +36,11 @@ QString folderOf(const QString& root, const QString& source, const QString& outp
 // gets the owner's full rights and, for the group and others, no more than
 // the source folder grants them (the umask may take away more). Folders that
 // exist are left as they are. Returns the folder's path whether or not it
-// could be made (writing into it then fails and says so). With `known`, the
-// folders in it are taken as there and not made again, and every folder made
-// or found on the way is added to it: many files in one folder cost one mkdir.
-QString prepare(const QString& root, const QString& source, const QString& outputBase, QSet<QString>* known = nullptr);
+// could be made (writing into it then fails and says so); the first folder
+// that could not be made leaves its errno in *error when error is given. With
+// `known`, the folders in it are taken as there and not made again, and every
+// folder made or found on the way is added to it: many files in one folder
+// cost one mkdir.
+QString prepare(const QString& root, const QString& source, const QString& outputBase, QSet<QString>* known = nullptr,
+    int* error = nullptr);
 } // namespace OutputFolders

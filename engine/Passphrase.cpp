@@ -1,5 +1,7 @@
 #include "engine/Passphrase.h"
 
+#include "engine/LocalPath.h"
+
 #include <QByteArray>
 #include <QMutexLocker>
 
@@ -10,7 +12,8 @@
 Passphrase::Passphrase(const QString& text)
 {
     // A fresh, unshared array: wiping it through data() wipes the only copy.
-    QByteArray utf8 = text.toUtf8();
+    // UTF-8, and a byte that is not (a Latin-1 line of a list) as it was (LocalPath).
+    QByteArray utf8 = LocalPath::encode(text);
     m_size = static_cast<size_t>(utf8.size());
     if (m_size > 0) {
         m_bytes = std::make_unique<char[]>(m_size + 1);
@@ -42,7 +45,8 @@ bool Passphrase::isEmpty() const
 QString Passphrase::text() const
 {
     QMutexLocker locker(&m_lock);
-    return m_bytes ? QString::fromUtf8(m_bytes.get(), static_cast<qsizetype>(m_size)) : QString();
+    return m_bytes ? LocalPath::decode(QByteArray::fromRawData(m_bytes.get(), static_cast<qsizetype>(m_size)))
+                   : QString();
 }
 
 void Passphrase::withUtf8(const std::function<void(const char*)>& use) const

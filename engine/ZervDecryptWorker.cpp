@@ -208,6 +208,7 @@ void ZervDecryptWorker::reset()
     QMutexLocker locker(&m_mutex);
     m_cancelled.store(false);
     m_resultCode = Success;
+    m_failure = CryptTask::Failure::None;
     m_totalBytes.store(0);
     m_doneBytes.store(0);
     m_passphrases.clear();
@@ -330,6 +331,15 @@ void ZervDecryptWorker::fail(int code, const QString& message)
 {
     m_resultCode = code;
     m_message = message;
+    // A failure of the read after a successful open (the same code as a wrong
+    // passphrase) is set as Read where it happens.
+    using Failure = CryptTask::Failure;
+    m_failure = code == InvalidSource                              ? Failure::Missing
+        : code == OutputDiscarded || code == DestinationUnwritable ? Failure::Write
+        : code == PassphraseOrReadFailed                           ? Failure::Passphrase
+        : code == EnvelopeCorrupt                                  ? Failure::NotEnvelope
+        : code == EnvelopeUnreadable                               ? Failure::Read
+                                                                   : Failure::Other;
 }
 
 void ZervDecryptWorker::failWriting(int code, int error)
@@ -337,6 +347,7 @@ void ZervDecryptWorker::failWriting(int code, int error)
     if (code == OutputDiscarded)
         m_message = QCoreApplication::translate("ZervDecryptWorker", "Could not write out to device.");
     m_resultCode = code;
+    m_failure = CryptTask::Failure::Write;
     m_reason = systemText(error);
 }
 
@@ -442,7 +453,11 @@ bool ZervDecryptWorker::openOutput(OutputFile* out)
     if (out->fd < 0)
         out->fd = SafeFile::createTemporary(folder, &out->temporary, out->mode);
     if (out->fd < 0) {
-        failWriting(DestinationUnwritable, errno); // its text is fixed; the message stays as it is
+        const int error = errno;
+        // A folder that could not be made: the cause is why it was not, not that it is missing.
+        const int folderError = m_task->outputFolderError.load();
+        // its text is fixed; the message stays as it is
+        failWriting(DestinationUnwritable, error == ENOENT && folderError != 0 ? folderError : error);
         return false;
     }
     // The envelope's group and access ACL, before a byte of plaintext is in it.
@@ -473,6 +488,7 @@ ZervDecryptWorker::Produced ZervDecryptWorker::produce(OutputFile* out)
         const unsigned result = zervcrypto_file_decrypt_read(m_decryptor, piece, &length);
         if (result != ZERVCRYPTO_OK) {
             fail(static_cast<int>(result), QString::fromUtf8(m_decryptor->error_text));
+            m_failure = CryptTask::Failure::Read;
             produced = Produced::ReadFailed;
             break;
         }
@@ -599,6 +615,7 @@ void ZervDecryptWorker::report()
     } else if (code != Success) {
         if (task) {
             task->setReason(reason());
+            task->failure.store(m_failure);
             task->setMessage(errorText());
             task->setStatus(Task::FAILED);
         }

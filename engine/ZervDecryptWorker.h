@@ -14,6 +14,7 @@
 // is never more readable than its envelope.
 #pragma once
 
+#include "engine/CryptTask.h"
 #include "engine/zervcrypto.h"
 
 #include <QMutex>
@@ -27,7 +28,6 @@
 #include <cstdint>
 #include <memory>
 
-class CryptTask;
 class Passphrase;
 
 class ZervDecryptWorker : public QThread {
@@ -154,6 +154,7 @@ private:
     std::atomic<uint64_t> m_totalBytes { 0 };
     std::atomic<uint64_t> m_doneBytes { 0 };
     int m_resultCode = 0;
+    CryptTask::Failure m_failure = CryptTask::Failure::None; // its kind, beside m_resultCode
     QString m_message;
     QString m_reason;
     std::atomic<bool> m_cancelled { false };

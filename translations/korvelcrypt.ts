@@ -144,15 +144,15 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Could not remove file %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Failed list is empty.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Could not remove file %1. file does not exist.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not remove file %1: %2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -195,6 +195,10 @@
     </message>
     <message>
         <source>%1 already decrypted skipped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 folders could not be read, first &apos;%2&apos;: %3.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

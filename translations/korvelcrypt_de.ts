@@ -144,16 +144,16 @@
         <translation>Die Datei %1 konnte nicht gelöscht werden. Sie existiert nicht</translation>
     </message>
     <message>
-        <source>Could not remove file %1</source>
-        <translation>Die Datei %1 konnte nicht gelöscht werden</translation>
-    </message>
-    <message>
         <source>Failed list is empty.</source>
         <translation>Es gibt keine fehlgeschlagenen Aufgaben.</translation>
     </message>
     <message>
         <source>Could not remove file %1. file does not exist.</source>
         <translation>Die Datei %1 konnte nicht gelöscht werden. Die Datei existiert nicht.</translation>
+    </message>
+    <message>
+        <source>Could not remove file %1: %2</source>
+        <translation>Die Datei %1 konnte nicht gelöscht werden: %2</translation>
     </message>
 </context>
 <context>
@@ -196,6 +196,10 @@
     <message>
         <source>%1 already decrypted skipped.</source>
         <translation>%1 bereits entschlüsselte übersprungen.</translation>
+    </message>
+    <message>
+        <source>%1 folders could not be read, first &apos;%2&apos;: %3.</source>
+        <translation>%1 Ordner konnten nicht gelesen werden, zuerst &apos;%2&apos;: %3.</translation>
     </message>
 </context>
 <context>

@@ -131,6 +131,11 @@ void TestCliOptions::parse_data()
                                    << QStringList() << 4 << ""
                                    << ""
                                    << "not 'x'";
+    QTest::newRow("one descriptor twice")
+        << QStringList { "--passphrase-fd", "3", "--passphrase-file", "a", "--passphrase-fd=3", "x" } << usage
+        << QStringList() << 4 << ""
+        << ""
+        << "--passphrase-fd 3 is given twice";
     QTest::newRow("passphrase on the command line")
         << QStringList { "--passphrase", "secret", "x" } << usage << QStringList() << 4 << ""
         << ""
@@ -223,6 +228,14 @@ void TestCliOptions::modesAndRefusals_data()
                                      << "--stdout cannot be combined with --test";
     QTest::newRow("stdout and info") << QStringList { "--stdout", "--info", "x" } << -1
                                      << "--stdout cannot be combined with --info";
+    QTest::newRow("keep times of a test")
+        << QStringList { "--test", "--keep-times", "x" } << -1 << "--test cannot be combined with --keep-times";
+    QTest::newRow("exclude without a pattern")
+        << QStringList { "--exclude=", "x" } << -1 << "--exclude needs a pattern";
+    QTest::newRow("exclude, times and progress")
+        << QStringList { "--exclude", "*.tmp", "--exclude", "d/*", "--keep-times", "--progress", "x" } << decrypt << "";
+    QTest::newRow("dry run with a journal")
+        << QStringList { "--dry-run", "--journal", "j", "x" } << -1 << "--dry-run cannot be combined with --journal";
     QTest::newRow("force alone") << QStringList { "--force", "x" } << -1 << "--force only lets --stdout";
 
     QTest::newRow("output folder, deleting sources")
@@ -403,6 +416,12 @@ void TestCliOptions::documentationShowsEveryOption()
 
     // README: named in the text, used in an example (an indented command line).
     QVERIFY2(readme.contains(QLatin1Char('`') + option), qPrintable(option));
+    // bash completion offers it.
+    QFile completion(QStringLiteral(KORVEL_SOURCE_DIR "/packaging/bash-completion/korvelcrypt-cli"));
+    QVERIFY(completion.open(QIODevice::ReadOnly));
+    QVERIFY2(QString::fromUtf8(completion.readAll())
+                 .contains(QRegularExpression(QStringLiteral("\\s%1\\s").arg(QRegularExpression::escape(option)))),
+        qPrintable(option));
     bool example = false;
     bool command = false; // within a command, over its continued lines
     for (const QString& line : readme.split(QLatin1Char('\n'))) {

@@ -1,4 +1,5 @@
 #include "cli/PassphraseReader.h"
+#include "engine/LocalPath.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -35,6 +36,8 @@ void addLineRows()
     QTest::newRow("blanks kept") << QByteArray(" pass phrase \n") << true << " pass phrase " << QByteArray();
     QTest::newRow("UTF-8") << QByteArray("p\xc3\xa4sswort\n") << true << QString::fromUtf8("p\xc3\xa4sswort")
                            << QByteArray();
+    QTest::newRow("not UTF-8, kept as its bytes")
+        << QByteArray("pa\xdfwort\n") << true << LocalPath::decode("pa\xdfwort") << QByteArray();
     QTest::newRow("empty line is an empty passphrase") << QByteArray("\nnext") << true << "" << QByteArray("next");
     QTest::newRow("nothing at all") << QByteArray() << false << "" << QByteArray();
     QTest::newRow("line too long") << QByteArray(70000, 'x') << false << "" << QByteArray();
@@ -122,10 +125,16 @@ void TestPassphraseReader::fromList_data()
     QTest::newRow("one line") << QByteArray("secret\n") << true << QStringList { "secret" };
     QTest::newRow("no newline at the end") << QByteArray("one\ntwo") << true << QStringList { "one", "two" };
     QTest::newRow("CRLF endings") << QByteArray("one\r\ntwo\r\n") << true << QStringList { "one", "two" };
-    // Only the line ending goes: blanks, a lone CR inside and empty lines stay.
+    // Only the line ending goes: blanks and a lone CR inside stay; empty lines
+    // are no candidates at all.
     QTest::newRow("nothing else removed")
-        << QByteArray(" one \n\ntw\ro\n\t\n") << true << QStringList { " one ", "", "tw\ro", "\t" };
-    QTest::newRow("a single empty line") << QByteArray("\n") << true << QStringList { "" };
+        << QByteArray(" one \n\ntw\ro\n\t\n") << true << QStringList { " one ", "tw\ro", "\t" };
+    QTest::newRow("blank lines between and after")
+        << QByteArray("\r\none\n\n\r\ntwo\n\n\n") << true << QStringList { "one", "two" };
+    QTest::newRow("only blank lines") << QByteArray("\n\r\n\n") << false << QStringList();
+    // Tried as its bytes: the Latin-1 "\xe9" stays one byte, not U+FFFD.
+    QTest::newRow("a line that is not UTF-8")
+        << QByteArray("caf\xe9\nok\n") << true << QStringList { LocalPath::decode("caf\xe9"), "ok" };
     QTest::newRow("UTF-8") << QByteArray("p\xc3\xa4ss\n\xe2\x82\xac\n") << true
                            << QStringList { QString::fromUtf8("p\xc3\xa4ss"), QString::fromUtf8("\xe2\x82\xac") };
     QTest::newRow("long lines, many of them")

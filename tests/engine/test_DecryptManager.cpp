@@ -719,7 +719,7 @@ private slots:
         // Written while no deletion was due, flushed before their sources went.
         QVERIFY(finishedFor(a)->outputDurable && finishedFor(b)->outputDurable);
         QCOMPARE(errors.count(), 1);
-        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Could not remove file %1").arg(c));
+        QVERIFY(errors.at(0).at(0).toString().startsWith(QStringLiteral("Could not remove file %1: ").arg(c)));
 
         // A second walk reports every deleted source as missing and goes on to the end.
         QVERIFY(QFile::remove(c));

@@ -226,6 +226,40 @@ private slots:
         QCOMPARE(m_manager->getNumPending(), 0);
     }
 
+    // The window's status line after a load: every file left out is counted,
+    // folders that could not be read with the first one's name and cause.
+    void summaryCountsWhatWasLeftOut_data()
+    {
+        QTest::addColumn<int>("added");
+        QTest::addColumn<int>("notEnvelopes");
+        QTest::addColumn<QStringList>("unreadable"); // folder names; each "Permission denied"
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("all loaded") << 3 << 0 << QStringList() << "3 files loaded successfully.";
+        QTest::newRow("one folder unreadable")
+            << 1 << 0 << QStringList { "in/locked" }
+            << "1 files loaded successfully. 1 folders could not be read, first 'in/locked': Permission denied.";
+        QTest::newRow("two unreadable beside plain files")
+            << 2 << 4 << QStringList { "a/x", "a/y" }
+            << "2 files loaded. 4 files that are not envelopes skipped. 2 folders could not be read, first 'a/x': "
+               "Permission denied.";
+    }
+
+    void summaryCountsWhatWasLeftOut()
+    {
+        QFETCH(int, added);
+        QFETCH(int, notEnvelopes);
+        QFETCH(QStringList, unreadable);
+        QFETCH(QString, summary);
+        FileLoading::Result result;
+        result.inputs = 1;
+        result.groups.append({ path("in"), "in", QString(), QStringList(added, path("in/f")), {}, QString() });
+        result.added = added;
+        result.notEnvelopes = notEnvelopes;
+        for (const QString& folder : unreadable)
+            result.unreadable.append({ folder, QStringLiteral("Permission denied") });
+        QCOMPARE(result.summary(), summary);
+    }
+
     // Paths read from a list keep their paths below an output folder: each file and
     // folder gets the base its listed path implies; a find's results add up.
     void listedPathsAndAppend()

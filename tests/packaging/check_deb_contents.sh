@@ -125,6 +125,7 @@ if [ "$have_cli" = 1 ]; then
   [ -x "$root/usr/bin/korvelcrypt-cli" ] || fail "/usr/bin/korvelcrypt-cli is not executable"
   elf_clean usr/bin/korvelcrypt-cli
   manual_page korvelcrypt-cli 'KORVELCRYPT\\-CLI'
+  need_file usr/share/bash-completion/completions/korvelcrypt-cli
 else
   missing+=(korvelcrypt-cli)
 fi
