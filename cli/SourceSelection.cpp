@@ -1,7 +1,9 @@
 #include "cli/SourceSelection.h"
 
 #include "cli/Journal.h"
+#include "engine/CryptTask.h"
 #include "engine/LocalPath.h"
+#include "engine/OutputFolders.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -18,69 +20,171 @@ constexpr qsizetype kListBatch = 4096;
 
 } // namespace
 
+namespace {
+
+// The path of a file whose name holds at least one more part than the folder
+// (with its slash) that it lies below.
+bool below(const QString& path, const QString& folderWithSlash)
+{
+    return path.size() > folderWithSlash.size() && path.startsWith(folderWithSlash);
+}
+
+// Why a relative path is not this run's to do (--exclude, --shard); empty when it is.
+QString whyNotOurs(const QString& key, const SourceSelection::Settings& settings)
+{
+    if (SourceSelection::excluded(key, settings.excludes))
+        return QStringLiteral("excluded");
+    if (settings.shardCount > 0) {
+        const int shard = SourceSelection::shardOf(key, settings.shardCount);
+        if (shard != settings.shardIndex)
+            return QStringLiteral("shard %1/%2").arg(shard).arg(settings.shardCount);
+    }
+    return {};
+}
+
+// What select() does to each find's result, in this order: a list's paths are
+// taken below the root (those outside refused, hidden ones passed over), other
+// shards' and excluded files go, then those that are no envelopes, those
+// already decrypted and those the journal records.
+class Refiner {
+public:
+    Refiner(const SourceSelection::Settings& settings, SourceSelection::Selection* selection)
+        : m_settings(settings)
+        , m_selection(selection)
+        , m_root(settings.root.isEmpty() ? LocalPath::currentFolder() : settings.root)
+        , m_rootPrefix(m_root.endsWith(QLatin1Char('/')) ? m_root : m_root + QLatin1Char('/'))
+    { }
+
+    // Leaves out the files in walked folders that are not this run's before
+    // anything counts them: the key is the path below the folder's parent, or
+    // below the root for a folder a list names.
+    std::function<bool(const QString&, const QString&)> walkFilter(bool listed) const
+    {
+        if (m_settings.shardCount == 0 && m_settings.excludes.isEmpty())
+            return {};
+        return [this, listed](const QString& folder, const QString& file) {
+            const qsizetype cut = listed        ? m_rootPrefix.size()
+                : folder == QStringLiteral("/") ? 1
+                                                : folder.lastIndexOf(QLatin1Char('/')) + 1;
+            const QString key = file.mid(cut);
+            const QString why = whyNotOurs(key, m_settings);
+            if (!why.isEmpty() && m_settings.passedOver)
+                m_settings.passedOver(key, why);
+            return why.isEmpty();
+        };
+    }
+
+    // False with *error set when a listed path lies outside the root.
+    bool refine(FileLoading::Result& found, bool listed, QString* error) const
+    {
+        for (FileLoading::Group& group : found.groups) {
+            if (listed && !rebase(group, error))
+                return false;
+            const bool direct = group.folder.isEmpty();
+            if (direct && (m_settings.shardCount > 0 || !m_settings.excludes.isEmpty()))
+                drop(group, [&](const QString&, qsizetype i) {
+                    return whyNotOurs(SourceSelection::shardKey(group, i), m_settings);
+                });
+            // A list is a walk made elsewhere (find -type f): its files are taken as
+            // a folder's are, so that the plaintexts of an earlier run are skipped,
+            // not failed; files named on the command line are always taken.
+            if (!m_settings.allFiles && (listed || !direct))
+                found.notEnvelopes += drop(group, [](const QString& file, qsizetype) {
+                    return FileLoading::mayBeEnvelope(file) ? QString() : QStringLiteral("not an envelope");
+                });
+            if (m_settings.skipDecrypted)
+                found.alreadyDecrypted += drop(group, [&](const QString& file, qsizetype) {
+                    const QString plain = FileLoading::plainName(file, group.outputBase, m_settings.outputRoot);
+                    return plain.isEmpty() || !CryptTask::nameTaken(plain)
+                        ? QString()
+                        : QStringLiteral("already decrypted as '%1'").arg(plain);
+                });
+            if (m_settings.journal)
+                m_selection->journaled += drop(group, [&](const QString& file, qsizetype) {
+                    if (!m_settings.journal->contains(file, group.outputBase))
+                        return QString();
+                    if (m_settings.keepRecorded)
+                        m_selection->recorded.append(file);
+                    return QStringLiteral("recorded in the journal");
+                });
+        }
+        return true;
+    }
+
+private:
+    // Keeps the files that why answers empty for; tells of the others. Returns
+    // how many went.
+    int drop(FileLoading::Group& group, const std::function<QString(const QString&, qsizetype)>& why) const
+    {
+        const qsizetype before = group.files.size();
+        group.keepOnly([&](const QString& file, qsizetype index) {
+            const QString reason = why(file, index);
+            if (!reason.isEmpty() && m_settings.passedOver)
+                m_settings.passedOver(group.nameOf(index), reason);
+            return reason.isEmpty();
+        });
+        return static_cast<int>(before - group.files.size());
+    }
+
+    // A listed group's files are taken below the root, where they land below -o.
+    bool rebase(FileLoading::Group& group, QString* error) const
+    {
+        const auto outside = [&](const QString& name) {
+            *error
+                = QStringLiteral("'%1' is listed but is not below %2 '%3'; list paths below it, or give --root "
+                                 "a folder that holds them all.")
+                      .arg(name,
+                          m_settings.root.isEmpty() ? QStringLiteral("the working folder") : QStringLiteral("--root"),
+                          m_root);
+            return false;
+        };
+        if (!group.folder.isEmpty() && group.folder != m_root && !below(group.folder, m_rootPrefix))
+            return outside(group.shown);
+        for (qsizetype i = 0; group.folder.isEmpty() && i < group.files.size(); ++i)
+            if (!below(group.files.at(i), m_rootPrefix))
+                return outside(group.nameOf(i));
+        group.outputBase = m_root;
+        drop(group, [&](const QString&, qsizetype i) {
+            return SourceSelection::hidden(SourceSelection::shardKey(group, i)) ? QStringLiteral("hidden") : QString();
+        });
+        return true;
+    }
+
+    const SourceSelection::Settings& m_settings;
+    SourceSelection::Selection* m_selection;
+    const QString m_root;
+    const QString m_rootPrefix;
+};
+
+} // namespace
+
 bool SourceSelection::select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error)
 {
-    // Another shard's sources and those the journal records go at once (the
-    // files found in folders already by the find, before they are counted).
-    const auto keepOurs = [&](FileLoading::Result& found) {
-        for (FileLoading::Group& group : found.groups) {
-            if ((settings.shardCount > 0 || !settings.excludes.isEmpty()) && group.folder.isEmpty())
-                group.keepOnly([&](const QString&, qsizetype index) {
-                    const QString key = shardKey(group, index);
-                    return !excluded(key, settings.excludes)
-                        && (settings.shardCount == 0 || shardOf(key, settings.shardCount) == settings.shardIndex);
-                });
-            if (settings.journal) {
-                const qsizetype before = group.files.size();
-                group.keepOnly([&](const QString& file, qsizetype) {
-                    if (!settings.journal->contains(file))
-                        return true;
-                    if (settings.keepRecorded)
-                        selection->recorded.append(file);
-                    return false;
-                });
-                selection->journaled += static_cast<int>(before - group.files.size());
-            }
-        }
-    };
-
+    const Refiner refiner(settings, selection);
+    // Which files are envelopes, or decrypted already, is judged here, after the
+    // shards and the root are known.
     FileLoading::LoadOptions options;
-    options.envelopesOnly = !settings.allFiles;
-    options.skipDecrypted = settings.skipDecrypted;
-    options.outputRoot = settings.outputRoot;
-    if (settings.shardCount > 0 || !settings.excludes.isEmpty())
-        options.folderFilter = [&settings](const QString& folder, const QString& file) {
-            const QString key = relativeKey(folder, file);
-            return !excluded(key, settings.excludes)
-                && (settings.shardCount == 0 || shardOf(key, settings.shardCount) == settings.shardIndex);
-        };
+    options.folderFilter = refiner.walkFilter(false);
     selection->found = FileLoading::find(paths, {}, options);
-    keepOurs(selection->found);
+    if (!refiner.refine(selection->found, false, error))
+        return false;
     if (settings.filesFrom.isEmpty())
         return true;
     options.keepListedPaths = true;
-    return readList(
+    options.folderFilter = refiner.walkFilter(true);
+    bool refused = false;
+    const bool read = readList(
         settings.filesFrom, settings.nullSeparated,
         [&](QStringList& listed) {
+            if (refused)
+                return;
             FileLoading::Result fromList = FileLoading::find(listed, {}, options);
             listed.clear();
-            // Another shard's names are no concern of this one's counts.
-            keepOurs(fromList);
-            // A list is a walk made elsewhere (find -type f): its files are taken as
-            // a folder's are, so that the plaintexts of an earlier run are skipped,
-            // not failed.
-            if (options.envelopesOnly) {
-                for (FileLoading::Group& group : fromList.groups) {
-                    if (!group.folder.isEmpty())
-                        continue;
-                    const qsizetype before = group.files.size();
-                    group.keepOnly([](const QString& file, qsizetype) { return FileLoading::mayBeEnvelope(file); });
-                    fromList.notEnvelopes += static_cast<int>(before - group.files.size());
-                }
-            }
+            refused = !refiner.refine(fromList, true, error);
             selection->found.append(fromList);
         },
         error);
+    return read && !refused;
 }
 
 bool SourceSelection::readList(
@@ -136,15 +240,7 @@ bool SourceSelection::readList(
 
 QString SourceSelection::shardKey(const FileLoading::Group& group, qsizetype index)
 {
-    if (!group.folder.isEmpty())
-        return relativeKey(group.folder, group.files.at(index));
-    return QDir::cleanPath(group.nameOf(index));
-}
-
-QString SourceSelection::relativeKey(const QString& folder, const QString& file)
-{
-    const qsizetype below = folder.endsWith(QLatin1Char('/')) ? folder.size() : folder.size() + 1;
-    return file.mid(below);
+    return OutputFolders::relativePath(group.files.at(index), group.outputBase);
 }
 
 bool SourceSelection::excluded(const QString& key, const QStringList& patterns)
@@ -152,15 +248,29 @@ bool SourceSelection::excluded(const QString& key, const QStringList& patterns)
     if (patterns.isEmpty())
         return false;
     const QByteArray path = LocalPath::encode(key);
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray name = path.mid(slash + 1);
     for (const QString& pattern : patterns) {
         const QByteArray bytes = LocalPath::encode(pattern);
-        if (fnmatch(bytes.constData(), path.constData(), 0) == 0
-            || fnmatch(bytes.constData(), name.constData(), 0) == 0)
-            return true;
+        if (bytes.startsWith('/')) {
+            if (fnmatch(bytes.constData() + 1, path.constData(), 0) == 0)
+                return true;
+            continue;
+        }
+        // The whole path, then each tail that begins after a "/".
+        for (qsizetype at = 0;;) {
+            if (fnmatch(bytes.constData(), path.constData() + at, 0) == 0)
+                return true;
+            const qsizetype slash = path.indexOf('/', at);
+            if (slash < 0)
+                break;
+            at = slash + 1;
+        }
     }
     return false;
+}
+
+bool SourceSelection::hidden(const QString& key)
+{
+    return key.startsWith(QLatin1Char('.')) || key.contains(QStringLiteral("/."));
 }
 
 int SourceSelection::shardOf(const QString& key, int count)
