@@ -2877,7 +2877,8 @@ void TestKorvelcryptCli::journalReruns_data()
     QTest::addColumn<QStringList>("after"); // the folder afterwards
     QTest::addColumn<QByteArray>("err"); // a text stderr holds; empty: stderr is empty
     // 1: the tree is moved elsewhere before the rerun (a medium mounted under a
-    // new path); 2: and a.txt.korvel-env is another envelope there now.
+    // new path); 2: and a.txt.korvel-env is another envelope there now; 3: and
+    // the journal is of the previous version, which knows resolved paths only.
     QTest::addColumn<int>("move");
     const QStringList all { "a.txt", "a.txt.korvel-env", "b.txt", "b.txt.korvel-env" };
     QTest::newRow("rerun skips what is recorded")
@@ -2901,6 +2902,11 @@ void TestKorvelcryptCli::journalReruns_data()
         << false << false << false << false << false << 0
         << QStringList { "a(decrypted).txt", "a.txt", "a.txt.korvel-env", "b.txt", "b.txt.korvel-env" } << QByteArray()
         << 2;
+    QTest::newRow("moved, a journal of the previous version: done again, never skipped wrongly")
+        << false << false << false << false << false << 0
+        << QStringList { "a(decrypted).txt", "a.txt", "a.txt.korvel-env", "b(decrypted).txt", "b.txt",
+               "b.txt.korvel-env" }
+        << QByteArray() << 3;
 }
 
 // A journal has one writer, knows a folder however it is reached, and lets a
@@ -2933,6 +2939,12 @@ void TestKorvelcryptCli::journalReruns()
         QVERIFY(QDir().mkpath(moved));
         QVERIFY(QDir().rename(dir + "/archive", moved + "/archive"));
         dir = moved;
+        if (move == 3) {
+            QByteArray previous = kJournalHeaderSecond;
+            for (const QString& source : journalRecords(journal))
+                previous += QFile::encodeName(source) + '\0' + QFile::encodeName(source.chopped(11)) + '\0';
+            QVERIFY(writePlain(journal, previous));
+        }
         if (move == 2)
             QVERIFY(writeEnvelope(dir + "/archive/a.txt.korvel-env", plaintextFor("another a.txt")));
     }
@@ -2951,6 +2963,8 @@ void TestKorvelcryptCli::journalReruns()
         process.setProgram(kCli);
         process.setArguments(args << "--wait-journal");
         process.setWorkingDirectory(dir);
+        // The wait is said on standard error: that is the channel waited on.
+        process.setReadChannel(QProcess::StandardError);
         process.start();
         QVERIFY(process.waitForStarted());
         result.err.clear();
@@ -2972,8 +2986,9 @@ void TestKorvelcryptCli::journalReruns()
     QCOMPARE(tree(dir + "/archive"), after);
     if (status != 2) {
         // Nothing was decrypted again, but a source that is another file now.
-        QCOMPARE(summaryOf(result).value("total").toInt(), move == 2 ? 1 : 0);
-        QCOMPARE(summaryOf(result).value("journaled").toInt(), move == 2 ? 1 : 2);
+        const int redone = move >= 2 ? move - 1 : 0;
+        QCOMPARE(summaryOf(result).value("total").toInt(), redone);
+        QCOMPARE(summaryOf(result).value("journaled").toInt(), 2 - redone);
     }
     for (const char* name : { "a.txt", "b.txt" })
         if (after.contains(name))
