@@ -42,136 +42,130 @@ QString whyNotOurs(const QString& key, const SourceSelection::Settings& settings
     return {};
 }
 
+// One select(): what it was asked, where its answer goes, and the root of its
+// listed paths (with a slash).
+struct Run {
+    const SourceSelection::Settings& settings;
+    SourceSelection::Selection* selection;
+    QString root;
+    QString rootPrefix;
+};
+
+// Keeps the files that why answers empty for; tells of the others. Returns how
+// many went.
+int drop(const Run& run, FileLoading::Group& group, const std::function<QString(const QString&, qsizetype)>& why)
+{
+    const qsizetype before = group.files.size();
+    group.keepOnly([&](const QString& file, qsizetype index) {
+        const QString reason = why(file, index);
+        if (!reason.isEmpty() && run.settings.passedOver)
+            run.settings.passedOver(group.nameOf(index), reason);
+        return reason.isEmpty();
+    });
+    return static_cast<int>(before - group.files.size());
+}
+
+// Leaves out the files in walked folders that are not this run's before
+// anything counts them: the key is the path below the folder's parent, or below
+// the root for a folder a list names.
+std::function<bool(const QString&, const QString&)> walkFilter(const Run& run, bool listed)
+{
+    if (run.settings.shardCount == 0 && run.settings.excludes.isEmpty())
+        return {};
+    return [&run, listed](const QString& folder, const QString& file) {
+        const qsizetype cut = listed        ? run.rootPrefix.size()
+            : folder == QStringLiteral("/") ? 1
+                                            : folder.lastIndexOf(QLatin1Char('/')) + 1;
+        const QString key = file.mid(cut);
+        const QString why = whyNotOurs(key, run.settings);
+        if (!why.isEmpty() && run.settings.passedOver)
+            run.settings.passedOver(key, why);
+        return why.isEmpty();
+    };
+}
+
+// A listed group's files are taken below the root, where they land below -o;
+// false with *error set when one lies outside it.
+bool rebase(const Run& run, FileLoading::Group& group, QString* error)
+{
+    const auto outside = [&](const QString& name) {
+        *error = QStringLiteral("'%1' is listed but is not below %2 '%3'; list paths below it, or give --root "
+                                "a folder that holds them all.")
+                     .arg(name,
+                         run.settings.root.isEmpty() ? QStringLiteral("the working folder") : QStringLiteral("--root"),
+                         run.root);
+        return false;
+    };
+    if (!group.folder.isEmpty() && group.folder != run.root && !below(group.folder, run.rootPrefix))
+        return outside(group.shown);
+    for (qsizetype i = 0; group.folder.isEmpty() && i < group.files.size(); ++i)
+        if (!below(group.files.at(i), run.rootPrefix))
+            return outside(group.nameOf(i));
+    group.outputBase = run.root;
+    drop(run, group, [&](const QString&, qsizetype i) {
+        return SourceSelection::hidden(SourceSelection::shardKey(group, i)) ? QStringLiteral("hidden") : QString();
+    });
+    return true;
+}
+
 // What select() does to each find's result, in this order: a list's paths are
 // taken below the root (those outside refused, hidden ones passed over), other
 // shards' and excluded files go, then those that are no envelopes, those
-// already decrypted and those the journal records.
-class Refiner {
-public:
-    Refiner(const SourceSelection::Settings& settings, SourceSelection::Selection* selection)
-        : m_settings(settings)
-        , m_selection(selection)
-        , m_root(settings.root.isEmpty() ? LocalPath::currentFolder() : settings.root)
-        , m_rootPrefix(m_root.endsWith(QLatin1Char('/')) ? m_root : m_root + QLatin1Char('/'))
-    { }
-
-    // Leaves out the files in walked folders that are not this run's before
-    // anything counts them: the key is the path below the folder's parent, or
-    // below the root for a folder a list names.
-    std::function<bool(const QString&, const QString&)> walkFilter(bool listed) const
-    {
-        if (m_settings.shardCount == 0 && m_settings.excludes.isEmpty())
-            return {};
-        return [this, listed](const QString& folder, const QString& file) {
-            const qsizetype cut = listed        ? m_rootPrefix.size()
-                : folder == QStringLiteral("/") ? 1
-                                                : folder.lastIndexOf(QLatin1Char('/')) + 1;
-            const QString key = file.mid(cut);
-            const QString why = whyNotOurs(key, m_settings);
-            if (!why.isEmpty() && m_settings.passedOver)
-                m_settings.passedOver(key, why);
-            return why.isEmpty();
-        };
-    }
-
-    // False with *error set when a listed path lies outside the root.
-    bool refine(FileLoading::Result& found, bool listed, QString* error) const
-    {
-        for (FileLoading::Group& group : found.groups) {
-            if (listed && !rebase(group, error))
-                return false;
-            const bool direct = group.folder.isEmpty();
-            if (direct && (m_settings.shardCount > 0 || !m_settings.excludes.isEmpty()))
-                drop(group, [&](const QString&, qsizetype i) {
-                    return whyNotOurs(SourceSelection::shardKey(group, i), m_settings);
-                });
-            // A list is a walk made elsewhere (find -type f): its files are taken as
-            // a folder's are, so that the plaintexts of an earlier run are skipped,
-            // not failed; files named on the command line are always taken.
-            if (!m_settings.allFiles && (listed || !direct))
-                found.notEnvelopes += drop(group, [](const QString& file, qsizetype) {
-                    return FileLoading::mayBeEnvelope(file) ? QString() : QStringLiteral("not an envelope");
-                });
-            if (m_settings.skipDecrypted)
-                found.alreadyDecrypted += drop(group, [&](const QString& file, qsizetype) {
-                    const QString plain = FileLoading::plainName(file, group.outputBase, m_settings.outputRoot);
-                    return plain.isEmpty() || !CryptTask::nameTaken(plain)
-                        ? QString()
-                        : QStringLiteral("already decrypted as '%1'").arg(plain);
-                });
-            if (m_settings.journal)
-                m_selection->journaled += drop(group, [&](const QString& file, qsizetype) {
-                    if (!m_settings.journal->contains(file, group.outputBase))
-                        return QString();
-                    if (m_settings.keepRecorded)
-                        m_selection->recorded.append(file);
-                    return QStringLiteral("recorded in the journal");
-                });
-        }
-        return true;
-    }
-
-private:
-    // Keeps the files that why answers empty for; tells of the others. Returns
-    // how many went.
-    int drop(FileLoading::Group& group, const std::function<QString(const QString&, qsizetype)>& why) const
-    {
-        const qsizetype before = group.files.size();
-        group.keepOnly([&](const QString& file, qsizetype index) {
-            const QString reason = why(file, index);
-            if (!reason.isEmpty() && m_settings.passedOver)
-                m_settings.passedOver(group.nameOf(index), reason);
-            return reason.isEmpty();
-        });
-        return static_cast<int>(before - group.files.size());
-    }
-
-    // A listed group's files are taken below the root, where they land below -o.
-    bool rebase(FileLoading::Group& group, QString* error) const
-    {
-        const auto outside = [&](const QString& name) {
-            *error
-                = QStringLiteral("'%1' is listed but is not below %2 '%3'; list paths below it, or give --root "
-                                 "a folder that holds them all.")
-                      .arg(name,
-                          m_settings.root.isEmpty() ? QStringLiteral("the working folder") : QStringLiteral("--root"),
-                          m_root);
+// already decrypted and those the journal records. False with *error set when
+// a listed path lies outside the root.
+bool refine(const Run& run, FileLoading::Result& found, bool listed, QString* error)
+{
+    const SourceSelection::Settings& settings = run.settings;
+    for (FileLoading::Group& group : found.groups) {
+        if (listed && !rebase(run, group, error))
             return false;
-        };
-        if (!group.folder.isEmpty() && group.folder != m_root && !below(group.folder, m_rootPrefix))
-            return outside(group.shown);
-        for (qsizetype i = 0; group.folder.isEmpty() && i < group.files.size(); ++i)
-            if (!below(group.files.at(i), m_rootPrefix))
-                return outside(group.nameOf(i));
-        group.outputBase = m_root;
-        drop(group, [&](const QString&, qsizetype i) {
-            return SourceSelection::hidden(SourceSelection::shardKey(group, i)) ? QStringLiteral("hidden") : QString();
-        });
-        return true;
+        const bool direct = group.folder.isEmpty();
+        if (direct && (settings.shardCount > 0 || !settings.excludes.isEmpty()))
+            drop(run, group,
+                [&](const QString&, qsizetype i) { return whyNotOurs(SourceSelection::shardKey(group, i), settings); });
+        // A list is a walk made elsewhere (find -type f): its files are taken as
+        // a folder's are, so that the plaintexts of an earlier run are skipped,
+        // not failed; files named on the command line are always taken.
+        if (!settings.allFiles && (listed || !direct))
+            found.notEnvelopes += drop(run, group, [](const QString& file, qsizetype) {
+                return FileLoading::mayBeEnvelope(file) ? QString() : QStringLiteral("not an envelope");
+            });
+        if (settings.skipDecrypted)
+            found.alreadyDecrypted += drop(run, group, [&](const QString& file, qsizetype) {
+                const QString plain = FileLoading::plainName(file, group.outputBase, settings.outputRoot);
+                return plain.isEmpty() || !CryptTask::nameTaken(plain)
+                    ? QString()
+                    : QStringLiteral("already decrypted as '%1'").arg(plain);
+            });
+        if (settings.journal)
+            run.selection->journaled += drop(run, group, [&](const QString& file, qsizetype) {
+                if (!settings.journal->contains(file, group.outputBase))
+                    return QString();
+                if (settings.keepRecorded)
+                    run.selection->recorded.append(file);
+                return QStringLiteral("recorded in the journal");
+            });
     }
-
-    const SourceSelection::Settings& m_settings;
-    SourceSelection::Selection* m_selection;
-    const QString m_root;
-    const QString m_rootPrefix;
-};
+    return true;
+}
 
 } // namespace
 
 bool SourceSelection::select(const QStringList& paths, const Settings& settings, Selection* selection, QString* error)
 {
-    const Refiner refiner(settings, selection);
+    const QString root = settings.root.isEmpty() ? LocalPath::currentFolder() : settings.root;
+    const Run run { settings, selection, root, root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/') };
     // Which files are envelopes, or decrypted already, is judged here, after the
     // shards and the root are known.
     FileLoading::LoadOptions options;
-    options.folderFilter = refiner.walkFilter(false);
+    options.folderFilter = walkFilter(run, false);
     selection->found = FileLoading::find(paths, {}, options);
-    if (!refiner.refine(selection->found, false, error))
+    if (!refine(run, selection->found, false, error))
         return false;
     if (settings.filesFrom.isEmpty())
         return true;
     options.keepListedPaths = true;
-    options.folderFilter = refiner.walkFilter(true);
+    options.folderFilter = walkFilter(run, true);
     bool refused = false;
     const bool read = readList(
         settings.filesFrom, settings.nullSeparated,
@@ -180,7 +174,7 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
                 return;
             FileLoading::Result fromList = FileLoading::find(listed, {}, options);
             listed.clear();
-            refused = !refiner.refine(fromList, true, error);
+            refused = !refine(run, fromList, true, error);
             selection->found.append(fromList);
         },
         error);
