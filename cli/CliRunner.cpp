@@ -270,13 +270,19 @@ QString outputFolderProblem(const QString& outputDir)
 // --dry-run: each source found, once, with the name its plaintext would get
 // now (a "(decrypted N)" name where one stands, or an earlier source of this
 // run takes it), as the decrypt manager names it; nothing is written.
-int dryRun(const CliOptions& options, const FileLoading::Result& found)
+int dryRun(const CliOptions& options, const CliReporter& reporter, const FileLoading::Result& found)
 {
     const QString root
         = options.outputDir().isEmpty() ? QString() : FileLoading::absoluteCleanPath(options.outputDir());
     QSet<QString> taken;
-    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found))
+    const auto line = [](const QByteArray& text) {
+        if (!text.isEmpty())
+            std::fwrite((text + '\n').constData(), 1, static_cast<size_t>(text.size()) + 1, stdout);
+    };
+    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found)) {
         print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(CliReporter::problemText(problem)));
+        line(reporter.problem(problem));
+    }
     found.forEachOnce([&](const FileLoading::Group& group, qsizetype i) {
         const QString& file = group.files.at(i);
         const QString unsuffixed = root.isEmpty()
@@ -286,10 +292,7 @@ int dryRun(const CliOptions& options, const FileLoading::Result& found)
         for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
             destination = CryptTask::suffixedDestination(unsuffixed, n);
         taken.insert(destination);
-        const QByteArray line = (LocalPath::escaped(LocalPath::encode(group.nameOf(i))) + QStringLiteral(" -> ")
-            + LocalPath::escaped(LocalPath::encode(destination)) + QLatin1Char('\n'))
-                                    .toUtf8();
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        line(reporter.planned(group.nameOf(i), destination));
     });
     std::fflush(stdout);
     return found.skipped.isEmpty() && found.unreadable.isEmpty() ? 0 : 1;
@@ -329,7 +332,7 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
     if (const int refused = selectSources(options, select, &selection))
         return refused;
     if (options.dryRun())
-        return dryRun(options, selection.found);
+        return dryRun(options, reporter, selection.found);
     BatchDecrypt batch(batchSettings(options, &journal), reporter, stdout, stderr);
     batch.removeRecorded(selection.recorded);
     batch.load(selection.found, selection.journaled);

@@ -1577,6 +1577,10 @@ void TestKorvelcryptCli::usageAndStatuses_data()
         << QStringList { "--dry-run", "-o", "out", "--shard", "1/1", "--exclude", "y.*", "--existing", "skip", "one",
                "bad" }
         << 0 << QByteArray("one/x.korvel-env -> DIR/out/one/x") << QByteArray();
+    QTest::newRow("dry run as JSON") << QStringList { "--dry-run", "--json", "one", "nothing-here" } << 1
+                                     << QByteArray("{\"destination\":\"DIR/one/x\",\"source\":\"one/x.korvel-env\","
+                                                   "\"type\":\"planned\"}")
+                                     << QByteArray("cannot access 'nothing-here'");
     QTest::newRow("verbose names a file passed over")
         << QStringList { "--verbose", "--exclude", "x.*", "--passphrase-fd", "0", "one", "bad" } << 1
         << QByteArray("0 finished, 1 failed, 1 total")
