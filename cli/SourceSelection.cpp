@@ -102,8 +102,9 @@ bool rebase(const Run& run, FileLoading::Group& group, QString* error)
         if (!below(group.files.at(i), run.rootPrefix))
             return outside(group.nameOf(i));
     group.outputBase = run.root;
-    drop(run, group, [&](const QString&, qsizetype i) {
-        return SourceSelection::hidden(SourceSelection::shardKey(group, i)) ? QStringLiteral("hidden") : QString();
+    // Each file is absolute, clean and below the root: its relative path follows the root's.
+    drop(run, group, [&](const QString& file, qsizetype) {
+        return SourceSelection::hidden(file.mid(run.rootPrefix.size())) ? QStringLiteral("hidden") : QString();
     });
     return true;
 }
