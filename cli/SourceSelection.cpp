@@ -52,9 +52,13 @@ struct Run {
 };
 
 // Keeps the files that why answers empty for; tells of the others. Returns how
-// many went.
+// many went. A folder's files (no names kept beside them) go in place when
+// nobody is told, so that a walk of millions holds one list at its peak; why
+// then gets no index (-1).
 int drop(const Run& run, FileLoading::Group& group, const std::function<QString(const QString&, qsizetype)>& why)
 {
+    if (group.named.isEmpty() && !run.settings.passedOver)
+        return static_cast<int>(group.files.removeIf([&](const QString& file) { return !why(file, -1).isEmpty(); }));
     const qsizetype before = group.files.size();
     group.keepOnly([&](const QString& file, qsizetype index) {
         const QString reason = why(file, index);
