@@ -146,7 +146,7 @@ int main()
     };
     const Sample empty = run(with({ (root / "empty").string() }));
     const Sample walked = run(with({ (root / "tree").string() }));
-    const Sample listed = run(with({ "--files-from", (root / "list").string(), "--null" }));
+    const Sample listed = run(with({ "--files-from", (root / "list").string(), "--null", "--root", root.string() }));
     // Relative names are kept beside the absolute paths, for the output lines.
     const Sample relative = run(with({ "--files-from", "list-relative", "--null" }), root.string());
 

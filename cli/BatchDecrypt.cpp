@@ -74,7 +74,7 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, const CliReporter& reporter
         // A source is recorded, on disk, before it goes: a crash between the two
         // leaves a recorded source, which the next run deletes (removeRecorded()).
         m_manager->setBeforeSourceRemoval([journal](const CryptTask* task, QString* reason) {
-            return journal->recordDurably(task->source(), task->destination(), reason);
+            return journal->recordDurably(task->source(), task->outputBase(), task->destination(), reason);
         });
     }
     // Queued even though the manager lives on this thread: a completion is then
@@ -173,7 +173,9 @@ int BatchDecrypt::removeRecorded(const QStringList& sources)
         SourceRemover::Outcome outcome;
         if (destination.isEmpty()) {
             outcome.removal = SourceRemover::Removal::Failed;
-            outcome.reason = QStringLiteral("no plaintext recorded");
+            // A journal of the first version, or a source found again elsewhere
+            // (its record names the plaintext where the tree stood then).
+            outcome.reason = QStringLiteral("no plaintext recorded for it at this path");
         } else {
             outcome = SourceRemover::dispose(&task, source, true, false);
         }
@@ -277,11 +279,13 @@ void BatchDecrypt::journalRecord(const CryptTask* task)
     QString error;
     // Under the name it was found by and, after a rename, under its new name,
     // which a rerun finds; a deleted source was recorded before it went.
-    bool ok = task->sourceDeleted.load() && m_settings.journal->contains(task->source())
+    Journal* const journal = m_settings.journal;
+    const QString base = task->outputBase();
+    bool ok = task->sourceDeleted.load() && journal->contains(task->source(), base)
         ? true
-        : m_settings.journal->record(task->source(), task->destination(), &error);
+        : journal->record(task->source(), base, task->destination(), &error);
     if (ok && task->loadedSource() != task->source())
-        ok = m_settings.journal->record(task->loadedSource(), task->destination(), &error);
+        ok = journal->record(task->loadedSource(), base, task->destination(), &error);
     if (!ok && !m_journalFailed) {
         m_journalFailed = true;
         ++m_problems;

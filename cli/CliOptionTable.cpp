@@ -23,34 +23,33 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
             false, nullptr, nullptr, {} },
         { "What to take:", "all-files", nullptr, nullptr, "take every file found in folders, not only envelopes",
             false, nullptr, nullptr, {} },
-        { nullptr, "existing", nullptr, "keep|skip", "an envelope whose plaintext already stands under its\n"
-                                                     "plain name: keep both (the default; the new one gets\n"
-                                                     "a \"(decrypted)\" name) or skip it, counted as skipped",
+        { nullptr, "existing", nullptr, "keep|skip", "an envelope whose plaintext stands already: keep\n"
+                                                     "both (default; \"(decrypted)\" name) or skip it",
             true, nullptr, nullptr, {} },
         { nullptr, "files-from", nullptr, "F", "also take the paths F lists (- for standard input),\n"
-                                               "one a line; below -o each keeps its path as listed",
+                                               "one a line, taken as a walk would find them",
             true, nullptr, nullptr, {} },
         { nullptr, "null", nullptr, nullptr, "--files-from names end in NUL bytes (find -print0)", false,
             "files-from", "--null only says how --files-from separates its names.", {} },
-        { nullptr, "exclude", nullptr, "PATTERN", "leave out files whose path below the folder (or\n"
-                                                  "as listed) or name matches PATTERN; repeatable",
+        { nullptr, "root", nullptr, "DIR", "listed paths lie below DIR (default: the working\n"
+                                           "folder); their relative paths begin below it",
+            true, "files-from", "--root only says where the paths --files-from lists begin.", {} },
+        { nullptr, "exclude", nullptr, "PATTERN", "leave out files whose relative path (or a tail of\n"
+                                                  "it, or the whole with /PATTERN) matches; repeatable",
             false, nullptr, nullptr, {} },
-        { nullptr, "shard", nullptr, "K/N", "take only shard K of N: a file's path below the\n"
-                                            "folder it was found in decides, on every machine\n"
-                                            "alike; shards 1 to N together take every file once",
+        { nullptr, "shard", nullptr, "K/N", "take only shard K of N, by relative path: shards 1\n"
+                                            "to N take every file once, on any machine alike",
             true, nullptr, nullptr, {} },
         { nullptr, "journal", nullptr, "F", "record each finished source in F (made if missing);\n"
-                                            "a rerun with F skips the sources it records (and\n"
+                                            "a rerun skips what F records, moved or not (and\n"
                                             "with --delete-encrypted deletes those left whose\n"
                                             "plaintexts are in place); one run at a time uses F",
             true, nullptr, nullptr, {} },
         { nullptr, "wait-journal", nullptr, nullptr, "wait while another run uses the --journal file",
             false, "journal", "--wait-journal only says how to wait for the --journal file.", {} },
         { "What to do (by default: decrypt each envelope beside its source):", "output-dir", "o", "DIR",
-            "write every plaintext below DIR instead: a file found\n"
-            "in a folder keeps its path from that folder (whose\n"
-            "own name is kept, as cp -r does), a file named\n"
-            "lands in DIR; no source is renamed or written",
+            "write every plaintext below DIR instead, at its\n"
+            "relative path; no source is renamed or written",
             true, nullptr, nullptr, {} },
         { nullptr, "delete-encrypted", nullptr, nullptr, "delete each source once its plaintext is on disk;\n"
                                                          "a source replaced or changed meanwhile is kept",
@@ -82,11 +81,9 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
                 { "output-dir", "--info writes nothing" },
                 { "journal", "--info decrypts nothing to record" },
                 { "existing", "--info writes nothing" } } },
-        { nullptr, "stdout", nullptr, nullptr, "write the plaintext of one envelope (a regular\n"
-                                               "file, never a pipe or device) to standard\n"
-                                               "output, nothing to disk (not to a terminal unless\n"
-                                               "--force); after a failure part-way, what was\n"
-                                               "written stays written",
+        { nullptr, "stdout", nullptr, nullptr, "write one envelope's plaintext (a regular file,\n"
+                                               "no pipe) to standard output only (to a terminal\n"
+                                               "with --force); what a failure part-way wrote stays",
             false, nullptr, nullptr, {
                 { "test", "choose one" },
                 { "info", "choose one" },
@@ -112,6 +109,8 @@ const QList<CliOptionTable::Option>& CliOptionTable::options()
             false, nullptr, nullptr, {} },
         { nullptr, "progress", nullptr, nullptr, "progress lines on standard error every 10 s (logs)",
             false, nullptr, nullptr, {} },
+        { nullptr, "verbose", nullptr, nullptr, "say the settings and each file passed over, and why",
+            false, nullptr, nullptr, { { "quiet", "choose one" } } },
         { nullptr, "json", nullptr, nullptr, "one JSON object per task on standard output (source,\n"
                                              "destination, status, error, message, reason, bytes,\n"
                                              "seconds, and passphrase: the matching candidate's\n"

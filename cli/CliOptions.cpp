@@ -68,6 +68,7 @@ bool CliOptions::readValues(const QCommandLineParser& parser)
     m_keepTimes = isSet("keep-times");
     m_dryRun = isSet("dry-run");
     m_progressLines = isSet("progress");
+    m_verbose = isSet("verbose");
     m_excludes = parser.values(QStringLiteral("exclude"));
     if (m_excludes.contains(QString()))
         return usageError(QStringLiteral("--exclude needs a pattern."));
@@ -79,6 +80,7 @@ bool CliOptions::readValues(const QCommandLineParser& parser)
         m_mode = Mode::Stdout;
     return readExisting(parser) && readName(parser, "output-dir", QStringLiteral("a folder name"), &m_outputDir)
         && readName(parser, "files-from", QStringLiteral("a file name (or - for standard input)"), &m_filesFrom)
+        && readName(parser, "root", QStringLiteral("a folder name"), &m_root)
         && readName(parser, "journal", QStringLiteral("a file name"), &m_journal) && readShard(parser);
 }
 
@@ -221,20 +223,22 @@ QString CliOptions::helpText(int defaultThreads)
                          "under the source's name without \".korvel-env\", with \"(decrypted)\" inserted\n"
                          "when that name is taken; an existing file is never replaced. A source that\n"
                          "lacks the extension gets it appended once its plaintext is written, unless\n"
-                         "the source is deleted (--delete-encrypted).\n")
+                         "the source is deleted (--delete-encrypted). A file's relative path places it\n"
+                         "below -o and decides --exclude, --shard and --journal: its path below the\n"
+                         "parent of the folder named (whose own name leads, as with cp -r), below\n"
+                         "--root for a listed one (hidden ones skipped too), its name if named.\n")
         + CliOptionTable::helpLines()
         + QStringLiteral("\n"
                          "Examples:\n"
                          "  korvelcrypt-cli --passphrase-file pw.txt -t 4 --delete-encrypted Archive\n"
                          "  korvelcrypt-cli --passphrase-fd 3 --all-files --quiet Mixed 3<pw.txt\n"
-                         "  korvelcrypt-cli --passphrase-list old-passphrases.txt --json Archive\n"
-                         "  korvelcrypt-cli --passphrase-file pw.txt --existing skip Archive\n"
+                         "  korvelcrypt-cli --passphrase-list old.txt --json --existing skip Archive\n"
                          "  korvelcrypt-cli --test --passphrase-list old-passphrases.txt /media/backup\n"
                          "  korvelcrypt-cli --info /media/backup\n"
                          "  korvelcrypt-cli -o Restored --passphrase-file pw.txt /media/backup/2019\n"
                          "  korvelcrypt-cli --stdout --force --passphrase-file pw.txt x.korvel-env\n"
-                         "  find Archive -type f -print0 | korvelcrypt-cli --files-from - --null \\\n"
-                         "      --journal run.journal --passphrase-file pw.txt\n"
+                         "  find /mnt/Archive -type f -print0 | korvelcrypt-cli --files-from - --null \\\n"
+                         "      --root /mnt --journal run.journal --passphrase-file pw.txt -o /restore\n"
                          "  korvelcrypt-cli --shard 2/8 --journal shard2.journal -o /restore \\\n"
                          "      --passphrase-file pw.txt Archive\n"
                          "\n"

@@ -66,6 +66,10 @@ public:
     // a line, or separated by NUL bytes with --null; empty when not given.
     QString filesFrom() const { return m_filesFrom; }
     bool nullSeparated() const { return m_null; }
+    // --root: the folder listed paths are taken below; empty: the working folder.
+    QString root() const { return m_root; }
+    // --verbose: the settings at the start, and each file passed over with why.
+    bool verbose() const { return m_verbose; }
     // --exclude: wildcard patterns for paths (below a folder, or as listed) or names to leave out.
     QStringList excludes() const { return m_excludes; }
     // --keep-times: each plaintext gets its envelope's modification time.
@@ -119,6 +123,8 @@ private:
     QString m_outputDir;
     QString m_filesFrom;
     bool m_null = false;
+    QString m_root;
+    bool m_verbose = false;
     QStringList m_excludes;
     bool m_keepTimes = false;
     bool m_dryRun = false;

@@ -89,6 +89,8 @@ public:
     virtual QByteArray summary(const BatchSummary& summary) const = 0;
     virtual QByteArray info(const Info& info) const = 0;
     virtual QByteArray infoSummary(const InfoSummary& summary) const = 0;
+    // --dry-run: a source and the name its plaintext would get (names as found).
+    virtual QByteArray planned(const QString& source, const QString& destination) const = 0;
     // Whether notes for a person ("N files loaded. N duplicates skipped.") go
     // to standard error.
     virtual bool notes() const = 0;

@@ -103,7 +103,66 @@ SourceSelection::Settings selectionSettings(const CliOptions& options)
     select.excludes = options.excludes();
     select.shardIndex = options.shardIndex();
     select.shardCount = options.shardCount();
+    if (!options.root().isEmpty())
+        select.root = FileLoading::absoluteCleanPath(options.root());
+    if (options.verbose())
+        select.passedOver = [](const QString& name, const QString& why) {
+            print(stderr,
+                QStringLiteral("korvelcrypt-cli: passed over %1: %2\n")
+                    .arg(LocalPath::escaped(LocalPath::encode(name)), why));
+        };
     return select;
+}
+
+// Finds what the options choose; 0, or the exit status of a refusal.
+int selectSources(
+    const CliOptions& options, const SourceSelection::Settings& select, SourceSelection::Selection* selection)
+{
+    if (!select.root.isEmpty()) {
+        if (struct stat folder {}; !LocalPath::status(select.root, &folder) || !S_ISDIR(folder.st_mode))
+            return usageError(QStringLiteral("--root '%1' is not a folder.").arg(options.root()));
+    }
+    QString error;
+    if (!SourceSelection::select(options.paths(), select, selection, &error))
+        return usageError(error);
+    return 0;
+}
+
+// --verbose: what the run will do, before it looks for files.
+void printSettings(const CliOptions& options, int passphrases, const Journal* journal)
+{
+    const auto quoted = [](const QString& name) { return LocalPath::escaped(LocalPath::encode(name)); };
+    const QString mode = options.dryRun()          ? QStringLiteral("listing (--dry-run)")
+        : options.mode() == CliOptions::Mode::Test ? QStringLiteral("testing")
+        : options.mode() == CliOptions::Mode::Info ? QStringLiteral("describing (--info)")
+                                                   : QStringLiteral("decrypting");
+    QStringList lines {
+        QStringLiteral("%1 with %2 threads, %3 passphrase candidates").arg(mode).arg(options.threads()).arg(passphrases)
+    };
+    lines << (options.outputDir().isEmpty()
+            ? QStringLiteral("plaintexts beside their sources")
+            : QStringLiteral("plaintexts below %1").arg(quoted(FileLoading::absoluteCleanPath(options.outputDir()))));
+    lines << QStringLiteral("existing plaintexts: %1; %2")
+                 .arg(options.skipExisting() ? QStringLiteral("skip") : QStringLiteral("keep"),
+                     options.allFiles() ? QStringLiteral("every file taken") : QStringLiteral("envelopes only"));
+    if (!options.filesFrom().isEmpty())
+        lines << QStringLiteral("list %1, paths below %2")
+                     .arg(options.filesFrom() == QStringLiteral("-") ? QStringLiteral("standard input")
+                                                                     : quoted(options.filesFrom()),
+                         quoted(options.root().isEmpty() ? LocalPath::currentFolder()
+                                                         : FileLoading::absoluteCleanPath(options.root())));
+    if (options.shardCount() > 0)
+        lines << QStringLiteral("shard %1/%2").arg(options.shardIndex()).arg(options.shardCount());
+    for (const QString& pattern : options.excludes())
+        lines << QStringLiteral("excluding %1").arg(quoted(pattern));
+    if (journal)
+        lines << QStringLiteral("journal %1 with %2 records").arg(quoted(options.journal())).arg(journal->size());
+    if (options.deleteEncrypted())
+        lines << QStringLiteral("deleting each source once its plaintext is on disk");
+    if (options.keepTimes())
+        lines << QStringLiteral("plaintexts get their envelopes' times");
+    for (const QString& line : std::as_const(lines))
+        print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(line));
 }
 
 BatchDecrypt::Settings batchSettings(const CliOptions& options, Journal* journal)
@@ -134,10 +193,11 @@ int readPassphrases(const CliOptions& options, Passphrases* passphrases)
 
 int runInfo(const CliOptions& options, const CliReporter& reporter)
 {
+    if (options.verbose())
+        printSettings(options, 0, nullptr);
     SourceSelection::Selection selection;
-    QString error;
-    if (!SourceSelection::select(options.paths(), selectionSettings(options), &selection, &error))
-        return usageError(error);
+    if (const int refused = selectSources(options, selectionSettings(options), &selection))
+        return refused;
     return InfoReport(reporter, stdout, stderr).run(selection.found);
 }
 
@@ -210,13 +270,19 @@ QString outputFolderProblem(const QString& outputDir)
 // --dry-run: each source found, once, with the name its plaintext would get
 // now (a "(decrypted N)" name where one stands, or an earlier source of this
 // run takes it), as the decrypt manager names it; nothing is written.
-int dryRun(const CliOptions& options, const FileLoading::Result& found)
+int dryRun(const CliOptions& options, const CliReporter& reporter, const FileLoading::Result& found)
 {
     const QString root
         = options.outputDir().isEmpty() ? QString() : FileLoading::absoluteCleanPath(options.outputDir());
     QSet<QString> taken;
-    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found))
+    const auto line = [](const QByteArray& text) {
+        if (!text.isEmpty())
+            std::fwrite((text + '\n').constData(), 1, static_cast<size_t>(text.size()) + 1, stdout);
+    };
+    for (const CliReporter::Problem& problem : CliReporter::problemsOf(found)) {
         print(stderr, QStringLiteral("korvelcrypt-cli: %1\n").arg(CliReporter::problemText(problem)));
+        line(reporter.problem(problem));
+    }
     found.forEachOnce([&](const FileLoading::Group& group, qsizetype i) {
         const QString& file = group.files.at(i);
         const QString unsuffixed = root.isEmpty()
@@ -226,10 +292,7 @@ int dryRun(const CliOptions& options, const FileLoading::Result& found)
         for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
             destination = CryptTask::suffixedDestination(unsuffixed, n);
         taken.insert(destination);
-        const QByteArray line = (LocalPath::escaped(LocalPath::encode(group.nameOf(i))) + QStringLiteral(" -> ")
-            + LocalPath::escaped(LocalPath::encode(destination)) + QLatin1Char('\n'))
-                                    .toUtf8();
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        line(reporter.planned(group.nameOf(i), destination));
     });
     std::fflush(stdout);
     return found.skipped.isEmpty() && found.unreadable.isEmpty() ? 0 : 1;
@@ -250,9 +313,11 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
             return CliRunner::kUsageError;
         }
     }
+    // A dry run decrypts nothing: it needs no passphrase.
     Passphrases passphrases;
-    if (const int refused = readPassphrases(options, &passphrases))
-        return refused;
+    if (!options.dryRun())
+        if (const int refused = readPassphrases(options, &passphrases))
+            return refused;
     SourceSelection::Settings select = selectionSettings(options);
     Journal journal;
     if (!options.journal().isEmpty()) {
@@ -261,12 +326,13 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
         select.journal = &journal;
         select.keepRecorded = options.deleteEncrypted() && options.mode() != CliOptions::Mode::Test;
     }
+    if (options.verbose())
+        printSettings(options, static_cast<int>(passphrases.list.size()), select.journal);
     SourceSelection::Selection selection;
-    QString error;
-    if (!SourceSelection::select(options.paths(), select, &selection, &error))
-        return usageError(error);
+    if (const int refused = selectSources(options, select, &selection))
+        return refused;
     if (options.dryRun())
-        return dryRun(options, selection.found);
+        return dryRun(options, reporter, selection.found);
     BatchDecrypt batch(batchSettings(options, &journal), reporter, stdout, stderr);
     batch.removeRecorded(selection.recorded);
     batch.load(selection.found, selection.journaled);

@@ -43,6 +43,15 @@ QByteArray JsonReporter::task(const Task& task) const
     return compact(object);
 }
 
+QByteArray JsonReporter::planned(const QString& source, const QString& destination) const
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("type"), QStringLiteral("planned"));
+    object.insert(QStringLiteral("source"), LocalPath::displayName(source));
+    object.insert(QStringLiteral("destination"), LocalPath::displayName(destination));
+    return compact(object);
+}
+
 QByteArray JsonReporter::problem(const Problem& problem) const
 {
     QJsonObject object;

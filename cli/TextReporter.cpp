@@ -42,6 +42,14 @@ QByteArray TextReporter::task(const Task& task) const
     return {};
 }
 
+QByteArray TextReporter::planned(const QString& source, const QString& destination) const
+{
+    // The list is what a dry run is for: shown even when quiet.
+    return (LocalPath::escaped(LocalPath::encode(source)) + QStringLiteral(" -> ")
+        + LocalPath::escaped(LocalPath::encode(destination)))
+        .toUtf8();
+}
+
 QByteArray TextReporter::problem(const Problem&) const
 {
     // Said on standard error (CliReporter::problemText()), and counted in the summary.

@@ -14,6 +14,7 @@ public:
     QByteArray summary(const BatchSummary& summary) const override;
     QByteArray info(const Info& info) const override;
     QByteArray infoSummary(const InfoSummary& summary) const override;
+    QByteArray planned(const QString& source, const QString& destination) const override;
     bool notes() const override { return !m_quiet; }
 
 private:

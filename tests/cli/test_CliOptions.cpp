@@ -275,13 +275,23 @@ void TestCliOptions::modesAndRefusals_data()
                                          << "--info cannot be combined with --journal";
     QTest::newRow("null without a list") << QStringList { "--null", "x" } << -1
                                          << "--null only says how --files-from separates its names";
+    QTest::newRow("a list below a root, said verbosely")
+        << QStringList { "--files-from", "-", "--null", "--root", "/mnt", "--verbose", "--shard", "2/3" } << decrypt
+        << "";
+    QTest::newRow("a dry run of a list below a root") << QStringList { "--dry-run", "--files-from", "l", "--root=/",
+        "-o", "out", "--exclude", "/a/*" } << decrypt << "";
+    QTest::newRow("root without a list") << QStringList { "--root", "/mnt", "x" } << -1
+                                         << "--root only says where the paths --files-from lists begin";
+    QTest::newRow("root empty") << QStringList { "--files-from", "l", "--root=" } << -1 << "--root needs a folder name";
+    QTest::newRow("verbose and quiet") << QStringList { "--verbose", "-q", "x" } << -1
+                                       << "--verbose cannot be combined with --quiet: choose one";
     QTest::newRow("waiting without a journal")
         << QStringList { "--wait-journal", "x" } << -1 << "--wait-journal only says how to wait for the --journal file";
     QTest::newRow("list and passphrase both on standard input") << QStringList { "--files-from", "-", "--passphrase-fd",
         "0" } << -1 << "--files-from - and --passphrase-fd 0 would both read standard input";
     QTest::newRow("list on standard input, passphrase on another descriptor")
         << QStringList { "--files-from", "-", "--passphrase-fd", "3" } << decrypt << "";
-    for (const char* option : { "--files-from", "--journal", "--output-dir", "--shard", "--threads" }) {
+    for (const char* option : { "--files-from", "--journal", "--output-dir", "--shard", "--threads", "--root" }) {
         const QString value = QLatin1String(option) == QLatin1String("--shard")
             ? QStringLiteral("1/2")
             : (QLatin1String(option) == QLatin1String("--threads") ? QStringLiteral("2") : QStringLiteral("v"));
@@ -358,6 +368,12 @@ void TestCliOptions::modesAndRefusals()
     QCOMPARE(int(options.mode()), mode);
     const qsizetype output = args.indexOf(QStringLiteral("-o"));
     QCOMPARE(options.outputDir(), output >= 0 ? args.at(output + 1) : QString());
+    const qsizetype root = args.indexOf(QStringLiteral("--root"));
+    QCOMPARE(options.root(),
+        root >= 0                       ? args.at(root + 1)
+            : args.contains("--root=/") ? QStringLiteral("/")
+                                        : QString());
+    QCOMPARE(options.verbose(), args.contains(QStringLiteral("--verbose")));
 }
 
 void TestCliOptions::helpExplainsEveryOption()
@@ -370,7 +386,7 @@ void TestCliOptions::helpExplainsEveryOption()
     for (const char* option :
         { "--passphrase-fd", "--passphrase-file", "--passphrase-list", "--threads", "--delete-encrypted", "--quiet",
             "--json", "--all-files", "--test", "--info", "--stdout", "--force", "--output-dir", "--files-from",
-            "--null", "--journal", "--shard", "--existing", "--help", "--version", "130" }) {
+            "--null", "--journal", "--shard", "--existing", "--root", "--verbose", "--help", "--version", "130" }) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
     // Each option that changes a run is shown at work in an example.

@@ -205,24 +205,28 @@ QJsonObject summaryOf(const Result& result)
     return result.lines().isEmpty() ? QJsonObject() : QJsonDocument::fromJson(result.lines().constLast()).object();
 }
 
-const QByteArray kJournalHeader = "korvelcrypt-cli journal 2\n";
+const QByteArray kJournalHeader = "korvelcrypt-cli journal 3\n";
 
-// The journal of the first version: sources alone.
+// Earlier versions: sources alone, then each with its plaintext.
 const QByteArray kJournalHeaderFirst = "korvelcrypt-cli journal 1\n";
+const QByteArray kJournalHeaderSecond = "korvelcrypt-cli journal 2\n";
 
 // The sources a journal records, in order (each record of the current version
-// is its source and its plaintext).
+// is its source, its plaintext, its relative path and its fingerprint).
 QStringList journalRecords(const QString& path)
 {
     QByteArray bytes = fileOrMissing(path);
-    const bool pairs = bytes.startsWith(kJournalHeader);
-    if (!pairs && !bytes.startsWith(kJournalHeaderFirst))
+    const int fields = bytes.startsWith(kJournalHeader) ? 4
+        : bytes.startsWith(kJournalHeaderSecond)        ? 2
+        : bytes.startsWith(kJournalHeaderFirst)         ? 1
+                                                        : 0;
+    if (fields == 0)
         return { QStringLiteral("<no journal>") };
     bytes.remove(0, kJournalHeader.size());
     QStringList records;
-    const QList<QByteArray> fields = bytes.split('\0');
-    for (qsizetype i = 0; i < fields.size(); i += pairs ? 2 : 1)
-        records.append(QFile::decodeName(fields.at(i)));
+    const QList<QByteArray> parts = bytes.split('\0');
+    for (qsizetype i = 0; i < parts.size(); i += fields)
+        records.append(QFile::decodeName(parts.at(i)));
     // What follows the last NUL: empty unless a record was cut short.
     if (records.constLast().isEmpty())
         records.removeLast();
@@ -1568,6 +1572,31 @@ void TestKorvelcryptCli::usageAndStatuses_data()
     // Nothing written (the tree is checked below); a file named twice listed once.
     QTest::newRow("dry run") << QStringList { "--dry-run", "--passphrase-fd", "0", "one", "one/x.korvel-env" } << 0
                              << QByteArray("one/x.korvel-env -> DIR/one/x") << QByteArray();
+    // With no passphrase source and no terminal, a dry run still lists.
+    QTest::newRow("dry run asks for no passphrase")
+        << QStringList { "--dry-run", "-o", "out", "--shard", "1/1", "--exclude", "y.*", "--existing", "skip", "one",
+               "bad" }
+        << 0 << QByteArray("one/x.korvel-env -> DIR/out/one/x") << QByteArray();
+    QTest::newRow("dry run as JSON") << QStringList { "--dry-run", "--json", "one", "nothing-here" } << 1
+                                     << QByteArray("{\"destination\":\"DIR/one/x\",\"source\":\"one/x.korvel-env\","
+                                                   "\"type\":\"planned\"}")
+                                     << QByteArray("cannot access 'nothing-here'");
+    QTest::newRow("verbose names a file passed over")
+        << QStringList { "--verbose", "--exclude", "x.*", "--passphrase-fd", "0", "one", "bad" } << 1
+        << QByteArray("0 finished, 1 failed, 1 total")
+        << QByteArray("korvelcrypt-cli: passed over one/x.korvel-env: excluded\n");
+    QTest::newRow("verbose says the settings")
+        << QStringList { "--verbose", "-t", "2", "--passphrase-fd", "0", "one" } << 0
+        << QByteArray("1 finished, 0 failed, 1 total")
+        << QByteArray("korvelcrypt-cli: decrypting with 2 threads, 1 passphrase candidates\n");
+    QTest::newRow("exclude anchored to the relative path")
+        << QStringList { "--exclude", "/bad/*", "--exclude", "/x.korvel-env", "--passphrase-fd", "0", "one", "bad" }
+        << 0 << QByteArray("1 finished, 0 failed, 1 total") << QByteArray();
+    QTest::newRow("root that is no folder")
+        << QStringList { "--files-from", "no-list", "--root", "one/x.korvel-env", "--passphrase-fd", "0" } << 2
+        << QByteArray() << QByteArray("--root 'one/x.korvel-env' is not a folder");
+    QTest::newRow("verbose and quiet refused") << QStringList { "--verbose", "-q", "--passphrase-fd", "0",
+        "one" } << 2 << QByteArray() << QByteArray("--verbose cannot be combined with --quiet");
     // The plaintext gets the envelope's time (checked below).
     QTest::newRow("keep times") << QStringList { "--keep-times", "--passphrase-fd", "0", "one" } << 0
                                 << QByteArray("1 finished, 0 failed, 1 total") << QByteArray();
@@ -1835,6 +1864,23 @@ void TestKorvelcryptCli::filesFrom_data()
         << QByteArray("archive/caf\xe9.txt.korvel-env\narchive/a.txt.korvel-env\n")
         << QStringList { "--files-from", "LIST" } << 0 << QStringList { "archive/a.txt" }
         << QByteArray("2 finished, 0 failed, 2 total");
+    // One rule for walks and lists: absolute paths below --root land where a walk
+    // of ROOT/archive puts them, hidden ones are passed over as a walk passes them.
+    QTest::newRow("absolute paths below --root, laid out as a walk")
+        << QByteArray("ROOT/archive/a.txt.korvel-env\nROOT/archive/sub\n")
+        << QStringList { "--files-from", "LIST", "--root", "ROOT", "-o", "out" } << 0
+        << QStringList { "out/archive/a.txt", "out/archive/sub/b.txt" } << QByteArray("2 finished, 0 failed, 2 total");
+    QTest::newRow("a path outside --root refused")
+        << QByteArray("archive/sub/b.txt.korvel-env\narchive/a.txt.korvel-env\n")
+        << QStringList { "--files-from", "LIST", "--root", "archive/sub" } << 2 << QStringList() << QByteArray();
+    QTest::newRow("hidden entries passed over")
+        << QByteArray("archive/.hidden.txt.korvel-env\narchive/a.txt.korvel-env\n")
+        << QStringList { "--files-from", "LIST" } << 0 << QStringList { "archive/a.txt" }
+        << QByteArray("1 finished, 0 failed, 1 total");
+    QTest::newRow("--verbose names what it passes over")
+        << QByteArray("archive/plain.txt\narchive/a.txt.korvel-env\n")
+        << QStringList { "--verbose", "--files-from", "LIST" } << 0 << QStringList { "archive/a.txt" }
+        << QByteArray("1 finished, 0 failed, 1 total, 1 skipped");
     QTest::newRow("a test of a name that is not UTF-8")
         << QByteArray("archive/caf\xe9.txt.korvel-env\n") << QStringList { "--test", "--files-from", "LIST" } << 0
         << QStringList() << QByteArray("1 finished, 0 failed, 1 total");
@@ -1852,7 +1898,7 @@ void TestKorvelcryptCli::filesFrom()
 
     QTemporaryDir base;
     const QString dir = base.filePath(QStringLiteral("work"));
-    for (const char* name : { "a.txt", "sub/b.txt", "c.bin", "with space.txt", "new\nline.txt" })
+    for (const char* name : { "a.txt", "sub/b.txt", "c.bin", "with space.txt", "new\nline.txt", ".hidden.txt" })
         QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(QFileInfo(name).fileName())));
     QVERIFY(writePlain(dir + "/archive/plain.txt", QByteArray("an earlier plaintext").repeated(20)));
     // Beside them, a Latin-1 name for the rows that list it.
@@ -1867,18 +1913,30 @@ void TestKorvelcryptCli::filesFrom()
         removeTree(latin);
     });
     const QString listPath = base.filePath(QStringLiteral("list"));
+    const QString root = QFileInfo(dir).canonicalFilePath();
+    list.replace("ROOT", QFile::encodeName(root));
     QVERIFY(writePlain(listPath, list));
     const QStringList before = tree(dir);
 
     args.replaceInStrings(QStringLiteral("LIST"), listPath);
+    args.replaceInStrings(QStringLiteral("ROOT"), root);
     const bool fromStdin = args.contains(QStringLiteral("-"));
     const Result result = runCli(passphraseFileArgs(dir) << args, dir, fromStdin ? list : QByteArray());
     QCOMPARE(result.status, status);
-    // Only a run that found nothing at all says so.
-    QCOMPARE(result.err,
-        result.out.contains(" 0 total") ? QByteArray("korvelcrypt-cli: no envelope found; nothing to do.\n")
-                                        : QByteArray());
     QCOMPARE(newFiles(dir, before), written);
+    if (status == 2) { // refused before anything was done
+        QVERIFY2(result.err.contains("'archive/a.txt.korvel-env' is listed but is not below --root"),
+            result.err.constData());
+        return;
+    }
+    // Only a run that found nothing at all says so; --verbose says what it passes over.
+    if (args.contains("--verbose"))
+        QVERIFY2(result.err.contains("korvelcrypt-cli: passed over archive/plain.txt: not an envelope\n"),
+            result.err.constData());
+    else
+        QCOMPARE(result.err,
+            result.out.contains(" 0 total") ? QByteArray("korvelcrypt-cli: no envelope found; nothing to do.\n")
+                                            : QByteArray());
     for (const QString& name : written)
         QCOMPARE(fileOrMissing(dir + '/' + name), plaintextFor(QFileInfo(name).fileName()));
     QVERIFY2(result.lines().contains(summary), result.out.constData());
@@ -1893,7 +1951,9 @@ void TestKorvelcryptCli::filesFrom()
     // relative paths given, not by the absolute paths worked on.
     for (const QByteArray& line : result.lines()) {
         if (line.startsWith("OK\t"))
-            QVERIFY2(line.startsWith("OK\tarchive/") || line.startsWith("OK\t./archive/"), line.constData());
+            QVERIFY2(line.startsWith("OK\tarchive/") || line.startsWith("OK\t./archive/")
+                    || line.startsWith("OK\t" + QFile::encodeName(root) + "/archive/"),
+                line.constData());
     }
 }
 
@@ -1973,7 +2033,7 @@ void TestKorvelcryptCli::journalSkipsRecordedSources()
     QCOMPARE(result.status, 2);
     QVERIFY2(result.err.contains("is the journal of a test (--test); a decryption needs a journal of its own"),
         result.err.constData());
-    QVERIFY(fileOrMissing(testJournal).startsWith("korvelcrypt-cli test journal 1\n"));
+    QVERIFY(fileOrMissing(testJournal).startsWith("korvelcrypt-cli test journal 2\n"));
 }
 
 void TestKorvelcryptCli::journalResumesAfterKill_data()
@@ -2141,6 +2201,34 @@ void TestKorvelcryptCli::shardsSideBySide()
     for (const QString& source : reportedSources(again))
         second.append(QStringLiteral("archive/") + QDir(archive).relativeFilePath(source));
     QCOMPARE(second, shards.at(1));
+
+    // A folder shard and a list shard (absolute paths below --root) divide the
+    // same files exactly: each once.
+    QByteArray listed;
+    for (const QString& name : all)
+        listed += QFile::encodeName(dir + '/' + name) + '\0';
+    const Result walked = runCli(QStringList(passphrase) << "--test"
+                                                         << "--json"
+                                                         << "--shard"
+                                                         << "1/2"
+                                                         << "archive",
+        dir);
+    const Result fromList = runCli(QStringList(passphrase) << "--test"
+                                                           << "--json"
+                                                           << "--shard"
+                                                           << "2/2"
+                                                           << "--files-from"
+                                                           << "-"
+                                                           << "--null"
+                                                           << "--root" << dir,
+        base.path(), listed);
+    QCOMPARE(walked.status, 0);
+    QCOMPARE(fromList.status, 0);
+    QStringList both = reportedSources(walked);
+    for (const QString& source : reportedSources(fromList))
+        both.append(source.mid(dir.size() + 1));
+    both.sort();
+    QCOMPARE(both, all);
 }
 
 void TestKorvelcryptCli::shardOfIsStable_data()
@@ -2164,16 +2252,21 @@ void TestKorvelcryptCli::shardOfIsStable()
     QFETCH(int, count);
     QFETCH(int, shard);
     QCOMPARE(SourceSelection::shardOf(key, count), shard);
-    // The key of a file found in a folder is its path below that folder; of a
-    // file named, its path as named, cleaned.
+    // The key is the relative path: of a file found in a folder, its path below
+    // the folder's parent (its output base); of a file listed, its path below the
+    // root; of a file named, its name.
     FileLoading::Group inFolder;
     inFolder.folder = QStringLiteral("/media/disc/archive");
+    inFolder.outputBase = QStringLiteral("/media/disc");
     inFolder.files = QStringList { QStringLiteral("/media/disc/archive/") + key };
-    QCOMPARE(SourceSelection::shardKey(inFolder, 0), key);
-    FileLoading::Group named;
-    named.files = QStringList { QStringLiteral("/home/me/sub/") + key };
-    named.named = QStringList { QStringLiteral("./sub//") + key };
-    QCOMPARE(SourceSelection::shardKey(named, 0), QStringLiteral("sub/") + key);
+    QCOMPARE(SourceSelection::shardKey(inFolder, 0), QStringLiteral("archive/") + key);
+    FileLoading::Group listed;
+    listed.outputBase = QStringLiteral("/home/me");
+    listed.files = QStringList { QStringLiteral("/home/me/sub/") + key };
+    listed.named = QStringList { QStringLiteral("./sub//") + key };
+    QCOMPARE(SourceSelection::shardKey(listed, 0), QStringLiteral("sub/") + key);
+    listed.outputBase.clear();
+    QCOMPARE(SourceSelection::shardKey(listed, 0), QFileInfo(key).fileName());
 }
 
 void TestKorvelcryptCli::killedRunsLoseNothing()
@@ -2787,22 +2880,37 @@ void TestKorvelcryptCli::journalReruns_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("after"); // the folder afterwards
     QTest::addColumn<QByteArray>("err"); // a text stderr holds; empty: stderr is empty
+    // 1: the tree is moved elsewhere before the rerun (a medium mounted under a
+    // new path); 2: and a.txt.korvel-env is another envelope there now; 3: and
+    // the journal is of the previous version, which knows resolved paths only.
+    QTest::addColumn<int>("move");
     const QStringList all { "a.txt", "a.txt.korvel-env", "b.txt", "b.txt.korvel-env" };
     QTest::newRow("rerun skips what is recorded")
-        << false << false << false << false << false << 0 << all << QByteArray();
+        << false << false << false << false << false << 0 << all << QByteArray() << 0;
     QTest::newRow("through a link to the same folder")
-        << false << false << true << false << false << 0 << all << QByteArray();
+        << false << false << true << false << false << 0 << all << QByteArray() << 0;
     QTest::newRow("journal in use: refused") << true << false << false << false << false << 2 << all
-                                             << QByteArray("is in use by another korvelcrypt-cli process");
+                                             << QByteArray("is in use by another korvelcrypt-cli process") << 0;
     QTest::newRow("journal in use: waits for it")
-        << true << true << false << false << false << 0 << all << QByteArray("waiting for it to end");
+        << true << true << false << false << false << 0 << all << QByteArray("waiting for it to end") << 0;
     QTest::newRow("deleting: recorded sources go")
-        << false << false << false << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray();
+        << false << false << false << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray() << 0;
     QTest::newRow("deleting through a link")
-        << false << false << true << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray();
+        << false << false << true << true << false << 0 << QStringList { "a.txt", "b.txt" } << QByteArray() << 0;
     QTest::newRow("deleting, a plaintext gone: its source stays")
         << false << false << false << true << true << 1 << QStringList { "a.txt.korvel-env", "b.txt" }
-        << QByteArray("is recorded as decrypted but was kept");
+        << QByteArray("is recorded as decrypted but was kept") << 0;
+    QTest::newRow("moved elsewhere: resumes")
+        << false << false << false << false << false << 0 << all << QByteArray() << 1;
+    QTest::newRow("moved, a source replaced: it alone again")
+        << false << false << false << false << false << 0
+        << QStringList { "a(decrypted).txt", "a.txt", "a.txt.korvel-env", "b.txt", "b.txt.korvel-env" } << QByteArray()
+        << 2;
+    QTest::newRow("moved, a journal of the previous version: done again, never skipped wrongly")
+        << false << false << false << false << false << 0
+        << QStringList { "a(decrypted).txt", "a.txt", "a.txt.korvel-env", "b(decrypted).txt", "b.txt",
+               "b.txt.korvel-env" }
+        << QByteArray() << 3;
 }
 
 // A journal has one writer, knows a folder however it is reached, and lets a
@@ -2817,8 +2925,9 @@ void TestKorvelcryptCli::journalReruns()
     QFETCH(int, status);
     QFETCH(QStringList, after);
     QFETCH(QByteArray, err);
+    QFETCH(int, move);
     QTemporaryDir base;
-    const QString dir = base.filePath(QStringLiteral("work"));
+    QString dir = base.filePath(QStringLiteral("work"));
     for (const char* name : { "a.txt", "b.txt" })
         QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(name)));
     QVERIFY(QFile::link(dir + "/archive", dir + "/link"));
@@ -2829,6 +2938,20 @@ void TestKorvelcryptCli::journalReruns()
     QCOMPARE(result.status, 0);
     if (plaintextGone)
         QVERIFY(QFile::remove(dir + "/archive/a.txt"));
+    if (move > 0) {
+        const QString moved = base.filePath(QStringLiteral("mnt/usb"));
+        QVERIFY(QDir().mkpath(moved));
+        QVERIFY(QDir().rename(dir + "/archive", moved + "/archive"));
+        dir = moved;
+        if (move == 3) {
+            QByteArray previous = kJournalHeaderSecond;
+            for (const QString& source : journalRecords(journal))
+                previous += QFile::encodeName(source) + '\0' + QFile::encodeName(source.chopped(11)) + '\0';
+            QVERIFY(writePlain(journal, previous));
+        }
+        if (move == 2)
+            QVERIFY(writeEnvelope(dir + "/archive/a.txt.korvel-env", plaintextFor("another a.txt")));
+    }
 
     const int held = lockHeld ? ::open(QFile::encodeName(journal).constData(), O_RDONLY | O_CLOEXEC) : -1;
     if (lockHeld)
@@ -2844,6 +2967,8 @@ void TestKorvelcryptCli::journalReruns()
         process.setProgram(kCli);
         process.setArguments(args << "--wait-journal");
         process.setWorkingDirectory(dir);
+        // The wait is said on standard error: that is the channel waited on.
+        process.setReadChannel(QProcess::StandardError);
         process.start();
         QVERIFY(process.waitForStarted());
         result.err.clear();
@@ -2864,9 +2989,10 @@ void TestKorvelcryptCli::journalReruns()
         QVERIFY2(result.err.contains(err), result.err.constData());
     QCOMPARE(tree(dir + "/archive"), after);
     if (status != 2) {
-        // Nothing was decrypted again.
-        QCOMPARE(summaryOf(result).value("total").toInt(), 0);
-        QCOMPARE(summaryOf(result).value("journaled").toInt(), 2);
+        // Nothing was decrypted again, but a source that is another file now.
+        const int redone = move >= 2 ? move - 1 : 0;
+        QCOMPARE(summaryOf(result).value("total").toInt(), redone);
+        QCOMPARE(summaryOf(result).value("journaled").toInt(), 2 - redone);
     }
     for (const char* name : { "a.txt", "b.txt" })
         if (after.contains(name))
