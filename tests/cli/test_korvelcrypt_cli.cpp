@@ -418,6 +418,7 @@ private slots:
     void interruptLeavesNoPartialOutput();
     void filesFrom_data();
     void filesFrom();
+    void listIsTakenAsItComes();
     void journalSkipsRecordedSources();
     void journalResumesAfterKill_data();
     void journalResumesAfterKill();
@@ -1955,6 +1956,37 @@ void TestKorvelcryptCli::filesFrom()
                     || line.startsWith("OK\t" + QFile::encodeName(root) + "/archive/"),
                 line.constData());
     }
+}
+
+// A list on a pipe is decrypted as it comes: the first name's result is out
+// before the rest is written, and a name listed again after its plaintext was
+// written is still a duplicate, not a second plaintext.
+void TestKorvelcryptCli::listIsTakenAsItComes()
+{
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    for (const char* name : { "a.txt", "b.txt" })
+        QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(name)));
+    QProcess process;
+    process.setProgram(kCli);
+    process.setArguments(passphraseFileArgs(dir) << "--files-from"
+                                                 << "-");
+    process.setWorkingDirectory(dir);
+    process.start();
+    QVERIFY(process.waitForStarted());
+    process.write("archive/a.txt.korvel-env\n");
+    QByteArray out;
+    while (!out.contains('\n') && process.waitForReadyRead(60000))
+        out += process.readAllStandardOutput();
+    QCOMPARE(out, "OK\tarchive/a.txt.korvel-env\t" + QFile::encodeName(dir) + "/archive/a.txt\n");
+    process.write("archive/a.txt.korvel-env\narchive/b.txt.korvel-env\n");
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(120000));
+    out += process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(out.endsWith("2 finished, 0 failed, 2 total\n"), out.constData());
+    QCOMPARE(tree(dir + "/archive"), (QStringList { "a.txt", "a.txt.korvel-env", "b.txt", "b.txt.korvel-env" }));
+    QVERIFY2(process.readAllStandardError().contains("1 duplicates skipped"), out.constData());
 }
 
 // A journal names every finished source; a rerun with it skips them, a record cut
