@@ -51,6 +51,18 @@ QString failureWord(CryptTask::Failure failure)
     return QStringLiteral("other");
 }
 
+// Whether path is new to seen (and now in it): two 64-bit hashes with
+// different seeds, so that millions of paths cost little and never collide
+// in practice.
+bool markSeen(QSet<QPair<size_t, size_t>>* seen, const QString& path)
+{
+    const QPair<size_t, size_t> key { qHash(path, size_t(0x9e3779b97f4a7c15ULL)),
+        qHash(path, size_t(0x6a09e667f3bcc909ULL)) };
+    const qsizetype before = seen->size();
+    seen->insert(key);
+    return seen->size() != before;
+}
+
 double roundedSeconds(qint64 ms)
 {
     return static_cast<double>(ms) / 1000.0;
@@ -126,11 +138,20 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
                 = [](const QString& path) { return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'); };
             m_folderNames.append({ withSlash(group.folder), withSlash(group.shown) });
         }
+        // In pieces: the manager copies what it is given, and a copy of a whole
+        // archive's list would only raise the peak.
+        QStringList fresh;
+        const auto hand = [&] {
+            added += m_manager->addFiles(fresh, group.outputBase);
+            fresh.clear();
+        };
         for (qsizetype i = 0; i < group.files.size(); ++i) {
             const QString& path = group.files.at(i);
-            // The first naming counts, as the manager keeps the first of duplicates.
-            if (m_sizes.contains(path))
+            // The first naming counts, even when it was decrypted already (a list
+            // is taken while the run goes on).
+            if (!markSeen(&m_seen, path))
                 continue;
+            fresh.append(path);
             int naming = folder;
             if (folder < 0) {
                 const QString& named = group.named.at(i);
@@ -146,17 +167,24 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
             m_sizes.insert(path, { known ? status.st_size : 0, naming, known ? status.st_mtim : timespec {} });
             const qint64 size = known ? status.st_size : 0;
             m_totalBytes += size;
+            if (fresh.size() >= kAddChunk)
+                hand();
         }
-        // In pieces: the manager copies what it is given, and a copy of a whole
-        // archive's list would only raise the peak.
-        for (qsizetype at = 0; at < group.files.size(); at += kAddChunk)
-            added += m_manager->addFiles(group.files.mid(at, kAddChunk), group.outputBase);
+        if (!fresh.isEmpty())
+            hand();
     }
     m_total += added;
-    const qsizetype duplicates = found.fileCount() - added;
-    if (duplicates > 0 && m_reporter.notes())
-        printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(added).arg(duplicates));
+    m_duplicates += found.fileCount() - added;
+    if (!m_streaming)
+        noteDuplicates();
     return added;
+}
+
+void BatchDecrypt::noteDuplicates()
+{
+    if (m_duplicates > 0 && m_reporter.notes())
+        printErr(QStringLiteral("%1 files loaded. %2 duplicates skipped.").arg(m_total).arg(m_duplicates));
+    m_duplicates = 0;
 }
 
 int BatchDecrypt::removeRecorded(const QStringList& sources)
@@ -190,20 +218,43 @@ int BatchDecrypt::removeRecorded(const QStringList& sources)
     return m_recordedRemoved;
 }
 
-int BatchDecrypt::run(const QStringList& passphrases)
+void BatchDecrypt::startRun(const QStringList& passphrases)
+{
+    m_running = true;
+    m_watcher = new InterruptWatcher();
+    connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
+    m_manager->startDecrypt(passphrases);
+    if (m_settings.progressLines && !m_settings.progress)
+        m_progressTimer.setInterval(kProgressLinesIntervalMs);
+    if (m_settings.progress || m_settings.progressLines)
+        m_progressTimer.start();
+    if (m_settings.journal)
+        m_journalTimer.start();
+}
+
+void BatchDecrypt::begin(const QStringList& passphrases)
 {
     m_clock.start();
-    if (m_total > 0) {
-        m_watcher = new InterruptWatcher();
-        connect(m_watcher, &InterruptWatcher::interrupted, this, &BatchDecrypt::onInterrupted);
-        m_manager->startDecrypt(passphrases);
-        if (m_settings.progressLines && !m_settings.progress)
-            m_progressTimer.setInterval(kProgressLinesIntervalMs);
-        if (m_settings.progress || m_settings.progressLines)
-            m_progressTimer.start();
-        if (m_settings.journal)
-            m_journalTimer.start();
-        m_loop.exec();
+    m_streaming = true;
+    m_manager->openFeed();
+    startRun(passphrases);
+}
+
+int BatchDecrypt::run(const QStringList& passphrases)
+{
+    if (m_streaming) {
+        m_streaming = false;
+        noteDuplicates();
+        m_manager->closeFeed();
+    } else {
+        m_clock.start();
+        if (m_total > 0)
+            startRun(passphrases);
+    }
+    if (m_running) {
+        // A run cancelled while its list was read may have ended already.
+        if (!m_ended)
+            m_loop.exec();
         m_journalTimer.stop();
         m_progressTimer.stop();
         clearProgress();
@@ -379,8 +430,10 @@ void BatchDecrypt::onAllFinished()
 
 void BatchDecrypt::finishIfIdle()
 {
-    if (!m_manager->isDecrypting())
+    if (!m_manager->isDecrypting()) {
+        m_ended = true;
         m_loop.quit();
+    }
 }
 
 void BatchDecrypt::onInterrupted(int signalNumber)
@@ -388,6 +441,7 @@ void BatchDecrypt::onInterrupted(int signalNumber)
     if (m_signal != 0)
         return; // already cancelling
     m_signal = signalNumber;
+    emit stopRequested();
     cancelRest();
 }
 
@@ -490,6 +544,7 @@ void BatchDecrypt::printOut(const QByteArray& line)
     printErr(QStringLiteral("standard output was closed; the batch ends as interrupted."));
     if (m_signal == 0) {
         m_signal = SIGPIPE;
+        emit stopRequested();
         QMetaObject::invokeMethod(this, &BatchDecrypt::cancelRest, Qt::QueuedConnection);
     }
 }

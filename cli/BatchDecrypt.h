@@ -81,6 +81,18 @@ public:
     // order) that matches it.
     int run(const QStringList& passphrases);
 
+    // For a long list read while the run goes on: starts the run at once, with
+    // nothing or little queued; load() then adds to it, and run() waits for the
+    // rest once the list is done (its passphrases are then not used again).
+    void begin(const QStringList& passphrases);
+    // A signal came or standard output was closed: nothing more need be loaded.
+    bool stopping() const { return m_signal != 0; }
+
+signals:
+    // stopping() has become true.
+    void stopRequested();
+
+public:
 private slots:
     void onTaskChanged(const CryptTask* task);
     void onManagerError(const QString& message);
@@ -99,6 +111,8 @@ private:
     void syncJournal();
     void reportRemaining();
     void finishIfIdle();
+    void startRun(const QStringList& passphrases);
+    void noteDuplicates();
     // Ends the batch after a signal or a closed standard output (m_signal set).
     void cancelRest();
     int exitStatus() const;
@@ -132,6 +146,13 @@ private:
     static constexpr int kBelowWorkingFolder = -2;
     QString m_workingFolder; // with a slash
     QHash<QString, Queued> m_sizes;
+    // Every path queued in this run, as two independent 64-bit hashes (a source
+    // named twice is taken once, even after its first naming was reported).
+    QSet<QPair<size_t, size_t>> m_seen;
+    qsizetype m_duplicates = 0; // not yet said
+    bool m_running = false; // the manager was started
+    bool m_streaming = false; // begin(): the feed is open until run()
+    bool m_ended = false; // the run was seen to end (finishIfIdle)
     // The folder inputs: each absolute and clean with a slash, and as named with one.
     QList<QPair<QString, QString>> m_folderNames;
     // Files named directly whose names differ from their paths: how the inputs

@@ -14,10 +14,14 @@
 #include "engine/LocalPath.h"
 #include "engine/OutputFolders.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -329,15 +333,55 @@ int runBatch(const CliOptions& options, const CliReporter& reporter)
     if (options.verbose())
         printSettings(options, static_cast<int>(passphrases.list.size()), select.journal);
     SourceSelection::Selection selection;
-    if (const int refused = selectSources(options, select, &selection))
-        return refused;
-    if (options.dryRun())
+    if (options.dryRun()) {
+        if (const int refused = selectSources(options, select, &selection))
+            return refused;
         return dryRun(options, reporter, selection.found);
+    }
     BatchDecrypt batch(batchSettings(options, &journal), reporter, stdout, stderr);
-    batch.removeRecorded(selection.recorded);
-    batch.load(selection.found, selection.journaled);
-    // The manager holds every path now; what the find kept goes.
-    selection = {};
+    const auto load = [&batch](SourceSelection::Selection& piece) {
+        batch.removeRecorded(piece.recorded);
+        batch.load(piece.found, piece.journaled);
+        // The manager holds these paths now; what the find kept goes.
+        piece = {};
+    };
+    // A list is decrypted as it is read: the first results come while a long
+    // list (or the find that writes it) is still going. What the command line
+    // names comes first, and the run starts once the list has been opened.
+    bool begun = false;
+    int pieces = 0;
+    if (!options.filesFrom().isEmpty()) {
+        select.onPiece = [&](SourceSelection::Selection& piece) {
+            load(piece);
+            if (pieces++ > 0) {
+                if (!begun)
+                    batch.begin(passphrases.list);
+                begun = true;
+                QCoreApplication::processEvents();
+            }
+            return !batch.stopping();
+        };
+        // While the writer of the list pauses, results are still reported.
+        select.whileWaiting = [&](int fd) {
+            if (!begun)
+                return true;
+            QEventLoop loop;
+            QSocketNotifier readable(fd, QSocketNotifier::Read);
+            QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+            QObject::connect(&batch, &BatchDecrypt::stopRequested, &loop, &QEventLoop::quit);
+            if (!batch.stopping())
+                loop.exec();
+            return !batch.stopping();
+        };
+    }
+    if (const int refused = selectSources(options, select, &selection)) {
+        if (!begun)
+            return refused;
+        // Part-way through a long list (a path outside the root, a read error):
+        // what was taken is finished, nothing more is taken.
+        return std::max(batch.run(passphrases.list), refused);
+    }
+    load(selection);
     return batch.run(passphrases.list);
 }
 

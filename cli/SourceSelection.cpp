@@ -9,8 +9,11 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 #include <fnmatch.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -172,22 +175,28 @@ bool SourceSelection::select(const QStringList& paths, const Settings& settings,
     options.keepListedPaths = true;
     options.folderFilter = walkFilter(run, true);
     bool refused = false;
+    bool stopped = settings.onPiece && !settings.onPiece(*selection);
     const bool read = readList(
         settings.filesFrom, settings.nullSeparated,
         [&](QStringList& listed) {
-            if (refused)
+            if (refused || stopped) {
+                listed.clear();
                 return;
+            }
             FileLoading::Result fromList = FileLoading::find(listed, {}, options);
             listed.clear();
             refused = !refine(run, fromList, true, error);
+            if (refused)
+                return;
             selection->found.append(fromList);
+            stopped = settings.onPiece && !settings.onPiece(*selection);
         },
-        error);
+        error, settings.whileWaiting);
     return read && !refused;
 }
 
-bool SourceSelection::readList(
-    const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error)
+bool SourceSelection::readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch,
+    QString* error, const std::function<bool(int fd)>& whileWaiting)
 {
     QStringList paths;
     QFile list;
@@ -217,10 +226,32 @@ bool SourceSelection::readList(
             paths.clear();
         }
     };
+    // Read by the descriptor: a pipe's names go on as they come, not once a
+    // buffer is full.
+    const int fd = list.handle();
     for (;;) {
-        const qint64 got = list.read(piece.data(), piece.size());
+        if (whileWaiting) {
+            pollfd ready { fd, POLLIN, 0 };
+            int polled = 0;
+            do {
+                polled = ::poll(&ready, 1, 0);
+            } while (polled < 0 && errno == EINTR);
+            if (polled == 0) {
+                // The writer paused: what came is handed on first.
+                if (!paths.isEmpty()) {
+                    batch(paths);
+                    paths.clear();
+                }
+                if (!whileWaiting(fd))
+                    break;
+            }
+        }
+        ssize_t got = 0;
+        do {
+            got = ::read(fd, piece.data(), static_cast<size_t>(piece.size()));
+        } while (got < 0 && errno == EINTR);
         if (got < 0) {
-            *error = QStringLiteral("cannot read the list of files %1: %2").arg(name, list.errorString());
+            *error = QStringLiteral("cannot read the list of files %1: %2").arg(name, LocalPath::errorText(errno));
             return false;
         }
         if (got == 0)

@@ -21,6 +21,8 @@
 class Journal;
 
 namespace SourceSelection {
+struct Selection;
+
 struct Settings {
     bool allFiles = false; // every file found in folders, not only envelopes
     bool skipDecrypted = false; // pass over envelopes whose plaintext stands already
@@ -39,6 +41,12 @@ struct Settings {
     bool keepRecorded = false;
     // When set, told of every file passed over, with why (--verbose).
     std::function<void(const QString& name, const QString& why)> passedOver;
+    // When set, what a list names is handed on piece by piece as it is read (the
+    // selection holds each piece alone, to be taken out); false stops the reading.
+    std::function<bool(Selection&)> onPiece;
+    // When set, called instead of a read of the list that would wait (a pipe whose
+    // writer pauses); returns once the descriptor is readable, or false to stop.
+    std::function<bool(int fd)> whileWaiting;
 };
 
 struct Selection {
@@ -56,9 +64,11 @@ bool select(const QStringList& paths, const Settings& settings, Selection* selec
 // The names in a list: one a line (a "\r" before the newline goes too) or, with
 // nullSeparated, ended by NUL bytes as find -print0 writes them; empty names
 // are passed over. "-" reads standard input.
-// They are handed to batch a few thousand at a time, in their order, each
-// decoded by LocalPath, so that a name that is not UTF-8 still names its file.
-bool readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error);
+// They are handed to batch a few thousand at a time (with whileWaiting, also
+// whenever the writer of a pipe pauses), in their order, each decoded by LocalPath, so that a
+// name that is not UTF-8 still names its file.
+bool readList(const QString& file, bool nullSeparated, const std::function<void(QStringList&)>& batch, QString* error,
+    const std::function<bool(int fd)>& whileWaiting = {});
 
 // The source's relative path (see above), the same on every machine that sees
 // the same tree wherever it is mounted: its path below the group's output base,

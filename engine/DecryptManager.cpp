@@ -184,7 +184,7 @@ void DecryptManager::startDecrypt(const QStringList& passphrases)
             reportError(QCoreApplication::translate("DecryptManager", "Decryption already in progress."));
             return;
         }
-        if (!m_lists.hasPending())
+        if (!m_lists.hasPending() && !m_feedOpen)
             return;
         m_stop = false;
         // The last run's holders are wiped; the records of this run share new ones.
@@ -216,6 +216,11 @@ void DecryptManager::run()
         PendingFile file;
         {
             QWriteLocker locker(&m_lock);
+            if (!m_stop && !m_lists.hasPending() && m_feedOpen) {
+                // More is coming: woken by the next files or the feed's end.
+                m_wake.wait(&m_lock);
+                continue;
+            }
             if (m_stop || !m_lists.hasPending()) {
                 m_dispatching = false;
                 break;
@@ -531,6 +536,26 @@ void DecryptManager::cancel()
     wait(5);
 }
 
+void DecryptManager::openFeed()
+{
+    QWriteLocker locker(&m_lock);
+    m_feedOpen = true;
+}
+
+void DecryptManager::closeFeed()
+{
+    {
+        QWriteLocker locker(&m_lock);
+        if (!m_feedOpen)
+            return;
+        m_feedOpen = false;
+        m_wake.wakeAll();
+    }
+    // A run that had nothing left to do ends now.
+    if (!isDecrypting())
+        announceAllFinished();
+}
+
 void DecryptManager::setOutputRoot(const QString& folder)
 {
     QWriteLocker locker(&m_lock);
@@ -591,9 +616,10 @@ int DecryptManager::addPending(const QList<PendingFile>& files)
     int added = 0;
     {
         QWriteLocker locker(&m_lock);
-        if (refusedDuringDecryption(locker))
+        if (!m_feedOpen && refusedDuringDecryption(locker))
             return 0;
         added = m_lists.add(files);
+        m_wake.wakeAll();
     }
     emit statsChanged();
     return added;

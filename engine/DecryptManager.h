@@ -66,6 +66,11 @@ public:
     // call returns.
     void cancel();
     bool isDecrypting() const;
+    // While the feed is open, files may be added during a run, which takes them
+    // as they come and does not end when its list runs dry; a run may start with
+    // nothing pending. Closing it lets the run end once the list is done.
+    void openFeed();
+    void closeFeed();
 
     // Operations refused while decrypting (they emit error() and return false / 0).
     int addFiles(const QStringList& paths);
@@ -212,6 +217,7 @@ private:
     QString m_outputRoot;
     // From startDecrypt() until the dispatch loop decides to end.
     bool m_dispatching = false;
+    bool m_feedOpen = false; // openFeed(): more files are coming
     // The run's candidate passphrases, in the order they are tried; replaced (the
     // old ones wiped) by every start.
     QList<std::shared_ptr<Passphrase>> m_passphrases;

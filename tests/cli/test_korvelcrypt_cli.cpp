@@ -418,6 +418,8 @@ private slots:
     void interruptLeavesNoPartialOutput();
     void filesFrom_data();
     void filesFrom();
+    void listIsTakenAsItComes_data();
+    void listIsTakenAsItComes();
     void journalSkipsRecordedSources();
     void journalResumesAfterKill_data();
     void journalResumesAfterKill();
@@ -1955,6 +1957,57 @@ void TestKorvelcryptCli::filesFrom()
                     || line.startsWith("OK\t" + QFile::encodeName(root) + "/archive/"),
                 line.constData());
     }
+}
+
+void TestKorvelcryptCli::listIsTakenAsItComes_data()
+{
+    QTest::addColumn<QByteArray>("rest"); // written once the first name's line is out
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("plaintexts");
+    QTest::addColumn<QByteArray>("said"); // on standard error
+    QTest::newRow("a name listed again") << QByteArray("archive/a.txt.korvel-env\narchive/b.txt.korvel-env\n") << 0
+                                         << QStringList { "a.txt", "b.txt" } << QByteArray("1 duplicates skipped");
+    QTest::newRow("a path outside the root") << QByteArray("/etc/passwd\narchive/b.txt.korvel-env\n") << 2
+                                             << QStringList { "a.txt" } << QByteArray("'/etc/passwd' is listed");
+}
+
+// A list on a pipe is decrypted as it comes: the first name's result is out
+// before the rest is written. A name listed again after its plaintext was
+// written is still a duplicate, and a refused name ends the list there.
+void TestKorvelcryptCli::listIsTakenAsItComes()
+{
+    QFETCH(QByteArray, rest);
+    QFETCH(int, status);
+    QFETCH(QStringList, plaintexts);
+    QFETCH(QByteArray, said);
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("work"));
+    for (const char* name : { "a.txt", "b.txt" })
+        QVERIFY(writeEnvelope(dir + "/archive/" + name + ".korvel-env", plaintextFor(name)));
+    QProcess process;
+    process.setProgram(kCli);
+    process.setArguments(passphraseFileArgs(dir) << "--files-from"
+                                                 << "-");
+    process.setWorkingDirectory(dir);
+    process.start();
+    QVERIFY(process.waitForStarted());
+    process.write("archive/a.txt.korvel-env\n");
+    QByteArray out;
+    while (!out.contains('\n') && process.waitForReadyRead(60000))
+        out += process.readAllStandardOutput();
+    QCOMPARE(out, "OK\tarchive/a.txt.korvel-env\t" + QFile::encodeName(dir) + "/archive/a.txt\n");
+    process.write(rest);
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(120000));
+    out += process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), status);
+    QVERIFY2(out.contains(QByteArray::number(plaintexts.size()) + " finished, 0 failed"), out.constData());
+    QStringList expected = plaintexts;
+    for (const char* name : { "a.txt", "b.txt" })
+        expected.append(QString::fromLatin1(name) + ".korvel-env");
+    expected.sort();
+    QCOMPARE(tree(dir + "/archive"), expected);
+    QVERIFY2(process.readAllStandardError().contains(said), out.constData());
 }
 
 // A journal names every finished source; a rerun with it skips them, a record cut

@@ -937,6 +937,29 @@ private slots:
         QVERIFY(m_manager->passphrase().isEmpty());
     }
 
+    // An open feed: files added while the run goes on are taken, and the run
+    // ends only after the feed is closed.
+    void feedTakesFilesDuringTheRun()
+    {
+        QSignalSpy finished(m_manager, &DecryptManager::allFinished);
+        m_manager->openFeed();
+        m_manager->startDecrypt(QStringLiteral("secret"));
+        QVERIFY(m_manager->isDecrypting());
+        for (int i = 1; i <= 2; ++i) {
+            QCOMPARE(m_manager->addFiles({ envelope(QStringLiteral("fed%1.korvel-env").arg(i)) }), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(m_manager->getNumCompleted(), i, 60000);
+            QCoreApplication::processEvents();
+            QCOMPARE(finished.count(), 0);
+            QVERIFY(m_manager->isDecrypting());
+        }
+        m_manager->closeFeed();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QVERIFY(QFile::exists(path(QStringLiteral("fed2"))));
+        settle();
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!m_manager->isDecrypting());
+    }
+
     void candidatePassphrases()
     {
         const QString a = envelope(QStringLiteral("a.korvel-env"), 3000, "first");
