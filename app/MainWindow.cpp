@@ -37,6 +37,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTableWidgetItem>
 
@@ -283,6 +284,8 @@ void MainWindow::connectTaskManager()
         Qt::QueuedConnection);
     connect(tasks, &TaskManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
     connect(busy, &BusyDialog::cancelled, tasks, &TaskManager::cancel, Qt::QueuedConnection);
+    // A load's count of files found, at the dialog's pace.
+    busy->setCountSource([tasks = QPointer<TaskManager>(tasks)] { return tasks ? tasks->filesFound() : -1; });
 }
 
 // What the window adds around the work itself: the speed display, the notice

@@ -42,6 +42,10 @@
         <source>Processing</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1 files found</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ClearStatusTask</name>

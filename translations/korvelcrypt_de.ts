@@ -42,6 +42,10 @@
         <source>Processing</source>
         <translation>Verarbeitung</translation>
     </message>
+    <message>
+        <source>%1 files found</source>
+        <translation>%1 Dateien gefunden</translation>
+    </message>
 </context>
 <context>
     <name>ClearStatusTask</name>

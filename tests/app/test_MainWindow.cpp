@@ -1548,25 +1548,32 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no arguments") << QStringList { "korvelcrypt" } << kStartText;
+        // What the busy dialog counted when the load ended: every file found,
+        // before any is left out (-1: no load, nothing counted).
+        QTest::addColumn<int>("found");
+        QTest::newRow("no arguments") << QStringList { "korvelcrypt" } << kStartText << -1;
         QTest::newRow("file then -h") << QStringList { "korvelcrypt", "@one", "-h" }
-                                      << "   1 files loaded successfully.";
+                                      << "   1 files loaded successfully." << 1;
         // A folder gives its envelopes only: the plaintext "x" beside them is passed over.
         QTest::newRow("star then folder") << QStringList { "korvelcrypt", "*", "@elsewhere" }
-                                          << "   1 files loaded. 1 files that are not envelopes skipped.";
-        QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully.";
+                                          << "   1 files loaded. 1 files that are not envelopes skipped." << 2;
+        QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully." << 0;
         QTest::newRow("folder and file") << QStringList { "korvelcrypt", "@elsewhere", "@one" }
-                                         << "   2 files loaded successfully.";
+                                         << "   2 files loaded successfully." << 2;
         // One folder named three ways is loaded once; relative paths are taken from
         // the folder the program started in.
-        QTest::newRow("one folder three ways") << QStringList { "korvelcrypt", "../elsewhere/", "@elsewhere",
-            "../elsewhere", "./x" } << "   2 files loaded. 2 duplicates skipped.";
+        QTest::newRow("one folder three ways")
+            << QStringList { "korvelcrypt", "../elsewhere/", "@elsewhere", "../elsewhere", "./x" }
+            << "   2 files loaded. 2 duplicates skipped." << 4;
     }
 
     void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
+        QFETCH(int, found);
+        auto* count = BusyDialog::instance()->findChild<QLabel*>(QStringLiteral("_countLbl"));
+        count->clear();
         const QString cwd = m_dir->filePath(QStringLiteral("cwd"));
         QDir().mkpath(cwd + "/inner");
         QFile(cwd + "/x").open(QIODevice::WriteOnly);
@@ -1584,6 +1591,10 @@ private slots:
         MainWindow::handleCommandLine(arguments);
         QDir::setCurrent(before);
         QTRY_COMPARE(status(), expected);
+        if (found >= 0) {
+            QTRY_VERIFY(!BusyDialog::instance()->isVisible());
+            QCOMPARE(count->text(), QStringLiteral("%1 files found").arg(found));
+        }
     }
 };
 
