@@ -255,6 +255,7 @@ void MainWindow::connectDecryptManager()
     SettingsDialog* settings = SettingsDialog::instance();
     DecryptManager* decrypt = DecryptManager::instance();
     connect(settings, &SettingsDialog::numThreadChanged, decrypt, &DecryptManager::onChangeNumThreads);
+    connect(settings, &SettingsDialog::keepTimesChanged, decrypt, &DecryptManager::setKeepTimes);
 
     connect(decrypt, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this, &MainWindow::onDecryptStatus,
         Qt::QueuedConnection);
@@ -265,6 +266,7 @@ void MainWindow::connectDecryptManager()
     connect(decrypt, &DecryptManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
 
     decrypt->onChangeNumThreads(settings->getNumThreads());
+    decrypt->setKeepTimes(settings->keepTimes());
 }
 
 // The task manager's reports, and the busy dialog that shows while it works.

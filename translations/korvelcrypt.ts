@@ -584,6 +584,10 @@
         <source>Number of concurrent threads for decryption</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Give decrypted files the modification time of their encrypted files</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SourceRemover</name>

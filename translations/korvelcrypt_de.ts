@@ -584,6 +584,10 @@
         <source>Number of concurrent threads for decryption</source>
         <translation>Anzahl gleichzeitig entschlüsselter Dateien</translation>
     </message>
+    <message>
+        <source>Give decrypted files the modification time of their encrypted files</source>
+        <translation>Entschlüsselten Dateien die Änderungszeit der verschlüsselten Datei geben</translation>
+    </message>
 </context>
 <context>
     <name>SourceRemover</name>

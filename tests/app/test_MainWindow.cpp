@@ -21,6 +21,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -1042,27 +1043,41 @@ private slots:
     void enterStartsDecrypting_data()
     {
         QTest::addColumn<int>("key");
-        QTest::newRow("Return") << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+        // The settings' keep-times box: the plaintext gets the envelope's
+        // modification time, or the time it was written.
+        QTest::addColumn<bool>("keepTimes");
+        QTest::newRow("Return") << int(Qt::Key_Return) << false;
+        QTest::newRow("keypad Enter, keeping times") << int(Qt::Key_Enter) << true;
     }
 
     void enterStartsDecrypting()
     {
         QFETCH(int, key);
+        QFETCH(bool, keepTimes);
+        auto* keepBox = SettingsDialog::instance()->findChild<QCheckBox*>(QStringLiteral("_keepTimesCheck"));
+        keepBox->setChecked(keepTimes);
         auto* phrase = child<QLineEdit>("_phraseTxt");
         QSignalSpy started(DecryptManager::instance(), &DecryptManager::started);
         // Nothing loaded, the button is disabled: Enter does nothing.
         QTest::keyClick(phrase, Qt::Key(key));
         QVERIFY(!decryptButton()->isChecked());
 
-        writeEnvelope(QStringLiteral("entered.korvel-env"));
+        const QString envelope = writeEnvelope(QStringLiteral("entered.korvel-env"));
+        const QDateTime sealed(QDate(2001, 2, 3), QTime(4, 5, 6));
+        {
+            QFile file(envelope);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(sealed, QFileDevice::FileModificationTime));
+        }
         QVERIFY(loadAndWait({ m_dir->path() }, QStringLiteral("1 files loaded successfully.")));
         QTRY_VERIFY(decryptButton()->isEnabled());
         QTest::keyClicks(phrase, QStringLiteral("secret"));
         QTest::keyClick(phrase, Qt::Key(key));
         QCOMPARE(started.count(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!decryptButton()->isChecked(), 30000);
-        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("entered"))));
+        const QFileInfo plaintext(m_dir->filePath(QStringLiteral("entered")));
+        QVERIFY(plaintext.exists());
+        QCOMPARE(plaintext.lastModified() == sealed, keepTimes);
+        keepBox->setChecked(false);
 
         // With the button down, Enter leaves it down: it starts, it never stops.
         decryptButton()->setEnabled(true);
