@@ -11,7 +11,9 @@
 //   task manager's thread, which runs the load, has come and gone) and the
 //   window answers on its launch socket (its main thread has taken the result).
 // Prints each round, the medians and the ratio window/find (target: the window
-// within 2 s). Exits 1 when a run fails.
+// within 2 s). KORVEL_BENCH_BEFORE names another build of korvelcrypt (an
+// earlier one) to time in each round as well, for a before and after measured
+// alike. Exits 1 when a run fails.
 #include "app/LaunchChannel.h"
 
 #include <QCoreApplication>
@@ -137,13 +139,22 @@ int main(int argc, char* argv[])
     const QString root = work.filePath(QStringLiteral("tree"));
     const bool plainNames = countFrom("KORVEL_BENCH_PLAIN", 0) != 0;
     writeTree(root, files, plainNames);
+    const QString before = qEnvironmentVariable("KORVEL_BENCH_BEFORE");
     std::vector<double> windowTimes;
     std::vector<double> findTimes;
+    std::vector<double> beforeTimes;
     for (int round = 0; round < rounds; ++round) {
         findTimes.push_back(findRound(root, files));
         windowTimes.push_back(windowRound(QStringLiteral(KORVELCRYPT_WINDOW), root, work.path()));
-        std::printf("round %d: find %.3f s, window %.3f s\n", round + 1, findTimes.back(), windowTimes.back());
+        std::printf("round %d: find %.3f s, window %.3f s", round + 1, findTimes.back(), windowTimes.back());
+        if (!before.isEmpty()) {
+            beforeTimes.push_back(windowRound(before, root, work.path()));
+            std::printf(", before %.3f s", beforeTimes.back());
+        }
+        std::printf("\n");
     }
+    if (!beforeTimes.empty())
+        std::printf("before (%s): %.3f s (median)\n", qPrintable(before), median(beforeTimes));
     const double windowMedian = median(windowTimes);
     const double findMedian = median(findTimes);
     std::printf("%d files%s: window (start-up included) %.3f s, find -type f %.3f s (median of %d)\n", files,
