@@ -37,9 +37,16 @@ int countFrom(const char* variable, int fallback)
     return value.isEmpty() ? fallback : value.toInt();
 }
 
+// The window being timed, ended with the bench when it fails.
+QProcess* g_window = nullptr;
+
 [[noreturn]] void fail(const QString& what)
 {
     std::fprintf(stderr, "window_load: %s\n", qPrintable(what));
+    if (g_window) {
+        g_window->kill();
+        g_window->waitForFinished(60000);
+    }
     std::exit(1);
 }
 
@@ -96,24 +103,27 @@ double windowRound(const QString& window, const QString& root, const QString& wo
     QElapsedTimer clock;
     clock.start();
     process.start(window, { root });
+    g_window = &process;
     if (!process.waitForStarted(60000))
         fail(QStringLiteral("cannot start %1").arg(window));
     const QByteArray loader("TaskManager");
-    const auto waitFor = [&](bool present) {
+    // A load too short to be seen (a few files) ends the bench within seconds.
+    const auto waitFor = [&](bool present, qint64 limitMs) {
         while (hasThread(process.processId(), loader) != present) {
-            if (process.state() != QProcess::Running || clock.elapsed() > 600000)
-                fail(QStringLiteral("the window's load %1").arg(present ? "never started" : "never ended"));
+            if (process.state() != QProcess::Running || clock.elapsed() > limitMs)
+                fail(QStringLiteral("the window's load %1").arg(present ? "was not seen" : "never ended"));
             QThread::usleep(500);
         }
     };
-    waitFor(true);
-    waitFor(false);
+    waitFor(true, 20000);
+    waitFor(false, 600000);
     // The main thread answers once it has handled what came before.
     if (!LaunchChannel::handOver({}, socket, 60000))
         fail(QStringLiteral("the window did not answer"));
     const double seconds = clock.nsecsElapsed() / 1e9;
     process.kill();
     process.waitForFinished(60000);
+    g_window = nullptr;
     return seconds;
 }
 
