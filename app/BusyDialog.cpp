@@ -27,6 +27,9 @@ BusyDialog::BusyDialog()
     _movie = new QMovie(QStringLiteral(":/crypt/loaderAnimated.gif"));
     _animatedLbl->setMovie(_movie);
     _movie->jumpToFrame(0);
+    _countLbl->hide();
+    m_countTimer.setInterval(CountIntervalMs);
+    connect(&m_countTimer, &QTimer::timeout, this, &BusyDialog::updateCount);
     connect(_cancelBtn, &QPushButton::clicked, this, &BusyDialog::onCancel);
     connect(this, &QDialog::rejected, this, &BusyDialog::onCancel);
     setWindowIcon(WindowIcon::icon());
@@ -58,15 +61,36 @@ void BusyDialog::onCancel()
     emit cancelled();
 }
 
+void BusyDialog::setCountSource(std::function<qint64()> source)
+{
+    m_countSource = std::move(source);
+    updateCount();
+}
+
+void BusyDialog::updateCount()
+{
+    const qint64 count = m_countSource ? m_countSource() : -1;
+    if (count < 0) {
+        _countLbl->hide();
+        return;
+    }
+    _countLbl->setText(tr("%1 files found").arg(count));
+    _countLbl->show();
+}
+
 void BusyDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     _movie->start();
+    updateCount();
+    m_countTimer.start();
 }
 
 void BusyDialog::hideEvent(QHideEvent* event)
 {
     _movie->stop();
+    m_countTimer.stop();
+    updateCount();
     QDialog::hideEvent(event);
 }
 

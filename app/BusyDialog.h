@@ -3,6 +3,9 @@
 #include "ui_BusyDialog.h"
 
 #include <QDialog>
+#include <QTimer>
+
+#include <functional>
 
 class QMovie;
 template <typename T> class SingleInstance;
@@ -26,6 +29,13 @@ public:
 
     QMovie* movie() const { return _movie; }
 
+    // Where the count under the message comes from while the dialog shows: how
+    // many files the running load has found so far; a negative answer shows no
+    // count. Asked every CountIntervalMs, never per file, and once more as the
+    // dialog hides, so that it ends at the number found.
+    void setCountSource(std::function<qint64()> source);
+    static constexpr int CountIntervalMs = 200;
+
 signals:
     void cancelled();
 
@@ -33,6 +43,8 @@ public slots:
     int exec(const QString& msg, bool showCancel);
     int exec(const QString& msg);
     void onCancel();
+    // Shows the count source's answer now.
+    void updateCount();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -46,4 +58,6 @@ private:
 
     // Kept for the whole run; it runs only while the dialog shows.
     QMovie* _movie = nullptr;
+    std::function<qint64()> m_countSource;
+    QTimer m_countTimer;
 };

@@ -37,6 +37,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTableWidgetItem>
 
@@ -254,6 +255,7 @@ void MainWindow::connectDecryptManager()
     SettingsDialog* settings = SettingsDialog::instance();
     DecryptManager* decrypt = DecryptManager::instance();
     connect(settings, &SettingsDialog::numThreadChanged, decrypt, &DecryptManager::onChangeNumThreads);
+    connect(settings, &SettingsDialog::keepTimesChanged, decrypt, &DecryptManager::setKeepTimes);
 
     connect(decrypt, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this, &MainWindow::onDecryptStatus,
         Qt::QueuedConnection);
@@ -264,6 +266,7 @@ void MainWindow::connectDecryptManager()
     connect(decrypt, &DecryptManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
 
     decrypt->onChangeNumThreads(settings->getNumThreads());
+    decrypt->setKeepTimes(settings->keepTimes());
 }
 
 // The task manager's reports, and the busy dialog that shows while it works.
@@ -283,6 +286,8 @@ void MainWindow::connectTaskManager()
         Qt::QueuedConnection);
     connect(tasks, &TaskManager::error, this, qOverload<QString>(&MainWindow::updateStatus), Qt::QueuedConnection);
     connect(busy, &BusyDialog::cancelled, tasks, &TaskManager::cancel, Qt::QueuedConnection);
+    // A load's count of files found, at the dialog's pace.
+    busy->setCountSource([tasks = QPointer<TaskManager>(tasks)] { return tasks ? tasks->filesFound() : -1; });
 }
 
 // What the window adds around the work itself: the speed display, the notice

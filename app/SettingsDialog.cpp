@@ -14,6 +14,7 @@ namespace {
 
 const QString kDeleteEncryptedKey = QStringLiteral("settings/deleteEncrypted");
 const QString kThreadIndexKey = QStringLiteral("settings/threadIndex");
+const QString kKeepTimesKey = QStringLiteral("settings/keepTimes");
 
 bool isWindows7()
 {
@@ -45,6 +46,7 @@ SettingsDialog::SettingsDialog()
     connect(buttonBox, &QDialogButtonBox::rejected, this, &SettingsDialog::rejected);
     connect(buttonBox, &QDialogButtonBox::accepted, this, &SettingsDialog::saveSettings);
     connect(_threadsCombo, &QComboBox::currentTextChanged, this, &SettingsDialog::onNumThreadsChanged);
+    connect(_keepTimesCheck, &QCheckBox::toggled, this, &SettingsDialog::keepTimesChanged);
     // The engine knows no widget: it is handed a question that reads the box.
     DecryptManager::setDeleteEncryptedSetting(
         [box = QPointer<QCheckBox>(_deleteEncryptedCheck)] { return box && box->isChecked(); });
@@ -60,6 +62,11 @@ SettingsDialog::~SettingsDialog()
 int SettingsDialog::getNumThreads() const
 {
     return _threadsCombo->currentText().toInt();
+}
+
+bool SettingsDialog::keepTimes() const
+{
+    return _keepTimesCheck->isChecked();
 }
 
 void SettingsDialog::show()
@@ -80,14 +87,17 @@ void SettingsDialog::rejected()
 {
     _threadsCombo->setCurrentIndex(m_threadIndex);
     _deleteEncryptedCheck->setChecked(m_deleteEncrypted);
+    _keepTimesCheck->setChecked(m_keepTimes);
 }
 
 void SettingsDialog::saveSettings()
 {
     m_deleteEncrypted = _deleteEncryptedCheck->isChecked();
     m_threadIndex = _threadsCombo->currentIndex();
+    m_keepTimes = _keepTimesCheck->isChecked();
     m_settings.setValue(kDeleteEncryptedKey, m_deleteEncrypted);
     m_settings.setValue(kThreadIndexKey, m_threadIndex);
+    m_settings.setValue(kKeepTimesKey, m_keepTimes);
 }
 
 void SettingsDialog::loadSettings()
@@ -98,4 +108,7 @@ void SettingsDialog::loadSettings()
     if (m_settings.contains(kThreadIndexKey))
         _threadsCombo->setCurrentIndex(m_settings.value(kThreadIndexKey).toInt());
     m_threadIndex = _threadsCombo->currentIndex();
+    if (m_settings.contains(kKeepTimesKey))
+        _keepTimesCheck->setChecked(m_settings.value(kKeepTimesKey).toBool());
+    m_keepTimes = _keepTimesCheck->isChecked();
 }

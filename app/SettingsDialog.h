@@ -1,8 +1,10 @@
-// The two user settings: how many files are decrypted at once (1, 2, 4 or 8
-// threads) and whether an encrypted source is deleted as soon as its decryption
-// succeeds. Both persist in the per-user settings store ("Korvel"/"Crypt").
+// The user settings: how many files are decrypted at once (1, 2, 4 or 8
+// threads), whether an encrypted source is deleted as soon as its decryption
+// succeeds, and whether each plaintext gets its envelope's modification time.
+// All persist in the per-user settings store ("Korvel"/"Crypt").
 //
-// A change of the thread count goes out through numThreadChanged() at once. The
+// A change of the thread count goes out through numThreadChanged() at once, a
+// change of the keep-times box through keepTimesChanged(). The
 // dialog registers its delete check box with the decrypt manager as the setting it
 // asks whenever a task completes, so every manager, however often rebuilt, acts on
 // the box's live state.
@@ -30,15 +32,18 @@ public:
 
     // The current item's text of the thread combo box as a number (0 when none).
     int getNumThreads() const;
+    // Whether the keep-times box is ticked.
+    bool keepTimes() const;
 
 signals:
     void numThreadChanged(int value);
+    void keepTimesChanged(bool keep);
 
 public slots:
     // Saves the current state, then shows the dialog (not a blocking exec()).
     void show();
     void onNumThreadsChanged(QString text);
-    // Cancel: puts back the thread index and delete flag of the last save or load.
+    // Cancel: puts back the thread index and the flags of the last save or load.
     void rejected();
     void saveSettings();
     void loadSettings();
@@ -50,5 +55,6 @@ private:
 
     int m_threadIndex = 0;
     bool m_deleteEncrypted = false;
+    bool m_keepTimes = false;
     QSettings m_settings;
 };

@@ -96,6 +96,8 @@ public:
     // Decrypted to its end to test it, with no output written and the source left
     // alone; the destination stays empty.
     std::atomic<bool> verifyOnly { false };
+    // The plaintext gets its envelope's modification time (DecryptManager::setKeepTimes).
+    std::atomic<bool> keepTime { false };
     // Index of the candidate passphrase that opened the envelope; -1 while none has.
     std::atomic<int> passphraseIndex { -1 };
     // The finished output's data and name were flushed to disk (by the worker

@@ -2,6 +2,8 @@
 
 #include "engine/CryptTask.h"
 
+#include <algorithm>
+
 namespace {
 
 // Records may still be named in notifications on their way to the window, so
@@ -19,6 +21,12 @@ void releaseRecords(QList<CryptTask*>& records)
 int DecryptLists::add(const QList<PendingFile>& files)
 {
     int added = 0;
+    // Room for all at once (a folder of 200,000 files is one call), growing by
+    // at least half again, so that many small calls do not move the queue each time.
+    const qsizetype needed = m_pending.size() + files.size();
+    if (needed > m_pending.capacity())
+        m_pending.reserve(std::max(needed, m_pending.capacity() + m_pending.capacity() / 2));
+    m_pendingCount.reserve(m_pendingCount.size() + files.size());
     for (const PendingFile& file : files) {
         if (m_pendingCount.contains(file.path))
             continue;

@@ -68,3 +68,6 @@ private:
     QList<CryptTask*> m_failed;
     int m_total = 0;
 };
+
+// Moved, not copied, when the queue of hundreds of thousands of paths grows.
+Q_DECLARE_TYPEINFO(DecryptLists::PendingFile, Q_RELOCATABLE_TYPE);

@@ -284,6 +284,7 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
     }
 
     task->setOutputBase(outputBase);
+    task->keepTime.store(keepTimes());
     // A test names no destination; the candidates still go with the task.
     if (verifyOnly()) {
         task->verifyOnly.store(true);
@@ -578,6 +579,18 @@ bool DecryptManager::verifyOnly() const
 {
     QReadLocker locker(&m_lock);
     return m_verifyOnly;
+}
+
+void DecryptManager::setKeepTimes(bool enabled)
+{
+    QWriteLocker locker(&m_lock);
+    m_keepTimes = enabled;
+}
+
+bool DecryptManager::keepTimes() const
+{
+    QReadLocker locker(&m_lock);
+    return m_keepTimes;
 }
 
 void DecryptManager::setDeleteEncryptedSetting(DeleteSetting setting)

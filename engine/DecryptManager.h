@@ -129,6 +129,12 @@ public:
     void setVerifyOnly(bool enabled);
     bool verifyOnly() const;
 
+    // Each plaintext gets its envelope's modification time, as the envelope has
+    // it when its decryption ends (set on the output before it gets its name).
+    // Off at first. Applies to the tasks dispatched from then on.
+    void setKeepTimes(bool enabled);
+    bool keepTimes() const;
+
     // Called on the remover's thread right before a source is unlinked, once its
     // plaintext is on disk (SourceRemover::BeforeRemoval): a journal records the
     // decryption there, so that a crash never loses the record of a deleted
@@ -214,6 +220,7 @@ private:
     int m_numThreads = 1;
     bool m_stop = false;
     bool m_verifyOnly = false;
+    bool m_keepTimes = false;
     QString m_outputRoot;
     // From startDecrypt() until the dispatch loop decides to end.
     bool m_dispatching = false;

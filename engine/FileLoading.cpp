@@ -12,8 +12,10 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -47,60 +49,101 @@ bool matches(const QString& name, const QString& nameFilter)
     return pattern.match(name).hasMatch();
 }
 
+// Whether a file's name (or path) ends in the envelope extension, in any case.
+bool hasEnvelopeExtension(const QString& name)
+{
+    const QString extension = CryptTask::envelopeExtension();
+    return name.size() > extension.size() && name.at(name.size() - extension.size() - 1) == QLatin1Char('.')
+        && name.endsWith(extension, Qt::CaseInsensitive);
+}
+
+// One walk below a folder, and the choices a load makes among the files it
+// finds, made as each is found: a file is looked into through its folder's open
+// descriptor, not by its whole path again.
+struct Walk {
+    QString nameFilter; // for the first folder; subfolders take every name
+    const FileLoading::CancelCheck* cancelled = nullptr;
+    QStringList* result = nullptr;
+    QList<FileLoading::Unreadable>* unreadable = nullptr;
+    // A load's choices (find()): the folder input the walk began at, for the
+    // folder filter; envelopes only, counting the files passed over; files found.
+    QString root;
+    const std::function<bool(const QString& folder, const QString& file)>* folderFilter = nullptr;
+    bool envelopesOnly = false;
+    int notEnvelopes = 0;
+    std::atomic<qint64>* found = nullptr;
+    bool recursive = true;
+};
+
 // The walk of one folder (prefix: its path with a slash, and the same as bytes).
 // Each folder is read once, by its bytes, so that every name the system holds is
 // found, whether UTF-8 or not; the entry's type comes with its name where the
 // file system gives it, and from lstat otherwise.
-bool walkFolder(const QString& prefix, const QByteArray& prefixBytes, const QString& nameFilter, bool recursive,
-    const FileLoading::CancelCheck& cancelled, QStringList* result, QList<FileLoading::Unreadable>* unreadable)
+bool walkFolder(const QString& prefix, const QByteArray& prefixBytes, bool first, Walk& walk)
 {
     DIR* dir = opendir(prefixBytes.constData());
     if (!dir) {
         // Said, never passed over in silence: what it holds is not in the result.
-        if (unreadable)
-            unreadable->append({ withoutTrailingSlashes(prefix), LocalPath::errorText(errno) });
+        if (walk.unreadable)
+            walk.unreadable->append({ withoutTrailingSlashes(prefix), LocalPath::errorText(errno) });
         return true;
     }
+    const QString nameFilter = first ? walk.nameFilter : QStringLiteral("*");
     QList<QByteArray> folders;
     bool stopped = false;
     while (const dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') // hidden, "." and ".."
             continue;
-        if (isCancelled(cancelled)) {
+        if (isCancelled(*walk.cancelled)) {
             stopped = true;
             break;
         }
-        const QByteArray name(entry->d_name);
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat status { };
-            if (lstat((prefixBytes + name).constData(), &status) != 0)
+            if (fstatat(dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             type = S_ISREG(status.st_mode) ? DT_REG : S_ISDIR(status.st_mode) ? DT_DIR : DT_UNKNOWN;
         }
         if (type == DT_REG) {
-            const QString decoded = LocalPath::decode(name);
+            const QString decoded = LocalPath::decode(QByteArray::fromRawData(entry->d_name, qstrlen(entry->d_name)));
             if (!matches(decoded, nameFilter))
                 continue;
+            if (walk.found)
+                walk.found->fetch_add(1, std::memory_order_relaxed);
             // Sized to fit: an archive's list holds millions of these, and a string
             // grown by appending keeps spare room.
             QString path;
             path.reserve(prefix.size() + decoded.size());
             path.append(prefix).append(decoded);
-            result->append(path);
-        } else if (type == DT_DIR && recursive) {
-            folders.append(name);
+            if (walk.folderFilter && !(*walk.folderFilter)(walk.root, path))
+                continue;
+            if (walk.envelopesOnly && !hasEnvelopeExtension(decoded)
+                && zervcrypto_file_has_record_marker_at(dirfd(dir), entry->d_name) != 1) {
+                ++walk.notEnvelopes;
+                continue;
+            }
+            walk.result->append(path);
+        } else if (type == DT_DIR && walk.recursive) {
+            folders.append(QByteArray(entry->d_name));
         }
     }
     closedir(dir);
     if (stopped)
         return false;
     for (const QByteArray& name : std::as_const(folders)) {
-        if (!walkFolder(prefix + LocalPath::decode(name) + QLatin1Char('/'), prefixBytes + name + '/',
-                QStringLiteral("*"), true, cancelled, result, unreadable))
+        if (!walkFolder(prefix + LocalPath::decode(name) + QLatin1Char('/'), prefixBytes + name + '/', false, walk))
             return false;
     }
     return true;
+}
+
+// The files below folder (see walkDirectory()); false when cancelled.
+bool walkBelow(const QString& folder, Walk& walk)
+{
+    // "/" names its entries "/name", not "//name".
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    return walkFolder(prefix, LocalPath::encode(prefix), true, walk);
 }
 
 } // namespace
@@ -229,10 +272,14 @@ QString Result::summary() const
 QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive,
     const CancelCheck& cancelled, QList<Unreadable>* unreadable)
 {
-    // "/" names its entries "/name", not "//name".
-    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     QStringList result;
-    if (!walkFolder(prefix, LocalPath::encode(prefix), nameFilter, recursive, cancelled, &result, unreadable))
+    Walk walk;
+    walk.nameFilter = nameFilter;
+    walk.cancelled = &cancelled;
+    walk.result = &result;
+    walk.unreadable = unreadable;
+    walk.recursive = recursive;
+    if (!walkBelow(folder, walk))
         return {};
     return result;
 }
@@ -250,7 +297,7 @@ bool mayBeEnvelope(const QString& path)
 {
     // The name alone decides for an envelope's own extension, so that a folder of
     // envelopes costs no read; anything else gets one look at its last bytes.
-    if (QFileInfo(path).suffix().compare(CryptTask::envelopeExtension(), Qt::CaseInsensitive) == 0)
+    if (hasEnvelopeExtension(path))
         return true;
     return zervcrypto_file_has_record_marker(LocalPath::encode(path).constData()) == 1;
 }
@@ -292,6 +339,8 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
         // How the input names it: shown in messages, and what a listed path keeps.
         const QString shown = withoutTrailingSlashes(given);
         if (exists && S_ISREG(info.st_mode)) {
+            if (options.found)
+                options.found->fetch_add(1, std::memory_order_relaxed);
             // Files named one after another share a group while they share a base.
             const QString base = options.keepListedPaths ? OutputFolders::baseOfListed(shown) : QString();
             if (result.groups.isEmpty() || !result.groups.constLast().folder.isEmpty()
@@ -312,18 +361,25 @@ Result find(const QStringList& inputs, const CancelCheck& cancelled, const LoadO
             }
         } else if (exists && S_ISDIR(info.st_mode)) {
             QList<Unreadable> unreadable;
-            QStringList files = walkDirectory(path, QStringLiteral("*"), true, cancelled, &unreadable);
+            QStringList files;
+            Walk walk;
+            walk.nameFilter = QStringLiteral("*");
+            walk.cancelled = &cancelled;
+            walk.result = &files;
+            walk.unreadable = &unreadable;
+            walk.root = path;
+            walk.folderFilter = options.folderFilter ? &options.folderFilter : nullptr;
+            walk.envelopesOnly = options.envelopesOnly;
+            walk.found = options.found;
+            if (!walkBelow(path, walk)) {
+                result.cancelled = true;
+                return result;
+            }
             // Named as the input names the folder ("photos/locked").
             for (Unreadable& folder : unreadable)
                 folder.folder = shown + folder.folder.mid(path.size());
             result.unreadable.append(unreadable);
-            if (options.folderFilter)
-                files.removeIf([&](const QString& file) { return !options.folderFilter(path, file); });
-            if (options.envelopesOnly) {
-                const qsizetype before = files.size();
-                files.removeIf([](const QString& file) { return !mayBeEnvelope(file); });
-                result.notEnvelopes += static_cast<int>(before - files.size());
-            }
+            result.notEnvelopes += walk.notEnvelopes;
             result.groups.append({ path, shown,
                 options.keepListedPaths ? OutputFolders::baseOfListed(shown) : OutputFolders::baseOfFolder(path), files,
                 {}, QString() });

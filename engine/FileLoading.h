@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 class DecryptManager;
@@ -51,6 +52,10 @@ struct LoadOptions {
     // nowhere: another shard's files (the command's --shard), so that each shard
     // counts only its own share of the files that are no envelopes.
     std::function<bool(const QString& folder, const QString& file)> folderFilter;
+    // When set, counts every file found, as it is found (files named directly
+    // and every file a folder walk meets, before any choice among them), so
+    // that another thread can show how far a long load has come.
+    std::atomic<qint64>* found = nullptr;
 };
 
 // An input that contributed nothing.

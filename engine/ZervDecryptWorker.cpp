@@ -157,6 +157,7 @@ void ZervDecryptWorker::setTask(CryptTask* task)
         m_outputRoot = task->outputRoot();
         m_passphrases = task->passphraseHolders();
         m_verifyOnly = task->verifyOnly.load();
+        m_keepTime = task->keepTime.load();
         if (m_resident) {
             m_hasWork = true;
             m_working = true;
@@ -213,6 +214,7 @@ void ZervDecryptWorker::reset()
     m_doneBytes.store(0);
     m_passphrases.clear();
     m_verifyOnly = false;
+    m_keepTime = false;
     m_source = QString();
     m_destination = QString();
     m_outputRoot = QString();
@@ -268,6 +270,17 @@ void ZervDecryptWorker::closeDecryptor()
     zervcrypto_file_decrypt_close(&m_decryptor);
 }
 
+int ZervDecryptWorker::keepSourceTime(int fd) const
+{
+    if (!m_keepTime)
+        return 0;
+    struct stat source { };
+    if (::fstat(kv_file_desc(&m_decryptor->file), &source) != 0)
+        return errno;
+    const timespec times[2] = { { 0, UTIME_OMIT }, source.st_mtim };
+    return ::futimens(fd, times) == 0 ? 0 : errno;
+}
+
 int ZervDecryptWorker::publish(OutputFile* out)
 {
     const QString folder = QFileInfo(m_destination).absolutePath();
@@ -286,6 +299,8 @@ int ZervDecryptWorker::publish(OutputFile* out)
             if (const int permissionError
                 = OutputPermissions::follow(out->heldCopy, kv_file_desc(&m_decryptor->file), out->mode))
                 return permissionError;
+            if (const int timeError = keepSourceTime(out->heldCopy))
+                return timeError; // the copy was written just now
             if (error == ENOENT)
                 g_linkingFails.store(true);
         }
@@ -542,6 +557,12 @@ void ZervDecryptWorker::finishOutput(OutputFile* out, Produced produced)
     }
     if (!out->flush()) {
         failWriting(OutputDiscarded, out->error);
+        return;
+    }
+    // After the last write, which would set the time again. A plaintext that
+    // cannot get the time asked for is not given out as done.
+    if (const int error = keepSourceTime(out->fd)) {
+        failWriting(OutputDiscarded, error);
         return;
     }
     // When the source may be deleted, the data reaches the disk before the output

@@ -137,6 +137,9 @@ private:
     // Gives the output its final name without replacing anything: the task's
     // destination, or the next free name of its "(decrypted)" sequence. 0 or errno.
     int publish(OutputFile* out);
+    // Gives the output open at fd the source's modification time (when the
+    // task keeps times; its access time stays). 0 or errno.
+    int keepSourceTime(int fd) const;
     // Flushes the names that lead to the published output: its folder's entries
     // and, below an output folder, those of every folder up to the output
     // folder's parent (any of them may have been made for it). 0 or errno.
@@ -151,6 +154,7 @@ private:
     // The task's candidates, tried in order; never copied here.
     QList<std::shared_ptr<const Passphrase>> m_passphrases;
     bool m_verifyOnly = false; // decrypt to the end, write nothing
+    bool m_keepTime = false; // the output gets the source's modification time
     std::atomic<uint64_t> m_totalBytes { 0 };
     std::atomic<uint64_t> m_doneBytes { 0 };
     int m_resultCode = 0;

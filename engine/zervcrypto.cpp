@@ -16,7 +16,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -534,21 +537,28 @@ unsigned zervcrypto_file_inspect(
 
 int zervcrypto_file_has_record_marker(const char* path)
 {
-    if (!path)
+    return path ? zervcrypto_file_has_record_marker_at(AT_FDCWD, path) : 0;
+}
+
+int zervcrypto_file_has_record_marker_at(int folder_fd, const char* name)
+{
+    if (!name)
         return 0;
-    kv_file_t file;
-    kv_file_init(&file);
-    if (kv_file_openread(path, &file) != 0)
+    // The size first: a file too small for a trailer is never opened.
+    struct stat status { };
+    if (::fstatat(folder_fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode)
+        || status.st_size <= static_cast<off_t>(kHeaderLength))
         return 0;
-    kv_stat_t status {};
+    const int fd = ::openat(folder_fd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
     uint8_t last[4] = {};
-    uint32_t got = 0;
-    const bool marked = kv_file_fstat(&file, &status) == 0 && status.size > kHeaderLength
-        && kv_file_seek(&file, static_cast<int64_t>(status.size - sizeof last), 0) == 0
-        && readFully(&file, last, sizeof last, &got) == 0 && got == sizeof last
-        && std::memcmp(last, kMagic, sizeof last) == 0;
-    kv_file_close(&file);
-    return marked ? 1 : 0;
+    ssize_t got;
+    do
+        got = ::pread(fd, last, sizeof last, status.st_size - static_cast<off_t>(sizeof last));
+    while (got < 0 && errno == EINTR);
+    ::close(fd);
+    return got == static_cast<ssize_t>(sizeof last) && std::memcmp(last, kMagic, sizeof last) == 0 ? 1 : 0;
 }
 
 void zervcrypto_file_decrypt_close(zervcrypto_file_decrypt_t** slot)

@@ -121,6 +121,14 @@ unsigned zervcrypto_file_inspect(
  */
 int zervcrypto_file_has_record_marker(const char* path);
 
+/*
+ * The same look at the file named name inside the open folder folder_fd (or, as
+ * with openat, relative to the working folder for AT_FDCWD, or an absolute
+ * name): a folder walk looks into each file without the system walking the
+ * whole path again.
+ */
+int zervcrypto_file_has_record_marker_at(int folder_fd, const char* name);
+
 #ifdef __cplusplus
 }
 #endif

@@ -53,6 +53,10 @@ BackgroundTask::Report FileLoadTask::run(DecryptManager& decrypt, const FileLoad
     options.envelopesOnly = true;
     options.skipDecrypted = m_skipDecrypted;
     options.outputRoot = decrypt.outputRoot();
+    if (m_found) {
+        m_found->store(0, std::memory_order_relaxed);
+    }
+    options.found = m_found;
     const FileLoading::Result result = FileLoading::load(inputs, decrypt, cancelled, options);
     if (result.cancelled) {
         return {};

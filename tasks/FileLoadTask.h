@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
+
 // Loads files and folders (paths, or URLs from a drop) into the decrypt
 // manager's pending list; folders are searched recursively and give only the
 // files that may be envelopes (FileLoading::mayBeEnvelope), as the command-line
@@ -26,6 +28,10 @@ public:
     // below the decrypt manager's output folder or next to them.
     void setSkipDecrypted(bool skip) { m_skipDecrypted = skip; }
 
+    // Where the load counts the files it finds, from 0 as it begins
+    // (FileLoading::LoadOptions::found); none when null. It must outlive the run.
+    void setFoundCounter(std::atomic<qint64>* counter) { m_found = counter; }
+
     // Same path list (URL lists are not compared).
     bool equals(const Task* other) const override;
 
@@ -38,4 +44,5 @@ private:
     QList<QUrl> m_urls;
     bool m_fromUrls = false;
     bool m_skipDecrypted = false;
+    std::atomic<qint64>* m_found = nullptr;
 };

@@ -71,6 +71,7 @@ void TaskManager::startTask(BackgroundTask* task)
     }
     m_currentTask = task;
     m_decryptManager = DecryptManager::instance();
+    m_filesFound.store(-1, std::memory_order_relaxed); // a load counts from 0 once it runs
     {
         QWriteLocker locker(&m_lock);
         m_stepDone = false;
@@ -80,23 +81,23 @@ void TaskManager::startTask(BackgroundTask* task)
 
 void TaskManager::loadFiles(QStringList files)
 {
-    if (refuseWhileRunning()) {
-        return;
-    }
-    emit started(QCoreApplication::translate("TaskManager", "Loading files..."), true);
-    auto* load = new FileLoadTask(files);
-    load->setSkipDecrypted(m_skipDecrypted);
-    startTask(load);
+    startLoad(new FileLoadTask(files));
 }
 
 void TaskManager::loadUrls(QList<QUrl> files)
 {
+    startLoad(new FileLoadTask(files));
+}
+
+void TaskManager::startLoad(FileLoadTask* load)
+{
     if (refuseWhileRunning()) {
+        delete load;
         return;
     }
     emit started(QCoreApplication::translate("TaskManager", "Loading files..."), true);
-    auto* load = new FileLoadTask(files);
     load->setSkipDecrypted(m_skipDecrypted);
+    load->setFoundCounter(&m_filesFound);
     startTask(load);
 }
 

@@ -25,7 +25,10 @@
 #include <QThread>
 #include <QUrl>
 
+#include <atomic>
+
 class DecryptManager;
+class FileLoadTask;
 template <typename T> class SingleInstance;
 
 class TaskManager : public QThread {
@@ -50,6 +53,11 @@ public:
     // FileLoading::walkDirectory with this manager's cancel flag: an empty list as
     // soon as the flag is seen set.
     QStringList walkDirectory(const QString& folder, const QString& nameFilter, bool recursive) const;
+
+    // How many files the load that runs (or ran last) has found so far, read
+    // from any thread while it runs (FileLoading::LoadOptions::found); -1 while
+    // the operation is no load, or has not begun to count.
+    qint64 filesFound() const { return m_filesFound.load(std::memory_order_relaxed); }
 
     // The background task the thread runs or last ran (null when none).
     const Task* currentTask() const { return m_currentTask; }
@@ -90,6 +98,8 @@ private:
     bool refuseWhileRunning();
     // Installs the task (releasing the one held before) and starts the thread.
     void startTask(BackgroundTask* task);
+    // Announces the load and starts it (or refuses while an operation runs).
+    void startLoad(FileLoadTask* load);
     // Sends a step's result line through the signal it names.
     void send(const BackgroundTask::Report& report);
 
@@ -103,4 +113,5 @@ private:
     // task starts, so that the manager's thread never builds one.
     DecryptManager* m_decryptManager = nullptr;
     bool m_skipDecrypted = false;
+    std::atomic<qint64> m_filesFound { -1 };
 };

@@ -42,6 +42,10 @@
         <source>Processing</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1 files found</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ClearStatusTask</name>
@@ -578,6 +582,10 @@
     </message>
     <message>
         <source>Number of concurrent threads for decryption</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Give decrypted files the modification time of their encrypted files</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

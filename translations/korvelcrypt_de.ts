@@ -42,6 +42,10 @@
         <source>Processing</source>
         <translation>Verarbeitung</translation>
     </message>
+    <message>
+        <source>%1 files found</source>
+        <translation>%1 Dateien gefunden</translation>
+    </message>
 </context>
 <context>
     <name>ClearStatusTask</name>
@@ -579,6 +583,10 @@
     <message>
         <source>Number of concurrent threads for decryption</source>
         <translation>Anzahl gleichzeitig entschlüsselter Dateien</translation>
+    </message>
+    <message>
+        <source>Give decrypted files the modification time of their encrypted files</source>
+        <translation>Entschlüsselten Dateien die Änderungszeit der verschlüsselten Datei geben</translation>
     </message>
 </context>
 <context>

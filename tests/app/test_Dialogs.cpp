@@ -274,6 +274,42 @@ private slots:
         QCOMPARE(busy->movie()->state(), QMovie::NotRunning);
     }
 
+    // The count under the message: asked while the dialog shows (the window asks
+    // at its own pace; here each ask is made by hand) and once more as it hides.
+    void busyCount_data()
+    {
+        QTest::addColumn<QList<qint64>>("answers"); // while it shows; the last as it hides
+        QTest::addColumn<QStringList>("shown"); // empty: no count shown
+        QTest::newRow("a load") << QList<qint64> { 0, 12, 200000,
+            200001 } << QStringList { "0 files found", "12 files found", "200000 files found", "200001 files found" };
+        QTest::newRow("no load") << QList<qint64> { -1, -1 } << QStringList { "", "" };
+    }
+
+    void busyCount()
+    {
+        QFETCH(QList<qint64>, answers);
+        QFETCH(QStringList, shown);
+        BusyDialog* busy = BusyDialog::instance();
+        auto* label = busy->findChild<QLabel*>("_countLbl");
+        qint64 answer = -1;
+        busy->setCountSource([&answer] { return answer; });
+        const auto seen = [&] { return label->isVisibleTo(busy) ? label->text() : QString(); };
+        QStringList texts;
+        whenBusyShows([&](BusyDialog* dialog) {
+            for (qsizetype i = 0; i + 1 < answers.size(); ++i) {
+                answer = answers.at(i);
+                dialog->updateCount();
+                texts.append(seen());
+            }
+            answer = answers.last();
+            dialog->accept();
+        });
+        busy->exec(QStringLiteral("Loading files..."), true);
+        texts.append(seen());
+        busy->setCountSource({});
+        QCOMPARE(texts, shown);
+    }
+
     void busyAcceptDoesNotCancel()
     {
         BusyDialog* busy = BusyDialog::instance();
@@ -538,6 +574,8 @@ private slots:
         QCOMPARE(
             QCoreApplication::translate("BusyDialog", "Processing..."), text("Processing...", "Wird verarbeitet..."));
         QCOMPARE(QCoreApplication::translate("BusyDialog", "Cancel"), text("Cancel", "Abbrechen"));
+        QCOMPARE(
+            QCoreApplication::translate("BusyDialog", "%1 files found"), text("%1 files found", "%1 Dateien gefunden"));
         QCOMPARE(QCoreApplication::translate("ReloadFailedDialog", "Reload Failed Tasks"),
             text("Reload Failed Tasks", "Fehlgeschlagene Aufgaben"));
         QCOMPARE(QCoreApplication::translate("MainWindow", "%1 finished, %2 failed, %3 pending, %4 total"),

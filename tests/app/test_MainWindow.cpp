@@ -21,6 +21,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -1042,27 +1043,41 @@ private slots:
     void enterStartsDecrypting_data()
     {
         QTest::addColumn<int>("key");
-        QTest::newRow("Return") << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+        // The settings' keep-times box: the plaintext gets the envelope's
+        // modification time, or the time it was written.
+        QTest::addColumn<bool>("keepTimes");
+        QTest::newRow("Return") << int(Qt::Key_Return) << false;
+        QTest::newRow("keypad Enter, keeping times") << int(Qt::Key_Enter) << true;
     }
 
     void enterStartsDecrypting()
     {
         QFETCH(int, key);
+        QFETCH(bool, keepTimes);
+        auto* keepBox = SettingsDialog::instance()->findChild<QCheckBox*>(QStringLiteral("_keepTimesCheck"));
+        keepBox->setChecked(keepTimes);
         auto* phrase = child<QLineEdit>("_phraseTxt");
         QSignalSpy started(DecryptManager::instance(), &DecryptManager::started);
         // Nothing loaded, the button is disabled: Enter does nothing.
         QTest::keyClick(phrase, Qt::Key(key));
         QVERIFY(!decryptButton()->isChecked());
 
-        writeEnvelope(QStringLiteral("entered.korvel-env"));
+        const QString envelope = writeEnvelope(QStringLiteral("entered.korvel-env"));
+        const QDateTime sealed(QDate(2001, 2, 3), QTime(4, 5, 6));
+        {
+            QFile file(envelope);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(sealed, QFileDevice::FileModificationTime));
+        }
         QVERIFY(loadAndWait({ m_dir->path() }, QStringLiteral("1 files loaded successfully.")));
         QTRY_VERIFY(decryptButton()->isEnabled());
         QTest::keyClicks(phrase, QStringLiteral("secret"));
         QTest::keyClick(phrase, Qt::Key(key));
         QCOMPARE(started.count(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!decryptButton()->isChecked(), 30000);
-        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("entered"))));
+        const QFileInfo plaintext(m_dir->filePath(QStringLiteral("entered")));
+        QVERIFY(plaintext.exists());
+        QCOMPARE(plaintext.lastModified() == sealed, keepTimes);
+        keepBox->setChecked(false);
 
         // With the button down, Enter leaves it down: it starts, it never stops.
         decryptButton()->setEnabled(true);
@@ -1548,25 +1563,32 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no arguments") << QStringList { "korvelcrypt" } << kStartText;
+        // What the busy dialog counted when the load ended: every file found,
+        // before any is left out (-1: no load, nothing counted).
+        QTest::addColumn<int>("found");
+        QTest::newRow("no arguments") << QStringList { "korvelcrypt" } << kStartText << -1;
         QTest::newRow("file then -h") << QStringList { "korvelcrypt", "@one", "-h" }
-                                      << "   1 files loaded successfully.";
+                                      << "   1 files loaded successfully." << 1;
         // A folder gives its envelopes only: the plaintext "x" beside them is passed over.
         QTest::newRow("star then folder") << QStringList { "korvelcrypt", "*", "@elsewhere" }
-                                          << "   1 files loaded. 1 files that are not envelopes skipped.";
-        QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully.";
+                                          << "   1 files loaded. 1 files that are not envelopes skipped." << 2;
+        QTest::newRow("-H is a path") << QStringList { "korvelcrypt", "-H" } << "   0 files loaded successfully." << 0;
         QTest::newRow("folder and file") << QStringList { "korvelcrypt", "@elsewhere", "@one" }
-                                         << "   2 files loaded successfully.";
+                                         << "   2 files loaded successfully." << 2;
         // One folder named three ways is loaded once; relative paths are taken from
         // the folder the program started in.
-        QTest::newRow("one folder three ways") << QStringList { "korvelcrypt", "../elsewhere/", "@elsewhere",
-            "../elsewhere", "./x" } << "   2 files loaded. 2 duplicates skipped.";
+        QTest::newRow("one folder three ways")
+            << QStringList { "korvelcrypt", "../elsewhere/", "@elsewhere", "../elsewhere", "./x" }
+            << "   2 files loaded. 2 duplicates skipped." << 4;
     }
 
     void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
+        QFETCH(int, found);
+        auto* count = BusyDialog::instance()->findChild<QLabel*>(QStringLiteral("_countLbl"));
+        count->clear();
         const QString cwd = m_dir->filePath(QStringLiteral("cwd"));
         QDir().mkpath(cwd + "/inner");
         QFile(cwd + "/x").open(QIODevice::WriteOnly);
@@ -1584,6 +1606,10 @@ private slots:
         MainWindow::handleCommandLine(arguments);
         QDir::setCurrent(before);
         QTRY_COMPARE(status(), expected);
+        if (found >= 0) {
+            QTRY_VERIFY(!BusyDialog::instance()->isVisible());
+            QCOMPARE(count->text(), QStringLiteral("%1 files found").arg(found));
+        }
     }
 };
 

@@ -60,6 +60,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("delete") << "_deleteEncryptedCheck"
                                 << "Delete encrypted files when finished";
+        QTest::newRow("keep times") << "_keepTimesCheck"
+                                    << "Give decrypted files the modification time of their encrypted files";
         QTest::newRow("threads") << "_threadsCombo"
                                  << "";
         QTest::newRow("label") << "label"
@@ -84,7 +86,8 @@ private slots:
         if (auto* label = qobject_cast<QLabel*>(widget))
             QCOMPARE(label->text(), text);
         // Below the control before it in reading order (or beside it, to its right).
-        static const QStringList order { "_deleteEncryptedCheck", "_threadsCombo", "label", "buttonBox" };
+        static const QStringList order { "_deleteEncryptedCheck", "_keepTimesCheck", "_threadsCombo", "label",
+            "buttonBox" };
         const int at = int(order.indexOf(name));
         if (at > 0) {
             const QRect before = dialog->findChild<QWidget*>(order.at(at - 1))->geometry();
@@ -117,10 +120,12 @@ private slots:
         QTest::addColumn<int>("threads");
         QTest::addColumn<bool>("checked");
         QTest::addColumn<int>("managerThreads");
-        QTest::newRow("empty store") << QVariant() << QVariant() << 1 << false << 1;
-        QTest::newRow("eight threads") << QVariant(3) << QVariant(true) << 8 << true << 8;
-        QTest::newRow("two threads") << QVariant(1) << QVariant(false) << 2 << false << 2;
-        QTest::newRow("index out of range") << QVariant(7) << QVariant() << 0 << false << 1;
+        QTest::addColumn<QVariant>("keepTimes"); // stored; the box and the manager follow it, else off
+        QTest::newRow("empty store") << QVariant() << QVariant() << 1 << false << 1 << QVariant();
+        QTest::newRow("eight threads") << QVariant(3) << QVariant(true) << 8 << true << 8 << QVariant();
+        QTest::newRow("two threads") << QVariant(1) << QVariant(false) << 2 << false << 2 << QVariant(false);
+        QTest::newRow("index out of range") << QVariant(7) << QVariant() << 0 << false << 1 << QVariant();
+        QTest::newRow("keep times") << QVariant() << QVariant() << 1 << false << 1 << QVariant(true);
     }
 
     void loadsTheStore()
@@ -130,8 +135,11 @@ private slots:
         QFETCH(int, threads);
         QFETCH(bool, checked);
         QFETCH(int, managerThreads);
+        QFETCH(QVariant, keepTimes);
         {
             QSettings settings;
+            if (keepTimes.isValid())
+                settings.setValue(QStringLiteral("settings/keepTimes"), keepTimes);
             if (threadIndex.isValid())
                 settings.setValue(QStringLiteral("settings/threadIndex"), threadIndex);
             if (deleteEncrypted.isValid())
@@ -144,6 +152,11 @@ private slots:
         DecryptManager::instance()->onChangeNumThreads(dialog->getNumThreads());
         QCOMPARE(DecryptManager::instance()->getNumThreads(), managerThreads);
         QCOMPARE(DecryptManager::deleteEncryptedOnSuccess(), checked);
+        QCOMPARE(dialog->keepTimes(), keepTimes.toBool());
+        QCOMPARE(dialog->_keepTimesCheck->isChecked(), keepTimes.toBool());
+        // Saved as loaded (the round trip).
+        dialog->saveSettings();
+        QCOMPARE(store().value(QStringLiteral("settings/keepTimes")).toBool(), keepTimes.toBool());
     }
 
     void okSavesAndShowSaves()
@@ -173,6 +186,8 @@ private slots:
         dialog->show();
         dialog->_threadsCombo->setCurrentIndex(2);
         dialog->_deleteEncryptedCheck->setChecked(true);
+        QSignalSpy keepTimes(dialog, &SettingsDialog::keepTimesChanged);
+        dialog->_keepTimesCheck->setChecked(true);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toInt(), 4);
         QCOMPARE(DecryptManager::instance()->getNumThreads(), 4);
@@ -182,6 +197,10 @@ private slots:
         QVERIFY(!dialog->isVisible());
         QCOMPARE(dialog->_threadsCombo->currentIndex(), 1);
         QVERIFY(!dialog->_deleteEncryptedCheck->isChecked());
+        QVERIFY(!dialog->keepTimes());
+        // Ticked, then put back: each change went out at once.
+        QCOMPARE(keepTimes.count(), 2);
+        QCOMPARE(keepTimes.at(1).at(0).toBool(), false);
         QCOMPARE(changed.count(), 2);
         QCOMPARE(changed.at(1).at(0).toInt(), 2);
         QCOMPARE(DecryptManager::instance()->getNumThreads(), 2);
@@ -197,9 +216,10 @@ private slots:
         QTest::addColumn<int>("tabs"); // negative: Shift+Tab
         QTest::addColumn<QString>("focused");
         QTest::newRow("on opening") << 0 << "_deleteEncryptedCheck";
-        QTest::newRow("Tab") << 1 << "_threadsCombo";
-        QTest::newRow("Tab twice") << 2 << "OK";
-        QTest::newRow("Tab three times") << 3 << "Cancel";
+        QTest::newRow("Tab") << 1 << "_keepTimesCheck";
+        QTest::newRow("Tab twice") << 2 << "_threadsCombo";
+        QTest::newRow("Tab three times") << 3 << "OK";
+        QTest::newRow("Tab four times") << 4 << "Cancel";
         QTest::newRow("Shift+Tab") << -1 << "Cancel";
     }
 

@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -202,8 +205,23 @@ private slots:
 
         FileLoading::LoadOptions options;
         options.envelopesOnly = envelopesOnly;
+        // The count of files found, as another thread would read it: seen at each
+        // entry the load looks at (the cancel check comes before every one).
+        std::atomic<qint64> counter { 0 };
+        options.found = &counter;
+        QList<qint64> seenCounts;
+        const auto watch = [&] {
+            seenCounts.append(counter.load());
+            return false;
+        };
         const FileLoading::Result result
-            = FileLoading::load({ path("direct.txt"), path("in") }, *m_manager, {}, options);
+            = FileLoading::load({ path("direct.txt"), path("in") }, *m_manager, watch, options);
+        // It grows, one file at a time, to every file found, before any choice.
+        QCOMPARE(counter.load(), found.size() + notEnvelopes);
+        QVERIFY(std::is_sorted(seenCounts.cbegin(), seenCounts.cend()));
+        QCOMPARE(seenCounts.first(), 0);
+        QVERIFY(seenCounts.contains(counter.load() - 1));
+        QCOMPARE(seenCounts.last(), counter.load());
         QStringList relative;
         for (const QString& file : result.files())
             relative.append(QDir(m_dir->path()).relativeFilePath(file));
