@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <csignal>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -81,6 +80,8 @@ BatchDecrypt::BatchDecrypt(const Settings& settings, const CliReporter& reporter
     m_manager->onChangeNumThreads(settings.threads);
     DecryptManager::setDeleteEncryptedSetting([on = settings.deleteEncrypted] { return on; });
     m_manager->setVerifyOnly(settings.verifyOnly);
+    // The worker gives each plaintext its envelope's time before it gets its name.
+    m_manager->setKeepTimes(settings.keepTimes && !settings.verifyOnly);
     m_manager->setOutputRoot(settings.outputRoot);
     if (Journal* journal = settings.journal; journal && settings.deleteEncrypted && !settings.verifyOnly) {
         // A source is recorded, on disk, before it goes: a crash between the two
@@ -164,7 +165,7 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
             }
             struct stat status { };
             const bool known = LocalPath::status(path, &status);
-            m_sizes.insert(path, { known ? status.st_size : 0, naming, known ? status.st_mtim : timespec {} });
+            m_sizes.insert(path, { known ? status.st_size : 0, naming });
             const qint64 size = known ? status.st_size : 0;
             m_totalBytes += size;
             if (fresh.size() >= kAddChunk)
@@ -308,8 +309,6 @@ void BatchDecrypt::report(const CryptTask* task, Outcome outcome)
     connect(task, &QObject::destroyed, this, [this, task] { m_reported.remove(task); });
     const QString loaded = task->loadedSource();
     const qint64 bytes = sizeOf(loaded);
-    if (outcome == Outcome::Finished && m_settings.keepTimes && !m_settings.verifyOnly)
-        keepTime(task, m_sizes.value(loaded).modified);
     const QString source = shownName(loaded);
     const auto started = m_started.constFind(task);
     const double seconds = started == m_started.cend() ? 0.0 : roundedSeconds(started->elapsed());
@@ -451,15 +450,6 @@ void BatchDecrypt::cancelRest()
     // go back to the pending list, where they stay.
     m_manager->cancel();
     finishIfIdle();
-}
-
-void BatchDecrypt::keepTime(const CryptTask* task, const timespec& modified)
-{
-    const timespec times[2] = { { 0, UTIME_OMIT }, modified };
-    if (::utimensat(AT_FDCWD, LocalPath::encode(task->destination()).constData(), times, 0) == 0)
-        return;
-    ++m_problems;
-    printErr(QStringLiteral("cannot set the time of '%1': %2").arg(task->destination(), LocalPath::errorText(errno)));
 }
 
 void BatchDecrypt::onProgressTick()

@@ -121,8 +121,6 @@ private:
     void printOut(const QByteArray& line);
     void printErr(const QString& message);
     void printProgress();
-    // --keep-times: the plaintext gets the time its source had when loaded.
-    void keepTime(const CryptTask* task, const timespec& modified);
     void clearProgress();
     qint64 sizeOf(const QString& path) const { return m_sizes.value(path).size; }
     // How the inputs first named the queued path (before it is reported).
@@ -141,7 +139,6 @@ private:
     struct Queued {
         qint64 size = 0;
         int folder = -1;
-        timespec modified {}; // the source's, for --keep-times
     };
     static constexpr int kBelowWorkingFolder = -2;
     QString m_workingFolder; // with a slash
