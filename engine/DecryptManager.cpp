@@ -430,10 +430,11 @@ void DecryptManager::onCompleted(ZervDecryptWorker* worker)
             return;
         }
     }
-    if (!isDecrypting())
-        announceAllFinished();
+    // The task's own notification before the run's end, which may follow it.
     if (task)
         emit statsChanged(task);
+    if (!isDecrypting())
+        announceAllFinished();
 }
 
 void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outcome& outcome)
@@ -468,9 +469,9 @@ void DecryptManager::onSourceDisposed(CryptTask* task, const SourceRemover::Outc
         QWriteLocker locker(&m_lock);
         m_disposingTasks.remove(task);
     }
+    emit statsChanged(task);
     if (!isDecrypting())
         announceAllFinished();
-    emit statsChanged(task);
 }
 
 void DecryptManager::onFailed(ZervDecryptWorker* worker)
@@ -498,14 +499,14 @@ void DecryptManager::onFailed(ZervDecryptWorker* worker)
         m_idle.prepend(worker);
         m_wake.wakeAll();
     }
-    if (getNumRunningTasks() == 0 && !isDecrypting())
-        announceAllFinished();
     if (task) {
         emit statsChanged(task);
         // On no list any more: released once the notification above has been delivered.
         if (dropped)
             task->deleteLater();
     }
+    if (getNumRunningTasks() == 0 && !isDecrypting())
+        announceAllFinished();
 }
 
 void DecryptManager::onFinished()

@@ -1094,6 +1094,13 @@ private slots:
         m_manager->onChangeNumThreads(8);
         QSignalSpy finished(m_manager, &DecryptManager::allFinished);
         QSignalSpy started(m_manager, &DecryptManager::started);
+        // The last task's notification comes before the run's end, not after it.
+        int notesAfterEnd = 0;
+        bool ended = false;
+        connect(m_manager, &DecryptManager::started, this, [&] { ended = false; });
+        connect(m_manager, &DecryptManager::allFinished, this, [&] { ended = true; });
+        connect(m_manager, qOverload<const CryptTask*>(&DecryptManager::statsChanged), this,
+            [&](const CryptTask* task) { notesAfterEnd += task && ended ? 1 : 0; });
         for (int run = 0; run < 4; ++run) {
             QStringList paths;
             for (int i = 0; i < 24; ++i)
@@ -1106,6 +1113,7 @@ private slots:
             QCOMPARE(started.at(run).at(0).toInt(), 24);
         }
         QCOMPARE(m_manager->getNumCompleted(), 96);
+        QCOMPARE(notesAfterEnd, 0);
     }
 
     void workerReturnsWhenTheRecordCannotBeMade()
