@@ -9,6 +9,7 @@
 //
 // KORVEL_BENCH_FILES (default 2,000, in 20 folders) and KORVEL_BENCH_THREADS
 // (default 2). Exits 1 when a target is missed, 2 when a run fails.
+#include "bench/BenchSupport.h"
 #include "tests/support/EnvelopeWriter.h"
 
 #include <QCoreApplication>
@@ -26,13 +27,9 @@
 
 namespace {
 
-const char kPassphrase[] = "benchmark";
+using BenchSupport::countFrom;
 
-int countFrom(const char* variable, int fallback)
-{
-    const QByteArray value = qgetenv(variable);
-    return value.isEmpty() ? fallback : value.toInt();
-}
+const char kPassphrase[] = "benchmark";
 
 [[noreturn]] void fail(const QString& what)
 {

@@ -17,6 +17,7 @@
 // comparison), KORVEL_BENCH_THREADS the number of decrypt threads.
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
+#include "bench/BenchSupport.h"
 #include "engine/CryptTask.h"
 #include "engine/DecryptManager.h"
 #include "tasks/TaskManager.h"
@@ -40,11 +41,7 @@
 
 namespace {
 
-int countFrom(const char* variable, int fallback)
-{
-    const QByteArray value = qgetenv(variable);
-    return value.isEmpty() ? fallback : value.toInt();
-}
+using BenchSupport::countFrom;
 
 // Runs the event loop until done() holds; false after the time-out.
 template <typename Done> bool spinUntil(Done done, int timeoutMs)

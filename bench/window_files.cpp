@@ -12,6 +12,7 @@
 // and the ratio window/CLI (target: at most 1.3). KORVEL_BENCH_THREADS sets N
 // (default 1). Exits 1 when a run fails.
 #include "app/MainWindow.h"
+#include "bench/BenchSupport.h"
 #include "engine/DecryptManager.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/EnvelopeWriter.h"
@@ -37,13 +38,10 @@
 
 namespace {
 
-const char kPassphrase[] = "benchmark";
+using BenchSupport::countFrom;
+using BenchSupport::median;
 
-int countFrom(const char* variable, int fallback)
-{
-    const QByteArray value = qgetenv(variable);
-    return value.isEmpty() ? fallback : value.toInt();
-}
+const char kPassphrase[] = "benchmark";
 
 [[noreturn]] void fail(const QString& what)
 {
@@ -148,12 +146,6 @@ double cliRound(const QString& root, const QString& passphraseFile, int threads,
     const double seconds = clock.nsecsElapsed() / 1e9;
     checkAndRemove(plaintexts, "the CLI");
     return seconds;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 // earlier one) to time in each round as well, for a before and after measured
 // alike. Exits 1 when a run fails.
 #include "app/LaunchChannel.h"
+#include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,11 +32,8 @@
 
 namespace {
 
-int countFrom(const char* variable, int fallback)
-{
-    const QByteArray value = qgetenv(variable);
-    return value.isEmpty() ? fallback : value.toInt();
-}
+using BenchSupport::countFrom;
+using BenchSupport::median;
 
 // The window being timed, ended with the bench when it fails.
 QProcess* g_window = nullptr;
@@ -125,12 +123,6 @@ double windowRound(const QString& window, const QString& root, const QString& wo
     process.waitForFinished(60000);
     g_window = nullptr;
     return seconds;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
