@@ -164,9 +164,8 @@ int BatchDecrypt::load(const FileLoading::Result& found, int journaled)
                 }
             }
             struct stat status { };
-            const bool known = LocalPath::status(path, &status);
-            m_sizes.insert(path, { known ? status.st_size : 0, naming });
-            const qint64 size = known ? status.st_size : 0;
+            const qint64 size = LocalPath::status(path, &status) ? status.st_size : 0;
+            m_sizes.insert(path, { size, naming });
             m_totalBytes += size;
             if (fresh.size() >= kAddChunk)
                 hand();

@@ -21,9 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
 
-class CliReporter;
 class CryptTask;
 class DecryptManager;
 class InterruptWatcher;
@@ -92,7 +90,6 @@ signals:
     // stopping() has become true.
     void stopRequested();
 
-public:
 private slots:
     void onTaskChanged(const CryptTask* task);
     void onManagerError(const QString& message);

@@ -292,9 +292,7 @@ int dryRun(const CliOptions& options, const CliReporter& reporter, const FileLoa
         const QString unsuffixed = root.isEmpty()
             ? CryptTask::withoutDecryptedSuffix(file)
             : CryptTask::withoutDecryptedSuffix(file, OutputFolders::folderOf(root, file, group.outputBase));
-        QString destination = unsuffixed;
-        for (int n = 1; CryptTask::nameTaken(destination) || taken.contains(destination); ++n)
-            destination = CryptTask::suffixedDestination(unsuffixed, n);
+        const QString destination = CryptTask::freeDestination(unsuffixed, taken);
         taken.insert(destination);
         line(reporter.planned(group.nameOf(i), destination));
     });

@@ -21,10 +21,6 @@ namespace {
 // memory beside the paths made of them.
 constexpr qsizetype kListBatch = 4096;
 
-} // namespace
-
-namespace {
-
 // The path of a file whose name holds at least one more part than the folder
 // (with its slash) that it lies below.
 bool below(const QString& path, const QString& folderWithSlash)

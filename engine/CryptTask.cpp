@@ -239,3 +239,11 @@ bool CryptTask::nameTaken(const QString& path)
     struct stat status { };
     return lstat(LocalPath::encode(path).constData(), &status) == 0;
 }
+
+QString CryptTask::freeDestination(const QString& unsuffixed, const QSet<QString>& reserved)
+{
+    QString destination = unsuffixed;
+    for (int n = 1; nameTaken(destination) || reserved.contains(destination); ++n)
+        destination = suffixedDestination(unsuffixed, n);
+    return destination;
+}

@@ -14,6 +14,7 @@
 
 #include <QMetaType>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -86,6 +87,9 @@ public:
     static QString suffixedDestination(const QString& unsuffixed, int n);
     // Whether a file, folder or link (even a dangling one) holds that name.
     static bool nameTaken(const QString& path);
+    // The first name of the sequence (unsuffixed, then the "(decrypted)" names)
+    // that nothing on disk holds and that reserved does not name.
+    static QString freeDestination(const QString& unsuffixed, const QSet<QString>& reserved);
 
     // The "(decrypted)" naming was applied to the destination.
     std::atomic<bool> destinationSuffixed { false };

@@ -320,11 +320,9 @@ CryptTask* DecryptManager::createTask(const QString& path, const QString& passph
             if (CryptTask* running = worker ? worker->task() : nullptr)
                 reserved.insert(running->destination());
     }
-    QString destination = unsuffixed;
-    for (int n = 1; CryptTask::nameTaken(destination) || reserved.contains(destination); ++n) {
-        destination = CryptTask::suffixedDestination(unsuffixed, n);
+    const QString destination = CryptTask::freeDestination(unsuffixed, reserved);
+    if (destination != unsuffixed)
         task->destinationSuffixed.store(true);
-    }
     kv_log("save_as: %s", utf8(destination).constData());
     task->setDestination(destination);
     // What a killed run left in the folders this one writes to goes, once
