@@ -100,7 +100,7 @@ export QT_QPA_PLATFORM=xcb
 "$app" "$work/envelopes" >"$work/app.log" 2>&1 &
 app_pid=$!
 
-wid=$(find_window '^Korvel Crypt$') || fail "no window"
+wid=$(find_window "^Korvel Crypt$") || { cat "$work/app.log" >&2; fail "no window"; }
 # The program made itself non-dumpable: the files under /proc/<pid> belong to
 # root then (which tells only when the test does not run as root itself).
 if [ "$(id -u)" != 0 ] && [ "$(stat -c %u "/proc/$app_pid/status")" != 0 ]; then
@@ -196,7 +196,7 @@ mkdir -p "$work/envelopes2x" "$work/expected2x"
 "$helper" envelopes "$work/envelopes2x" "$work/expected2x" 3 secret
 QT_SCALE_FACTOR=2 "$app" "$work/envelopes2x" >"$work/app2x.log" 2>&1 &
 app_pid=$!
-wid=$(find_window '^Korvel Crypt$') || fail "no window at 200%"
+wid=$(find_window "^Korvel Crypt$") || { cat "$work/app2x.log" >&2; fail "no window at 200%"; }
 decrypted2x() {
   for i in 0 1 2; do cmp -s "$work/envelopes2x/file$i.txt" "$work/expected2x/file$i.txt" || return 1; done
 }
