@@ -32,6 +32,12 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "smoke: $*" >&2; exit 1; }
+# The display number comes before the server takes connections on every
+# transport: a program started at once may find nothing there yet.
+x_answers() {
+  for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
 # Waits for states, never for a guessed time. xdotool's own --sync search ends
 # with BadWindow when a window disappears while it walks the tree, so the
 # search is repeated here instead, a failed walk being just another look.
@@ -95,6 +101,7 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$work/display")
+x_answers || fail "Xvfb does not answer on $DISPLAY"
 export QT_QPA_PLATFORM=xcb
 
 "$app" "$work/envelopes" >"$work/app.log" 2>&1 &
@@ -192,6 +199,7 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display2x" ] && break; sleep 0.1; done
 [ -s "$work/display2x" ] || fail "the second Xvfb did not start"
 export DISPLAY=:$(head -n1 "$work/display2x")
+x_answers || fail "the second Xvfb does not answer on $DISPLAY"
 mkdir -p "$work/envelopes2x" "$work/expected2x"
 "$helper" envelopes "$work/envelopes2x" "$work/expected2x" 3 secret
 QT_SCALE_FACTOR=2 "$app" "$work/envelopes2x" >"$work/app2x.log" 2>&1 &
